@@ -1,0 +1,195 @@
+#include "driver/driver.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "driver/settings.h"
+#include "emission/avi_writer.h"
+#include "playback/recording.h"
+#include "playback/run_end.h"
+#include "platform/compression_dialog.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kUsage[] = {
+    "Usage: reelcap <input file> (options)",
+    "Options: ",
+    "\t-width (#columns)  Sets terminal width in characters",
+    "\t-height (#rows)    Sets terminal height in characters",
+    "\t-output (filename) Sets output AVI name (overwritten if it exists)",
+    "\t-fps (#)           Sets frames-per-second of output AVI",
+    "\t-skip (# frames)   Skip specified number of frames from start in output",
+    "\t-stop (# frames)   Stop output after specified number of frames",
+    "\t-double            Doubles the output frame size",
+    "\t-png               Output a series of .PNG images containing the frames",
+    " Parameters are optional, reelcap will default to a 80 x 25 terminal at 30 fps",
+    " .PNG frames are output to a subdirectory named 'frames'",
+    " .AVI movies are saved by default to 'output.avi'",
+};
+
+void printLine(const std::string& line) {
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+[[noreturn]] void fail(const std::string& message) {
+    printLine(message);
+    endRun(1);
+}
+
+bool optionIs(const char* argument, const char* name) { return strcasecmp(argument, name) == 0; }
+
+// Reads a number the way atoi does, saturating instead of overflowing.
+int32_t readNumber(const char* text) {
+    errno = 0;
+    long long value = std::strtoll(text, nullptr, 10);
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+void makeFramesDirectory() {
+    std::error_code error;
+    if (!fs::is_directory("frames", error)) fs::create_directory("frames", error);
+}
+
+void printCodecList() {
+    for (const CodecChoice& choice : codecChoices()) {
+        std::printf("%-6s %s\n", choice.name, choice.description);
+    }
+    std::fflush(stdout);
+}
+
+// Options take effect in order; a missing value ends the run at the moment it is met.
+void parseOptions(int argc, char** argv) {
+    auto valueOf = [&](int& index, const char* missingMessage) -> const char* {
+        if (index + 1 >= argc) fail(missingMessage);
+        return argv[++index];
+    };
+    for (int i = 2; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (optionIs(argument, "-width")) {
+            settings.columns = readNumber(valueOf(i, "Error: need to specify width."));
+        } else if (optionIs(argument, "-height")) {
+            settings.rows = readNumber(valueOf(i, "Error: need to specify height."));
+        } else if (optionIs(argument, "-fps")) {
+            settings.fps = readNumber(valueOf(i, "Error: need to specify fps value."));
+            // Out-of-range values are refused after parsing, before anything divides by them.
+            if (settings.fps > 0) settings.frameInterval = 1000000 / settings.fps;
+        } else if (optionIs(argument, "-double")) {
+            settings.sizeFactor = 2;
+        } else if (optionIs(argument, "-png")) {
+            settings.aviOutput = false;
+            makeFramesDirectory();
+        } else if (optionIs(argument, "-stop")) {
+            settings.stopFrame = readNumber(valueOf(i, "Error: need to specify maximum number of output frames."));
+        } else if (optionIs(argument, "-skip")) {
+            settings.skipFrames = readNumber(valueOf(i, "Error: need to specify number of frames to skip."));
+        } else if (optionIs(argument, "-output")) {
+            settings.outputName = valueOf(i, "Error: no output .AVI file name?");
+        } else if (optionIs(argument, "-codec")) {
+            const char* name = valueOf(i, "Error: need to specify codec name.");
+            if (optionIs(name, "list")) {
+                printCodecList();
+                endRun(0);
+            }
+            if (findCodecChoice(name) == nullptr) {
+                fail(std::string("Error: unknown codec \"") + name + "\"; -codec list shows the choices.");
+            }
+            settings.codecName = name;
+        }
+    }
+}
+
+void checkRanges() {
+    struct Range {
+        const char* option;
+        int32_t value;
+        int32_t low;
+        int32_t high;
+    };
+    const Range ranges[] = {
+        {"-fps", settings.fps, 1, 1000},
+        {"-width", settings.columns, 1, 200},
+        {"-height", settings.rows, 1, 80},
+    };
+    for (const Range& range : ranges) {
+        if (range.value < range.low || range.value > range.high) {
+            fail(std::string("Error: ") + range.option + " must be between " + std::to_string(range.low) +
+                 " and " + std::to_string(range.high) + ", not " + std::to_string(range.value) + ".");
+        }
+    }
+}
+
+// Deleting the old movie must never delete the recording itself.
+void refuseOutputOverRecording() {
+    std::error_code error;
+    if (fs::equivalent(settings.inputPath, settings.outputName, error)) {
+        fail("Error: the output file \"" + settings.outputName + "\" is the recording itself; choose another -output name.");
+    }
+}
+
+void openMovie() {
+    printLine("Output to " + settings.outputName + "...");
+    refuseOutputOverRecording();
+    std::error_code error;
+    fs::remove(settings.outputName, error);  // the old movie goes, whether or not it exists
+    activeAviWriter = openAviWriter(settings.outputName, 1000 / settings.fps);
+    if (activeAviWriter == nullptr) {
+        fail("Error: cannot create " + settings.outputName + ": " + std::strerror(errno));
+    }
+    resetCompressionOptions();
+    presetCompressionChoice(settings.codecName.empty() ? nullptr : findCodecChoice(settings.codecName));
+}
+
+}  // namespace
+
+int runConverter(int argc, char** argv) {
+    printLine("TTY to AVI/PNG conversion utility");
+    printLine("reelcap version 0.0.1");
+    printLine("Documentation: README.md in the source distribution");
+    printLine("");
+    if (argc < 2) {
+        printLine("");
+        for (const char* line : kUsage) printLine(line);
+        return 0;
+    }
+    settings.inputPath = argv[1];
+    parseOptions(argc, argv);
+    if (settings.inputPath.empty()) fail("Error: no input .ttyrec file?");
+    checkRanges();
+
+    printLine("Processing file \"" + settings.inputPath + "\" at " + std::to_string(settings.fps) + " fps");
+    printLine("Using terminal size " + std::to_string(settings.columns) + " x " + std::to_string(settings.rows) +
+              "...");
+    if (settings.skipFrames > 0) {
+        printLine("Skipping " + std::to_string(settings.skipFrames) + " frames at the beginning.");
+    }
+    if (settings.stopFrame >= 0) {
+        printLine("Outputting a maximum of " + std::to_string(settings.stopFrame) + " frames.");
+    }
+    if (settings.skipFrames > 0 && settings.stopFrame > 0) {
+        // From here on stopFrame is the highest frame number that may be written.
+        settings.stopFrame = static_cast<int32_t>(
+            std::min<int64_t>(static_cast<int64_t>(settings.stopFrame) + settings.skipFrames, INT32_MAX));
+    }
+    if (settings.aviOutput) openMovie();
+
+    loadRecording(settings.inputPath);
+
+    finishMovie();
+    std::fflush(stdout);
+    return movieWriteFailed ? 1 : 0;
+}

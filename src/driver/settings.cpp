@@ -1,0 +1,5 @@
+#include "driver/settings.h"
+
+RunSettings settings;
+
+void resetSettings() { settings = RunSettings{}; }

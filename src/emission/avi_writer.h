@@ -1,0 +1,37 @@
+#pragma once
+// The movie writer: one video stream, frames appended as key frames or through a compressor.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/avi_file.h"
+#include "platform/bitmap.h"
+
+using AviResult = uint32_t;
+constexpr AviResult kAviErrOk = 0;                  // AVIERR_OK
+constexpr AviResult kAviErrBadHandle = 0x8004406C;  // AVIERR_BADHANDLE
+constexpr AviResult kAviErrBadParam = 0x8004406A;   // AVIERR_BADPARAM
+constexpr AviResult kAviErrError = 0x800440C7;      // AVIERR_ERROR
+constexpr AviResult kAviErrCompressor = 0x80044070; // AVIERR_COMPRESSOR
+constexpr AviResult kAviErrUserAbort = 0x800440C6;  // AVIERR_USERABORT
+
+struct AviWriter;
+
+extern AviWriter* activeAviWriter;
+extern AviCompressOptions compressionOptions;
+
+// Set when a stream step or frame write failed (not a cancelled choice); the run then
+// ends with exit status 1.
+extern bool movieWriteFailed;
+
+// nullptr when the file cannot be created; errno tells why.
+AviWriter* openAviWriter(const std::string& fileName, int32_t framePeriod);
+void closeAviWriter(AviWriter* writer);
+
+// All zero, then dwFlags 9 and dwInterleaveEvery 1.
+void resetCompressionOptions();
+
+AviResult setAviCompression(const Bitmap* bitmap);
+AviResult addAviFrame(const Bitmap* bitmap);
+
+std::string lastErrorText();

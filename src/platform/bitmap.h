@@ -1,0 +1,40 @@
+#pragma once
+// In-memory device-independent bitmaps loaded from our own 32-bit BMP files.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct BitmapInfoHeader {
+    uint32_t biSize = 40;
+    int32_t biWidth = 0;
+    int32_t biHeight = 0;  // positive: bottom row first
+    uint16_t biPlanes = 1;
+    uint16_t biBitCount = 32;
+    uint32_t biCompression = 0;
+    uint32_t biSizeImage = 0;
+    int32_t biXPelsPerMeter = 0;
+    int32_t biYPelsPerMeter = 0;
+    uint32_t biClrUsed = 0;
+    uint32_t biClrImportant = 0;
+};
+
+struct Bitmap {
+    BitmapInfoHeader header;
+    std::vector<uint8_t> bits;  // header.biSizeImage bytes, rows as the file stores them
+};
+
+// What a bitmap query fills in: the pixel memory and the info header.
+struct DibSection {
+    const uint8_t* bmBits = nullptr;
+    BitmapInfoHeader dsBmih;
+};
+
+constexpr int kDibSectionSize = 84;
+
+// Loads a 32-bit uncompressed BMP; nullptr (with errno set) when missing or not such a file.
+std::unique_ptr<Bitmap> loadBitmapFile(const std::string& path);
+
+// Describes bitmap: returns kDibSectionSize, or 0 with errno set when there is no bitmap.
+int getBitmapObject(const Bitmap* bitmap, DibSection& out);

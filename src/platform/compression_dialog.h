@@ -1,0 +1,26 @@
+#pragma once
+// Stands in for the compression dialog: the choice comes from -codec, a short text menu
+// on a terminal, or the prefilled default (uncompressed frames).
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+struct AviCompressOptions;
+
+struct CodecChoice {
+    const char* name;         // as typed after -codec
+    const char* description;  // one line for -codec list and the menu
+    uint32_t fourcc;          // the compressor's four characters, little-endian
+};
+
+std::span<const CodecChoice> codecChoices();
+
+// Case-insensitive; nullptr for an unknown name.
+const CodecChoice* findCodecChoice(std::string_view name);
+
+// A choice made on the command line; the dialog then asks nothing.
+void presetCompressionChoice(const CodecChoice* choice);
+
+// True when a choice was confirmed (written into options), false when cancelled.
+bool aviSaveOptions(AviCompressOptions& options);

@@ -1,0 +1,8 @@
+#pragma once
+// The built-in 6 x 8 font, drawn at twice its size, for characters font.txt lacks.
+
+#include "render/surface.h"
+
+// A negative background leaves background pixels untouched.
+void drawFallbackChar(Surface& surface, int32_t code, int32_t x, int32_t y, Colour foreground,
+                      Colour background);

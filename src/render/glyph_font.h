@@ -1,0 +1,16 @@
+#pragma once
+// font.txt: finding it, parsing it into mainSurface's glyph table, drawing from it.
+
+#include <fstream>
+
+#include "render/surface.h"
+
+// Opens stream on font.txt from the working directory or a PATH entry; the working
+// directory is left as it was.
+bool findFontFile(std::ifstream& stream);
+
+// Appends every glyph of font.txt; ends the process when no font is found.
+void loadGlyphs();
+
+// Draws code with its cell's top-left pixel at (x, y) into mainSurface.
+void drawGlyph(int32_t code, int32_t x, int32_t y, Colour foreground, Colour background);

@@ -1,0 +1,100 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+#include "driver/settings.h"
+#include "emission/emission.h"
+#include "playback/recording.h"
+#include "render/renderer.h"
+#include "render/surface.h"
+#include "terminal/screen_grid.h"
+
+extern char** environ;
+
+void resetAll() {
+    resetSettings();
+    resetGrid();
+    resetFrameClock();
+    resetSurfaces();
+    resetRenderer();
+    resetEmission();
+}
+
+fs::path makeTempDir() {
+    std::string pattern = (fs::temp_directory_path() / "reelcap-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    return pattern;
+}
+
+fs::path sourcePath(std::string_view relative) { return fs::path(REELCAP_SOURCE_DIR) / relative; }
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const fs::path& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ttyrecRecord(uint32_t seconds, uint32_t micros, std::string_view payload) {
+    std::string record;
+    for (uint32_t value : {seconds, micros, static_cast<uint32_t>(payload.size())}) {
+        for (int i = 0; i < 4; ++i) record.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    }
+    record.append(payload);
+    return record;
+}
+
+RunResult runReelcap(const fs::path& dir, const std::vector<std::string>& args,
+                     const std::vector<std::string>& extraEnv) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(126);
+        int devNull = open("/dev/null", O_RDONLY);
+        dup2(devNull, 0);
+        dup2(pipeFds[1], 1);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        for (const std::string& entry : extraEnv) {
+            std::string name = entry.substr(0, entry.find('='));
+            setenv(name.c_str(), entry.substr(name.size() + 1).c_str(), 1);
+        }
+        std::vector<char*> argv;
+        std::string binary = REELCAP_BINARY;
+        argv.push_back(binary.data());
+        std::vector<std::string> copies(args);
+        for (std::string& arg : copies) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        execv(binary.c_str(), argv.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    RunResult result;
+    char buffer[65536];
+    ssize_t got;
+    while ((got = read(pipeFds[0], buffer, sizeof buffer)) > 0) result.output.append(buffer, got);
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+void installFont(const fs::path& dir) {
+    fs::copy_file(sourcePath("font.txt"), dir / "font.txt", fs::copy_options::overwrite_existing);
+}

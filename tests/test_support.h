@@ -1,0 +1,38 @@
+#pragma once
+// Shared helpers: fresh process-wide state, temporary directories, recordings, running the binary.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+// Resets every subsystem's process-wide state to what a new process has.
+void resetAll();
+
+// A new empty directory under the system's temporary directory.
+fs::path makeTempDir();
+
+// The repository's own files (font.txt, samples/).
+fs::path sourcePath(std::string_view relative);
+
+std::string readFile(const fs::path& path);
+void writeFile(const fs::path& path, std::string_view bytes);
+
+// One ttyrec record: 12-byte little-endian header and the payload.
+std::string ttyrecRecord(uint32_t seconds, uint32_t micros, std::string_view payload);
+
+struct RunResult {
+    int status = -1;     // exit status, or 128 + signal number
+    std::string output;  // standard output
+};
+
+// Runs the built reelcap in dir with args; standard input is /dev/null. extraEnv entries
+// are NAME=value strings added to (or replacing) the environment.
+RunResult runReelcap(const fs::path& dir, const std::vector<std::string>& args,
+                     const std::vector<std::string>& extraEnv = {});
+
+// Copies the project's font.txt into dir.
+void installFont(const fs::path& dir);
