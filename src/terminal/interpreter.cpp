@@ -100,19 +100,21 @@ void controlSequence(Scan& scan) {
     const int32_t columns = settings.columns;
     const int32_t rows = settings.rows;
     if (scan.position >= scan.end) return;
+    // Erases asked for while the cursor is outside the storage are dropped like writes there.
+    const bool cursorStored = inStorage(grid.cursorRow, grid.cursorCol);
     if (startsWith(scan, "H")) {  // CUP - cursor home
         scan.position += 1;
         grid.cursorRow = 0;
         grid.cursorCol = 0;
     } else if (startsWith(scan, "0K") || startsWith(scan, "K")) {  // EL 0 - erase to end of line
         scan.position += (*scan.position == 'K') ? 1 : 2;
-        if (grid.cursorCol < columns) eraseCells(grid.cursorRow, grid.cursorCol, columns - 1);
+        if (cursorStored && grid.cursorCol < columns) eraseCells(grid.cursorRow, grid.cursorCol, columns - 1);
     } else if (startsWith(scan, "1K")) {  // EL 1 - erase from start of line
         scan.position += 2;
-        if (grid.cursorCol >= 0) eraseCells(grid.cursorRow, 0, grid.cursorCol);
+        if (cursorStored) eraseCells(grid.cursorRow, 0, grid.cursorCol);
     } else if (startsWith(scan, "2K")) {  // EL 2 - erase whole line
         scan.position += 2;
-        eraseCells(grid.cursorRow, 0, columns - 1);
+        if (cursorStored) eraseCells(grid.cursorRow, 0, columns - 1);
     } else if (startsWith(scan, "?47h")) {  // alternate screen: ignored
         scan.position += 4;
     } else if (startsWith(scan, "2J")) {  // ED 2 - erase display
@@ -154,8 +156,8 @@ void characterSetDesignation(Scan& scan) {
 
 }  // namespace
 
-void interpretPayload() {
-    Scan scan{payloadText.data(), payloadText.data() + payloadText.size()};
+void applyPayload(std::span<const uint8_t> payload) {
+    Scan scan{payload.data(), payload.data() + payload.size()};
     while (scan.position < scan.end) {
         uint8_t byte = *scan.position++;
         if (byte != kEsc) {
@@ -171,6 +173,10 @@ void interpretPayload() {
         }
         // Any other pair (ESC 7, ESC 8, ESC =, ESC ), ESC ], ...) is dropped.
     }
+}
+
+void interpretPayload() {
+    applyPayload(payloadText);
     renderScreen();
     emitFrames();
 }

@@ -1,0 +1,315 @@
+// End-to-end runs of the binary: banner, options, announcements, the recording walk and the log.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+const std::string kBanner =
+    "TTY to AVI/PNG conversion utility\n"
+    "reelcap version 0.0.1\n"
+    "Documentation: README.md in the source distribution\n"
+    "\n";
+
+const std::string kUsage =
+    "Usage: reelcap <input file> (options)\n"
+    "Options: \n"
+    "\t-width (#columns)  Sets terminal width in characters\n"
+    "\t-height (#rows)    Sets terminal height in characters\n"
+    "\t-output (filename) Sets output AVI name (overwritten if it exists)\n"
+    "\t-fps (#)           Sets frames-per-second of output AVI\n"
+    "\t-skip (# frames)   Skip specified number of frames from start in output\n"
+    "\t-stop (# frames)   Stop output after specified number of frames\n"
+    "\t-double            Doubles the output frame size\n"
+    "\t-png               Output a series of .PNG images containing the frames\n"
+    " Parameters are optional, reelcap will default to a 80 x 25 terminal at 30 fps\n"
+    " .PNG frames are output to a subdirectory named 'frames'\n"
+    " .AVI movies are saved by default to 'output.avi'\n";
+
+const std::string kRule(80, '-');
+
+std::string logEntry(int frame, const std::string& time, int length) {
+    return kRule + "\nFrame " + std::to_string(frame) + ", " + time + ", payload " + std::to_string(length) +
+           "\n" + kRule + "\n";
+}
+
+// Lines of output starting with "Frame ".
+std::vector<std::string> progressLines(const std::string& output) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < output.size()) {
+        size_t end = output.find('\n', start);
+        std::string line = output.substr(start, end - start);
+        if (line.rfind("Frame ", 0) == 0) lines.push_back(line);
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return lines;
+}
+
+class DriverTest : public testing::Test {
+protected:
+    void SetUp() override {
+        dir = makeTempDir();
+        installFont(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    RunResult run(const std::vector<std::string>& args) { return runReelcap(dir, args); }
+
+    fs::path dir;
+};
+
+TEST_F(DriverTest, NoArgumentPrintsBannerAndUsage) {
+    RunResult result = run({});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, kBanner + "\n" + kUsage);
+}
+
+TEST_F(DriverTest, MissingOptionValuesEndTheRun) {
+    struct Case {
+        std::string option;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"-width", "Error: need to specify width."},
+        {"-height", "Error: need to specify height."},
+        {"-fps", "Error: need to specify fps value."},
+        {"-stop", "Error: need to specify maximum number of output frames."},
+        {"-skip", "Error: need to specify number of frames to skip."},
+        {"-output", "Error: no output .AVI file name?"},
+        {"-codec", "Error: need to specify codec name."},
+        {"-SKIP", "Error: need to specify number of frames to skip."},
+    };
+    for (const Case& c : cases) {
+        RunResult result = run({"rec.ttyrec", c.option});
+        EXPECT_EQ(result.status, 1) << c.option;
+        EXPECT_EQ(result.output, kBanner + c.message + "\n") << c.option;
+    }
+}
+
+TEST_F(DriverTest, OutOfRangeSettingsAreRefusedBeforePlayback) {
+    writeFile(dir / "rec.ttyrec", ttyrecRecord(1, 0, "x"));
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"-fps", "0"}, "Error: -fps must be between 1 and 1000, not 0."},
+        {{"-fps", "1001"}, "Error: -fps must be between 1 and 1000, not 1001."},
+        {{"-fps", "-5"}, "Error: -fps must be between 1 and 1000, not -5."},
+        {{"-width", "201"}, "Error: -width must be between 1 and 200, not 201."},
+        {{"-width", "0"}, "Error: -width must be between 1 and 200, not 0."},
+        {{"-height", "81"}, "Error: -height must be between 1 and 80, not 81."},
+        {{"-height", "abc"}, "Error: -height must be between 1 and 80, not 0."},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"rec.ttyrec", "-png"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        RunResult result = run(args);
+        EXPECT_EQ(result.status, 1) << c.message;
+        EXPECT_EQ(result.output, kBanner + c.message + "\n");
+        EXPECT_FALSE(fs::exists(dir / "output")) << "playback must not have started";
+    }
+}
+
+TEST_F(DriverTest, AnnouncesSettings) {
+    writeFile(dir / "rec.ttyrec", "");
+    struct Case {
+        std::vector<std::string> args;
+        std::string announcements;
+    };
+    const Case cases[] = {
+        {{"-png"}, "Processing file \"rec.ttyrec\" at 30 fps\nUsing terminal size 80 x 25...\n"},
+        {{"-png", "-FPS", "10", "-Width", "100", "-HEIGHT", "40"},
+         "Processing file \"rec.ttyrec\" at 10 fps\nUsing terminal size 100 x 40...\n"},
+        {{"-png", "-skip", "100", "-stop", "50"},
+         "Processing file \"rec.ttyrec\" at 30 fps\nUsing terminal size 80 x 25...\n"
+         "Skipping 100 frames at the beginning.\nOutputting a maximum of 50 frames.\n"},
+        {{"-png", "-stop", "-skip", "5"},
+         "Processing file \"rec.ttyrec\" at 30 fps\nUsing terminal size 80 x 25...\n"
+         "Outputting a maximum of 0 frames.\n"},
+        {{"-png", "-fps", "7", "-fps", "12", "-unknown", "-width", " 90x"},
+         "Processing file \"rec.ttyrec\" at 12 fps\nUsing terminal size 90 x 25...\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"rec.ttyrec"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        RunResult result = run(args);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.output, kBanner + c.announcements);
+    }
+}
+
+TEST_F(DriverTest, EmptyFirstArgumentStillMakesFramesDirectory) {
+    RunResult result = run({"", "-png"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, kBanner + "Error: no input .ttyrec file?\n");
+    EXPECT_TRUE(fs::is_directory(dir / "frames"));
+}
+
+TEST_F(DriverTest, RecordingFileErrorsFailWithStatusOne) {
+    fs::create_directory(dir / "adir");
+    struct Case {
+        std::vector<std::string> args;
+        std::string last;
+    };
+    const Case cases[] = {
+        {{"missing.ttyrec", "-png"}, "errno 2\n"},
+        {{"-png"}, "errno 2\n"},  // a lone -png is the recording's name
+        {{"adir", "-png"}, "errno 21\n"},
+    };
+    for (const Case& c : cases) {
+        RunResult result = run(c.args);
+        EXPECT_EQ(result.status, 1) << c.args[0];
+        ASSERT_GE(result.output.size(), c.last.size());
+        EXPECT_EQ(result.output.substr(result.output.size() - c.last.size()), c.last) << result.output;
+    }
+}
+
+TEST_F(DriverTest, EmptyRecordingCreatesEmptyLog) {
+    writeFile(dir / "rec.ttyrec", "");
+    RunResult result = run({"rec.ttyrec", "-png"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(progressLines(result.output).empty());
+    EXPECT_TRUE(fs::exists(dir / "output"));
+    EXPECT_EQ(readFile(dir / "output"), "");
+    EXPECT_TRUE(fs::is_empty(dir / "frames"));
+}
+
+TEST_F(DriverTest, FrameClockProgressAndLog) {
+    std::string recording = ttyrecRecord(100, 0, "a") +           // first: 1 frame
+                            ttyrecRecord(102, 500000, "bc") +     // 2.5 s: 75 frames
+                            ttyrecRecord(162, 500000, "") +       // 60 s exactly: 1800 frames
+                            ttyrecRecord(222, 500001, "d") +      // 60 s and 1 us: 1 frame
+                            ttyrecRecord(222, 400000, "e") +      // earlier than its predecessor: 1 frame
+                            ttyrecRecord(100 + 3665, 5000, "f");  // more than a minute: 1 frame
+    writeFile(dir / "rec.ttyrec", recording);
+    RunResult result = run({"rec.ttyrec", "-png"});
+    EXPECT_EQ(result.status, 0);
+    std::vector<std::string> expected = {
+        "Frame 1, time 00:00:00...",    "Frame 76, time 00:00:02...", "Frame 1876, time 00:01:02...",
+        "Frame 1877, time 00:02:02...", "Frame 1878, time 00:02:02...", "Frame 1879, time 01:01:05...",
+    };
+    EXPECT_EQ(progressLines(result.output), expected);
+    EXPECT_EQ(readFile(dir / "output"), logEntry(1, "100.0", 1) + logEntry(76, "102.500000", 2) +
+                                            logEntry(1876, "162.500000", 0) + logEntry(1877, "222.500001", 1) +
+                                            logEntry(1878, "222.400000", 1) + logEntry(1879, "3765.5000", 1));
+}
+
+TEST_F(DriverTest, RecordTimeBorrowsMicroseconds) {
+    writeFile(dir / "rec.ttyrec",
+              ttyrecRecord(10, 900000, "") + ttyrecRecord(11, 300000, "") + ttyrecRecord(11, 900000, ""));
+    RunResult result = run({"rec.ttyrec", "-png"});
+    std::vector<std::string> expected = {"Frame 1, time 00:00:00...", "Frame 13, time 00:00:00...",
+                                         "Frame 31, time 00:00:01..."};
+    EXPECT_EQ(progressLines(result.output), expected);
+}
+
+TEST_F(DriverTest, SkipMarksEarlyRecords) {
+    std::string recording;
+    for (int i = 0; i < 5; ++i) recording += ttyrecRecord(1, i * 100000, "x");  // frames 1, 4, 7, 10, 13
+    writeFile(dir / "rec.ttyrec", recording);
+    RunResult result = run({"rec.ttyrec", "-png", "-skip", "10"});
+    std::vector<std::string> expected = {
+        "Frame 1, time 00:00:00 (skipping) ", "Frame 4, time 00:00:00 (skipping) ",
+        "Frame 7, time 00:00:00 (skipping) ", "Frame 10, time 00:00:00...", "Frame 13, time 00:00:00...",
+    };
+    EXPECT_EQ(progressLines(result.output), expected);
+}
+
+TEST_F(DriverTest, StopLimitEndsTheRunAfterItsRecord) {
+    std::string recording;
+    for (int i = 0; i < 10; ++i) recording += ttyrecRecord(1, i * 1000000, "x");  // 30 frames apart
+    writeFile(dir / "rec.ttyrec", recording);
+    RunResult result = run({"rec.ttyrec", "-png", "-stop", "100"});
+    EXPECT_EQ(result.status, 0);
+    std::vector<std::string> lines = progressLines(result.output);
+    ASSERT_EQ(lines.size(), 5u);  // frames 1, 31, 61, 91, 121
+    EXPECT_EQ(lines.back(), "Frame 121, time 00:00:04...");
+    EXPECT_TRUE(result.output.ends_with("Frame 121, time 00:00:04...\nExiting...\n"));
+    EXPECT_TRUE(fs::exists(dir / "frames/0000121.png"));
+    EXPECT_FALSE(fs::exists(dir / "frames/0000122.png"));
+}
+
+TEST_F(DriverTest, StopZeroPlaysTheWholeRecording) {
+    writeFile(dir / "rec.ttyrec", ttyrecRecord(1, 0, "x") + ttyrecRecord(2, 0, "y"));
+    RunResult result = run({"rec.ttyrec", "-png", "-stop", "0"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(progressLines(result.output).size(), 2u);
+    EXPECT_EQ(result.output.find("Exiting..."), std::string::npos);
+}
+
+TEST_F(DriverTest, TimestampsPast2038PlayNormally) {
+    writeFile(dir / "rec.ttyrec", ttyrecRecord(0x90000000u, 0, "a") + ttyrecRecord(0x90000001u, 0, "b"));
+    RunResult result = run({"rec.ttyrec", "-png"});
+    std::vector<std::string> expected = {"Frame 1, time 00:00:00...", "Frame 31, time 00:00:01..."};
+    EXPECT_EQ(progressLines(result.output), expected);
+    EXPECT_NE(readFile(dir / "output").find("Frame 31, 2415919105.0, payload 1"), std::string::npos);
+}
+
+TEST_F(DriverTest, TruncatedRecordIsPlayedWithWhatIsThere) {
+    std::string recording = ttyrecRecord(1, 0, "abc") + ttyrecRecord(2, 0, "defghij");
+    recording.resize(recording.size() - 4);  // the second payload loses 4 of its 7 bytes
+    writeFile(dir / "rec.ttyrec", recording);
+    RunResult result = run({"rec.ttyrec", "-png"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.output.find("Warning: the recording is cut at byte offset 30: the record at offset 15 has "
+                                 "3 of its 7 payload bytes\n"),
+              std::string::npos)
+        << result.output;
+    EXPECT_EQ(progressLines(result.output).size(), 2u);
+}
+
+TEST_F(DriverTest, TrailingFragmentShorterThanAHeaderIsIgnored) {
+    std::string recording = ttyrecRecord(1, 0, "abc") + std::string("\x01\x02\x03\x04\x05", 5);
+    writeFile(dir / "rec.ttyrec", recording);
+    RunResult result = run({"rec.ttyrec", "-png"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.output.find("Warning: the recording is cut at byte offset 15: 5 trailing bytes are shorter "
+                                 "than a record header and are ignored\n"),
+              std::string::npos)
+        << result.output;
+    EXPECT_EQ(progressLines(result.output).size(), 1u);
+}
+
+TEST_F(DriverTest, LengthPointingFarBeyondTheFile) {
+    std::string header = ttyrecRecord(1, 0, "");
+    header[8] = header[9] = header[10] = header[11] = '\xff';
+    writeFile(dir / "rec.ttyrec", header + "hello");
+    RunResult result = run({"rec.ttyrec", "-png"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.output.find("Warning: the recording is cut at byte offset 17"), std::string::npos);
+    EXPECT_NE(readFile(dir / "output").find("payload -1"), std::string::npos);
+}
+
+// Frames of two recordings that must show the same screens.
+void expectSameFrames(const fs::path& a, const fs::path& b) {
+    ASSERT_TRUE(fs::exists(a / "frames/0000001.png"));
+    for (const auto& entry : fs::directory_iterator(a / "frames")) {
+        EXPECT_EQ(readFile(entry.path()), readFile(b / "frames" / entry.path().filename()))
+            << entry.path().filename();
+    }
+}
+
+TEST_F(DriverTest, NulBytesAndLongPayloadsAreInterpretedWhole) {
+    fs::path plain = dir / "plain";
+    fs::path tricky = dir / "tricky";
+    for (const fs::path& sub : {plain, tricky}) {
+        fs::create_directory(sub);
+        installFont(sub);
+    }
+    std::string longPayload(70000, '\0');
+    longPayload += "\x1b[5;5Hend";
+    writeFile(plain / "rec.ttyrec", ttyrecRecord(1, 0, "abcd") + ttyrecRecord(2, 0, "\x1b[5;5Hend"));
+    writeFile(tricky / "rec.ttyrec", ttyrecRecord(1, 0, std::string("ab\0cd", 5)) + ttyrecRecord(2, 0, longPayload));
+    EXPECT_EQ(runReelcap(plain, {"rec.ttyrec", "-png"}).status, 0);
+    EXPECT_EQ(runReelcap(tricky, {"rec.ttyrec", "-png"}).status, 0);
+    expectSameFrames(plain, tricky);
+}
+
+}  // namespace
