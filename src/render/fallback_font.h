@@ -3,6 +3,7 @@
 
 #include "render/surface.h"
 
-// A negative background leaves background pixels untouched.
+// Only the low byte of code counts (176 and -80 are the same character). A negative
+// background leaves background pixels untouched.
 void drawFallbackChar(Surface& surface, int32_t code, int32_t x, int32_t y, Colour foreground,
                       Colour background);

@@ -3,6 +3,7 @@
 // and the clipped drawing primitives all painting goes through.
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ extern Surface doubleSurface;  // 20 x 40 pixels per cell
 
 void allocSurface(Surface& surface, int32_t width, int32_t height);
 void putPixel(Surface& surface, int32_t x, int32_t y, Colour colour);
+// Stores colours[i] at (x + i, y), each clipped as by putPixel.
+void putPixelRow(Surface& surface, int32_t x, int32_t y, std::span<const Colour> colours);
 void fillRect(Surface& surface, int32_t x0, int32_t y0, int32_t x1, int32_t y1, Colour colour);
 void outlineRect(Surface& surface, int32_t x0, int32_t y0, int32_t x1, int32_t y1, Colour colour);
 void drawHLine(Surface& surface, int32_t x0, int32_t x1, int32_t y, Colour colour, bool dashed);

@@ -1,0 +1,109 @@
+#include "render/surface.h"
+
+#include <algorithm>
+#include <cstddef>
+
+Surface mainSurface;
+Surface doubleSurface;
+
+namespace {
+
+uint8_t* pixelAddress(Surface& surface, int32_t x, int32_t y) {
+    size_t index = static_cast<size_t>(x) +
+                   static_cast<size_t>(surface.height - 1 - y) * static_cast<size_t>(surface.width);
+    return surface.pixels.data() + 4 * index;
+}
+
+void storeColour(uint8_t* pixel, Colour colour) {
+    uint32_t bits = static_cast<uint32_t>(colour);
+    pixel[0] = static_cast<uint8_t>(bits);
+    pixel[1] = static_cast<uint8_t>(bits >> 8);
+    pixel[2] = static_cast<uint8_t>(bits >> 16);
+    pixel[3] = static_cast<uint8_t>(bits >> 24);
+}
+
+// The part of [from, to] that lies in [0, limit - 1]; empty when first > last. Clipping the
+// walk up front stores exactly the pixels putPixel would, and keeps huge bounds from
+// overflowing the loop counter.
+struct Span {
+    int32_t first;
+    int32_t last;
+};
+
+Span clipSpan(int32_t from, int32_t to, int32_t limit) {
+    return {std::max(from, 0), std::min(to, limit - 1)};
+}
+
+bool drawnInDash(int32_t c, bool dashed) { return !dashed || c % 7 < 5; }
+
+}  // namespace
+
+void allocSurface(Surface& surface, int32_t width, int32_t height) {
+    surface.pixels.clear();
+    surface.pixels.shrink_to_fit();
+    surface.width = 0;
+    surface.height = 0;
+    // A negative size is taken as empty rather than as a huge unsigned block.
+    width = std::max(width, 0);
+    height = std::max(height, 0);
+    surface.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
+    surface.width = width;
+    surface.height = height;
+    fillRect(surface, 0, 0, width - 1, height - 1, 0xFFFFFF);
+}
+
+void putPixel(Surface& surface, int32_t x, int32_t y, Colour colour) {
+    if (x >= surface.width || y >= surface.height || x < 0 || y < 0) return;
+    storeColour(pixelAddress(surface, x, y), colour);
+}
+
+void putPixelRow(Surface& surface, int32_t x, int32_t y, std::span<const Colour> colours) {
+    if (y < 0 || y >= surface.height) return;
+    // Positions are widened so that a row starting near the top of the int32 range cannot wrap.
+    int64_t first = std::max<int64_t>(x, 0);
+    int64_t last = std::min<int64_t>(int64_t{x} + static_cast<int64_t>(colours.size()) - 1,
+                                     int64_t{surface.width} - 1);
+    if (first > last) return;
+    uint8_t* out = pixelAddress(surface, static_cast<int32_t>(first), y);
+    for (int64_t px = first; px <= last; ++px, out += 4) {
+        storeColour(out, colours[static_cast<size_t>(px - x)]);
+    }
+}
+
+void fillRect(Surface& surface, int32_t x0, int32_t y0, int32_t x1, int32_t y1, Colour colour) {
+    Span xs = clipSpan(x0, x1, surface.width);
+    Span ys = clipSpan(y0, y1, surface.height);
+    if (xs.first > xs.last || ys.first > ys.last) return;
+    // One row is built once and copied: the same bytes as a putPixel per pixel.
+    uint8_t pattern[4];
+    storeColour(pattern, colour);
+    for (int32_t y = ys.first; y <= ys.last; ++y) {
+        uint8_t* out = pixelAddress(surface, xs.first, y);
+        for (int32_t x = xs.first; x <= xs.last; ++x, out += 4) std::copy_n(pattern, 4, out);
+    }
+}
+
+void outlineRect(Surface& surface, int32_t x0, int32_t y0, int32_t x1, int32_t y1, Colour colour) {
+    drawHLine(surface, x0, x1, y0, colour, false);
+    drawHLine(surface, x0, x1, y1, colour, false);
+    drawVLine(surface, x0, y0, y1, colour, false);
+    drawVLine(surface, x1, y0, y1, colour, false);
+}
+
+void drawHLine(Surface& surface, int32_t x0, int32_t x1, int32_t y, Colour colour, bool dashed) {
+    Span xs = clipSpan(x0, x1, surface.width);
+    for (int32_t x = xs.first; x <= xs.last; ++x) {
+        if (drawnInDash(x, dashed)) putPixel(surface, x, y, colour);
+    }
+}
+
+void drawVLine(Surface& surface, int32_t x, int32_t y0, int32_t y1, Colour colour, bool dashed) {
+    Span ys = clipSpan(y0, y1, surface.height);
+    for (int32_t y = ys.first; y <= ys.last; ++y) {
+        if (drawnInDash(y, dashed)) putPixel(surface, x, y, colour);
+    }
+}
+
+void resetSurfaces() {
+    for (Surface* surface : {&mainSurface, &doubleSurface}) *surface = Surface{};
+}

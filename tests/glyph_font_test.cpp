@@ -1,0 +1,354 @@
+#include "render/glyph_font.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+constexpr Colour kInk = 0xFFFFFF;
+constexpr Colour kPaper = 0x000000;
+constexpr Colour kUntouched = 0x00AA55;
+
+Colour colourAt(const Surface& surface, int32_t x, int32_t y) {
+    size_t offset = 4 * (static_cast<size_t>(x) + static_cast<size_t>(surface.height - 1 - y) *
+                                                      static_cast<size_t>(surface.width));
+    const uint8_t* p = surface.pixels.data() + offset;
+    return static_cast<Colour>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Sixteen distinct rows: row r has ink in column r % 10 and, from row 10 on, in column 9.
+std::vector<std::string> diagonalRows() {
+    std::vector<std::string> rows;
+    for (int r = 0; r < 16; ++r) {
+        std::string row(10, '.');
+        row[static_cast<size_t>(r % 10)] = '#';
+        if (r >= 10) row[9] = '@';
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::vector<std::string> solidRows(char mark) {
+    return std::vector<std::string>(16, std::string(10, mark));
+}
+
+std::string entry(const std::string& key, const std::string& offset,
+                  const std::vector<std::string>& rows) {
+    std::string text = key + " " + offset + "\n";
+    for (const std::string& row : rows) text += row + "\n";
+    return text;
+}
+
+std::string currentDir() {
+    char buffer[4096];
+    return getcwd(buffer, sizeof buffer) ? buffer : "";
+}
+
+// Every test runs in a fresh temporary working directory with PATH cleared; both are
+// restored afterwards.
+class GlyphFontTest : public testing::Test {
+protected:
+    void SetUp() override {
+        resetAll();
+        startDir_ = currentDir();
+        if (const char* path = std::getenv("PATH")) savedPath_ = path;
+        dir_ = makeTempDir();
+        ASSERT_EQ(chdir(dir_.c_str()), 0);
+        setenv("PATH", "", 1);
+    }
+
+    void TearDown() override {
+        EXPECT_EQ(chdir(startDir_.c_str()), 0);
+        if (savedPath_) {
+            setenv("PATH", savedPath_->c_str(), 1);
+        } else {
+            unsetenv("PATH");
+        }
+        fs::remove_all(dir_);
+    }
+
+    void writeFont(const std::string& text) { writeFile(dir_ / "font.txt", text); }
+
+    // Loads font.txt from the working directory and returns what was printed.
+    std::string load() {
+        testing::internal::CaptureStdout();
+        loadGlyphs();
+        return testing::internal::GetCapturedStdout();
+    }
+
+    void prepareSurface(int32_t width, int32_t height) {
+        allocSurface(mainSurface, width, height);
+        fillRect(mainSurface, 0, 0, width - 1, height - 1, kUntouched);
+    }
+
+    // Checks the whole of mainSurface: rows[r][c] at (x + c, top + r), untouched elsewhere.
+    void expectGlyphAt(const std::vector<std::string>& rows, int32_t x, int32_t top) {
+        for (int32_t py = 0; py < mainSurface.height; ++py) {
+            for (int32_t px = 0; px < mainSurface.width; ++px) {
+                int32_t r = py - top;
+                int32_t c = px - x;
+                Colour expected = kUntouched;
+                if (r >= 0 && r < 16 && c >= 0 && c < 10) {
+                    char mark = rows[static_cast<size_t>(r)][static_cast<size_t>(c)];
+                    expected = mark == '.' ? kPaper : kInk;
+                }
+                ASSERT_EQ(colourAt(mainSurface, px, py), expected)
+                    << "pixel (" << px << ", " << py << ")";
+            }
+        }
+    }
+
+    std::string startDir_;
+    std::optional<std::string> savedPath_;
+    fs::path dir_;
+};
+
+TEST_F(GlyphFontTest, ReadsKeysAndOffsets) {
+    struct Case {
+        std::string keyToken;
+        std::string offsetToken;
+        int32_t key;
+        int32_t offset;
+    };
+    const std::vector<Case> cases = {
+        {"a", "2", 'a', 2},         {"b", "-3", 'b', -3},     {"c", "+4", 'c', 4},
+        {"d", "7px", 'd', 7},       {"e", "px7", 'e', 0},     {"f", "0x10", 'f', 0},
+        {"xyz", "1", 'x', 1},       {"\xB0", "0", -80, 0},    {"\xFF", "0", -1, 0},
+        {"g", "99999999999", 'g', INT32_MAX},
+    };
+    std::string text;
+    for (const Case& c : cases) text += entry(c.keyToken, c.offsetToken, diagonalRows());
+    writeFont(text + "end\n");
+    EXPECT_EQ(load(), "");
+    ASSERT_EQ(mainSurface.glyphs.size(), cases.size());
+    std::string allRows;
+    for (const std::string& row : diagonalRows()) allRows += row;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].keyToken + " " + cases[i].offsetToken);
+        EXPECT_EQ(mainSurface.glyphs[i].key, cases[i].key);
+        EXPECT_EQ(mainSurface.glyphs[i].offset, cases[i].offset);
+        EXPECT_EQ(mainSurface.glyphs[i].marks, allRows);
+    }
+}
+
+TEST_F(GlyphFontTest, LineStructureDoesNotMatter) {
+    std::string text = "q\t1";
+    for (const std::string& row : diagonalRows()) text += " \r\n" + row;
+    writeFont(text + "\r\nend");
+    EXPECT_EQ(load(), "");
+    ASSERT_EQ(mainSurface.glyphs.size(), 1u);
+    EXPECT_EQ(mainSurface.glyphs[0].key, 'q');
+    EXPECT_EQ(mainSurface.glyphs[0].offset, 1);
+    EXPECT_EQ(mainSurface.glyphs[0].marks.size(), 160u);
+}
+
+TEST_F(GlyphFontTest, DrawsRowsBelowTheOffset) {
+    writeFont(entry("x", "2", diagonalRows()) + "end\n");
+    load();
+    prepareSurface(30, 30);
+    drawGlyph('x', 10, 5, kInk, kPaper);
+    expectGlyphAt(diagonalRows(), 10, 7);
+}
+
+TEST_F(GlyphFontTest, FirstDefinitionWins) {
+    writeFont(entry("k", "0", diagonalRows()) + entry("k", "3", solidRows('#')) + "end\n");
+    load();
+    prepareSurface(12, 20);
+    drawGlyph('k', 1, 0, kInk, kPaper);
+    expectGlyphAt(diagonalRows(), 1, 0);
+}
+
+TEST_F(GlyphFontTest, HighByteKeysMatchTheirCode) {
+    writeFont(entry("\xB0", "1", diagonalRows()) + "end\n");
+    load();
+    for (int32_t code : {176, -80}) {
+        SCOPED_TRACE(code);
+        prepareSurface(10, 20);
+        drawGlyph(code, 0, 0, kInk, kPaper);
+        expectGlyphAt(diagonalRows(), 0, 1);
+    }
+}
+
+TEST_F(GlyphFontTest, BadRowIsReportedAndLaterRowsMoveUp) {
+    std::vector<std::string> rows = diagonalRows();
+    rows[3] = "#########";  // nine marks
+    writeFont(entry("Q", "0", rows) + "end\n");
+    EXPECT_EQ(load(), "Error loading font character Q\n");
+
+    // The accepted rows close up and the missing last row shows as background.
+    std::vector<std::string> shown = diagonalRows();
+    shown.erase(shown.begin() + 3);
+    shown.push_back(std::string(10, '.'));
+    prepareSurface(10, 20);
+    drawGlyph('Q', 0, 0, kInk, kPaper);
+    expectGlyphAt(shown, 0, 0);
+}
+
+TEST_F(GlyphFontTest, OverlongTokenIsOneBadRow) {
+    std::vector<std::string> rows = diagonalRows();
+    rows[0] = std::string(100, '#');
+    writeFont(entry("L", "0", rows) + entry("M", "0", diagonalRows()) + "end\n");
+    EXPECT_EQ(load(), "Error loading font character L\n");
+    ASSERT_EQ(mainSurface.glyphs.size(), 2u);
+    EXPECT_EQ(mainSurface.glyphs[0].marks.size(), 150u);
+    EXPECT_EQ(mainSurface.glyphs[1].key, 'M');
+}
+
+TEST_F(GlyphFontTest, EndStopsLoading) {
+    writeFont(entry("a", "0", diagonalRows()) + "end\n" + entry("b", "0", diagonalRows()));
+    EXPECT_EQ(load(), "");
+    ASSERT_EQ(mainSurface.glyphs.size(), 1u);
+    EXPECT_EQ(mainSurface.glyphs[0].key, 'a');
+}
+
+TEST_F(GlyphFontTest, FileEndCutsEntries) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string printed;
+        std::vector<std::pair<int32_t, size_t>> glyphs;  // key and number of marks
+    };
+    std::string error = "Error loading font character ";
+    std::string full = entry("a", "0", diagonalRows());
+    auto repeat = [](const std::string& line, int times) {
+        std::string text;
+        for (int i = 0; i < times; ++i) text += line;
+        return text;
+    };
+    const std::vector<Case> cases = {
+        {"no end token", full, "", {{'a', 160}}},
+        {"last row ends the file", full.substr(0, full.size() - 1), "", {{'a', 160}}},
+        {"key token ends the file", full + "b", "", {{'a', 160}}},
+        {"key then line end", full + "b\n", repeat(error + "b\n", 16), {{'a', 160}, {'b', 0}}},
+        {"entry cut after a row", "c 1 ##########\n", repeat(error + "c\n", 15), {{'c', 10}}},
+        {"only end", "end\n", "", {}},
+        {"only whitespace", " \n\t\n", "", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        resetAll();
+        writeFont(c.text);
+        EXPECT_EQ(load(), c.printed);
+        ASSERT_EQ(mainSurface.glyphs.size(), c.glyphs.size());
+        for (size_t i = 0; i < c.glyphs.size(); ++i) {
+            EXPECT_EQ(mainSurface.glyphs[i].key, c.glyphs[i].first);
+            EXPECT_EQ(mainSurface.glyphs[i].marks.size(), c.glyphs[i].second);
+        }
+    }
+}
+
+TEST_F(GlyphFontTest, MissingGlyphUsesFallbackWithoutOffset) {
+    writeFont(entry("b", "3", solidRows('#')) + "end\n");
+    load();
+    prepareSurface(12, 20);
+    drawGlyph('A', 0, 0, kInk, kPaper);
+    // Fallback 'A' begins with bitmap row 0C at y = 0 and 1, not at the font's offset.
+    for (int32_t x = 0; x < 12; ++x) {
+        EXPECT_EQ(colourAt(mainSurface, x, 0), x >= 4 && x <= 7 ? kInk : kPaper) << x;
+    }
+}
+
+TEST_F(GlyphFontTest, EmptyTableUsesFallback) {
+    writeFont("end\n");
+    load();
+    EXPECT_TRUE(mainSurface.glyphs.empty());
+    prepareSurface(12, 20);
+    drawGlyph('A', 0, 0, kInk, kPaper);
+    EXPECT_EQ(colourAt(mainSurface, 4, 0), kInk);
+    EXPECT_EQ(colourAt(mainSurface, 0, 0), kPaper);
+}
+
+TEST_F(GlyphFontTest, GlyphIsClippedAtTheSurfaceEdges) {
+    writeFont(entry("s", "-2", diagonalRows()) + "end\n");
+    load();
+    prepareSurface(14, 20);
+    drawGlyph('s', 7, 0, kInk, kPaper);
+    expectGlyphAt(diagonalRows(), 7, -2);
+    prepareSurface(14, 20);
+    drawGlyph('s', -4, 10, kInk, kPaper);
+    expectGlyphAt(diagonalRows(), -4, 8);
+}
+
+TEST_F(GlyphFontTest, EmptyFontHereIsSkippedForOneAlongPath) {
+    writeFont("");
+    fs::path first = makeTempDir();
+    fs::path second = makeTempDir();
+    writeFile(first / "font.txt", "");
+    writeFile(second / "font.txt", "from second");
+    for (const char* separator : {":", ";"}) {
+        SCOPED_TRACE(separator);
+        std::string path = "/nonexistent-reelcap-dir" + std::string(separator) + first.string() +
+                           separator + second.string();
+        setenv("PATH", path.c_str(), 1);
+        std::ifstream stream;
+        ASSERT_TRUE(findFontFile(stream));
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stream), {}), "from second");
+        EXPECT_EQ(currentDir(), fs::canonical(dir_).string());
+    }
+    fs::remove_all(first);
+    fs::remove_all(second);
+}
+
+// The directory is not restored between entries, so a relative entry starts from the
+// directory entered for the entry before it.
+TEST_F(GlyphFontTest, RelativePathEntriesFollowOneAnother) {
+    fs::create_directories(dir_ / "work");
+    fs::create_directories(dir_ / "fonts" / "inner");
+    writeFile(dir_ / "fonts" / "inner" / "font.txt", "inner");
+    fs::create_directories(dir_ / "work" / "inner");
+    writeFile(dir_ / "work" / "inner" / "font.txt", "wrong");
+    ASSERT_EQ(chdir("work"), 0);
+    std::string start = currentDir();
+    setenv("PATH", "../fonts:inner", 1);
+    std::ifstream stream;
+    ASSERT_TRUE(findFontFile(stream));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stream), {}), "inner");
+    EXPECT_EQ(currentDir(), start);
+}
+
+TEST_F(GlyphFontTest, NoFontAnywhere) {
+    fs::path other = makeTempDir();
+    writeFile(other / "font.txt", "");
+    fs::create_directories(dir_ / "font.txt" / "not a file");
+    std::string start = currentDir();
+    const char* const paths[] = {"", "/nonexistent-reelcap-dir", "relative-missing:;", nullptr};
+    for (const char* path : paths) {
+        SCOPED_TRACE(path ? path : "(unset)");
+        if (path) {
+            setenv("PATH", (other.string() + ":" + path).c_str(), 1);
+        } else {
+            unsetenv("PATH");
+        }
+        std::ifstream stream;
+        EXPECT_FALSE(findFontFile(stream));
+        EXPECT_EQ(currentDir(), start);
+    }
+    fs::remove_all(other);
+}
+
+using GlyphFontDeathTest = GlyphFontTest;
+
+TEST_F(GlyphFontDeathTest, MissingFontEndsTheProcess) {
+    fs::path printed = dir_ / "stdout.txt";
+    EXPECT_EXIT(
+        {
+            if (std::freopen(printed.c_str(), "w", stdout) == nullptr) std::abort();
+            loadGlyphs();
+        },
+        testing::ExitedWithCode(1), "");
+    EXPECT_EQ(readFile(printed),
+              "Unable to find the file \"font.txt\"... copy to this directory \n"
+              "or check %PATH% environment variable?\n");
+}
+
+}  // namespace
