@@ -10,5 +10,17 @@
 // Top-down RGBA rows of surface, each pixel repeated factor x factor times (factor 1 or 2).
 std::vector<uint8_t> pngImageBuffer(const Surface& surface, int32_t factor);
 
-// Encodes mainSurface to path; an encoder failure prints "encoder error N: text".
+struct EncodedPng {
+    unsigned error = 0;          // LodePNG's code; bytes is empty when it is not 0
+    std::vector<uint8_t> bytes;  // the whole PNG file
+};
+
+// The same bytes LodePNG's encode-to-file call would save, with its default settings.
+EncodedPng encodePng(const Surface& surface, int32_t factor);
+
+// Encodes surface and writes path. An encoder failure prints "encoder error N: text"; a
+// file that cannot be written is not reported. True when the file was written.
+bool writePngImage(const std::string& path, const Surface& surface, int32_t factor);
+
+// writePngImage of mainSurface at the run's sizeFactor.
 void writePngFrame(const std::string& path);

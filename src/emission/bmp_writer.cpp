@@ -1,0 +1,89 @@
+#include "emission/bmp_writer.h"
+
+#include <cassert>
+#include <cstring>
+
+#include "emission/frame_files.h"
+#include "render/surface.h"
+
+namespace {
+
+constexpr uint32_t kInfoHeaderSize = 40;
+constexpr int32_t kPixelsPerMetre = 1000;
+
+void putU16le(uint8_t*& out, uint16_t value) {
+    *out++ = static_cast<uint8_t>(value);
+    *out++ = static_cast<uint8_t>(value >> 8);
+}
+
+void putU32le(uint8_t*& out, uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) *out++ = static_cast<uint8_t>(value >> shift);
+}
+
+size_t pixelBytes(int32_t width, int32_t height) {
+    if (width <= 0 || height <= 0) return 0;
+    return static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
+}
+
+}  // namespace
+
+std::vector<uint8_t> encodeBmp(int32_t width, int32_t height, const uint8_t* pixels) {
+    size_t imageSize = pixelBytes(width, height);
+    std::vector<uint8_t> file(kBmpHeaderSize + imageSize);
+    uint8_t* out = file.data();
+
+    // BITMAPFILEHEADER
+    putU16le(out, 0x4D42);  // "BM"
+    putU32le(out, static_cast<uint32_t>(file.size()));
+    putU16le(out, 0);
+    putU16le(out, 0);
+    putU32le(out, kBmpHeaderSize);
+    // BITMAPINFOHEADER; the positive height means the bottom row comes first
+    putU32le(out, kInfoHeaderSize);
+    putU32le(out, static_cast<uint32_t>(width));
+    putU32le(out, static_cast<uint32_t>(height));
+    putU16le(out, 1);   // planes
+    putU16le(out, 32);  // bits per pixel
+    putU32le(out, 0);   // BI_RGB
+    putU32le(out, static_cast<uint32_t>(imageSize));
+    putU32le(out, kPixelsPerMetre);
+    putU32le(out, kPixelsPerMetre);
+    putU32le(out, 0);  // colours used
+    putU32le(out, 0);  // important colours
+    assert(out == file.data() + kBmpHeaderSize);
+
+    if (imageSize > 0) std::memcpy(out, pixels, imageSize);
+    return file;
+}
+
+void writeBmp(const std::string& path, int32_t width, int32_t height, const uint8_t* pixels) {
+    writeWholeFile(path, encodeBmp(width, height, pixels));
+}
+
+// Each source pixel becomes a 2 x 2 block of its blue, green and red with a zero fourth byte.
+// Memory row m of the source (rows run bottom-up) covers memory rows 2m and 2m + 1.
+void writeDoubledBmp(const std::string& path) {
+    const Surface& source = mainSurface;
+    size_t sourceBytes = pixelBytes(source.width, source.height);
+    if (source.pixels.size() < sourceBytes) return;  // not a whole image: nothing sound to save
+    int32_t width = source.width > 0 ? source.width : 0;
+    int32_t height = source.height > 0 ? source.height : 0;
+
+    doubleSurface.width = width * 2;
+    doubleSurface.height = height * 2;
+    doubleSurface.pixels.resize(pixelBytes(doubleSurface.width, doubleSurface.height));
+
+    size_t sourceRow = static_cast<size_t>(width) * 4;
+    size_t doubledRow = sourceRow * 2;
+    for (size_t row = 0; row < static_cast<size_t>(height); ++row) {
+        const uint8_t* in = source.pixels.data() + row * sourceRow;
+        uint8_t* lower = doubleSurface.pixels.data() + 2 * row * doubledRow;
+        for (size_t x = 0; x < static_cast<size_t>(width); ++x) {
+            const uint8_t pixel[4] = {in[4 * x], in[4 * x + 1], in[4 * x + 2], 0};
+            std::memcpy(lower + 8 * x, pixel, 4);
+            std::memcpy(lower + 8 * x + 4, pixel, 4);
+        }
+        std::memcpy(lower + doubledRow, lower, doubledRow);
+    }
+    writeBmp(path, doubleSurface.width, doubleSurface.height, doubleSurface.pixels.data());
+}

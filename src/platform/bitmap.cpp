@@ -1,0 +1,85 @@
+#include "platform/bitmap.h"
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+constexpr size_t kFileHeaderSize = 14;
+constexpr size_t kInfoHeaderSize = 40;
+
+uint16_t readU16le(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | bytes[1] << 8); }
+
+uint32_t readU32le(const uint8_t* bytes) {
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+// false with errno set when the file cannot be opened or read.
+bool readWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    uint8_t chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+    bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) errno = EIO;
+    return !failed;
+}
+
+}  // namespace
+
+// Only what the BMP writer produces is accepted: BITMAPINFOHEADER, 32 bits, uncompressed,
+// no colour table, rows bottom-up, every pixel present.
+std::unique_ptr<Bitmap> loadBitmapFile(const std::string& path) {
+    std::vector<uint8_t> file;
+    if (!readWholeFile(path, file)) return nullptr;
+    auto invalid = [] {
+        errno = EINVAL;
+        return nullptr;
+    };
+    if (file.size() < kFileHeaderSize + kInfoHeaderSize || file[0] != 'B' || file[1] != 'M') return invalid();
+    uint32_t pixelOffset = readU32le(&file[10]);
+    const uint8_t* info = &file[kFileHeaderSize];
+
+    auto bitmap = std::make_unique<Bitmap>();
+    BitmapInfoHeader& header = bitmap->header;
+    header.biSize = readU32le(info);
+    header.biWidth = static_cast<int32_t>(readU32le(info + 4));
+    header.biHeight = static_cast<int32_t>(readU32le(info + 8));
+    header.biPlanes = readU16le(info + 12);
+    header.biBitCount = readU16le(info + 14);
+    header.biCompression = readU32le(info + 16);
+    header.biSizeImage = readU32le(info + 20);
+    header.biXPelsPerMeter = static_cast<int32_t>(readU32le(info + 24));
+    header.biYPelsPerMeter = static_cast<int32_t>(readU32le(info + 28));
+    header.biClrUsed = readU32le(info + 32);
+    header.biClrImportant = readU32le(info + 36);
+
+    if (header.biSize != kInfoHeaderSize || header.biPlanes != 1 || header.biBitCount != 32 ||
+        header.biCompression != 0 || header.biClrUsed != 0 || header.biWidth <= 0 || header.biHeight <= 0) {
+        return invalid();
+    }
+    uint64_t imageSize = uint64_t{4} * static_cast<uint32_t>(header.biWidth) * static_cast<uint32_t>(header.biHeight);
+    if (imageSize > UINT32_MAX || pixelOffset < kFileHeaderSize + kInfoHeaderSize ||
+        pixelOffset > file.size() || file.size() - pixelOffset < imageSize) {
+        return invalid();
+    }
+    // An uncompressed bitmap may leave its image size 0; the loaded description always has it.
+    header.biSizeImage = static_cast<uint32_t>(imageSize);
+    bitmap->bits.assign(file.begin() + pixelOffset, file.begin() + pixelOffset + static_cast<ptrdiff_t>(imageSize));
+    return bitmap;
+}
+
+int getBitmapObject(const Bitmap* bitmap, DibSection& out) {
+    if (bitmap == nullptr || bitmap->bits.size() < bitmap->header.biSizeImage) {
+        errno = EINVAL;
+        return 0;
+    }
+    out.bmBits = bitmap->bits.data();
+    out.dsBmih = bitmap->header;
+    return kDibSectionSize;
+}

@@ -1,0 +1,268 @@
+#include "emission/emission.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <random>
+#include <set>
+#include <string>
+
+#include "driver/settings.h"
+#include "emission/avi_writer.h"
+#include "emission/bmp_writer.h"
+#include "emission/png_writer.h"
+#include "movie_reader.h"
+#include "output_test_support.h"
+#include "platform/compression_dialog.h"
+#include "playback/recording.h"
+#include "render/surface.h"
+
+namespace {
+
+using EmissionTest = ScratchDirTest;
+
+constexpr int32_t kWidth = 16;
+constexpr int32_t kHeight = 10;
+
+struct Record {
+    int32_t frameStart;
+    int32_t frameEnd;
+};
+
+// Records at 0, 0.1 and 0.2 s at 30 frames per second.
+constexpr std::array<Record, 3> kWorkedExample = {{{0, 1}, {1, 4}, {4, 7}}};
+
+Surface screen(uint32_t number) {
+    Surface surface;
+    surface.width = kWidth;
+    surface.height = kHeight;
+    surface.pixels = patternPixels(kWidth, kHeight, number);
+    return surface;
+}
+
+// Emits one record as playback would, with mainSurface holding the given screen.
+void emitRecord(const Record& record, const Surface& shown) {
+    mainSurface = shown;
+    frameClock.frameStart = record.frameStart;
+    frameClock.frameEnd = record.frameEnd;
+    emitFrames();
+}
+
+std::set<std::string> filesIn(const fs::path& directory) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(directory)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+std::string pngOf(const Surface& surface, int32_t factor) {
+    EncodedPng png = encodePng(surface, factor);
+    return std::string(png.bytes.begin(), png.bytes.end());
+}
+
+std::string bmpOf(const Surface& surface) {
+    std::vector<uint8_t> bytes = encodeBmp(surface.width, surface.height, surface.pixels.data());
+    return std::string(bytes.begin(), bytes.end());
+}
+
+TEST(FrameNames, SevenDigitsAtLeast) {
+    EXPECT_EQ(bmpFrameName(0), "0000000.bmp");
+    EXPECT_EQ(bmpFrameName(12), "0000012.bmp");
+    EXPECT_EQ(bmpFrameName(12345678), "12345678.bmp");
+    EXPECT_EQ(pngFrameName(42), "frames/0000042.png");
+    EXPECT_EQ(pngFrameName(1234567), "frames/1234567.png");
+}
+
+// Frames 1 to 7 of the worked example show screens 1, 1, 1, 2, 2, 2, 3. Frames within the
+// skip limit are never written, so the stale files placed there beforehand stay as they were
+// and must not leak into the frames above the limit.
+TEST_F(EmissionTest, PngSeriesOfWorkedExampleForEverySkipLimit) {
+    const std::array<uint32_t, 8> shownAt = {0, 1, 1, 1, 2, 2, 2, 3};
+    const Surface stale = screen(99);
+    for (int32_t factor : {1, 2}) {
+        for (int32_t skip : {0, 1, 2, 3, 4, 5, 6, 7}) {
+            SCOPED_TRACE("factor " + std::to_string(factor) + ", skip " + std::to_string(skip));
+            resetAll();
+            settings.aviOutput = false;
+            settings.sizeFactor = factor;
+            settings.skipFrames = skip;
+            fs::remove_all("frames");
+            fs::create_directory("frames");
+            for (int32_t frame = 0; frame <= 7; ++frame) writeFile(pngFrameName(frame), pngOf(stale, factor));
+
+            for (size_t i = 0; i < kWorkedExample.size(); ++i) emitRecord(kWorkedExample[i], screen(i + 1));
+
+            EXPECT_EQ(filesIn("frames").size(), 8u);
+            EXPECT_EQ(readFile(pngFrameName(0)), pngOf(stale, factor));
+            for (int32_t frame = 1; frame <= 7; ++frame) {
+                const Surface expected = frame > skip ? screen(shownAt[frame]) : stale;
+                EXPECT_EQ(readFile(pngFrameName(frame)), pngOf(expected, factor)) << "frame " << frame;
+            }
+        }
+    }
+}
+
+TEST_F(EmissionTest, PngGapFrameWhoseSourceVanishedShowsThePreviousScreen) {
+    settings.aviOutput = false;
+    fs::create_directory("frames");
+    emitRecord({0, 1}, screen(1));
+    fs::remove(pngFrameName(1));
+    emitRecord({1, 4}, screen(2));
+    EXPECT_EQ(readFile(pngFrameName(2)), pngOf(screen(1), 1));
+    EXPECT_EQ(readFile(pngFrameName(3)), pngOf(screen(1), 1));
+    EXPECT_EQ(readFile(pngFrameName(4)), pngOf(screen(2), 1));
+}
+
+TEST_F(EmissionTest, PngCopyLargerThanTheCopyBufferIsWhole) {
+    settings.aviOutput = false;
+    fs::create_directory("frames");
+    Surface noise;
+    noise.width = 800;
+    noise.height = 500;
+    noise.pixels.resize(800 * 500 * 4);
+    std::mt19937 random(7);
+    for (uint8_t& byte : noise.pixels) byte = static_cast<uint8_t>(random());
+
+    emitRecord({0, 1}, noise);
+    emitRecord({1, 3}, noise);
+    std::string original = readFile(pngFrameName(1));
+    ASSERT_GT(original.size(), 3u * 65536u);
+    EXPECT_EQ(readFile(pngFrameName(2)), original);
+}
+
+TEST_F(EmissionTest, PngCopyCutShortLeavesNoPartialFileAndTheRunGoesOn) {
+    settings.aviOutput = false;
+    fs::create_directory("frames");
+    Surface noise;
+    noise.width = 400;
+    noise.height = 300;
+    noise.pixels.resize(400 * 300 * 4);
+    std::mt19937 random(3);
+    for (uint8_t& byte : noise.pixels) byte = static_cast<uint8_t>(random());
+    Surface plain = noise;
+    std::fill(plain.pixels.begin(), plain.pixels.end(), 0x40);
+
+    emitRecord({0, 1}, noise);
+    ASSERT_GT(fs::file_size(pngFrameName(1)), 100000u);
+    {
+        FileSizeLimit limit(100000);
+        emitRecord({1, 3}, plain);
+    }
+    EXPECT_FALSE(fs::exists(pngFrameName(2)));
+    EXPECT_EQ(readFile(pngFrameName(3)), pngOf(plain, 1));
+}
+
+TEST_F(EmissionTest, PngWithoutFramesDirectoryWritesNothingAndSaysNothing) {
+    settings.aviOutput = false;
+    testing::internal::CaptureStdout();
+    for (size_t i = 0; i < kWorkedExample.size(); ++i) emitRecord(kWorkedExample[i], screen(i + 1));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_TRUE(filesIn(".").empty());
+}
+
+// After each record of the worked example, the temporary BMP files left in the working
+// directory; each holds the screen of the record it is named after.
+TEST_F(EmissionTest, MovieKeepsOnlyTheNewestScreenFile) {
+    struct Case {
+        int32_t skip;
+        std::array<const char*, 3> leftAfterRecord;  // "" when none
+    };
+    const std::vector<Case> cases = {
+        {0, {"0000001.bmp", "0000004.bmp", "0000007.bmp"}},
+        {2, {"", "0000004.bmp", "0000007.bmp"}},
+        {4, {"", "", "0000007.bmp"}},
+        {7, {"", "", ""}},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE("skip " + std::to_string(test.skip));
+        resetAll();
+        settings.skipFrames = test.skip;
+        for (const auto& entry : fs::directory_iterator(".")) fs::remove_all(entry.path());
+        for (size_t i = 0; i < kWorkedExample.size(); ++i) {
+            emitRecord(kWorkedExample[i], screen(i + 1));
+            std::string left = test.leftAfterRecord[i];
+            EXPECT_EQ(filesIn("."), left.empty() ? std::set<std::string>{} : std::set<std::string>{left})
+                << "after record " << i + 1;
+            if (!left.empty()) {
+                EXPECT_EQ(readFile(left), bmpOf(screen(i + 1)));
+            }
+        }
+    }
+}
+
+// Screen number shown, as a movie frame reads back: top row first, fourth bytes 0, doubled
+// when factor is 2.
+std::vector<uint8_t> movieFrameOf(uint32_t number, int32_t factor) {
+    Surface shown = screen(number);
+    std::vector<uint8_t> picture;
+    for (int32_t y = 0; y < kHeight * factor; ++y) {
+        for (int32_t x = 0; x < kWidth * factor; ++x) {
+            const uint8_t* pixel = pixelAt(shown.pixels.data(), kWidth, kHeight, x / factor, y / factor);
+            picture.insert(picture.end(), {pixel[0], pixel[1], pixel[2], 0});
+        }
+    }
+    return picture;
+}
+
+TEST_F(EmissionTest, MovieOfWorkedExampleShowsEachScreenUntilTheNextRecord) {
+    struct Case {
+        const char* name;
+        int32_t skip;
+        int32_t stop;
+        int32_t factor;
+        std::vector<uint32_t> shown;  // screen number of each movie frame
+    };
+    const std::vector<Case> cases = {
+        {"plain", 0, -1, 1, {1, 1, 1, 1, 2, 2, 2}},
+        {"doubled", 0, -1, 2, {1, 1, 1, 1, 2, 2, 2}},
+        {"skip 2: the first kept record fills its own gap", 2, -1, 1, {2, 2, 2, 2}},
+        {"stop 5", 0, 5, 1, {1, 1, 1, 1, 2, 2}},
+    };
+    for (size_t index = 0; index < cases.size(); ++index) {
+        const Case& test = cases[index];
+        SCOPED_TRACE(test.name);
+        resetAll();
+        resetAviWriter();
+        resetCompressionDialog();
+        presetCompressionChoice(findCodecChoice("dib"));
+        settings.skipFrames = test.skip;
+        settings.stopFrame = test.stop;
+        settings.sizeFactor = test.factor;
+        std::string path = (dir / ("movie" + std::to_string(index) + ".avi")).string();
+        activeAviWriter = openAviWriter(path, 33);
+        ASSERT_NE(activeAviWriter, nullptr);
+        resetCompressionOptions();
+        for (size_t i = 0; i < kWorkedExample.size(); ++i) emitRecord(kWorkedExample[i], screen(i + 1));
+        closeAviWriter(activeAviWriter);
+        activeAviWriter = nullptr;
+
+        DecodedMovie movie = readMovie(path);
+        ASSERT_EQ(movie.frames.size(), test.shown.size());
+        for (size_t frame = 0; frame < test.shown.size(); ++frame) {
+            EXPECT_EQ(movie.frames[frame], movieFrameOf(test.shown[frame], test.factor)) << "frame " << frame;
+        }
+    }
+    resetAviWriter();
+    resetCompressionDialog();
+}
+
+TEST_F(EmissionTest, DoubledMovieFramesAreTwiceTheSize) {
+    settings.sizeFactor = 2;
+    emitRecord({0, 1}, screen(1));
+    writeDoubledBmp("expected.bmp");
+    std::string written = readFile("0000001.bmp");
+    ASSERT_EQ(written.size(), 54u + 4u * 2 * kWidth * 2 * kHeight);
+    EXPECT_EQ(written, readFile("expected.bmp"));
+}
+
+TEST_F(EmissionTest, MovieInUnwritableDirectoryWritesNothingAndSaysNothing) {
+    fs::create_directory("gone");
+    fs::current_path("gone");
+    fs::remove("../gone");  // file creation in the working directory now fails
+    testing::internal::CaptureStdout();
+    for (size_t i = 0; i < kWorkedExample.size(); ++i) emitRecord(kWorkedExample[i], screen(i + 1));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    fs::current_path(dir);
+    EXPECT_TRUE(filesIn(".").empty());
+}
+
+}  // namespace
