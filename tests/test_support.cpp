@@ -13,7 +13,9 @@
 #include <stdexcept>
 
 #include "driver/settings.h"
+#include "emission/avi_writer.h"
 #include "emission/emission.h"
+#include "platform/compression_dialog.h"
 #include "playback/recording.h"
 #include "render/renderer.h"
 #include "render/surface.h"
@@ -28,6 +30,8 @@ void resetAll() {
     resetSurfaces();
     resetRenderer();
     resetEmission();
+    resetAviWriter();
+    resetCompressionDialog();
 }
 
 fs::path makeTempDir() {

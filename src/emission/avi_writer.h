@@ -31,6 +31,9 @@ void closeAviWriter(AviWriter* writer);
 // All zero, then dwFlags 9 and dwInterleaveEvery 1.
 void resetCompressionOptions();
 
+// Closes any active writer and forgets a write failure, so that tests start afresh.
+void resetAviWriter();
+
 AviResult setAviCompression(const Bitmap* bitmap);
 AviResult addAviFrame(const Bitmap* bitmap);
 

@@ -109,6 +109,7 @@ std::string pngFrameName(int32_t frameNumber) {
 }
 
 void emitFrames() {
+    if (!settings.writeFrames) return;
     if (settings.aviOutput) {
         emitMovieFrames();
     } else {

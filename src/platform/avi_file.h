@@ -1,9 +1,31 @@
 #pragma once
-// STUB: replaced by the movie work.
+// The AVI file and stream calls the movie writer needs, over FFmpeg's AVI muxer and encoders.
+//
+// Results are 0 on success, otherwise an FFmpeg error number (a negative AVERROR value) read
+// as an unsigned 32-bit code; aviFileErrorText gives its text. A file holds one video stream;
+// streams must be released before their file.
+
 #include <cstdint>
+#include <string>
+
+struct AviFile;
+struct AviStream;
+
+constexpr uint32_t fourcc(const char (&text)[5]) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(text[0])) |
+           static_cast<uint32_t>(static_cast<uint8_t>(text[1])) << 8 |
+           static_cast<uint32_t>(static_cast<uint8_t>(text[2])) << 16 |
+           static_cast<uint32_t>(static_cast<uint8_t>(text[3])) << 24;
+}
+
+constexpr uint32_t kStreamTypeVideo = fourcc("vids");  // streamtypeVIDEO
+constexpr uint32_t kCompressorDib = fourcc("DIB ");    // comptypeDIB: frames stored as they are
+constexpr uint32_t kAviKeyFrameFlag = 0x10;            // AVIIF_KEYFRAME
+
+// The fields of AVICOMPRESSOPTIONS. The blocks behind lpFormat and lpParms are never filled here.
 struct AviCompressOptions {
     uint32_t fccType = 0;
-    uint32_t fccHandler = 0;
+    uint32_t fccHandler = 0;  // the compressor; 0 or kCompressorDib: uncompressed frames
     uint32_t dwKeyFrameEvery = 0;
     uint32_t dwQuality = 0;
     uint32_t dwBytesPerSecond = 0;
@@ -14,3 +36,45 @@ struct AviCompressOptions {
     uint32_t cbParms = 0;
     uint32_t dwInterleaveEvery = 0;
 };
+
+struct AviRect {
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t right = 0;
+    int32_t bottom = 0;
+};
+
+// The fields of AVISTREAMINFO that a video stream header uses; the others are zero.
+struct AviStreamInfo {
+    uint32_t fccType = 0;
+    uint32_t fccHandler = 0;
+    uint32_t dwScale = 0;  // seconds per frame = dwScale / dwRate
+    uint32_t dwRate = 0;
+    uint32_t dwQuality = 0;
+    uint32_t dwSuggestedBufferSize = 0;
+    AviRect rcFrame;
+};
+
+// Creates (or empties) the file at once; on failure *file stays null and errno says why.
+uint32_t aviFileOpen(AviFile** file, const std::string& path);
+
+// The stream of uncompressed frames, timed from info.
+uint32_t aviFileCreateStream(AviFile* file, AviStream** stream, const AviStreamInfo& info);
+
+// A stream on top of source that encodes with options.fccHandler's compressor.
+uint32_t aviMakeCompressedStream(AviStream** compressed, AviStream* source, const AviCompressOptions& options);
+
+// format is a BITMAPINFOHEADER of a 32-bit BI_RGB bitmap; the first call fixes the frame size.
+uint32_t aviStreamSetFormat(AviStream* stream, int32_t position, const void* format, int32_t length);
+
+// One frame of length bytes in the layout the format describes, at frame index position.
+uint32_t aviStreamWrite(AviStream* stream, int32_t position, int32_t samples, const void* data, int32_t length,
+                        uint32_t flags);
+
+// A compressed stream hands its encoder's held-back frames to the file before it goes.
+uint32_t aviStreamRelease(AviStream* stream);
+
+// Completes the file (index, sizes) and closes it.
+uint32_t aviFileRelease(AviFile* file);
+
+std::string aviFileErrorText(uint32_t code);

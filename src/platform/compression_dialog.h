@@ -3,6 +3,7 @@
 // on a terminal, or the prefilled default (uncompressed frames).
 
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string_view>
 
@@ -24,3 +25,10 @@ void presetCompressionChoice(const CodecChoice* choice);
 
 // True when a choice was confirmed (written into options), false when cancelled.
 bool aviSaveOptions(AviCompressOptions& options);
+
+// Shows the menu on these streams whatever they are connected to; nullptr for both puts the
+// terminal test back. For tests.
+void setCompressionDialogStreams(std::FILE* input, std::FILE* output);
+
+// Forgets the preset choice and any streams set for tests.
+void resetCompressionDialog();

@@ -1,0 +1,165 @@
+#include "emission/avi_writer.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/compression_dialog.h"
+
+struct AviWriter {
+    AviFile* aviFile = nullptr;
+    int32_t framePeriod = 0;  // milliseconds per frame
+    AviStream* videoStream = nullptr;
+    AviStream* compressedStream = nullptr;
+    int32_t frameCount = 0;  // frames written, and the position of the next one
+    bool failed = false;     // sticky: nothing more is written
+    std::string fileName;
+    bool failureReported = false;
+};
+
+AviWriter* activeAviWriter = nullptr;
+AviCompressOptions compressionOptions;
+bool movieWriteFailed = false;
+
+namespace {
+
+constexpr uint32_t kMillisecondsPerSecond = 1000;
+
+// A failed stream step is reported once, when it happens; the run goes on without the movie.
+void reportFailure(AviWriter& writer, AviResult code) {
+    if (writer.failureReported) return;
+    writer.failureReported = true;
+    movieWriteFailed = true;
+    std::printf("Error: writing %s failed: %s\n", writer.fileName.c_str(), aviFileErrorText(code).c_str());
+    std::fflush(stdout);
+}
+
+AviResult fail(AviWriter& writer, AviResult code) {
+    writer.failed = true;
+    reportFailure(writer, code);
+    return code;
+}
+
+AviResult createVideoStream(AviWriter& writer, const BitmapInfoHeader& header) {
+    AviStreamInfo info;
+    info.fccType = kStreamTypeVideo;
+    // More than 1000 frames per second would make the period 0, which no timing can carry.
+    info.dwScale = static_cast<uint32_t>(writer.framePeriod > 0 ? writer.framePeriod : 1);
+    info.dwRate = kMillisecondsPerSecond;
+    info.dwSuggestedBufferSize = header.biSizeImage;
+    info.rcFrame = {0, 0, header.biWidth, header.biHeight};
+    AviResult result = aviFileCreateStream(writer.aviFile, &writer.videoStream, info);
+    return result == kAviErrOk ? kAviErrOk : fail(writer, result);
+}
+
+AviResult setStreamFormat(AviWriter& writer, const BitmapInfoHeader& header) {
+    auto length = static_cast<int32_t>(header.biSize + 4 * header.biClrUsed);
+    AviResult result = aviStreamSetFormat(writer.compressedStream, 0, &header, length);
+    return result == kAviErrOk ? kAviErrOk : fail(writer, result);
+}
+
+AviResult makeCompressedStream(AviWriter& writer, const AviCompressOptions& options) {
+    AviResult result = aviMakeCompressedStream(&writer.compressedStream, writer.videoStream, options);
+    return result == kAviErrOk ? kAviErrOk : fail(writer, result);
+}
+
+// The dialog attaches no blocks to the options, so releasing its choice only forgets them.
+void freeSaveOptions(AviCompressOptions& options) {
+    options.lpFormat = nullptr;
+    options.cbFormat = 0;
+    options.lpParms = nullptr;
+    options.cbParms = 0;
+}
+
+void printGetObjectFailure() {
+    std::string text = lastErrorText();
+    if (text.empty() || text.back() != '\n') text += '\n';
+    std::printf("GetObject: %s", text.c_str());
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+AviWriter* openAviWriter(const std::string& fileName, int32_t framePeriod) {
+    AviFile* file = nullptr;
+    if (aviFileOpen(&file, fileName) != kAviErrOk) return nullptr;
+    return new AviWriter{.aviFile = file, .framePeriod = framePeriod, .fileName = fileName};
+}
+
+void closeAviWriter(AviWriter* writer) {
+    if (writer == nullptr) return;
+    // A compressor may still hold frames: releasing its stream writes them, so it can fail too.
+    if (AviResult result = aviStreamRelease(writer->compressedStream)) reportFailure(*writer, result);
+    writer->compressedStream = nullptr;
+    aviStreamRelease(writer->videoStream);
+    writer->videoStream = nullptr;
+    if (AviResult result = aviFileRelease(writer->aviFile)) reportFailure(*writer, result);
+    delete writer;
+}
+
+void resetCompressionOptions() {
+    compressionOptions = {};
+    compressionOptions.dwFlags = 9;  // AVICOMPRESSF_VALID | AVICOMPRESSF_INTERLEAVE
+    compressionOptions.dwInterleaveEvery = 1;
+}
+
+void resetAviWriter() {
+    closeAviWriter(activeAviWriter);
+    activeAviWriter = nullptr;
+    movieWriteFailed = false;
+    resetCompressionOptions();
+}
+
+AviResult setAviCompression(const Bitmap* bitmap) {
+    if (activeAviWriter == nullptr) return kAviErrBadHandle;
+    AviWriter& writer = *activeAviWriter;
+    DibSection dib;
+    bool described = getBitmapObject(bitmap, dib) != 0;
+    if (!described) printGetObjectFailure();
+    if (writer.failed) return kAviErrError;
+    if (writer.compressedStream != nullptr) return kAviErrCompressor;
+    // Without a description there is no frame size to set up the stream with; the next
+    // good bitmap does it.
+    if (!described) return kAviErrBadParam;
+
+    if (writer.videoStream == nullptr) {
+        if (AviResult result = createVideoStream(writer, dib.dsBmih)) return result;
+    }
+    if (!aviSaveOptions(compressionOptions)) {
+        freeSaveOptions(compressionOptions);
+        writer.failed = true;
+        return kAviErrUserAbort;
+    }
+    if (AviResult result = makeCompressedStream(writer, compressionOptions)) return result;
+    freeSaveOptions(compressionOptions);
+    return setStreamFormat(writer, dib.dsBmih);
+}
+
+AviResult addAviFrame(const Bitmap* bitmap) {
+    if (activeAviWriter == nullptr) return kAviErrBadHandle;
+    AviWriter& writer = *activeAviWriter;
+    DibSection dib;
+    if (getBitmapObject(bitmap, dib) != kDibSectionSize) return kAviErrBadParam;
+    if (writer.failed) return kAviErrError;
+
+    if (writer.videoStream == nullptr) {
+        if (AviResult result = createVideoStream(writer, dib.dsBmih)) return result;
+    }
+    if (writer.compressedStream == nullptr) {
+        AviCompressOptions uncompressed;
+        uncompressed.fccHandler = kCompressorDib;
+        if (AviResult result = makeCompressedStream(writer, uncompressed)) return result;
+        if (AviResult result = setStreamFormat(writer, dib.dsBmih)) return result;
+    }
+    AviResult result = aviStreamWrite(writer.compressedStream, writer.frameCount, 1, dib.bmBits,
+                                      static_cast<int32_t>(dib.dsBmih.biSizeImage), kAviKeyFrameFlag);
+    if (result != kAviErrOk) return fail(writer, result);
+    ++writer.frameCount;
+    return kAviErrOk;
+}
+
+std::string lastErrorText() {
+    int code = errno;
+    if (code == 0) return "error with Win32_LastError";
+    return std::string(std::strerror(code)) + "\n";
+}

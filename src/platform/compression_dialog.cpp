@@ -1,0 +1,131 @@
+#include "platform/compression_dialog.h"
+
+#include <strings.h>
+#include <unistd.h>
+
+#include <array>
+#include <charconv>
+#include <string>
+
+#include "platform/avi_file.h"
+
+namespace {
+
+constexpr std::array<CodecChoice, 5> kChoices{{
+    {"dib", "uncompressed 32-bit frames, the largest files (default)", kCompressorDib},
+    {"zmbv", "Zip Motion Blocks Video: lossless, made for screen content, small (recommended)", fourcc("ZMBV")},
+    {"ffv1", "FFV1: lossless, larger than zmbv on terminal screens", fourcc("FFV1")},
+    {"mjpeg", "Motion JPEG: lossy, every frame a picture of its own, plays almost anywhere", fourcc("MJPG")},
+    {"h264", "H.264 by x264 (4:2:0, crf 18): small, for common players and the web", fourcc("H264")},
+}};
+
+struct Dialog {
+    const CodecChoice* preset = nullptr;
+    std::FILE* input = nullptr;
+    std::FILE* output = nullptr;
+};
+
+Dialog dialog;
+
+// The prefilled choice; a compressor we do not offer falls back to uncompressed frames.
+const CodecChoice& choiceFor(uint32_t handler) {
+    for (const CodecChoice& choice : kChoices) {
+        if (choice.fourcc == handler) return choice;
+    }
+    return kChoices[0];
+}
+
+void confirm(AviCompressOptions& options, const CodecChoice& choice) {
+    options.fccType = kStreamTypeVideo;
+    options.fccHandler = choice.fourcc;
+}
+
+// false at the end of input with nothing read.
+bool readLine(std::FILE* input, std::string& line) {
+    line.clear();
+    int c;
+    while ((c = std::fgetc(input)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+    return c != EOF || !line.empty();
+}
+
+std::string_view trimmed(std::string_view text) {
+    size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) return {};
+    size_t last = text.find_last_not_of(" \t\r");
+    return text.substr(first, last - first + 1);
+}
+
+const CodecChoice* choiceByNumber(std::string_view answer) {
+    size_t number = 0;
+    auto [rest, error] = std::from_chars(answer.data(), answer.data() + answer.size(), number);
+    if (error != std::errc() || rest != answer.data() + answer.size()) return nullptr;
+    return number >= 1 && number <= kChoices.size() ? &kChoices[number - 1] : nullptr;
+}
+
+// nullptr when the user cancels or the input ends.
+const CodecChoice* askForChoice(std::FILE* input, std::FILE* output, const CodecChoice& current) {
+    std::fprintf(output, "Video compression for the movie:\n");
+    for (size_t i = 0; i < kChoices.size(); ++i) {
+        std::fprintf(output, "  %zu  %-6s %s\n", i + 1, kChoices[i].name, kChoices[i].description);
+    }
+    std::string line;
+    while (true) {
+        std::fprintf(output, "Choose a number or a name (Enter: %s, q: cancel): ", current.name);
+        std::fflush(output);
+        if (!readLine(input, line)) {
+            std::fputc('\n', output);
+            std::fflush(output);
+            return nullptr;
+        }
+        std::string_view answer = trimmed(line);
+        if (answer.empty()) return &current;
+        if (answer == "q" || answer == "Q") return nullptr;
+        if (const CodecChoice* choice = choiceByNumber(answer)) return choice;
+        if (const CodecChoice* choice = findCodecChoice(answer)) return choice;
+        std::fprintf(output, "There is no choice \"%.*s\".\n", static_cast<int>(answer.size()), answer.data());
+    }
+}
+
+}  // namespace
+
+std::span<const CodecChoice> codecChoices() { return kChoices; }
+
+const CodecChoice* findCodecChoice(std::string_view name) {
+    for (const CodecChoice& choice : kChoices) {
+        std::string_view known = choice.name;
+        if (known.size() == name.size() && strncasecmp(known.data(), name.data(), name.size()) == 0) return &choice;
+    }
+    return nullptr;
+}
+
+void presetCompressionChoice(const CodecChoice* choice) { dialog.preset = choice; }
+
+void setCompressionDialogStreams(std::FILE* input, std::FILE* output) {
+    dialog.input = input;
+    dialog.output = output;
+}
+
+void resetCompressionDialog() { dialog = {}; }
+
+bool aviSaveOptions(AviCompressOptions& options) {
+    const CodecChoice& current = choiceFor(options.fccHandler);
+    if (dialog.preset != nullptr) {
+        confirm(options, *dialog.preset);
+        return true;
+    }
+    std::FILE* input = dialog.input;
+    std::FILE* output = dialog.output;
+    if (input == nullptr || output == nullptr) {
+        // Never wait for an answer that nobody can give.
+        if (isatty(STDIN_FILENO) != 1 || isatty(STDOUT_FILENO) != 1) {
+            confirm(options, current);
+            return true;
+        }
+        input = stdin;
+        output = stdout;
+    }
+    const CodecChoice* chosen = askForChoice(input, output, current);
+    if (chosen == nullptr) return false;
+    confirm(options, *chosen);
+    return true;
+}

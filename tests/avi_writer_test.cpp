@@ -1,0 +1,425 @@
+#include "emission/avi_writer.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <vector>
+
+#include "movie_reader.h"
+#include "platform/compression_dialog.h"
+#include "test_support.h"
+
+namespace {
+
+// Blocks of strong colours, different for each seed, and unlike itself upside down.
+std::unique_ptr<Bitmap> blockBitmap(int32_t width, int32_t height, uint32_t seed) {
+    auto bitmap = std::make_unique<Bitmap>();
+    bitmap->header.biWidth = width;
+    bitmap->header.biHeight = height;
+    bitmap->header.biSizeImage = static_cast<uint32_t>(width * height * 4);
+    bitmap->bits.resize(bitmap->header.biSizeImage);
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            uint32_t block = static_cast<uint32_t>((x / 16) * 7 + (y / 16) * 13) + seed * 5;
+            uint8_t* pixel = &bitmap->bits[static_cast<size_t>((y * width + x) * 4)];
+            pixel[0] = static_cast<uint8_t>((block * 37) % 256);
+            pixel[1] = static_cast<uint8_t>((block * 91 + static_cast<uint32_t>(y)) % 256);
+            pixel[2] = static_cast<uint8_t>((block * 53) % 256);
+            pixel[3] = 0;
+        }
+    }
+    return bitmap;
+}
+
+// Pixels no compressor can shrink much.
+std::unique_ptr<Bitmap> noiseBitmap(int32_t width, int32_t height, uint32_t seed) {
+    auto bitmap = blockBitmap(width, height, seed);
+    uint32_t state = seed * 2654435761u + 1;
+    for (size_t i = 0; i < bitmap->bits.size(); ++i) {
+        state = state * 1664525u + 1013904223u;
+        bitmap->bits[i] = i % 4 == 3 ? 0 : static_cast<uint8_t>(state >> 24);
+    }
+    return bitmap;
+}
+
+AviResult ffmpegCode(int averror) { return static_cast<AviResult>(averror); }
+
+class AviWriterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetAviWriter();
+        resetCompressionDialog();
+        presetCompressionChoice(findCodecChoice("dib"));
+        dir = makeTempDir();
+    }
+    void TearDown() override {
+        resetAviWriter();
+        resetCompressionDialog();
+        fs::remove_all(dir);
+    }
+
+    std::string open(const std::string& name, int32_t framePeriod = 33) {
+        std::string path = (dir / name).string();
+        activeAviWriter = openAviWriter(path, framePeriod);
+        EXPECT_NE(activeAviWriter, nullptr) << path;
+        resetCompressionOptions();
+        return path;
+    }
+
+    static void close() {
+        closeAviWriter(activeAviWriter);
+        activeAviWriter = nullptr;
+    }
+
+    static std::vector<AviResult> appendFrame(const Bitmap* bitmap) {
+        return {setAviCompression(bitmap), addAviFrame(bitmap)};
+    }
+
+    fs::path dir;
+};
+
+TEST_F(AviWriterTest, FramesReadBackAsWrittenWithEachCompressor) {
+    struct Case {
+        const char* codec;
+        AVCodecID expectedCodec;
+        uint32_t expectedTag;
+        bool lossless;
+    };
+    const Case cases[] = {
+        {"dib", AV_CODEC_ID_RAWVIDEO, 0, true},  // BI_RGB
+        {"zmbv", AV_CODEC_ID_ZMBV, fourcc("ZMBV"), true},
+        {"ffv1", AV_CODEC_ID_FFV1, fourcc("FFV1"), true},
+        {"mjpeg", AV_CODEC_ID_MJPEG, fourcc("MJPG"), false},
+        {"h264", AV_CODEC_ID_H264, fourcc("H264"), false},
+    };
+    std::vector<std::unique_ptr<Bitmap>> screens;
+    for (uint32_t seed = 0; seed < 3; ++seed) screens.push_back(blockBitmap(160, 96, seed));
+    const std::vector<const Bitmap*> order = {screens[0].get(), screens[1].get(), screens[1].get(),
+                                              screens[2].get(), screens[0].get()};
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.codec);
+        presetCompressionChoice(findCodecChoice(c.codec));
+        std::string path = open(std::string(c.codec) + ".avi");
+        for (size_t i = 0; i < order.size(); ++i) {
+            EXPECT_EQ(appendFrame(order[i]),
+                      (std::vector<AviResult>{i == 0 ? kAviErrOk : kAviErrCompressor, kAviErrOk}));
+        }
+        close();
+        EXPECT_FALSE(movieWriteFailed);
+
+        DecodedMovie movie = readMovie(path);
+        ASSERT_TRUE(movie.opened);
+        EXPECT_EQ(movie.streamCount, 1);
+        EXPECT_EQ(movie.type, AVMEDIA_TYPE_VIDEO);
+        EXPECT_EQ(movie.codec, c.expectedCodec);
+        EXPECT_EQ(movie.codecTag, c.expectedTag);
+        EXPECT_EQ(movie.width, 160);
+        EXPECT_EQ(movie.height, 96);
+        EXPECT_EQ(av_cmp_q(movie.timeBase, AVRational{33, 1000}), 0)
+            << movie.timeBase.num << "/" << movie.timeBase.den;
+        ASSERT_EQ(movie.frames.size(), order.size());
+        for (size_t i = 0; i < order.size(); ++i) {
+            SCOPED_TRACE(i);
+            if (c.lossless) {
+                EXPECT_TRUE(movie.frames[i] == topDownPicture(*order[i]));
+            } else {
+                EXPECT_LT(meanDifference(movie.frames[i], topDownPicture(*order[i])), 4.0);
+            }
+        }
+    }
+}
+
+TEST_F(AviWriterTest, UncompressedFramesAreStoredBottomUpAsKeyFrames) {
+    auto first = blockBitmap(48, 32, 1);
+    auto second = blockBitmap(48, 32, 2);
+    std::string path = open("raw.avi");
+    appendFrame(first.get());
+    appendFrame(second.get());
+    close();
+
+    DecodedMovie movie = readMovie(path);
+    ASSERT_EQ(movie.packets.size(), 2u);
+    // Stored exactly as the bitmap holds them, and shown upright: the format says bottom-up.
+    EXPECT_TRUE(movie.packets[0] == first->bits);
+    EXPECT_TRUE(movie.packets[1] == second->bits);
+    EXPECT_EQ(movie.keyPackets, (std::vector<bool>{true, true}));
+    ASSERT_EQ(movie.frames.size(), 2u);
+    EXPECT_TRUE(movie.frames[0] == topDownPicture(*first));
+}
+
+TEST_F(AviWriterTest, FramesAddedWithoutAChoiceGoInUncompressed) {
+    presetCompressionChoice(findCodecChoice("h264"));
+    auto bitmap = blockBitmap(32, 16, 4);
+    std::string path = open("unchosen.avi");
+    EXPECT_EQ(addAviFrame(bitmap.get()), kAviErrOk);
+    // The stream is made by now: the compressor can no longer change.
+    EXPECT_EQ(setAviCompression(bitmap.get()), kAviErrCompressor);
+    EXPECT_EQ(addAviFrame(bitmap.get()), kAviErrOk);
+    close();
+    DecodedMovie movie = readMovie(path);
+    EXPECT_EQ(movie.codec, AV_CODEC_ID_RAWVIDEO);
+    EXPECT_EQ(movie.frames.size(), 2u);
+}
+
+TEST_F(AviWriterTest, StreamTimingComesFromTheFramePeriod) {
+    struct Case {
+        int32_t framePeriod;
+        AVRational secondsPerFrame;
+    };
+    // 0 would come from more than 1000 frames per second; it is kept at 1 ms.
+    const Case cases[] = {{33, {33, 1000}}, {40, {1, 25}}, {16, {2, 125}}, {1000, {1, 1}}, {0, {1, 1000}}};
+    auto bitmap = blockBitmap(32, 32, 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.framePeriod);
+        std::string path = open("timing" + std::to_string(c.framePeriod) + ".avi", c.framePeriod);
+        appendFrame(bitmap.get());
+        close();
+        DecodedMovie movie = readMovie(path);
+        EXPECT_EQ(av_cmp_q(movie.timeBase, c.secondsPerFrame), 0) << movie.timeBase.num << "/" << movie.timeBase.den;
+        EXPECT_EQ(movie.frames.size(), 1u);
+    }
+}
+
+TEST_F(AviWriterTest, WithoutWriterEveryCallIsBadHandle) {
+    auto bitmap = blockBitmap(16, 16, 0);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(appendFrame(bitmap.get()), (std::vector<AviResult>{kAviErrBadHandle, kAviErrBadHandle}));
+    EXPECT_EQ(appendFrame(nullptr), (std::vector<AviResult>{kAviErrBadHandle, kAviErrBadHandle}));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST_F(AviWriterTest, UndescribableBitmapIsReportedAndLeavesNoGap) {
+    auto first = blockBitmap(32, 16, 1);
+    auto second = blockBitmap(32, 16, 2);
+    Bitmap truncated = *first;
+    truncated.bits.resize(10);
+    std::string path = open("gaps.avi");
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(appendFrame(nullptr), (std::vector<AviResult>{kAviErrBadParam, kAviErrBadParam}));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "GetObject: Invalid argument\n");
+
+    EXPECT_EQ(appendFrame(first.get()), (std::vector<AviResult>{kAviErrOk, kAviErrOk}));
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(appendFrame(&truncated), (std::vector<AviResult>{kAviErrCompressor, kAviErrBadParam}));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "GetObject: Invalid argument\n");
+
+    EXPECT_EQ(appendFrame(second.get()), (std::vector<AviResult>{kAviErrCompressor, kAviErrOk}));
+    close();
+    EXPECT_FALSE(movieWriteFailed);
+
+    DecodedMovie movie = readMovie(path);
+    ASSERT_EQ(movie.frames.size(), 2u);
+    EXPECT_TRUE(movie.frames[0] == topDownPicture(*first));
+    EXPECT_TRUE(movie.frames[1] == topDownPicture(*second));
+}
+
+TEST_F(AviWriterTest, LastErrorTextIsTheSystemTextWithItsLineEnd) {
+    struct Case {
+        int error;
+        const char* text;
+    };
+    const Case cases[] = {
+        {ENOENT, "No such file or directory\n"},
+        {ENOSPC, "No space left on device\n"},
+        {0, "error with Win32_LastError"},
+    };
+    for (const Case& c : cases) {
+        errno = c.error;
+        EXPECT_EQ(lastErrorText(), c.text);
+    }
+}
+
+TEST_F(AviWriterTest, CompressionIsChosenOnceAtTheFirstFrame) {
+    presetCompressionChoice(nullptr);
+    std::FILE* input = fmemopen(const_cast<char*>("zmbv\nffv1\n"), 10, "r");
+    char* menu = nullptr;
+    size_t menuSize = 0;
+    std::FILE* output = open_memstream(&menu, &menuSize);
+    setCompressionDialogStreams(input, output);
+
+    auto bitmap = blockBitmap(32, 32, 3);
+    std::string path = open("once.avi");
+    EXPECT_EQ(appendFrame(bitmap.get()), (std::vector<AviResult>{kAviErrOk, kAviErrOk}));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(appendFrame(bitmap.get()), (std::vector<AviResult>{kAviErrCompressor, kAviErrOk}));
+    }
+    close();
+    std::fclose(input);
+    std::fclose(output);
+    std::string shown(menu, menuSize);
+    std::free(menu);
+
+    EXPECT_EQ(shown.find("Video compression"), shown.rfind("Video compression"));
+    EXPECT_NE(shown.find("Video compression"), std::string::npos);
+    EXPECT_EQ(compressionOptions.fccHandler, fourcc("ZMBV"));
+    DecodedMovie movie = readMovie(path);
+    EXPECT_EQ(movie.codec, AV_CODEC_ID_ZMBV);
+    EXPECT_EQ(movie.frames.size(), 4u);
+}
+
+TEST_F(AviWriterTest, CancelledChoiceWritesNoFrameButClosesTheFile) {
+    const std::string answers[] = {"q\n", "", "what\n"};  // the last ends the input unanswered
+    auto bitmap = blockBitmap(64, 32, 0);
+    for (const std::string& answer : answers) {
+        SCOPED_TRACE(answer);
+        resetAviWriter();
+        presetCompressionChoice(nullptr);
+        std::string text = answer;
+        std::FILE* input = fmemopen(text.data(), text.size() + 1, "r");
+        if (text.empty()) input = std::fopen("/dev/null", "r");
+        std::FILE* output = std::fopen("/dev/null", "w");
+        setCompressionDialogStreams(input, output);
+
+        std::string path = open("cancelled.avi");
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(setAviCompression(bitmap.get()), kAviErrUserAbort);
+        EXPECT_EQ(addAviFrame(bitmap.get()), kAviErrError);
+        EXPECT_EQ(appendFrame(bitmap.get()), (std::vector<AviResult>{kAviErrError, kAviErrError}));
+        close();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_FALSE(movieWriteFailed);
+        std::fclose(input);
+        std::fclose(output);
+
+        // The file is complete: the stream's header, without frames.
+        DecodedMovie movie = readMovie(path);
+        ASSERT_TRUE(movie.opened);
+        EXPECT_EQ(movie.streamCount, 1);
+        EXPECT_EQ(movie.width, 64);
+        EXPECT_EQ(movie.height, 32);
+        EXPECT_EQ(av_cmp_q(movie.timeBase, AVRational{33, 1000}), 0);
+        EXPECT_EQ(movie.packets.size(), 0u);
+    }
+}
+
+TEST_F(AviWriterTest, FailedWriteIsReportedOnceAndTrapsTheWriter) {
+    activeAviWriter = openAviWriter("/dev/full", 33);
+    ASSERT_NE(activeAviWriter, nullptr);
+    auto bitmap = blockBitmap(16, 16, 0);
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(setAviCompression(bitmap.get()), ffmpegCode(AVERROR(ENOSPC)));
+    EXPECT_EQ(addAviFrame(bitmap.get()), kAviErrError);
+    EXPECT_EQ(appendFrame(bitmap.get()), (std::vector<AviResult>{kAviErrError, kAviErrError}));
+    close();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: writing /dev/full failed: No space left on device\n");
+    EXPECT_TRUE(movieWriteFailed);
+}
+
+TEST_F(AviWriterTest, RefusedFrameSizeStillLeavesAPlayableFile) {
+    // 4:2:0 H.264 needs even sizes.
+    presetCompressionChoice(findCodecChoice("h264"));
+    auto bitmap = blockBitmap(33, 17, 0);
+    std::string path = open("odd.avi");
+
+    testing::internal::CaptureStdout();
+    AviResult result = setAviCompression(bitmap.get());
+    EXPECT_EQ(addAviFrame(bitmap.get()), kAviErrError);
+    close();
+    std::string output = testing::internal::GetCapturedStdout();
+
+    EXPECT_NE(result, kAviErrOk);
+    EXPECT_EQ(output.rfind("Error: writing " + path + " failed: ", 0), 0u) << output;
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1);
+    EXPECT_TRUE(movieWriteFailed);
+    DecodedMovie movie = readMovie(path);
+    ASSERT_TRUE(movie.opened);
+    EXPECT_EQ(movie.streamCount, 1);
+    EXPECT_EQ(movie.width, 33);
+    EXPECT_EQ(movie.packets.size(), 0u);
+}
+
+TEST_F(AviWriterTest, FullDiskKeepsEveryFrameWrittenBeforeIt) {
+    struct Case {
+        const char* codec;
+        bool delaysFrames;  // frames wait inside the encoder, so the failure shows at closing
+    };
+    const Case cases[] = {{"dib", false}, {"zmbv", false}, {"ffv1", false}, {"mjpeg", false}, {"h264", true}};
+    constexpr int kFrames = 60;
+    constexpr rlim_t kFileLimit = 1000000;
+    std::vector<std::unique_ptr<Bitmap>> screens;
+    for (uint32_t seed = 0; seed < kFrames; ++seed) screens.push_back(noiseBitmap(256, 192, seed));
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.codec);
+        std::string path = (dir / (std::string(c.codec) + ".avi")).string();
+        fs::path messages = dir / (std::string(c.codec) + ".txt");
+        std::fflush(stdout);
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            int messageFile = ::open(messages.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(messageFile, STDOUT_FILENO);
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{kFileLimit, kFileLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            presetCompressionChoice(findCodecChoice(c.codec));
+            activeAviWriter = openAviWriter(path, 33);
+            int written = 0;
+            for (const auto& screen : screens) {
+                setAviCompression(screen.get());
+                if (addAviFrame(screen.get()) == kAviErrOk) ++written;
+            }
+            close();
+            std::fflush(stdout);
+            _exit(written);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        int accepted = WEXITSTATUS(status);
+
+        EXPECT_EQ(readFile(messages), "Error: writing " + path + " failed: File too large\n");
+        EXPECT_LE(fs::file_size(path), kFileLimit);
+        DecodedMovie movie = readMovie(path);
+        ASSERT_TRUE(movie.opened);
+        EXPECT_EQ(movie.streamCount, 1);
+        if (c.delaysFrames) {
+            EXPECT_EQ(accepted, kFrames);
+            EXPECT_GT(movie.frames.size(), 0u);
+            EXPECT_LT(movie.frames.size(), static_cast<size_t>(kFrames));
+        } else {
+            EXPECT_GT(accepted, 0);
+            EXPECT_LT(accepted, kFrames);
+            EXPECT_EQ(movie.frames.size(), static_cast<size_t>(accepted));
+            EXPECT_EQ(movie.packets.size(), static_cast<size_t>(accepted));
+        }
+        bool lossless = std::string(c.codec) != "mjpeg" && std::string(c.codec) != "h264";
+        for (size_t i = 0; lossless && i < movie.frames.size(); ++i) {
+            EXPECT_TRUE(movie.frames[i] == topDownPicture(*screens[i])) << "frame " << i;
+        }
+    }
+}
+
+TEST_F(AviWriterTest, FileThatCannotBeCreatedGivesNoWriter) {
+    errno = 0;
+    EXPECT_EQ(openAviWriter((dir / "missing" / "movie.avi").string(), 33), nullptr);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+TEST_F(AviWriterTest, OpeningCreatesTheFileAtOnce) {
+    std::string path = open("early.avi");
+    EXPECT_TRUE(fs::exists(path));
+    close();
+}
+
+TEST_F(AviWriterTest, RunWithoutFramesLeavesAReadableFileWithoutStreams) {
+    std::string path = open("empty.avi");
+    close();
+    EXPECT_FALSE(movieWriteFailed);
+    DecodedMovie movie = readMovie(path);
+    EXPECT_TRUE(movie.opened);
+    EXPECT_EQ(movie.streamCount, 0);
+}
+
+}  // namespace

@@ -1,0 +1,156 @@
+// Whole runs of the converter in movie mode, read back as a player would.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "movie_reader.h"
+#include "platform/compression_dialog.h"
+#include "test_support.h"
+
+namespace {
+
+// Three records 0.1 s apart: at 30 frames per second they end at frames 1, 4 and 7.
+std::string workedExample() {
+    return ttyrecRecord(1000, 0, "Hello\r\n") + ttyrecRecord(1000, 100000, "\x1b[31mRed\x1b[0m world") +
+           ttyrecRecord(1000, 200000, "\r\nthird");
+}
+
+class MovieRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = makeTempDir();
+        installFont(dir);
+        writeFile(dir / "rec.ttyrec", workedExample());
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    RunResult run(std::vector<std::string> options) {
+        options.insert(options.begin(), "rec.ttyrec");
+        return runReelcap(dir, options);
+    }
+
+    fs::path dir;
+};
+
+TEST_F(MovieRunTest, FramesFollowTheRecordTimes) {
+    struct Case {
+        std::vector<std::string> options;
+        std::vector<int> screens;  // which record's screen each frame shows
+        int width;
+        int height;
+    };
+    const Case cases[] = {
+        {{}, {1, 1, 1, 1, 2, 2, 2}, 800, 500},
+        {{"-stop", "5"}, {1, 1, 1, 1, 2, 2}, 800, 500},
+        {{"-skip", "2"}, {2, 2, 2, 2}, 800, 500},  // frames 3 to 6
+        {{"-double"}, {1, 1, 1, 1, 2, 2, 2}, 1600, 1000},
+        {{"-width", "40", "-height", "10"}, {1, 1, 1, 1, 2, 2, 2}, 400, 200},
+    };
+    for (const Case& c : cases) {
+        std::string options;
+        for (const std::string& option : c.options) options += option + " ";
+        SCOPED_TRACE(options);
+        fs::remove(dir / "output.avi");
+        RunResult result = run(c.options);
+        EXPECT_EQ(result.status, 0) << result.output;
+        DecodedMovie movie = readMovie((dir / "output.avi").string());
+        ASSERT_TRUE(movie.opened);
+        EXPECT_EQ(movie.streamCount, 1);
+        EXPECT_EQ(movie.codec, AV_CODEC_ID_RAWVIDEO);
+        ASSERT_EQ(movie.frames.size(), c.screens.size());
+        for (size_t i = 1; i < c.screens.size(); ++i) {
+            EXPECT_EQ(movie.frames[i] == movie.frames[i - 1], c.screens[i] == c.screens[i - 1]) << "frame " << i;
+        }
+        EXPECT_EQ(movie.width, c.width);
+        EXPECT_EQ(movie.height, c.height);
+        EXPECT_EQ(av_cmp_q(movie.timeBase, AVRational{33, 1000}), 0);
+    }
+}
+
+TEST_F(MovieRunTest, WithoutATerminalNoChoiceIsAsked) {
+    RunResult result = run({});  // standard input is /dev/null
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output.find("Video compression"), std::string::npos) << result.output;
+    EXPECT_EQ(readMovie((dir / "output.avi").string()).codec, AV_CODEC_ID_RAWVIDEO);
+}
+
+TEST_F(MovieRunTest, ChosenCompressorIsUsed) {
+    struct Case {
+        const char* codec;
+        AVCodecID expected;
+        bool lossless;
+    };
+    const Case cases[] = {{"zmbv", AV_CODEC_ID_ZMBV, true},
+                          {"FFV1", AV_CODEC_ID_FFV1, true},
+                          {"mjpeg", AV_CODEC_ID_MJPEG, false},
+                          {"h264", AV_CODEC_ID_H264, false}};
+    ASSERT_EQ(run({"-output", "plain.avi"}).status, 0);
+    DecodedMovie plain = readMovie((dir / "plain.avi").string());
+    ASSERT_EQ(plain.frames.size(), 7u);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.codec);
+        std::string name = std::string(c.codec) + ".avi";
+        RunResult result = run({"-codec", c.codec, "-output", name});
+        EXPECT_EQ(result.status, 0) << result.output;
+        DecodedMovie movie = readMovie((dir / name).string());
+        EXPECT_EQ(movie.codec, c.expected);
+        ASSERT_EQ(movie.frames.size(), 7u);
+        for (size_t i = 0; i < movie.frames.size(); ++i) {
+            if (c.lossless) {
+                EXPECT_TRUE(movie.frames[i] == plain.frames[i]) << "frame " << i;
+            } else {
+                EXPECT_LT(meanDifference(movie.frames[i], plain.frames[i]), 3.0) << "frame " << i;
+            }
+        }
+    }
+}
+
+TEST_F(MovieRunTest, UnknownCodecEndsTheRunBeforeAnyOutput) {
+    RunResult result = run({"-codec", "xvid"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.output.find("Error: unknown codec"), std::string::npos) << result.output;
+    EXPECT_FALSE(fs::exists(dir / "output.avi"));
+}
+
+TEST_F(MovieRunTest, CodecListNamesEveryChoice) {
+    RunResult result = run({"-codec", "list"});
+    EXPECT_EQ(result.status, 0);
+    std::istringstream lines(result.output);
+    std::string line;
+    size_t listed = 0;
+    for (const CodecChoice& choice : codecChoices()) {
+        while (std::getline(lines, line) && line.rfind(std::string(choice.name) + " ", 0) != 0) {
+        }
+        if (lines && line.find(choice.description) != std::string::npos) ++listed;
+    }
+    EXPECT_EQ(listed, codecChoices().size()) << result.output;
+    EXPECT_FALSE(fs::exists(dir / "output.avi"));
+}
+
+TEST_F(MovieRunTest, MovieGoesUnderTheOutputName) {
+    EXPECT_EQ(run({"-output", "talk.avi"}).status, 0);
+    EXPECT_EQ(readMovie((dir / "talk.avi").string()).frames.size(), 7u);
+    EXPECT_FALSE(fs::exists(dir / "output.avi"));
+}
+
+TEST_F(MovieRunTest, MovieThatCannotBeCreatedEndsTheRun) {
+    RunResult result = run({"-output", "missing/movie.avi"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.output.find("Error: cannot create missing/movie.avi: No such file or directory\n"),
+              std::string::npos)
+        << result.output;
+    EXPECT_EQ(result.output.find("Frame "), std::string::npos);
+}
+
+TEST_F(MovieRunTest, RunWithNothingToWriteLeavesAMovieWithoutStreams) {
+    RunResult result = run({"-skip", "100"});
+    EXPECT_EQ(result.status, 0);
+    DecodedMovie movie = readMovie((dir / "output.avi").string());
+    EXPECT_TRUE(movie.opened);
+    EXPECT_EQ(movie.streamCount, 0);
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+#pragma once
+// Reads a movie back with FFmpeg the way a player would, for checking what the writer made.
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
+
+#include "platform/bitmap.h"
+
+struct DecodedMovie {
+    bool opened = false;
+    int streamCount = 0;
+    AVMediaType type = AVMEDIA_TYPE_UNKNOWN;
+    AVCodecID codec = AV_CODEC_ID_NONE;
+    uint32_t codecTag = 0;
+    int width = 0;
+    int height = 0;
+    AVRational timeBase{0, 1};
+    std::vector<std::vector<uint8_t>> packets;  // as stored in the file
+    std::vector<bool> keyPackets;
+    std::vector<std::vector<uint8_t>> frames;   // decoded: top row first, B, G, R, 0 per pixel
+};
+
+namespace movie_reader {
+
+struct FormatCloser {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+struct CodecFreer {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct FrameFreer {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketFreer {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+
+inline std::vector<uint8_t> toTopDownBgr0(const AVFrame* frame) {
+    std::vector<uint8_t> pixels(static_cast<size_t>(frame->width) * frame->height * 4);
+    SwsContext* converter =
+        sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), frame->width,
+                       frame->height, AV_PIX_FMT_BGR0, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+    uint8_t* planes[1] = {pixels.data()};
+    int strides[1] = {frame->width * 4};
+    sws_scale(converter, frame->data, frame->linesize, 0, frame->height, planes, strides);
+    sws_freeContext(converter);
+    for (size_t i = 3; i < pixels.size(); i += 4) pixels[i] = 0;
+    return pixels;
+}
+
+}  // namespace movie_reader
+
+inline DecodedMovie readMovie(const std::string& path) {
+    using namespace movie_reader;
+    DecodedMovie movie;
+    av_log_set_level(AV_LOG_QUIET);
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return movie;
+    std::unique_ptr<AVFormatContext, FormatCloser> format(raw);
+    if (avformat_find_stream_info(format.get(), nullptr) < 0) return movie;
+    movie.opened = true;
+    movie.streamCount = static_cast<int>(format->nb_streams);
+    if (movie.streamCount == 0) return movie;
+
+    const AVStream* stream = format->streams[0];
+    const AVCodecParameters* parameters = stream->codecpar;
+    movie.type = parameters->codec_type;
+    movie.codec = parameters->codec_id;
+    movie.codecTag = parameters->codec_tag;
+    movie.width = parameters->width;
+    movie.height = parameters->height;
+    movie.timeBase = stream->time_base;
+
+    const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
+    if (codec == nullptr) return movie;
+    std::unique_ptr<AVCodecContext, CodecFreer> decoder(avcodec_alloc_context3(codec));
+    avcodec_parameters_to_context(decoder.get(), parameters);
+    if (avcodec_open2(decoder.get(), codec, nullptr) < 0) return movie;
+
+    std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
+    std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
+    auto receiveFrames = [&] {
+        while (avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
+            movie.frames.push_back(toTopDownBgr0(frame.get()));
+            av_frame_unref(frame.get());
+        }
+    };
+    while (av_read_frame(format.get(), packet.get()) >= 0) {
+        if (packet->stream_index == 0) {
+            movie.packets.emplace_back(packet->data, packet->data + packet->size);
+            movie.keyPackets.push_back((packet->flags & AV_PKT_FLAG_KEY) != 0);
+            avcodec_send_packet(decoder.get(), packet.get());
+            receiveFrames();
+        }
+        av_packet_unref(packet.get());
+    }
+    avcodec_send_packet(decoder.get(), nullptr);
+    receiveFrames();
+    return movie;
+}
+
+// A bitmap's picture the way readMovie gives frames: top row first, fourth bytes 0.
+inline std::vector<uint8_t> topDownPicture(const Bitmap& bitmap) {
+    size_t rowBytes = static_cast<size_t>(bitmap.header.biWidth) * 4;
+    size_t rows = static_cast<size_t>(bitmap.header.biHeight);
+    std::vector<uint8_t> pixels(rowBytes * rows);
+    for (size_t row = 0; row < rows; ++row) {
+        std::memcpy(&pixels[row * rowBytes], &bitmap.bits[(rows - 1 - row) * rowBytes], rowBytes);
+    }
+    for (size_t i = 3; i < pixels.size(); i += 4) pixels[i] = 0;
+    return pixels;
+}
+
+// Mean absolute difference per byte, for lossy compressors.
+inline double meanDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    if (a.size() != b.size() || a.empty()) return 1e9;
+    double total = 0;
+    for (size_t i = 0; i < a.size(); ++i) total += a[i] > b[i] ? a[i] - b[i] : b[i] - a[i];
+    return total / static_cast<double>(a.size());
+}
