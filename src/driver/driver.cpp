@@ -187,8 +187,16 @@ int runConverter(int argc, char** argv) {
     }
     if (settings.aviOutput) openMovie();
 
+    installInterruptHandlers();
     loadRecording(settings.inputPath);
 
+    if (interruptRequested()) {
+        // Whatever was written stays usable: the movie is closed as at the stop limit.
+        finishMovie();
+        std::string what = settings.aviOutput ? "; " + settings.outputName + " is closed and plays up to there" : "";
+        printLine("Interrupted at frame " + std::to_string(frameClock.frameEnd) + what + ".");
+        endRun(128 + interruptSignal());
+    }
     finishMovie();
     std::fflush(stdout);
     return movieWriteFailed ? 1 : 0;

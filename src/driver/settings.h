@@ -16,6 +16,7 @@ struct RunSettings {
     std::string outputName = "output.avi";
     std::string inputPath;
     std::string codecName;                 // -codec; empty when not given
+    bool writeFrames = true;               // false: screens are rendered, no frame is written
 };
 
 extern RunSettings settings;

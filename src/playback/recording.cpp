@@ -161,10 +161,14 @@ void loadRecording(const std::string& path) {
     if (playback.frameLog != nullptr) std::fclose(playback.frameLog);
     playback.frameLog = std::fopen("output", "w");  // a log that cannot be created is not reported
 
-    const uint8_t* position = playback.recordBuffer.data();
-    const uint8_t* end = position + playback.recordBuffer.size();
+    walkRecording(playback.recordBuffer);
+}
+
+void walkRecording(std::span<const uint8_t> data) {
+    const uint8_t* position = data.data();
+    const uint8_t* end = position + data.size();
     playback.dataStart = position;
-    while (position < end) {
+    while (position < end && !interruptRequested()) {
         if (static_cast<size_t>(end - position) < kHeaderSize) {
             std::printf("Warning: the recording is cut at byte offset %td: %td trailing bytes are "
                         "shorter than a record header and are ignored\n",

@@ -25,6 +25,10 @@ void resetFrameClock();
 // Returns after the last record; ends the process on a file error or at the stop limit.
 void loadRecording(const std::string& path);
 
+// Walks records already in memory (the log, if open, receives their entries). Returns early
+// when an interruption was asked for, after the record in progress.
+void walkRecording(std::span<const uint8_t> data);
+
 // Processes the record whose header starts at position; returns the next record's start.
 // end is the end of the recording data; a record cut short by it is played with what is there.
 const uint8_t* stepRecord(const uint8_t* position, const uint8_t* end);

@@ -1,11 +1,28 @@
 #include "playback/run_end.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 
 #include "emission/avi_writer.h"
+
+namespace {
+
+volatile sig_atomic_t pendingSignal = 0;
+
+void onInterrupt(int signalNumber) {
+    if (pendingSignal != 0) {
+        // Asked twice: the user does not want to wait for the movie to be closed.
+        signal(signalNumber, SIG_DFL);
+        raise(signalNumber);
+        return;
+    }
+    pendingSignal = signalNumber;
+}
+
+}  // namespace
 
 void finishMovie() {
     if (activeAviWriter == nullptr) return;
@@ -22,3 +39,16 @@ void flushProgress() {
     static const bool toTerminal = isatty(STDOUT_FILENO) == 1;
     if (toTerminal) std::fflush(stdout);
 }
+
+void installInterruptHandlers() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool interruptRequested() { return pendingSignal != 0; }
+
+int interruptSignal() { return pendingSignal; }

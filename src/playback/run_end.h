@@ -9,3 +9,11 @@ void finishMovie();
 
 // Progress lines are flushed one by one only when a person is watching them.
 void flushProgress();
+
+// SIGINT and SIGTERM ask the walk to stop after the record in progress; a second one ends
+// the process at once.
+void installInterruptHandlers();
+bool interruptRequested();
+
+// The signal that asked for the interruption, 0 when none did.
+int interruptSignal();

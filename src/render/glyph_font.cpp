@@ -126,8 +126,11 @@ bool findFontFile(std::ifstream& stream) {
 void loadGlyphs() {
     std::ifstream stream;
     if (!findFontFile(stream)) failNoFont();
+    parseGlyphs(stream, mainSurface.glyphs);
+    rebuildGlyphIndex();
+}
 
-    GlyphTable& table = mainSurface.glyphs;
+void parseGlyphs(std::istream& stream, GlyphTable& table) {
     std::string key = readToken(stream);
     // A key token that ends the file (or no token at all) ends the load.
     while (key != "end" && stream.good()) {
@@ -145,7 +148,6 @@ void loadGlyphs() {
         table.push_back(std::move(glyph));
         key = readToken(stream);
     }
-    rebuildGlyphIndex();
 }
 
 void drawGlyph(int32_t code, int32_t x, int32_t y, Colour foreground, Colour background) {

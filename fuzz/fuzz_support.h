@@ -1,0 +1,16 @@
+#pragma once
+// Shared set-up for the fuzz targets: quiet standard output, a working directory with the font.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+inline void prepareFuzzProcess() {
+    std::freopen("/dev/null", "w", stdout);
+    std::string pattern = (std::filesystem::temp_directory_path() / "reelcap-fuzz-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr || chdir(pattern.c_str()) != 0) std::abort();
+    std::filesystem::copy_file(REELCAP_FONT_FILE, "font.txt");
+}
