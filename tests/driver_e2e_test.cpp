@@ -270,8 +270,8 @@ TEST_F(DriverTest, TrailingFragmentShorterThanAHeaderIsIgnored) {
     writeFile(dir / "rec.ttyrec", recording);
     RunResult result = run({"rec.ttyrec", "-png"});
     EXPECT_EQ(result.status, 0);
-    EXPECT_NE(result.output.find("Warning: the recording is cut at byte offset 15: 5 trailing bytes are shorter "
-                                 "than a record header and are ignored\n"),
+    EXPECT_NE(result.output.find("Warning: the recording is cut at byte offset 20: the 5 bytes from offset 15 are "
+                                 "too short for a record header and are ignored\n"),
               std::string::npos)
         << result.output;
     EXPECT_EQ(progressLines(result.output).size(), 1u);

@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,8 +62,7 @@ std::string ttyrecRecord(uint32_t seconds, uint32_t micros, std::string_view pay
     return record;
 }
 
-RunResult runReelcap(const fs::path& dir, const std::vector<std::string>& args,
-                     const std::vector<std::string>& extraEnv) {
+RunningReelcap startReelcap(const fs::path& dir, const std::vector<std::string>& args, const RunOptions& options) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
     pid_t pid = fork();
@@ -74,10 +74,15 @@ RunResult runReelcap(const fs::path& dir, const std::vector<std::string>& args,
         dup2(pipeFds[1], 1);
         close(pipeFds[0]);
         close(pipeFds[1]);
-        for (const std::string& entry : extraEnv) {
+        for (const std::string& entry : options.extraEnv) {
             std::string name = entry.substr(0, entry.find('='));
             setenv(name.c_str(), entry.substr(name.size() + 1).c_str(), 1);
         }
+        if (options.fileSizeLimit >= 0) {
+            struct rlimit limit {static_cast<rlim_t>(options.fileSizeLimit), static_cast<rlim_t>(options.fileSizeLimit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (options.uid >= 0 && (setgid(options.uid) != 0 || setuid(options.uid) != 0)) _exit(125);
         std::vector<char*> argv;
         std::string binary = REELCAP_BINARY;
         argv.push_back(binary.data());
@@ -88,15 +93,30 @@ RunResult runReelcap(const fs::path& dir, const std::vector<std::string>& args,
         _exit(127);
     }
     close(pipeFds[1]);
+    return {pid, pipeFds[0]};
+}
+
+RunResult finishReelcap(RunningReelcap running) {
     RunResult result;
     char buffer[65536];
     ssize_t got;
-    while ((got = read(pipeFds[0], buffer, sizeof buffer)) > 0) result.output.append(buffer, got);
-    close(pipeFds[0]);
+    while ((got = read(running.outputFd, buffer, sizeof buffer)) > 0) result.output.append(buffer, got);
+    close(running.outputFd);
     int status = 0;
-    waitpid(pid, &status, 0);
+    waitpid(running.pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+RunResult runReelcapWith(const fs::path& dir, const std::vector<std::string>& args, const RunOptions& options) {
+    return finishReelcap(startReelcap(dir, args, options));
+}
+
+RunResult runReelcap(const fs::path& dir, const std::vector<std::string>& args,
+                     const std::vector<std::string>& extraEnv) {
+    RunOptions options;
+    options.extraEnv = extraEnv;
+    return runReelcapWith(dir, args, options);
 }
 
 void installFont(const fs::path& dir) {

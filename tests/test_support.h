@@ -34,5 +34,21 @@ struct RunResult {
 RunResult runReelcap(const fs::path& dir, const std::vector<std::string>& args,
                      const std::vector<std::string>& extraEnv = {});
 
+struct RunOptions {
+    std::vector<std::string> extraEnv;  // NAME=value
+    int uid = -1;                       // run as this user (tests run as root drop privileges)
+    long fileSizeLimit = -1;            // bytes; RLIMIT_FSIZE for the child
+};
+
+// A started reelcap whose standard output is read when it is finished.
+struct RunningReelcap {
+    int pid = -1;
+    int outputFd = -1;
+};
+
+RunningReelcap startReelcap(const fs::path& dir, const std::vector<std::string>& args, const RunOptions& options);
+RunResult finishReelcap(RunningReelcap running);
+RunResult runReelcapWith(const fs::path& dir, const std::vector<std::string>& args, const RunOptions& options);
+
 // Copies the project's font.txt into dir.
 void installFont(const fs::path& dir);

@@ -53,16 +53,18 @@ bool optionIs(const char* argument, const char* name) { return strcasecmp(argume
 
 // Reads a number the way atoi does, saturating instead of overflowing.
 int32_t readNumber(const char* text) {
-    errno = 0;
     long long value = std::strtoll(text, nullptr, 10);
     if (value > INT32_MAX) return INT32_MAX;
     if (value < INT32_MIN) return INT32_MIN;
     return static_cast<int32_t>(value);
 }
 
+// Why the frames directory could not be made, for the report before playback.
+std::error_code framesError;
+
 void makeFramesDirectory() {
     std::error_code error;
-    if (!fs::is_directory("frames", error)) fs::create_directory("frames", error);
+    if (!fs::is_directory("frames", error)) fs::create_directory("frames", framesError);
 }
 
 void printCodecList() {
@@ -144,14 +146,27 @@ void refuseOutputOverRecording() {
 void openMovie() {
     printLine("Output to " + settings.outputName + "...");
     refuseOutputOverRecording();
+    // The old movie goes, whether or not it exists; a device, pipe or directory of that name
+    // is never deleted (opening it then fails or writes into it, as the user asked).
     std::error_code error;
-    fs::remove(settings.outputName, error);  // the old movie goes, whether or not it exists
+    fs::file_status status = fs::symlink_status(settings.outputName, error);
+    if (fs::is_regular_file(status) || fs::is_symlink(status)) fs::remove(settings.outputName, error);
     activeAviWriter = openAviWriter(settings.outputName, 1000 / settings.fps);
     if (activeAviWriter == nullptr) {
         fail("Error: cannot create " + settings.outputName + ": " + std::strerror(errno));
     }
     resetCompressionOptions();
     presetCompressionChoice(settings.codecName.empty() ? nullptr : findCodecChoice(settings.codecName));
+}
+
+// A PNG series with nowhere to go would lose every frame; say so before playing anything.
+void requireFramesDirectory() {
+    std::error_code error;
+    if (fs::is_directory("frames", error)) return;
+    std::string reason = fs::exists("frames", error) ? "it exists and is not a directory"
+                         : framesError                ? framesError.message()
+                                                      : std::strerror(ENOENT);
+    fail("Error: cannot create the directory frames: " + reason);
 }
 
 }  // namespace
@@ -185,7 +200,11 @@ int runConverter(int argc, char** argv) {
         settings.stopFrame = static_cast<int32_t>(
             std::min<int64_t>(static_cast<int64_t>(settings.stopFrame) + settings.skipFrames, INT32_MAX));
     }
-    if (settings.aviOutput) openMovie();
+    if (settings.aviOutput) {
+        openMovie();
+    } else {
+        requireFramesDirectory();
+    }
 
     installInterruptHandlers();
     loadRecording(settings.inputPath);

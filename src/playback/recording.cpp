@@ -170,9 +170,9 @@ void walkRecording(std::span<const uint8_t> data) {
     playback.dataStart = position;
     while (position < end && !interruptRequested()) {
         if (static_cast<size_t>(end - position) < kHeaderSize) {
-            std::printf("Warning: the recording is cut at byte offset %td: %td trailing bytes are "
-                        "shorter than a record header and are ignored\n",
-                        position - playback.dataStart, end - position);
+            std::printf("Warning: the recording is cut at byte offset %td: the %td bytes from offset %td "
+                        "are too short for a record header and are ignored\n",
+                        end - playback.dataStart, end - position, position - playback.dataStart);
             std::fflush(stdout);
             break;
         }

@@ -47,6 +47,8 @@ void installInterruptHandlers() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // Past a file-size limit a write should fail like on a full disk, not kill the run.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 bool interruptRequested() { return pendingSignal != 0; }
