@@ -146,20 +146,122 @@ TEST_F(AviFileTest, TopDownBitmapsAreShownUprightToo) {
     }
 }
 
-TEST_F(AviFileTest, EveryOfferedCompressorIsAvailable) {
-    openWithStream("offered.avi", 8, 8);
-    for (const CodecChoice& choice : codecChoices()) {
-        AviCompressOptions options;
-        options.fccHandler = choice.fourcc;
-        AviStream* stream = nullptr;
-        EXPECT_EQ(aviMakeCompressedStream(&stream, video, options), 0u) << choice.name;
-        aviStreamRelease(stream);
+TEST_F(AviFileTest, EveryOfferedCompressorIsAvailableWhereItIsHeld) {
+    for (const MovieContainerInfo& container : movieContainers()) {
+        SCOPED_TRACE(container.extension);
+        std::string name = std::string("offered") + container.extension;
+        ASSERT_EQ(aviFileOpen(&file, (dir / name).string()), 0u);
+        ASSERT_EQ(aviFileCreateStream(file, &video, videoInfo(8, 8)), 0u);
+        size_t held = 0;
+        for (const CodecChoice& choice : codecChoices()) {
+            AviCompressOptions options;
+            options.fccHandler = choice.fourcc;
+            AviStream* stream = nullptr;
+            bool holds = movieContainerHolds(container.container, choice.fourcc);
+            EXPECT_EQ(aviMakeCompressedStream(&stream, video, options), holds ? 0u : ffmpegCode(AVERROR(EINVAL)))
+                << choice.name;
+            EXPECT_EQ(stream != nullptr, holds) << choice.name;
+            aviStreamRelease(stream);
+            held += holds ? 1 : 0;
+        }
+        EXPECT_GT(held, 0u);
+        EXPECT_TRUE(movieContainerHolds(container.container, container.defaultCompressor));
+        aviStreamRelease(video);
+        video = nullptr;
+        aviFileRelease(file);  // no frames: refused, except for AVI files
+        file = nullptr;
     }
+    openWithStream("offered.avi", 8, 8);
     AviCompressOptions unknown;
     unknown.fccHandler = fourcc("XVID");
     AviStream* stream = nullptr;
     EXPECT_EQ(aviMakeCompressedStream(&stream, video, unknown), ffmpegCode(AVERROR_ENCODER_NOT_FOUND));
     EXPECT_EQ(stream, nullptr);
+}
+
+TEST_F(AviFileTest, ContainerFollowsTheExtension) {
+    struct Case {
+        const char* path;
+        MovieContainer expected;
+    };
+    const Case cases[] = {
+        {"talk.mp4", MovieContainer::mp4},         {"TALK.MP4", MovieContainer::mp4},
+        {"a/b/talk.mkv", MovieContainer::matroska}, {"talk.webm", MovieContainer::webm},
+        {"talk.Gif", MovieContainer::gif},          {"talk.avi", MovieContainer::avi},
+        {"talk", MovieContainer::avi},              {"talk.mp4.avi", MovieContainer::avi},
+        {"talk.avi.gif", MovieContainer::gif},      {"clips.mp4/talk", MovieContainer::avi},
+        {"talk.mp", MovieContainer::avi},           {"talk.mp4 ", MovieContainer::avi},
+        {"", MovieContainer::avi},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(movieContainerFor(c.path).container, c.expected) << c.path;
+    }
+}
+
+// Frames with more colours than one GIF palette holds: those that fit stay exact, and a single
+// frame beyond 255 colours comes out close.
+TEST_F(AviFileTest, GifColoursStayExactWhereAPaletteCanHoldThem) {
+    constexpr int32_t kWidth = 20;
+    constexpr int32_t kHeight = 16;  // 320 pixels
+    auto picture = [](uint32_t firstColour, uint32_t colourCount) {
+        std::vector<uint8_t> pixels;
+        for (uint32_t i = 0; i < kWidth * kHeight; ++i) {
+            uint32_t colour = (firstColour + i % colourCount) * 0x010307u;
+            pixels.insert(pixels.end(), {uint8_t(colour), uint8_t(colour >> 8), uint8_t(colour >> 16), 0});
+        }
+        return pixels;
+    };
+    const std::vector<uint8_t> frames[] = {
+        picture(0, 3),       // the file's palette starts with these
+        picture(100, 200),   // 203 colours so far
+        picture(100, 200),   // the same screen again
+        picture(400, 200),   // 403: more than one palette holds
+        picture(0, 3),
+        picture(1000, 300),  // more than this frame's own palette holds
+        picture(100, 200),
+        picture(100, 200),
+    };
+    constexpr size_t kApproximate = 5;
+    std::string path = openWithStream("colours.gif", kWidth, kHeight);
+    AviCompressOptions options;
+    options.fccHandler = kCompressorGif;
+    ASSERT_EQ(aviMakeCompressedStream(&compressed, video, options), 0u);
+    BitmapInfoHeader header = bitmapHeader(kWidth, -kHeight);
+    ASSERT_EQ(aviStreamSetFormat(compressed, 0, &header, 40), 0u);
+    for (size_t i = 0; i < std::size(frames); ++i) {
+        ASSERT_EQ(aviStreamWrite(compressed, static_cast<int32_t>(i), 1, frames[i].data(),
+                                 static_cast<int32_t>(frames[i].size()), kAviKeyFrameFlag),
+                  0u);
+    }
+    closeAll();
+
+    DecodedMovie movie = readMovie(path);
+    EXPECT_EQ(movie.codec, AV_CODEC_ID_GIF);
+    ASSERT_EQ(movie.frames.size(), std::size(frames));
+    for (size_t i = 0; i < std::size(frames); ++i) {
+        if (i == kApproximate) {
+            EXPECT_LT(meanDifference(movie.frames[i], frames[i]), 12.0);
+        } else {
+            EXPECT_TRUE(movie.frames[i] == frames[i]) << "frame " << i;
+        }
+    }
+}
+
+TEST_F(AviFileTest, OnlyAviFilesMayHaveNoFrames) {
+    for (const MovieContainerInfo& container : movieContainers()) {
+        SCOPED_TRACE(container.extension);
+        fs::path path = dir / (std::string("empty") + container.extension);
+        ASSERT_EQ(aviFileOpen(&file, path.string()), 0u);
+        uint32_t result = aviFileRelease(file);
+        file = nullptr;
+        if (container.container == MovieContainer::avi) {
+            EXPECT_EQ(result, 0u);
+            EXPECT_TRUE(fs::exists(path));
+        } else {
+            EXPECT_EQ(aviFileErrorText(result), "no frame to write, and only an AVI file can be left without one");
+            EXPECT_FALSE(fs::exists(path));  // an empty file would pose as a movie
+        }
+    }
 }
 
 TEST_F(AviFileTest, ErrorTextsAreFFmpegs) {

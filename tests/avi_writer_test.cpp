@@ -385,9 +385,10 @@ TEST_F(AviWriterTest, FullDiskKeepsEveryFrameWrittenBeforeIt) {
         ASSERT_TRUE(movie.opened);
         EXPECT_EQ(movie.streamCount, 1);
         if (c.delaysFrames) {
-            EXPECT_EQ(accepted, kFrames);
+            // Some frames the encoder accepted were still held in it when the disk was full.
+            EXPECT_GT(accepted, 0);
             EXPECT_GT(movie.frames.size(), 0u);
-            EXPECT_LT(movie.frames.size(), static_cast<size_t>(kFrames));
+            EXPECT_LT(movie.frames.size(), static_cast<size_t>(accepted));
         } else {
             EXPECT_GT(accepted, 0);
             EXPECT_LT(accepted, kFrames);

@@ -51,9 +51,10 @@ TEST_F(CompressionDialogTest, NamesAreFoundWhateverTheirCase) {
         const char* typed;
         const char* found;  // nullptr: unknown
     };
-    const Case cases[] = {{"dib", "dib"},   {"ZMBV", "zmbv"}, {"Ffv1", "ffv1"}, {"mjpeg", "mjpeg"},
-                          {"H264", "h264"}, {"", nullptr},    {"x264", nullptr}, {"zmbvx", nullptr},
-                          {"dib ", nullptr}, {"zmb", nullptr}};
+    const Case cases[] = {{"dib", "dib"},   {"ZMBV", "zmbv"}, {"Ffv1", "ffv1"},   {"mjpeg", "mjpeg"},
+                          {"H264", "h264"}, {"VP9", "vp9"},   {"av1", "av1"},     {"Gif", "gif"},
+                          {"", nullptr},    {"x264", nullptr}, {"zmbvx", nullptr}, {"dib ", nullptr},
+                          {"zmb", nullptr}, {"vp8", nullptr}};
     for (const Case& c : cases) {
         const CodecChoice* choice = findCodecChoice(c.typed);
         if (c.found == nullptr) {
@@ -106,23 +107,53 @@ TEST_F(CompressionDialogTest, MenuAnswers) {
         {"Q\n", fourcc("ZMBV"), false, fourcc("ZMBV")},        // options left as they were
         {"", 0, false, 0},                                     // end of input cancels
         {"what\n", 0, false, 0},
+        {"vp9\ngif\n6\n5\n", 0, true, fourcc("H264")},     // not for AVI files, nor numbered
+        {"\n", kCompressorGif, true, kCompressorDib},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
         Answer answer = answerMenu(c.typed, c.prefilled);
         EXPECT_EQ(answer.confirmed, c.confirmed);
         EXPECT_EQ(answer.handler, c.handler);
+        // The menu is only for AVI files: it offers exactly what they hold.
         for (const CodecChoice& choice : codecChoices()) {
-            EXPECT_NE(answer.shown.find(std::string(" ") + choice.name + " "), std::string::npos) << choice.name;
-            EXPECT_NE(answer.shown.find(std::string(" ") + choice.description + "\n"), std::string::npos) << choice.name;
+            bool offered = movieContainerHolds(MovieContainer::avi, choice.fourcc);
+            EXPECT_EQ(answer.shown.find(std::string(" ") + choice.name + " ") != std::string::npos, offered)
+                << choice.name;
+            EXPECT_EQ(answer.shown.find(std::string(" ") + choice.description + "\n") != std::string::npos, offered)
+                << choice.name;
         }
     }
 }
 
 TEST_F(CompressionDialogTest, WrongAnswerIsNamed) {
-    Answer answer = answerMenu("9\n\n");
+    Answer answer = answerMenu("9\nwebm\nav1\n\n");
     EXPECT_NE(answer.shown.find("There is no choice \"9\".\n"), std::string::npos) << answer.shown;
+    EXPECT_NE(answer.shown.find("There is no choice \"webm\".\n"), std::string::npos) << answer.shown;
+    EXPECT_NE(answer.shown.find("AVI files cannot hold av1.\n"), std::string::npos) << answer.shown;
     EXPECT_TRUE(answer.confirmed);
+}
+
+TEST_F(CompressionDialogTest, EachContainerDefaultsToAChoiceItHolds) {
+    struct Case {
+        MovieContainer container;
+        const char* expected;  // nullptr: the dialog decides
+    };
+    const Case cases[] = {{MovieContainer::avi, nullptr},
+                          {MovieContainer::mp4, "h264"},
+                          {MovieContainer::matroska, "h264"},
+                          {MovieContainer::webm, "vp9"},
+                          {MovieContainer::gif, "gif"}};
+    for (const Case& c : cases) {
+        const CodecChoice* choice = defaultCodecChoice(c.container);
+        if (c.expected == nullptr) {
+            EXPECT_EQ(choice, nullptr);
+            continue;
+        }
+        ASSERT_NE(choice, nullptr) << c.expected;
+        EXPECT_STREQ(choice->name, c.expected);
+        EXPECT_TRUE(movieContainerHolds(c.container, choice->fourcc)) << c.expected;
+    }
 }
 
 TEST_F(CompressionDialogTest, WithoutTerminalTheStartingChoiceIsTakenAtOnce) {

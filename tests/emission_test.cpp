@@ -40,12 +40,15 @@ Surface screen(uint32_t number) {
     return surface;
 }
 
-// Emits one record as playback would, with mainSurface holding the given screen.
+// Emits one record as playback would, with mainSurface holding the given screen, and lets the
+// frames still being made (PNG encodings, the newest BMP file) complete, as the end of a run
+// would.
 void emitRecord(const Record& record, const Surface& shown) {
     mainSurface = shown;
     frameClock.frameStart = record.frameStart;
     frameClock.frameEnd = record.frameEnd;
     emitFrames();
+    finishFrames();
 }
 
 std::set<std::string> filesIn(const fs::path& directory) {

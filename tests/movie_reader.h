@@ -17,6 +17,7 @@ extern "C" {
 
 struct DecodedMovie {
     bool opened = false;
+    std::string formatName;  // the demuxer's: "avi", "mov,mp4,m4a,3gp,3g2,mj2", "matroska,webm", "gif"
     int streamCount = 0;
     AVMediaType type = AVMEDIA_TYPE_UNKNOWN;
     AVCodecID codec = AV_CODEC_ID_NONE;
@@ -26,6 +27,7 @@ struct DecodedMovie {
     AVRational timeBase{0, 1};
     std::vector<std::vector<uint8_t>> packets;  // as stored in the file
     std::vector<bool> keyPackets;
+    std::vector<int64_t> packetTimes;           // presentation times, in timeBase units
     std::vector<std::vector<uint8_t>> frames;   // decoded: top row first, B, G, R, 0 per pixel
 };
 
@@ -68,6 +70,7 @@ inline DecodedMovie readMovie(const std::string& path) {
     std::unique_ptr<AVFormatContext, FormatCloser> format(raw);
     if (avformat_find_stream_info(format.get(), nullptr) < 0) return movie;
     movie.opened = true;
+    movie.formatName = format->iformat->name;
     movie.streamCount = static_cast<int>(format->nb_streams);
     if (movie.streamCount == 0) return movie;
 
@@ -98,6 +101,7 @@ inline DecodedMovie readMovie(const std::string& path) {
         if (packet->stream_index == 0) {
             movie.packets.emplace_back(packet->data, packet->data + packet->size);
             movie.keyPackets.push_back((packet->flags & AV_PKT_FLAG_KEY) != 0);
+            movie.packetTimes.push_back(packet->pts);
             avcodec_send_packet(decoder.get(), packet.get());
             receiveFrames();
         }

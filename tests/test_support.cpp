@@ -17,8 +17,10 @@
 #include "emission/avi_writer.h"
 #include "emission/emission.h"
 #include "platform/compression_dialog.h"
+#include "playback/asciicast.h"
 #include "playback/recording.h"
 #include "render/renderer.h"
+#include "render/screen_changes.h"
 #include "render/surface.h"
 #include "terminal/screen_grid.h"
 
@@ -30,9 +32,11 @@ void resetAll() {
     resetFrameClock();
     resetSurfaces();
     resetRenderer();
+    resetScreenChanges();
     resetEmission();
     resetAviWriter();
     resetCompressionDialog();
+    resetAsciicast();
 }
 
 fs::path makeTempDir() {

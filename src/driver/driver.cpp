@@ -14,8 +14,10 @@
 
 #include "driver/settings.h"
 #include "emission/avi_writer.h"
+#include "playback/asciicast.h"
 #include "playback/recording.h"
 #include "playback/run_end.h"
+#include "platform/avi_file.h"
 #include "platform/compression_dialog.h"
 
 namespace {
@@ -67,9 +69,24 @@ void makeFramesDirectory() {
     if (!fs::is_directory("frames", error)) fs::create_directory("frames", framesError);
 }
 
+// The names of the choices a container holds, its default first: "h264, vp9, av1".
+std::string codecsHeldBy(MovieContainer container) {
+    const CodecChoice* first = defaultCodecChoice(container);
+    std::string names = first != nullptr ? first->name : "";
+    for (const CodecChoice& choice : codecChoices()) {
+        if (&choice == first || !movieContainerHolds(container, choice.fourcc)) continue;
+        names += (names.empty() ? "" : ", ") + std::string(choice.name);
+    }
+    return names;
+}
+
 void printCodecList() {
     for (const CodecChoice& choice : codecChoices()) {
         std::printf("%-6s %s\n", choice.name, choice.description);
+    }
+    std::printf("The -output name's extension picks the container, which holds (first: the default):\n");
+    for (const MovieContainerInfo& info : movieContainers()) {
+        std::printf("  %-6s %s\n", info.extension, codecsHeldBy(info.container).c_str());
     }
     std::fflush(stdout);
 }
@@ -84,8 +101,10 @@ void parseOptions(int argc, char** argv) {
         const char* argument = argv[i];
         if (optionIs(argument, "-width")) {
             settings.columns = readNumber(valueOf(i, "Error: need to specify width."));
+            settings.columnsGiven = true;
         } else if (optionIs(argument, "-height")) {
             settings.rows = readNumber(valueOf(i, "Error: need to specify height."));
+            settings.rowsGiven = true;
         } else if (optionIs(argument, "-fps")) {
             settings.fps = readNumber(valueOf(i, "Error: need to specify fps value."));
             // Out-of-range values are refused after parsing, before anything divides by them.
@@ -111,9 +130,23 @@ void parseOptions(int argc, char** argv) {
                 fail(std::string("Error: unknown codec \"") + name + "\"; -codec list shows the choices.");
             }
             settings.codecName = name;
+        } else if (optionIs(argument, "-emulation")) {
+            const char* name = valueOf(i, "Error: need to specify emulation name.");
+            if (optionIs(name, "basic")) {
+                settings.emulation = Emulation::basic;
+            } else if (optionIs(name, "xterm")) {
+                settings.emulation = Emulation::xterm;
+            } else {
+                fail(std::string("Error: unknown emulation \"") + name + "\"; the choices are basic and xterm.");
+            }
         }
     }
 }
+
+constexpr int32_t kMostColumns = 200;
+constexpr int32_t kMostRows = 80;
+// A GIF frame lasts whole hundredths of a second, and players stretch anything under two to ten.
+constexpr int32_t kMostGifFps = 50;
 
 void checkRanges() {
     struct Range {
@@ -124,14 +157,60 @@ void checkRanges() {
     };
     const Range ranges[] = {
         {"-fps", settings.fps, 1, 1000},
-        {"-width", settings.columns, 1, 200},
-        {"-height", settings.rows, 1, 80},
+        {"-width", settings.columns, 1, kMostColumns},
+        {"-height", settings.rows, 1, kMostRows},
     };
     for (const Range& range : ranges) {
         if (range.value < range.low || range.value > range.high) {
             fail(std::string("Error: ") + range.option + " must be between " + std::to_string(range.low) +
                  " and " + std::to_string(range.high) + ", not " + std::to_string(range.value) + ".");
         }
+    }
+}
+
+// A refused combination ends the run before anything is written.
+void checkMovieContainer() {
+    if (!settings.aviOutput) return;
+    const MovieContainerInfo& container = movieContainerFor(settings.outputName);
+    const CodecChoice* chosen = settings.codecName.empty() ? nullptr : findCodecChoice(settings.codecName);
+    if (chosen != nullptr && !movieContainerHolds(container.container, chosen->fourcc)) {
+        fail(std::string("Error: ") + container.name + " files cannot hold " + chosen->name +
+             "; choose one of: " + codecsHeldBy(container.container) + ".");
+    }
+    if (container.container == MovieContainer::gif && settings.fps > kMostGifFps) {
+        fail("Error: GIF frames last whole hundredths of a second, at least two; -fps must be at most " +
+             std::to_string(kMostGifFps) + " for a .gif file.");
+    }
+}
+
+// An asciicast recording carries its terminal size, which counts where -width or -height was
+// not given. Read before the run is announced, so that the announced size is the one used and
+// a malformed line ends the run before anything is written.
+void prepareAsciicastInput() {
+    std::string error;
+    const AsciicastRecording* recording = prepareAsciicast(settings.inputPath, error);
+    if (!error.empty()) fail("Error: " + settings.inputPath + " " + error);
+    if (recording == nullptr) return;
+    struct Side {
+        const char* what;
+        const char* option;
+        bool given;
+        int32_t size;
+        int32_t most;
+        int32_t& setting;
+    };
+    const Side sides[] = {
+        {"width", "-width", settings.columnsGiven, recording->columns, kMostColumns, settings.columns},
+        {"height", "-height", settings.rowsGiven, recording->rows, kMostRows, settings.rows},
+    };
+    for (const Side& side : sides) {
+        if (side.given || side.size == 0) continue;
+        if (side.size > side.most) {
+            fail("Error: " + settings.inputPath + " has a terminal " + side.what + " of " + std::to_string(side.size) +
+                 "; at most " + std::to_string(side.most) + " can be converted (" + side.option +
+                 " plays it at another).");
+        }
+        side.setting = side.size;
     }
 }
 
@@ -156,7 +235,9 @@ void openMovie() {
         fail("Error: cannot create " + settings.outputName + ": " + std::strerror(errno));
     }
     resetCompressionOptions();
-    presetCompressionChoice(settings.codecName.empty() ? nullptr : findCodecChoice(settings.codecName));
+    MovieContainer container = movieContainerFor(settings.outputName).container;
+    presetCompressionChoice(settings.codecName.empty() ? defaultCodecChoice(container)
+                                                       : findCodecChoice(settings.codecName));
 }
 
 // A PNG series with nowhere to go would lose every frame; say so before playing anything.
@@ -185,6 +266,8 @@ int runConverter(int argc, char** argv) {
     parseOptions(argc, argv);
     if (settings.inputPath.empty()) fail("Error: no input .ttyrec file?");
     checkRanges();
+    checkMovieContainer();
+    prepareAsciicastInput();
 
     printLine("Processing file \"" + settings.inputPath + "\" at " + std::to_string(settings.fps) + " fps");
     printLine("Using terminal size " + std::to_string(settings.columns) + " x " + std::to_string(settings.rows) +

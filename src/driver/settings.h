@@ -4,9 +4,14 @@
 #include <cstdint>
 #include <string>
 
+// basic: our own small interpreter; xterm: full terminal emulation through libvterm.
+enum class Emulation { basic, xterm };
+
 struct RunSettings {
     int32_t columns = 80;
     int32_t rows = 25;
+    bool columnsGiven = false;             // -width was given: it wins over a recording's own size
+    bool rowsGiven = false;                // -height likewise
     int32_t fps = 30;
     int32_t frameInterval = 1000000 / 30;  // microseconds per video frame
     int32_t sizeFactor = 1;                // 2 with -double
@@ -17,6 +22,10 @@ struct RunSettings {
     std::string inputPath;
     std::string codecName;                 // -codec; empty when not given
     bool writeFrames = true;               // false: screens are rendered, no frame is written
+    // Tests only: every screen repainted whole, every frame encoded afresh on this thread and
+    // passed through its BMP file, as the faster ways must match byte for byte.
+    bool plainPaths = false;
+    Emulation emulation = Emulation::basic;  // -emulation
 };
 
 extern RunSettings settings;

@@ -15,6 +15,8 @@ struct AviWriter {
     bool failed = false;     // sticky: nothing more is written
     std::string fileName;
     bool failureReported = false;
+    const Bitmap* lastBitmap = nullptr;  // the bitmap of the last frame written, and its version
+    uint64_t lastVersion = 0;
 };
 
 AviWriter* activeAviWriter = nullptr;
@@ -151,9 +153,13 @@ AviResult addAviFrame(const Bitmap* bitmap) {
         if (AviResult result = makeCompressedStream(writer, uncompressed)) return result;
         if (AviResult result = setStreamFormat(writer, dib.dsBmih)) return result;
     }
+    bool same = bitmap->version != 0 && bitmap == writer.lastBitmap && bitmap->version == writer.lastVersion;
     AviResult result = aviStreamWrite(writer.compressedStream, writer.frameCount, 1, dib.bmBits,
-                                      static_cast<int32_t>(dib.dsBmih.biSizeImage), kAviKeyFrameFlag);
+                                      static_cast<int32_t>(dib.dsBmih.biSizeImage),
+                                      kAviKeyFrameFlag | (same ? kAviSameFrameFlag : 0));
     if (result != kAviErrOk) return fail(writer, result);
+    writer.lastBitmap = bitmap;
+    writer.lastVersion = bitmap->version;
     ++writer.frameCount;
     return kAviErrOk;
 }

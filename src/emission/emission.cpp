@@ -1,7 +1,13 @@
 #include "emission/emission.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -10,23 +16,52 @@
 #include "emission/avi_writer.h"
 #include "emission/bmp_writer.h"
 #include "emission/frame_files.h"
+#include "emission/png_queue.h"
 #include "emission/png_writer.h"
 #include "platform/bitmap.h"
 #include "playback/recording.h"
+#include "render/screen_changes.h"
 #include "render/surface.h"
 
 namespace {
 
 constexpr size_t kCopyBufferSize = 65536;
 
+// Movie mode keeps the screens in memory rather than in the temporary BMP files, which are
+// deleted again anyway. Each file is still created, at its full size but without its pixels:
+// that answers whether writing it would have worked, and so whether the next record could
+// have loaded it. The one file left after the run gets its pixels when the run ends.
+struct KeptBitmap {
+    Bitmap bitmap;          // the screen of the newest file, as that file would hold it
+    bool valid = false;
+    bool fileMade = false;  // the newest file exists, waiting for its pixels
+    bool loadable = false;  // and loading it would have worked
+    int32_t width = 0;      // the mainSurface it was made from
+    int32_t height = 0;
+};
+
+// PNG mode encodes each screen once, on the workers, and gives every frame showing it the
+// same bytes.
+struct PngScreens {
+    std::shared_ptr<PngEncoding> current;  // encoding of the screen now shown, once asked for
+    bool previousShown = false;            // the previous record left a screen to show
+    Surface skipped;                       // the newest screen whose own frame was skipped
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
 struct Emission {
     std::string previousBmpName;        // movie mode: the file holding the previous screen
     int32_t previousPngFrame = -1;      // PNG mode: frame number of this run's newest own file
     Surface previousScreen;             // PNG mode: the screen shown before the current record
     std::array<uint8_t, kCopyBufferSize> copyBuffer{};
+    KeptBitmap kept;
+    PngScreens png;
+    bool finishHookInstalled = false;
 };
 
 Emission emission;
+uint64_t lastBitmapVersion = 0;
 
 bool passesSkip(int32_t frame) { return settings.skipFrames <= 0 || frame > settings.skipFrames; }
 bool passesStop(int32_t frame) { return settings.stopFrame < 0 || frame <= settings.stopFrame; }
@@ -94,6 +129,187 @@ void emitPngFrames() {
     emission.previousScreen.pixels = mainSurface.pixels;
 }
 
+void installFinishHook() {
+    if (emission.finishHookInstalled) return;
+    // Whatever way the process ends, the frames asked for are written.
+    std::atexit(finishFrames);
+    emission.finishHookInstalled = true;
+}
+
+// ---- Movie mode, screens kept in memory ----
+
+int32_t bmpFactor() { return settings.sizeFactor > 1 ? 2 : 1; }
+
+bool wholeImage(const Surface& surface) {
+    return surface.pixels.size() >= static_cast<size_t>(std::max(surface.width, 0)) *
+                                        static_cast<size_t>(std::max(surface.height, 0)) * 4;
+}
+
+// Creates path at size bytes without writing them; false, leaving no file, where writing them
+// would have failed (no such directory, no permission, a full disk, a file size limit).
+bool makeBmpPlaceholder(const std::string& path, size_t size) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    int error = posix_fallocate(fd, 0, static_cast<off_t>(size));
+    // A file system that cannot reserve space cannot tell; the write is taken to work.
+    bool made = error == 0 || error == EOPNOTSUPP || error == ENOSYS;
+    if (close(fd) != 0) made = false;
+    if (!made) unlink(path.c_str());
+    return made;
+}
+
+// Brings the kept bitmap to mainSurface, row band by row band as the renderer reports them,
+// the way the BMP writers store it (doubled with -double, fourth bytes cleared when doubled).
+void keepScreen(const ScreenChanges& changes) {
+    KeptBitmap& kept = emission.kept;
+    const Surface& source = mainSurface;
+    const int32_t factor = bmpFactor();
+    const int32_t width = std::max(source.width, 0);
+    const int32_t height = std::max(source.height, 0);
+    int32_t top = changes.top;
+    int32_t bottom = changes.bottom;
+    if (!wholeImage(source)) {
+        kept.valid = false;  // no file of it would load
+        return;
+    }
+    if (!kept.valid || changes.everything || kept.width != source.width || kept.height != source.height) {
+        BitmapInfoHeader& header = kept.bitmap.header;
+        header = BitmapInfoHeader{};
+        header.biWidth = width * factor;
+        header.biHeight = height * factor;
+        header.biSizeImage = static_cast<uint32_t>(4 * static_cast<size_t>(width * factor) * (height * factor));
+        header.biXPelsPerMeter = 1000;
+        header.biYPelsPerMeter = 1000;
+        kept.bitmap.bits.resize(header.biSizeImage);
+        kept.valid = true;
+        kept.width = source.width;
+        kept.height = source.height;
+        top = 0;
+        bottom = height - 1;
+    }
+    top = std::max(top, 0);
+    bottom = std::min(bottom, height - 1);
+    if (top > bottom) return;
+    const size_t sourceRow = static_cast<size_t>(width) * 4;
+    const size_t keptRow = sourceRow * factor;
+    for (int32_t y = top; y <= bottom; ++y) {
+        const uint8_t* in = source.pixels.data() + static_cast<size_t>(height - 1 - y) * sourceRow;
+        if (factor == 1) {
+            std::memcpy(kept.bitmap.bits.data() + static_cast<size_t>(height - 1 - y) * keptRow, in, sourceRow);
+            continue;
+        }
+        // Memory row m of the source covers memory rows 2m and 2m + 1.
+        uint8_t* lower = kept.bitmap.bits.data() + 2 * static_cast<size_t>(height - 1 - y) * keptRow;
+        for (size_t x = 0; x < static_cast<size_t>(width); ++x) {
+            const uint8_t pixel[8] = {in[4 * x], in[4 * x + 1], in[4 * x + 2], 0, in[4 * x], in[4 * x + 1], in[4 * x + 2], 0};
+            std::memcpy(lower + 8 * x, pixel, 8);
+        }
+        std::memcpy(lower + keptRow, lower, keptRow);
+    }
+    kept.bitmap.version = ++lastBitmapVersion;
+}
+
+void emitMovieFramesKept() {
+    int32_t frameStart = frameClock.frameStart;
+    int32_t frameEnd = frameClock.frameEnd;
+    ScreenChanges changes = takeScreenChanges();
+    if (!passesSkip(frameEnd)) {
+        emission.kept.valid = false;
+        return;
+    }
+    installFinishHook();
+    KeptBitmap& kept = emission.kept;
+    std::string currentName = bmpFrameName(frameEnd);
+    // The doubled writer writes nothing for a surface without a whole image; loading a BMP
+    // without pixels fails.
+    bool written = settings.sizeFactor <= 1 || wholeImage(mainSurface);
+    size_t fileSize = kBmpHeaderSize + 4 * static_cast<size_t>(std::max(mainSurface.width, 0) * bmpFactor()) *
+                                           static_cast<size_t>(std::max(mainSurface.height, 0) * bmpFactor());
+    bool made = written && makeBmpPlaceholder(currentName, fileSize);
+    bool loads = made && mainSurface.width > 0 && mainSurface.height > 0;
+
+    bool first = emission.previousBmpName.empty();
+    if (first) {
+        keepScreen(changes);
+        kept.fileMade = made;
+        kept.loadable = loads && kept.valid;
+    }
+    const Bitmap* bitmap = kept.loadable ? &kept.bitmap : nullptr;
+    for (int32_t frame = frameStart; frame < frameEnd; ++frame) {
+        if (!passesSkip(frame) || !passesStop(frame)) continue;
+        setAviCompression(bitmap);
+        addAviFrame(bitmap);
+    }
+    if (!first) {
+        std::error_code ignored;
+        std::filesystem::remove(emission.previousBmpName, ignored);
+        keepScreen(changes);
+        kept.fileMade = made;
+        kept.loadable = loads && kept.valid;
+    }
+    emission.previousBmpName = currentName;
+}
+
+// The file left after the run gets its bytes, in the space its placeholder holds.
+void writeLastBmp() {
+    KeptBitmap& kept = emission.kept;
+    if (!kept.fileMade) return;
+    kept.fileMade = false;  // a second call has nothing to do
+    if (!kept.valid) return;
+    const BitmapInfoHeader& header = kept.bitmap.header;
+    std::vector<uint8_t> bytes = encodeBmp(header.biWidth, header.biHeight, kept.bitmap.bits.data());
+    int fd = open(emission.previousBmpName.c_str(), O_WRONLY | O_CLOEXEC);
+    bool ok = fd >= 0;
+    size_t done = 0;
+    while (ok && done < bytes.size()) {
+        ssize_t wrote = pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) ok = false;
+        if (ok) done += static_cast<size_t>(wrote);
+    }
+    if (fd >= 0 && close(fd) != 0) ok = false;
+    if (!ok) unlink(emission.previousBmpName.c_str());
+}
+
+// ---- PNG mode, encodings on the workers ----
+
+void emitPngFramesQueued() {
+    int32_t frameStart = frameClock.frameStart;
+    int32_t frameEnd = frameClock.frameEnd;
+    PngScreens& png = emission.png;
+    ScreenChanges changes = takeScreenChanges();
+    bool newScreen = changes.everything || changes.top <= changes.bottom || png.width != mainSurface.width ||
+                     png.height != mainSurface.height;
+    png.width = mainSurface.width;
+    png.height = mainSurface.height;
+    std::shared_ptr<PngEncoding> previous = png.current;
+    if (newScreen) png.current = nullptr;
+    installFinishHook();
+
+    // Every gap frame shows the previous screen: one encoding, its bytes in every file.
+    for (int32_t frame = frameStart + 1; frame < frameEnd; ++frame) {
+        if (!passesSkip(frame) || !png.previousShown) continue;
+        if (!previous) {
+            previous = startPngEncoding(png.skipped, settings.sizeFactor);
+            if (!newScreen) png.current = previous;
+        }
+        queuePngFile(previous, pngFrameName(frame));
+    }
+
+    if (passesSkip(frameEnd)) {
+        if (!png.current) png.current = startPngEncoding(mainSurface, settings.sizeFactor);
+        queuePngFile(png.current, pngFrameName(frameEnd));
+        png.skipped = Surface{};
+    } else if (newScreen || png.skipped.pixels.empty()) {
+        // The next record's gap frames may show this screen, which nobody encoded.
+        png.skipped.width = mainSurface.width;
+        png.skipped.height = mainSurface.height;
+        png.skipped.pixels = mainSurface.pixels;
+    }
+    png.previousShown = !mainSurface.pixels.empty();
+    writeReadyPngFiles();
+}
+
 }  // namespace
 
 std::string bmpFrameName(int32_t frameNumber) {
@@ -111,10 +327,20 @@ std::string pngFrameName(int32_t frameNumber) {
 void emitFrames() {
     if (!settings.writeFrames) return;
     if (settings.aviOutput) {
-        emitMovieFrames();
+        settings.plainPaths ? emitMovieFrames() : emitMovieFramesKept();
     } else {
-        emitPngFrames();
+        settings.plainPaths ? emitPngFrames() : emitPngFramesQueued();
     }
 }
 
-void resetEmission() { emission = Emission{}; }
+void finishFrames() {
+    finishPngFiles();
+    writeLastBmp();
+}
+
+void resetEmission() {
+    resetPngQueue();
+    bool hooked = emission.finishHookInstalled;
+    emission = Emission{};
+    emission.finishHookInstalled = hooked;
+}

@@ -11,5 +11,9 @@ std::string pngFrameName(int32_t frameNumber);
 // Runs once per record, right after renderScreen.
 void emitFrames();
 
+// Completes the frames still being made (PNG encodings under way, the BMP file left after the
+// run); every end of a run calls it, and calling it again does nothing.
+void finishFrames();
+
 // Forgets the previous BMP name and any kept screen, so that tests start afresh.
 void resetEmission();

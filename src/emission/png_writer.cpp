@@ -2,6 +2,7 @@
 
 #include <lodepng.h>
 
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,12 @@ namespace {
 constexpr unsigned kImageTooSmall = 84;  // LodePNG's code for a buffer short of the image size
 
 int32_t effectiveFactor(int32_t factor) { return factor > 1 ? factor : 1; }
+
+// A 32-bit value read from (or to be stored as) four bytes, least significant first.
+uint32_t le32(uint32_t value) {
+    if constexpr (std::endian::native == std::endian::little) return value;
+    return (value & 0xFF) << 24 | (value & 0xFF00) << 8 | (value >> 8 & 0xFF00) | value >> 24;
+}
 
 // Output dimensions; 0 x 0 when the surface has no whole image.
 void outputSize(const Surface& surface, int32_t factor, unsigned& width, unsigned& height) {
@@ -38,13 +45,13 @@ std::vector<uint8_t> pngImageBuffer(const Surface& surface, int32_t factor) {
         // Surface rows are stored bottom-up; the PNG wants the top row first.
         const uint8_t* in = surface.pixels.data() + (height - 1 - y) * width * 4;
         uint8_t* rowStart = out;
+        // Whole pixels at a time: blue, green, red, x in memory become red, green, blue, 255.
         for (size_t x = 0; x < width; ++x, in += 4) {
-            for (size_t copy = 0; copy < repeat; ++copy) {
-                *out++ = in[2];
-                *out++ = in[1];
-                *out++ = in[0];
-                *out++ = 0xFF;
-            }
+            uint32_t pixel;
+            std::memcpy(&pixel, in, 4);
+            pixel = le32(pixel);
+            uint32_t rgba = le32((pixel >> 16 & 0xFF) | (pixel & 0xFF00) | (pixel & 0xFF) << 16 | 0xFF000000u);
+            for (size_t copy = 0; copy < repeat; ++copy, out += 4) std::memcpy(out, &rgba, 4);
         }
         for (size_t copy = 1; copy < repeat; ++copy, out += outRow) std::memcpy(out, rowStart, outRow);
     }

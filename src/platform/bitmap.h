@@ -23,6 +23,9 @@ struct BitmapInfoHeader {
 struct Bitmap {
     BitmapInfoHeader header;
     std::vector<uint8_t> bits;  // header.biSizeImage bytes, rows as the file stores them
+    // Not 0: a bitmap kept from write to write that holds the same pixels for as long as this
+    // stays the same, so a writer can reuse what it made of them. 0: nothing is known.
+    uint64_t version = 0;
 };
 
 // What a bitmap query fills in: the pixel memory and the info header.

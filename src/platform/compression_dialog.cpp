@@ -3,20 +3,26 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <string>
+#include <vector>
 
 #include "platform/avi_file.h"
 
 namespace {
 
-constexpr std::array<CodecChoice, 5> kChoices{{
+// The first five are what AVI files take; the menu, which only AVI files get, offers those.
+constexpr std::array<CodecChoice, 8> kChoices{{
     {"dib", "uncompressed 32-bit frames, the largest files (default)", kCompressorDib},
     {"zmbv", "Zip Motion Blocks Video: lossless, made for screen content, small (recommended)", fourcc("ZMBV")},
     {"ffv1", "FFV1: lossless, larger than zmbv on terminal screens", fourcc("FFV1")},
     {"mjpeg", "Motion JPEG: lossy, every frame a picture of its own, plays almost anywhere", fourcc("MJPG")},
     {"h264", "H.264 by x264 (4:2:0, crf 18): small, for common players and the web", fourcc("H264")},
+    {"vp9", "VP9 by libvpx (4:2:0): small, plays in browsers; .webm, .mp4, .mkv", kCompressorVp9},
+    {"av1", "AV1 by libaom (4:2:0): smaller than vp9 in .webm, .mp4, .mkv", kCompressorAv1},
+    {"gif", "GIF with exact colours, for .gif files", kCompressorGif},
 }};
 
 struct Dialog {
@@ -27,10 +33,10 @@ struct Dialog {
 
 Dialog dialog;
 
-// The prefilled choice; a compressor we do not offer falls back to uncompressed frames.
+// The prefilled choice; a compressor the menu does not offer falls back to uncompressed frames.
 const CodecChoice& choiceFor(uint32_t handler) {
     for (const CodecChoice& choice : kChoices) {
-        if (choice.fourcc == handler) return choice;
+        if (choice.fourcc == handler && movieContainerHolds(MovieContainer::avi, handler)) return choice;
     }
     return kChoices[0];
 }
@@ -55,18 +61,32 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-const CodecChoice* choiceByNumber(std::string_view answer) {
+std::vector<const CodecChoice*> aviChoices() {
+    std::vector<const CodecChoice*> offered;
+    for (const CodecChoice& choice : kChoices) {
+        if (movieContainerHolds(MovieContainer::avi, choice.fourcc)) offered.push_back(&choice);
+    }
+    return offered;
+}
+
+const CodecChoice* choiceByNumber(std::string_view answer, const std::vector<const CodecChoice*>& offered) {
     size_t number = 0;
     auto [rest, error] = std::from_chars(answer.data(), answer.data() + answer.size(), number);
     if (error != std::errc() || rest != answer.data() + answer.size()) return nullptr;
-    return number >= 1 && number <= kChoices.size() ? &kChoices[number - 1] : nullptr;
+    return number >= 1 && number <= offered.size() ? offered[number - 1] : nullptr;
+}
+
+const CodecChoice* choiceByName(std::string_view answer, const std::vector<const CodecChoice*>& offered) {
+    const CodecChoice* named = findCodecChoice(answer);
+    return std::find(offered.begin(), offered.end(), named) != offered.end() ? named : nullptr;
 }
 
 // nullptr when the user cancels or the input ends.
 const CodecChoice* askForChoice(std::FILE* input, std::FILE* output, const CodecChoice& current) {
+    const std::vector<const CodecChoice*> offered = aviChoices();
     std::fprintf(output, "Video compression for the movie:\n");
-    for (size_t i = 0; i < kChoices.size(); ++i) {
-        std::fprintf(output, "  %zu  %-6s %s\n", i + 1, kChoices[i].name, kChoices[i].description);
+    for (size_t i = 0; i < offered.size(); ++i) {
+        std::fprintf(output, "  %zu  %-6s %s\n", i + 1, offered[i]->name, offered[i]->description);
     }
     std::string line;
     while (true) {
@@ -80,8 +100,12 @@ const CodecChoice* askForChoice(std::FILE* input, std::FILE* output, const Codec
         std::string_view answer = trimmed(line);
         if (answer.empty()) return &current;
         if (answer == "q" || answer == "Q") return nullptr;
-        if (const CodecChoice* choice = choiceByNumber(answer)) return choice;
-        if (const CodecChoice* choice = findCodecChoice(answer)) return choice;
+        if (const CodecChoice* choice = choiceByNumber(answer, offered)) return choice;
+        if (const CodecChoice* choice = choiceByName(answer, offered)) return choice;
+        if (const CodecChoice* elsewhere = findCodecChoice(answer)) {
+            std::fprintf(output, "AVI files cannot hold %s.\n", elsewhere->name);
+            continue;
+        }
         std::fprintf(output, "There is no choice \"%.*s\".\n", static_cast<int>(answer.size()), answer.data());
     }
 }
@@ -94,6 +118,17 @@ const CodecChoice* findCodecChoice(std::string_view name) {
     for (const CodecChoice& choice : kChoices) {
         std::string_view known = choice.name;
         if (known.size() == name.size() && strncasecmp(known.data(), name.data(), name.size()) == 0) return &choice;
+    }
+    return nullptr;
+}
+
+const CodecChoice* defaultCodecChoice(MovieContainer container) {
+    if (container == MovieContainer::avi) return nullptr;
+    for (const MovieContainerInfo& info : movieContainers()) {
+        if (info.container != container) continue;
+        for (const CodecChoice& choice : kChoices) {
+            if (choice.fourcc == info.defaultCompressor) return &choice;
+        }
     }
     return nullptr;
 }

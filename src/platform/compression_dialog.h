@@ -1,6 +1,7 @@
 #pragma once
 // Stands in for the compression dialog: the choice comes from -codec, a short text menu
-// on a terminal, or the prefilled default (uncompressed frames).
+// on a terminal, or the prefilled default (uncompressed frames). The menu is for AVI files
+// and offers what they hold; -codec names the compressors of every container.
 
 #include <cstdint>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <string_view>
 
 struct AviCompressOptions;
+enum class MovieContainer;
 
 struct CodecChoice {
     const char* name;         // as typed after -codec
@@ -19,6 +21,10 @@ std::span<const CodecChoice> codecChoices();
 
 // Case-insensitive; nullptr for an unknown name.
 const CodecChoice* findCodecChoice(std::string_view name);
+
+// What a movie in this container gets without -codec; nullptr for AVI files, where the dialog
+// decides (asking at a terminal, uncompressed frames otherwise).
+const CodecChoice* defaultCodecChoice(MovieContainer container);
 
 // A choice made on the command line; the dialog then asks nothing.
 void presetCompressionChoice(const CodecChoice* choice);

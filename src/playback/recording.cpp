@@ -14,6 +14,7 @@
 
 #include "driver/settings.h"
 #include "emission/avi_writer.h"
+#include "playback/asciicast.h"
 #include "playback/run_end.h"
 #include "terminal/interpreter.h"
 #include "terminal/screen_grid.h"
@@ -47,8 +48,26 @@ void logRecord(int32_t frameEnd, uint32_t seconds, int32_t micros, uint32_t leng
     std::fflush(playback.frameLog);
 }
 
+// Reads a pipe or device to its end, since its length is not known beforehand.
+bool readToEnd(int fd) {
+    std::vector<uint8_t>& buffer = playback.recordBuffer;
+    buffer.clear();
+    constexpr size_t kChunk = 1 << 20;
+    while (true) {
+        size_t done = buffer.size();
+        buffer.resize(done + kChunk);
+        ssize_t got = read(fd, buffer.data() + done, kChunk);
+        if (got < 0 && errno == EINTR) got = 0;
+        if (got < 0) return false;
+        buffer.resize(done + static_cast<size_t>(got));
+        if (got == 0 && !interruptRequested()) return true;
+        if (interruptRequested()) return true;
+    }
+}
+
 // Reads the whole file; on failure prints the message the user sees and ends the run.
 void readRecordingFile(const std::string& path) {
+    // A named pipe is read like cat reads it: the open waits for its writer.
     int fd = open(path.c_str(), O_RDONLY);
     struct stat info {};
     if (fd >= 0 && fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
@@ -61,13 +80,18 @@ void readRecordingFile(const std::string& path) {
         endRun(1);
     }
     size_t length = static_cast<size_t>(info.st_size);
+    size_t done = 0;
     try {
-        playback.recordBuffer.resize(length);
+        if (!S_ISREG(info.st_mode)) {
+            bool complete = readToEnd(fd);
+            length = done = complete ? playback.recordBuffer.size() : length + 1;
+        } else {
+            playback.recordBuffer.resize(length);
+        }
     } catch (const std::bad_alloc&) {
         std::printf("Error: not enough memory to read %s (%zu bytes)\n", path.c_str(), length);
         endRun(1);
     }
-    size_t done = 0;
     while (done < length) {
         ssize_t got = read(fd, playback.recordBuffer.data() + done, length - done);
         if (got < 0 && errno == EINTR) continue;
@@ -79,6 +103,19 @@ void readRecordingFile(const std::string& path) {
         std::printf("error in fread()?\n");
         endRun(1);
     }
+}
+
+// An asciicast recording the driver did not prepare is converted here, into the records the
+// walk reads.
+void convertIfAsciicast(const std::string& path) {
+    if (!isAsciicast(playback.recordBuffer)) return;
+    AsciicastRecording recording;
+    std::string error;
+    if (!convertAsciicast(playback.recordBuffer, recording, error)) {
+        std::printf("Error: %s %s\n", path.c_str(), error.c_str());
+        endRun(1);
+    }
+    playback.recordBuffer = std::move(recording.records);
 }
 
 }  // namespace
@@ -157,7 +194,10 @@ void loadRecording(const std::string& path) {
     resetFrameClock();
     resetGrid();
 
-    readRecordingFile(path);
+    if (!takePreparedAsciicast(path, playback.recordBuffer)) {
+        readRecordingFile(path);
+        convertIfAsciicast(path);
+    }
     if (playback.frameLog != nullptr) std::fclose(playback.frameLog);
     playback.frameLog = std::fopen("output", "w");  // a log that cannot be created is not reported
 

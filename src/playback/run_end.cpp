@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "emission/avi_writer.h"
+#include "emission/emission.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ void onInterrupt(int signalNumber) {
 }  // namespace
 
 void finishMovie() {
+    finishFrames();
     if (activeAviWriter == nullptr) return;
     closeAviWriter(activeAviWriter);
     activeAviWriter = nullptr;

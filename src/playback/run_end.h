@@ -1,7 +1,8 @@
 #pragma once
 // How a run ends: the movie closed, output flushed, the process ended with a status.
 
-// Closes the active movie writer, if any, and empties activeAviWriter.
+// Completes the frames still being made, then closes the active movie writer, if any, and
+// empties activeAviWriter.
 void finishMovie();
 
 // Flushes standard output and ends the process.

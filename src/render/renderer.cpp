@@ -1,9 +1,14 @@
 #include "render/renderer.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstring>
+#include <vector>
 
 #include "driver/settings.h"
+#include "render/fallback_font.h"
 #include "render/glyph_font.h"
+#include "render/screen_changes.h"
 #include "terminal/screen_grid.h"
 
 const std::array<Colour, 8> normalPalette{0x000000, 0xAF0000, 0x00AF00, 0xC0C000,
@@ -119,6 +124,297 @@ void paintCell(uint8_t code, CellAttr attr, int32_t X, int32_t Y) {
     }
 }
 
+// ---- Painting only what changed ----
+//
+// The picture is defined by painting every cell in row-major order. Most cells paint only
+// inside their own 10 x 20 box, and then painting just the cells whose character or attribute
+// changed gives the same picture. Some paint beyond it: font.txt offsets move glyph rows into
+// the cells above or below, and fallback characters are 12 pixels wide. For those, every cell
+// that can reach a pixel being repainted is repainted too, in row-major order, and so on for
+// the pixels those cells reach, so that each such pixel ends with the cell that paints it last.
+
+// Pixels a character code may paint beyond its box, with the font of the moment.
+struct Reach {
+    int32_t up = 0;
+    int32_t down = 0;
+    int32_t right = 0;
+    bool any() const { return up > 0 || down > 0 || right > 0; }
+};
+
+// Inclusive pixel rectangle, y = 0 at the top.
+struct PixelRect {
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+};
+
+// What mainSurface shows, cell by cell, and what it was painted with.
+struct PaintedScreen {
+    bool valid = false;
+    int32_t columns = 0;
+    int32_t rows = 0;
+    const uint8_t* pixels = nullptr;
+    size_t pixelBytes = 0;
+    const Glyph* glyphs = nullptr;
+    size_t glyphCount = 0;
+    std::array<uint8_t, kGridCells> chars{};
+    std::array<CellAttr, kGridCells> attrs{};
+    std::array<Reach, 256> reach{};
+    int32_t overflowingCells = 0;  // painted cells whose code has a reach
+    std::vector<size_t> changed;   // scratch: cells to paint this time
+    std::vector<uint8_t> selected;
+    std::vector<PixelRect> pending;
+    std::vector<uint8_t> saved;
+};
+
+PaintedScreen painted;
+
+// Far enough to leave any surface; keeps the arithmetic below in range.
+constexpr int64_t kFarReach = 1 << 16;
+
+// The codes drawBoxStroke draws, and the dot: they never consult the font.
+bool paintsWithoutFont(uint8_t code) {
+    switch (code) {
+        case 179: case 180: case 191: case 192: case 193: case 194:
+        case 195: case 196: case 197: case 217: case 218: case kCodeDot:
+            return true;
+        default:
+            return false;
+    }
+}
+
+int32_t clampReach(int64_t pixels) { return static_cast<int32_t>(std::clamp<int64_t>(pixels, 0, kFarReach)); }
+
+// Where each code's glyph (or, without one, its fallback picture) paints beyond the box.
+// Fallback pictures are measured by drawing them on a scratch surface.
+void measureReach(std::array<Reach, 256>& reach) {
+    std::array<const Glyph*, 256> first{};
+    for (const Glyph& glyph : mainSurface.glyphs) {
+        const Glyph*& slot = first[static_cast<uint8_t>(glyph.key)];
+        if (slot == nullptr) slot = &glyph;
+    }
+    constexpr int32_t kMargin = 2 * kCellHeight;
+    Surface scratch;
+    allocSurface(scratch, kCellWidth + 2 * kMargin, kCellHeight + 2 * kMargin);
+    for (int code = 0; code < 256; ++code) {
+        Reach& r = reach[static_cast<size_t>(code)];
+        r = Reach{};
+        if (code == 0) continue;  // the glyph step draws nothing for NUL
+        if (const Glyph* glyph = first[static_cast<size_t>(code)]) {
+            r.up = clampReach(-int64_t{glyph->offset});
+            r.down = clampReach(int64_t{glyph->offset} + 16 - kCellHeight);
+            continue;
+        }
+        fillRect(scratch, 0, 0, scratch.width - 1, scratch.height - 1, 0);
+        drawFallbackChar(scratch, code, kMargin, kMargin, 0x111111, 0x222222);
+        for (int32_t y = 0; y < scratch.height; ++y) {
+            for (int32_t x = 0; x < scratch.width; ++x) {
+                const uint8_t* p = scratch.pixels.data() + 4 * (static_cast<size_t>(x) +
+                                   static_cast<size_t>(scratch.height - 1 - y) * static_cast<size_t>(scratch.width));
+                if (p[0] == 0) continue;
+                r.up = std::max(r.up, kMargin - y);
+                r.down = std::max(r.down, y - (kMargin + kCellHeight - 1));
+                r.right = std::max(r.right, x - (kMargin + kCellWidth - 1));
+            }
+        }
+    }
+}
+
+PixelRect cellExtent(size_t cell, const Reach& reach) {
+    int32_t X = static_cast<int32_t>(cell % kGridColumns) * kCellWidth;
+    int32_t Y = static_cast<int32_t>(cell / kGridColumns) * kCellHeight;
+    return {X, Y - reach.up, X + kCellWidth - 1 + reach.right, Y + kCellHeight - 1 + reach.down};
+}
+
+bool overlaps(const PixelRect& a, const PixelRect& b) {
+    return a.left <= b.right && b.left <= a.right && a.top <= b.bottom && b.top <= a.bottom;
+}
+
+void paintGridCell(size_t cell) {
+    paintCell(screenGrid.charPlane[cell], screenGrid.attrPlane[cell],
+              static_cast<int32_t>(cell % kGridColumns) * kCellWidth,
+              static_cast<int32_t>(cell / kGridColumns) * kCellHeight);
+}
+
+// The reference: the whole surface black, then every cell in row-major order.
+void paintEverything(int32_t columns, int32_t rows) {
+    clearToBlack(mainSurface);
+    for (int32_t r = 0; r < rows; ++r) {
+        for (int32_t c = 0; c < columns; ++c) {
+            paintGridCell(static_cast<size_t>(r) * kGridColumns + static_cast<size_t>(c));
+        }
+    }
+}
+
+bool paintedMatches(int32_t columns, int32_t rows) {
+    return painted.valid && painted.columns == columns && painted.rows == rows &&
+           painted.pixels == mainSurface.pixels.data() && painted.pixelBytes == mainSurface.pixels.size() &&
+           painted.glyphs == mainSurface.glyphs.data() && painted.glyphCount == mainSurface.glyphs.size();
+}
+
+// Painting changed cells alone relies on the cells tiling the surface exactly.
+bool surfaceIsTheGrid(int32_t columns, int32_t rows) {
+    return mainSurface.width == columns * kCellWidth && mainSurface.height == rows * kCellHeight &&
+           mainSurface.pixels.size() == static_cast<size_t>(mainSurface.width) * mainSurface.height * 4;
+}
+
+void rememberEverything(int32_t columns, int32_t rows) {
+    painted.valid = true;
+    painted.columns = columns;
+    painted.rows = rows;
+    painted.pixels = mainSurface.pixels.data();
+    painted.pixelBytes = mainSurface.pixels.size();
+    painted.glyphs = mainSurface.glyphs.data();
+    painted.glyphCount = mainSurface.glyphs.size();
+    painted.chars = screenGrid.charPlane;
+    painted.attrs = screenGrid.attrPlane;
+    measureReach(painted.reach);
+    painted.overflowingCells = 0;
+    for (int32_t r = 0; r < rows; ++r) {
+        for (int32_t c = 0; c < columns; ++c) {
+            if (painted.reach[painted.chars[static_cast<size_t>(r) * kGridColumns + c]].any()) {
+                ++painted.overflowingCells;
+            }
+        }
+    }
+}
+
+// Loads the font when a visible cell needs it, as painting that cell would.
+void loadFontIfNeeded(int32_t columns, int32_t rows) {
+    if (!mainSurface.glyphs.empty()) return;
+    for (int32_t r = 0; r < rows; ++r) {
+        for (int32_t c = 0; c < columns; ++c) {
+            if (!paintsWithoutFont(screenGrid.charPlane[static_cast<size_t>(r) * kGridColumns + c])) {
+                loadGlyphs();
+                return;
+            }
+        }
+    }
+}
+
+void findChangedCells(int32_t columns, int32_t rows) {
+    painted.changed.clear();
+    for (int32_t r = 0; r < rows; ++r) {
+        size_t base = static_cast<size_t>(r) * kGridColumns;
+        if (std::memcmp(&screenGrid.charPlane[base], &painted.chars[base], static_cast<size_t>(columns)) == 0 &&
+            std::memcmp(&screenGrid.attrPlane[base], &painted.attrs[base], sizeof(CellAttr) * columns) == 0) {
+            continue;
+        }
+        for (size_t cell = base; cell < base + static_cast<size_t>(columns); ++cell) {
+            if (screenGrid.charPlane[cell] != painted.chars[cell] || screenGrid.attrPlane[cell] != painted.attrs[cell]) {
+                painted.changed.push_back(cell);
+            }
+        }
+    }
+}
+
+uint8_t* boxRow(size_t cell, int32_t y) {
+    int32_t X = static_cast<int32_t>(cell % kGridColumns) * kCellWidth;
+    int32_t Y = static_cast<int32_t>(cell / kGridColumns) * kCellHeight + y;
+    return mainSurface.pixels.data() +
+           4 * (static_cast<size_t>(X) + static_cast<size_t>(mainSurface.height - 1 - Y) * mainSurface.width);
+}
+
+// Every changed cell stays inside its box, and no painted cell reaches outside its own: each
+// changed cell is painted alone. Boxes whose pixels came out the same are not reported.
+void paintChangedBoxes() {
+    constexpr size_t kRowBytes = kCellWidth * 4;
+    painted.saved.resize(kRowBytes * kCellHeight);
+    int32_t top = INT32_MAX;
+    int32_t bottom = -1;
+    for (size_t cell : painted.changed) {
+        for (int32_t y = 0; y < kCellHeight; ++y) std::memcpy(&painted.saved[y * kRowBytes], boxRow(cell, y), kRowBytes);
+        paintGridCell(cell);
+        for (int32_t y = 0; y < kCellHeight; ++y) {
+            if (std::memcmp(&painted.saved[y * kRowBytes], boxRow(cell, y), kRowBytes) != 0) {
+                int32_t Y = static_cast<int32_t>(cell / kGridColumns) * kCellHeight;
+                top = std::min(top, Y);
+                bottom = std::max(bottom, Y + kCellHeight - 1);
+                break;
+            }
+        }
+    }
+    noteScreenPainted(top, bottom);
+}
+
+// Some painting leaves its box: repaint, in row-major order, every cell that can reach the
+// pixels being repainted, until no further cell does.
+void paintReachingCells(int32_t columns, int32_t rows) {
+    Reach most;
+    for (int32_t r = 0; r < rows; ++r) {
+        for (int32_t c = 0; c < columns; ++c) {
+            const Reach& reach = painted.reach[screenGrid.charPlane[static_cast<size_t>(r) * kGridColumns + c]];
+            most.up = std::max(most.up, reach.up);
+            most.down = std::max(most.down, reach.down);
+            most.right = std::max(most.right, reach.right);
+        }
+    }
+    const PixelRect surface{0, 0, mainSurface.width - 1, mainSurface.height - 1};
+    painted.selected.assign(kGridCells, 0);
+    painted.pending.clear();
+    int32_t top = INT32_MAX;
+    int32_t bottom = -1;
+    auto select = [&](size_t cell, const Reach& reach) {
+        painted.selected[cell] = 1;
+        painted.pending.push_back(cellExtent(cell, reach));
+    };
+    for (size_t cell : painted.changed) {
+        select(cell, painted.reach[painted.chars[cell]]);
+        select(cell, painted.reach[screenGrid.charPlane[cell]]);
+    }
+    while (!painted.pending.empty()) {
+        PixelRect area = painted.pending.back();
+        painted.pending.pop_back();
+        if (!overlaps(area, surface)) continue;
+        area = {std::max(area.left, 0), std::max(area.top, 0), std::min(area.right, surface.right),
+                std::min(area.bottom, surface.bottom)};
+        top = std::min(top, area.top);
+        bottom = std::max(bottom, area.bottom);
+        // Cells whose extent can meet the area, by the largest reach on the screen.
+        int32_t firstRow = std::max<int32_t>(0, (area.top - (kCellHeight - 1) - most.down) / kCellHeight);
+        int32_t lastRow = std::min<int32_t>(rows - 1, (area.bottom + most.up) / kCellHeight);
+        int32_t firstColumn = std::max<int32_t>(0, (area.left - (kCellWidth - 1) - most.right) / kCellWidth);
+        int32_t lastColumn = std::min<int32_t>(columns - 1, area.right / kCellWidth);
+        for (int32_t r = firstRow; r <= lastRow; ++r) {
+            for (int32_t c = firstColumn; c <= lastColumn; ++c) {
+                size_t cell = static_cast<size_t>(r) * kGridColumns + static_cast<size_t>(c);
+                if (painted.selected[cell]) continue;
+                const Reach& reach = painted.reach[screenGrid.charPlane[cell]];
+                if (overlaps(cellExtent(cell, reach), area)) select(cell, reach);
+            }
+        }
+    }
+    for (int32_t r = 0; r < rows; ++r) {
+        for (int32_t c = 0; c < columns; ++c) {
+            size_t cell = static_cast<size_t>(r) * kGridColumns + static_cast<size_t>(c);
+            if (painted.selected[cell]) paintGridCell(cell);
+        }
+    }
+    noteScreenPainted(top, bottom);
+}
+
+void paintChanges(int32_t columns, int32_t rows) {
+    findChangedCells(columns, rows);
+    if (painted.changed.empty()) {
+        noteScreenPainted(0, -1);
+        return;
+    }
+    bool reaching = painted.overflowingCells > 0;
+    for (size_t cell : painted.changed) reaching = reaching || painted.reach[screenGrid.charPlane[cell]].any();
+    if (reaching) {
+        paintReachingCells(columns, rows);
+    } else {
+        paintChangedBoxes();
+    }
+    for (size_t cell : painted.changed) {
+        painted.overflowingCells += (painted.reach[screenGrid.charPlane[cell]].any() ? 1 : 0) -
+                                    (painted.reach[painted.chars[cell]].any() ? 1 : 0);
+        painted.chars[cell] = screenGrid.charPlane[cell];
+        painted.attrs[cell] = screenGrid.attrPlane[cell];
+    }
+}
+
 }  // namespace
 
 void renderScreen() {
@@ -127,19 +423,31 @@ void renderScreen() {
     int32_t rows = std::clamp(settings.rows, 0, kGridRows);
     if (!surfacesReady) {
         allocSurface(mainSurface, columns * kCellWidth, rows * kCellHeight);
-        allocSurface(doubleSurface, columns * kCellWidth * 2, rows * kCellHeight * 2);
+        // doubleSurface gets its size only: the doubled BMP writer makes and overwrites all of
+        // its pixels before anything reads them, so holding them from here on would only cost.
+        doubleSurface.pixels.clear();
+        doubleSurface.width = columns * kCellWidth * 2;
+        doubleSurface.height = rows * kCellHeight * 2;
         surfacesReady = true;
+        painted.valid = false;
     }
-    clearToBlack(mainSurface);
-    clearToBlack(doubleSurface);
-
-    for (int32_t r = 0; r < rows; ++r) {
-        for (int32_t c = 0; c < columns; ++c) {
-            size_t cell = static_cast<size_t>(r) * kGridColumns + static_cast<size_t>(c);
-            paintCell(screenGrid.charPlane[cell], screenGrid.attrPlane[cell], c * kCellWidth,
-                      r * kCellHeight);
-        }
+    if (settings.plainPaths || !surfaceIsTheGrid(columns, rows)) {
+        paintEverything(columns, rows);
+        painted.valid = false;
+        noteScreenReplaced();
+        return;
     }
+    loadFontIfNeeded(columns, rows);
+    if (!paintedMatches(columns, rows)) {
+        paintEverything(columns, rows);
+        rememberEverything(columns, rows);
+        noteScreenReplaced();
+        return;
+    }
+    paintChanges(columns, rows);
 }
 
-void resetRenderer() { surfacesReady = false; }
+void resetRenderer() {
+    surfacesReady = false;
+    painted.valid = false;
+}

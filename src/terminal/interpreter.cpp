@@ -9,7 +9,9 @@
 #include "emission/emission.h"
 #include "playback/recording.h"
 #include "render/renderer.h"
+#include "render/xterm_renderer.h"
 #include "terminal/screen_grid.h"
+#include "terminal/xterm_emulation.h"
 
 // The whole set of sequences understood here, and what happens to the rest, is listed in
 // docs/sequences.md. No parser state outlives a payload: a sequence cut by a record boundary
@@ -176,7 +178,12 @@ void applyPayload(std::span<const uint8_t> payload) {
 }
 
 void interpretPayload() {
-    applyPayload(payloadText);
-    renderScreen();
+    if (settings.emulation == Emulation::xterm) {
+        feedXterm(payloadText);
+        renderXtermScreen();
+    } else {
+        applyPayload(payloadText);
+        renderScreen();
+    }
     emitFrames();
 }

@@ -1,0 +1,217 @@
+// The floor of movie mode: FFmpeg's libraries alone encoding and muxing the frame sequence a
+// movie run makes (each record's gap frames showing the previous screen), with the encoder
+// settings the converter uses.
+//
+//     movie_floor RECORDING CODEC FPS OUTPUT [STOP] [OPTIONS]
+//
+// CODEC is zmbv, ffv1, mjpeg or h264; STOP (0: none) ends the sequence as -stop does; OPTIONS
+// replaces the encoder's option string (for trying settings). Screens are painted by the
+// converter's renderer; only the time spent in FFmpeg (conversion, encoding, muxing) counts.
+// Prints encode_seconds, render_seconds, frames, bytes and peak_rss_kib.
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+#include <cstring>
+#include <string>
+
+#include "bench_support.h"
+#include "render/surface.h"
+
+namespace {
+
+// As the converter's encoder table has them (src/platform/avi_file.cpp); bench/run checks that
+// the packets written here and by the converter are the same.
+struct Setup {
+    const char* name;
+    const char* encoder;
+    AVPixelFormat pixelFormat;
+    int fixedQuantizer;
+    const char* options;
+    AVColorRange colorRange;
+};
+
+constexpr Setup kSetups[] = {
+    {"zmbv", "zmbv", AV_PIX_FMT_BGR0, 0, "keyint_min=300:me_range=1:compression_level=6", AVCOL_RANGE_UNSPECIFIED},
+    {"ffv1", "ffv1", AV_PIX_FMT_BGR0, 0, "level=3:coder=range_def:slices=4:slicecrc=1:threads=2",
+     AVCOL_RANGE_UNSPECIFIED},
+    {"mjpeg", "mjpeg", AV_PIX_FMT_YUVJ420P, 2, "", AVCOL_RANGE_JPEG},
+    {"h264", "libx264", AV_PIX_FMT_YUV420P, 0, "crf=18:tune=stillimage:preset=veryfast:threads=1:rc-lookahead=5",
+     AVCOL_RANGE_MPEG},
+};
+
+[[noreturn]] void die(const char* what, int code = 0) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    std::fprintf(stderr, "movie_floor: %s %s\n", what, text);
+    std::exit(2);
+}
+
+struct Movie {
+    AVFormatContext* format = nullptr;
+    AVStream* stream = nullptr;
+    AVCodecContext* encoder = nullptr;
+    SwsContext* converter = nullptr;
+    AVFrame* frame = nullptr;
+    AVPacket* packet = nullptr;
+    AVRational timeBase{1, 1};
+    int width = 0;
+    int height = 0;
+    int64_t frames = 0;
+};
+
+void writePackets(Movie& movie) {
+    while (true) {
+        int received = avcodec_receive_packet(movie.encoder, movie.packet);
+        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return;
+        if (received < 0) die("encoding failed:", received);
+        movie.packet->stream_index = movie.stream->index;
+        av_packet_rescale_ts(movie.packet, movie.timeBase, movie.stream->time_base);
+        int written = av_write_frame(movie.format, movie.packet);
+        av_packet_unref(movie.packet);
+        if (written < 0) die("writing failed:", written);
+    }
+}
+
+void open(Movie& movie, const Setup& setup, const std::string& options, const char* path, int fps) {
+    movie.width = mainSurface.width;
+    movie.height = mainSurface.height;
+    av_reduce(&movie.timeBase.num, &movie.timeBase.den, 1000 / fps, 1000, INT32_MAX);
+    if (int made = avformat_alloc_output_context2(&movie.format, nullptr, "avi", path); made < 0) die("avi:", made);
+    movie.stream = avformat_new_stream(movie.format, nullptr);
+    movie.stream->time_base = movie.timeBase;
+    movie.stream->avg_frame_rate = av_inv_q(movie.timeBase);
+    movie.stream->r_frame_rate = movie.stream->avg_frame_rate;
+
+    const AVCodec* codec = avcodec_find_encoder_by_name(setup.encoder);
+    if (codec == nullptr) die("no encoder");
+    movie.encoder = avcodec_alloc_context3(codec);
+    AVCodecContext* encoder = movie.encoder;
+    encoder->width = movie.width;
+    encoder->height = movie.height;
+    encoder->pix_fmt = setup.pixelFormat;
+    encoder->time_base = movie.timeBase;
+    encoder->framerate = av_inv_q(movie.timeBase);
+    encoder->color_range = setup.colorRange;
+    if (setup.colorRange != AVCOL_RANGE_UNSPECIFIED) encoder->colorspace = AVCOL_SPC_SMPTE170M;
+    if (setup.fixedQuantizer > 0) {
+        encoder->flags |= AV_CODEC_FLAG_QSCALE;
+        encoder->global_quality = FF_QP2LAMBDA * setup.fixedQuantizer;
+    }
+    AVDictionary* dictionary = nullptr;
+    av_dict_parse_string(&dictionary, options.c_str(), "=", ":", 0);
+    if (int opened = avcodec_open2(encoder, codec, &dictionary); opened < 0) die("opening the encoder:", opened);
+    av_dict_free(&dictionary);
+    avcodec_parameters_from_context(movie.stream->codecpar, encoder);
+
+    movie.frame = av_frame_alloc();
+    movie.frame->format = setup.pixelFormat;
+    movie.frame->width = movie.width;
+    movie.frame->height = movie.height;
+    av_frame_get_buffer(movie.frame, 0);
+    movie.packet = av_packet_alloc();
+    movie.converter = sws_getContext(movie.width, movie.height, AV_PIX_FMT_BGR0, movie.width, movie.height,
+                                     setup.pixelFormat, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+    if (int opened = avio_open(&movie.format->pb, path, AVIO_FLAG_WRITE); opened < 0) die("opening the file:", opened);
+    AVDictionary* muxerOptions = nullptr;
+    av_dict_set(&muxerOptions, "flipped_raw_rgb", "1", 0);
+    if (int header = avformat_write_header(movie.format, &muxerOptions); header < 0) die("header:", header);
+    av_dict_free(&muxerOptions);
+}
+
+// The bottom-up screen, converted once per distinct screen.
+void convert(Movie& movie, const std::vector<uint8_t>& pixels) {
+    av_frame_make_writable(movie.frame);
+    int stride = movie.width * 4;
+    const uint8_t* planes[1] = {pixels.data() + static_cast<ptrdiff_t>(stride) * (movie.height - 1)};
+    const int strides[1] = {-stride};
+    sws_scale(movie.converter, planes, strides, 0, movie.height, movie.frame->data, movie.frame->linesize);
+}
+
+void append(Movie& movie) {
+    movie.frame->pts = movie.frames++;
+    if (int sent = avcodec_send_frame(movie.encoder, movie.frame); sent < 0) die("sending:", sent);
+    writePackets(movie);
+}
+
+void close(Movie& movie) {
+    if (movie.encoder == nullptr) return;
+    avcodec_send_frame(movie.encoder, nullptr);
+    writePackets(movie);
+    av_write_trailer(movie.format);
+    avio_closep(&movie.format->pb);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 5) {
+        std::fprintf(stderr, "usage: movie_floor RECORDING CODEC FPS OUTPUT [STOP] [OPTIONS]\n");
+        return 2;
+    }
+    const Setup* setup = nullptr;
+    for (const Setup& candidate : kSetups) {
+        if (std::strcmp(candidate.name, argv[2]) == 0) setup = &candidate;
+    }
+    if (setup == nullptr) die("unknown codec");
+    const int fps = std::atoi(argv[3]);
+    const char* path = argv[4];
+    const long stop = argc > 5 ? std::atol(argv[5]) : 0;
+    const std::string options = argc > 6 ? argv[6] : setup->options;
+
+    std::vector<uint8_t> data = bench::readRecording(argv[1]);
+    bench::Report report;
+    av_log_set_level(AV_LOG_QUIET);
+    bench::useFps(fps);
+    settings.writeFrames = false;
+    resetGrid();
+    resetFrameClock();
+
+    Movie movie;
+    std::vector<uint8_t> shown;  // the screen the next gap frames show
+    bool convertedShown = false;
+    double renderSeconds = 0;
+    double encodeSeconds = 0;
+    int32_t previousEnd = 0;
+    const uint8_t* position = data.data();
+    const uint8_t* end = position + data.size();
+    while (end - position >= 12) {
+        double started = bench::now();
+        position = stepRecord(position, end);
+        renderSeconds += bench::now() - started;
+        const int32_t frameStart = previousEnd;
+        const int32_t frameEnd = frameClock.frameEnd;
+        previousEnd = frameEnd;
+
+        started = bench::now();
+        if (movie.encoder == nullptr) open(movie, *setup, options, path, fps);
+        encodeSeconds += bench::now() - started;
+        if (shown.empty()) shown = mainSurface.pixels;  // the first record fills its own gap
+        for (int32_t frame = frameStart; frame < frameEnd; ++frame) {
+            if (stop > 0 && frame > stop) break;
+            started = bench::now();
+            if (!convertedShown) convert(movie, shown);
+            convertedShown = true;
+            append(movie);
+            encodeSeconds += bench::now() - started;
+        }
+        if (shown != mainSurface.pixels) {
+            shown = mainSurface.pixels;
+            convertedShown = false;
+        }
+        if (stop > 0 && frameEnd >= stop) break;
+    }
+    double started = bench::now();
+    close(movie);
+    encodeSeconds += bench::now() - started;
+
+    report.line("encode_seconds", encodeSeconds);
+    report.line("render_seconds", renderSeconds);
+    report.line("frames", static_cast<double>(movie.frames));
+    report.line("peak_rss_kib", static_cast<double>(bench::peakResidentKib()));
+    return 0;
+}

@@ -1,0 +1,35 @@
+// Emulation and rendering alone: every record walked, interpreted and painted, no frame written.
+//
+//     render_bench RECORDING [FPS]
+//
+// Prints records, seconds, records_per_second and peak_rss_kib.
+
+#include "bench_support.h"
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: render_bench RECORDING [FPS]\n");
+        return 2;
+    }
+    std::vector<uint8_t> data = bench::readRecording(argv[1]);
+    bench::Report report;
+    bench::useFps(bench::fpsArgument(argc, argv, 2));
+    settings.writeFrames = false;
+    resetGrid();
+    resetFrameClock();
+
+    size_t records = 0;
+    const uint8_t* position = data.data();
+    const uint8_t* end = position + data.size();
+    double start = bench::now();
+    while (end - position >= 12) {
+        position = stepRecord(position, end);
+        ++records;
+    }
+    double seconds = bench::now() - start;
+    report.line("records", static_cast<double>(records));
+    report.line("seconds", seconds);
+    report.line("records_per_second", static_cast<double>(records) / seconds);
+    report.line("peak_rss_kib", static_cast<double>(bench::peakResidentKib()));
+    return 0;
+}

@@ -1,0 +1,40 @@
+// Arbitrary payloads through the xterm emulation at every terminal size, painted after every
+// record. The first two bytes choose the width (1-200) and height (1-80); the rest is split
+// into records at every 0xFF 0xFE pair, so that sequences and UTF-8 characters cut by record
+// boundaries reach the input filter too.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "driver/settings.h"
+#include "fuzz_support.h"
+#include "render/xterm_renderer.h"
+#include "terminal/xterm_emulation.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    prepareFuzzProcess();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2) return 0;
+    resetSettings();
+    settings.columns = 1 + data[0] % 200;
+    settings.rows = 1 + data[1] % 80;
+    settings.emulation = Emulation::xterm;
+    resetXtermEmulation();
+    resetXtermRenderer();  // the surfaces follow the new size; the fonts are kept
+    std::span<const uint8_t> rest(data + 2, size - 2);
+    while (true) {
+        static constexpr uint8_t kSeparator[] = {0xFF, 0xFE};
+        auto cut = std::search(rest.begin(), rest.end(), std::begin(kSeparator), std::end(kSeparator));
+        feedXterm(rest.subspan(0, cut - rest.begin()));
+        renderXtermScreen();
+        if (cut == rest.end()) break;
+        rest = rest.subspan(cut - rest.begin() + 2);
+    }
+    resetXtermEmulation();  // freeing the terminal here pins a damaged heap on this input
+    return 0;
+}

@@ -1,0 +1,217 @@
+#include "emission/png_queue.h"
+
+#include <lodepng.h>
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "emission/frame_files.h"
+#include "emission/png_writer.h"
+
+struct PngEncoding {
+    Surface screen;  // the copy to encode; released once encoded
+    int32_t factor = 1;
+    EncodedPng result;
+    bool done = false;  // result is set; guarded by the queue's lock
+};
+
+namespace {
+
+struct QueuedFile {
+    std::shared_ptr<PngEncoding> encoding;
+    std::string path;
+};
+
+struct PngQueue {
+    std::mutex lock;
+    std::condition_variable workArrived;
+    std::condition_variable encodingDone;
+    std::deque<std::shared_ptr<PngEncoding>> waiting;  // not yet taken by a worker
+    size_t unfinished = 0;                             // started and not done
+    bool stopping = false;
+    std::vector<std::thread> workers;
+    std::deque<QueuedFile> files;  // main thread only
+    bool exitHookInstalled = false;
+};
+
+// Never destroyed: a worker must not meet a destroyed queue, whichever way the process ends.
+PngQueue& queue() {
+    static PngQueue* instance = new PngQueue;
+    return *instance;
+}
+
+size_t coreCount() {
+    cpu_set_t cores;
+    if (sched_getaffinity(0, sizeof cores, &cores) == 0 && CPU_COUNT(&cores) > 0) {
+        return static_cast<size_t>(CPU_COUNT(&cores));
+    }
+    unsigned reported = std::thread::hardware_concurrency();
+    return reported > 0 ? reported : 1;
+}
+
+void encodeOnWorker() {
+    PngQueue& q = queue();
+    std::unique_lock guard(q.lock);
+    while (true) {
+        q.workArrived.wait(guard, [&] { return q.stopping || !q.waiting.empty(); });
+        if (q.waiting.empty()) return;
+        std::shared_ptr<PngEncoding> encoding = std::move(q.waiting.front());
+        q.waiting.pop_front();
+        guard.unlock();
+        EncodedPng result = encodePng(encoding->screen, encoding->factor);
+        encoding->screen = Surface{};
+        guard.lock();
+        encoding->result = std::move(result);
+        encoding->done = true;
+        --q.unfinished;
+        q.encodingDone.notify_all();
+    }
+}
+
+void printEncoderError(unsigned error) {
+    std::printf("encoder error %u: %s\n", error, lodepng_error_text(error));
+    std::fflush(stdout);
+}
+
+void startWorkers() {
+    PngQueue& q = queue();
+    if (!q.workers.empty()) return;
+    if (!q.exitHookInstalled) {
+        // Whatever way the process ends, frames already asked for reach the disk.
+        std::atexit(finishPngFiles);
+        q.exitHookInstalled = true;
+    }
+    q.stopping = false;
+    // Signals are for the main thread, which decides what an interruption does; the workers
+    // start with them blocked.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &previous);
+    try {
+        for (size_t i = 0; i < coreCount(); ++i) q.workers.emplace_back(encodeOnWorker);
+    } catch (const std::system_error&) {
+        // Fewer workers than cores (or none: see startPngEncoding) still make the same files.
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+void stopWorkers() {
+    PngQueue& q = queue();
+    {
+        std::lock_guard guard(q.lock);
+        q.stopping = true;
+    }
+    q.workArrived.notify_all();
+    for (std::thread& worker : q.workers) worker.join();
+    q.workers.clear();
+}
+
+bool isDone(const PngEncoding& encoding) {
+    std::lock_guard guard(queue().lock);
+    return encoding.done;
+}
+
+void writeQueuedFile(const QueuedFile& file) {
+    const EncodedPng& result = file.encoding->result;
+    if (result.error != 0) {
+        printEncoderError(result.error);
+    } else {
+        writeWholeFile(file.path, result.bytes);
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<PngEncoding> startPngEncoding(const Surface& surface, int32_t factor) {
+    auto encoding = std::make_shared<PngEncoding>();
+    encoding->factor = factor;
+    bool whole = surface.width > 0 && surface.height > 0 &&
+                 surface.pixels.size() >= static_cast<size_t>(surface.width) * static_cast<size_t>(surface.height) * 4;
+    if (!whole) {
+        encoding->result = encodePng(surface, factor);
+        encoding->done = true;
+        return encoding;
+    }
+    startWorkers();
+    PngQueue& q = queue();
+    if (q.workers.empty()) {
+        encoding->result = encodePng(surface, factor);
+        encoding->done = true;
+        return encoding;
+    }
+    // One encoding waiting beyond those in hand keeps every worker busy; more would only hold
+    // screen copies in memory.
+    const size_t limit = q.workers.size() + 1;
+    while (true) {
+        writeReadyPngFiles();
+        std::unique_lock guard(q.lock);
+        if (q.unfinished < limit) break;
+        q.encodingDone.wait(guard, [&] { return q.unfinished < limit; });
+    }
+    encoding->screen.width = surface.width;
+    encoding->screen.height = surface.height;
+    encoding->screen.pixels.assign(surface.pixels.begin(),
+                                   surface.pixels.begin() + static_cast<ptrdiff_t>(surface.width) * surface.height * 4);
+    {
+        std::lock_guard guard(q.lock);
+        q.waiting.push_back(encoding);
+        ++q.unfinished;
+    }
+    q.workArrived.notify_one();
+    return encoding;
+}
+
+void queuePngFile(const std::shared_ptr<PngEncoding>& encoding, const std::string& path) {
+    PngQueue& q = queue();
+    // A failure known now is reported now, where a single thread would have reported it.
+    if (q.files.empty() && isDone(*encoding)) {
+        writeQueuedFile({encoding, path});
+        return;
+    }
+    if (isDone(*encoding) && encoding->result.error != 0) {
+        printEncoderError(encoding->result.error);
+        return;
+    }
+    q.files.push_back({encoding, path});
+}
+
+void writeReadyPngFiles() {
+    PngQueue& q = queue();
+    while (!q.files.empty() && isDone(*q.files.front().encoding)) {
+        QueuedFile file = std::move(q.files.front());
+        q.files.pop_front();
+        writeQueuedFile(file);
+    }
+}
+
+void finishPngFiles() {
+    PngQueue& q = queue();
+    while (!q.files.empty()) {
+        {
+            std::unique_lock guard(q.lock);
+            const PngEncoding& next = *q.files.front().encoding;
+            q.encodingDone.wait(guard, [&] { return next.done; });
+        }
+        writeReadyPngFiles();
+    }
+    stopWorkers();
+}
+
+void resetPngQueue() {
+    PngQueue& q = queue();
+    stopWorkers();
+    q.files.clear();
+    q.waiting.clear();
+    q.unfinished = 0;
+}

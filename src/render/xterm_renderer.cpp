@@ -1,0 +1,229 @@
+#include "render/xterm_renderer.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "driver/settings.h"
+#include "render/box_drawing.h"
+#include "render/fallback_font.h"
+#include "render/glyph_font.h"
+#include "render/renderer.h"
+#include "render/unicode_font.h"
+#include "terminal/xterm_emulation.h"
+
+namespace {
+
+constexpr int32_t kGlyphRows = 16;  // rows of a font.txt glyph
+
+// Code page 437's upper half, the meaning of font.txt keys 128-255 (the codes the default
+// renderer draws them for: 176 is the light shade, 179-218 the box-drawing shapes).
+constexpr std::array<uint16_t, 128> kCodePage437{
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE,
+    0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9, 0x00FF, 0x00D6,
+    0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA,
+    0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB, 0x2591, 0x2592, 0x2593, 0x2502,
+    0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510, 0x2514,
+    0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F, 0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550,
+    0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C,
+    0x2588, 0x2584, 0x258C, 0x2590, 0x2580, 0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,
+    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320,
+    0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+};
+
+// What was painted last, row by row; a row is painted again only when one of its cells changed.
+struct Painted {
+    int32_t columns = 0;
+    int32_t rows = 0;
+    std::vector<XtermCell> cells;
+    const Glyph* fontData = nullptr;  // the font.txt table the rows were painted with
+    size_t fontSize = 0;
+    bool glyphsLeaveCells = false;  // a font.txt glyph reaches into the rows above or below
+    std::array<bool, 256> hasKey{};
+};
+
+Painted painted;
+
+// A 256-colour index above 15: the 6 x 6 x 6 cube, then 24 greys.
+Colour extendedColour(uint8_t index) {
+    if (index >= 232) {
+        int32_t grey = 8 + 10 * (index - 232);
+        return (grey << 16) | (grey << 8) | grey;
+    }
+    int32_t cube = index - 16;
+    auto level = [](int32_t step) { return step == 0 ? 0 : 55 + 40 * step; };
+    return (level(cube / 36) << 16) | (level(cube / 6 % 6) << 8) | level(cube % 6);
+}
+
+// Colours 0-7 follow the default renderer (bold takes the bright palette, a background 0 stays
+// black); 8-15 are the bright palette; an explicit bright black background is grey.
+Colour resolveColour(const XtermColour& colour, bool bold, bool background) {
+    switch (colour.kind) {
+        case XtermColourKind::standard:
+            if (background) return 0x000000;
+            return bold ? brightPalette[7] : normalPalette[7];
+        case XtermColourKind::rgb:
+            return static_cast<Colour>(colour.rgb);
+        case XtermColourKind::indexed:
+            break;
+    }
+    uint8_t index = colour.index;
+    if (index < 8) {
+        if (background && index == 0) return 0x000000;
+        return bold ? brightPalette[index] : normalPalette[index];
+    }
+    if (index < 16) return brightPalette[index - 8];
+    return extendedColour(index);
+}
+
+struct CellColours {
+    Colour foreground;
+    Colour background;
+};
+
+CellColours cellColours(const XtermCell& cell) {
+    CellColours colours{resolveColour(cell.foreground, cell.bold, false),
+                        resolveColour(cell.background, cell.bold, true)};
+    if (cell.reverse) std::swap(colours.foreground, colours.background);
+    return colours;
+}
+
+void refreshFontIndex() {
+    const GlyphTable& table = mainSurface.glyphs;
+    painted.fontData = table.data();
+    painted.fontSize = table.size();
+    painted.hasKey.fill(false);
+    painted.glyphsLeaveCells = false;
+    for (const Glyph& glyph : table) {
+        painted.hasKey[static_cast<uint8_t>(glyph.key)] = true;
+        if (glyph.offset < 0 || glyph.offset > kCellHeight - kGlyphRows) painted.glyphsLeaveCells = true;
+    }
+}
+
+// The font.txt key that stands for a code point, or -1.
+int32_t fontTextKey(uint32_t codePoint) {
+    if (codePoint >= 0x21 && codePoint <= 0x7E) return static_cast<int32_t>(codePoint);
+    if (codePoint < 0xA0 || codePoint > 0x25A0) return -1;
+    auto found = std::find(kCodePage437.begin(), kCodePage437.end(), codePoint);
+    if (found == kCodePage437.end()) return -1;
+    return 128 + static_cast<int32_t>(found - kCodePage437.begin());
+}
+
+// Ink only: the cell's background is already painted. Nothing leaves the cell's box.
+void drawUnicodeGlyph(const UnicodeFont& font, const UnicodeGlyph& glyph, int32_t x, int32_t y, int32_t boxWidth,
+                      Colour colour) {
+    for (int32_t row = 0; row < glyph.height; ++row) {
+        int32_t cellY = glyph.top + row;
+        if (cellY < 0 || cellY >= kCellHeight) continue;
+        uint32_t bits = font.rows[glyph.firstRow + static_cast<uint32_t>(row)];
+        for (int32_t column = 0; column < glyph.width; ++column) {
+            int32_t cellX = glyph.left + column;
+            if (!(bits & (0x80000000u >> column)) || cellX < 0 || cellX >= boxWidth) continue;
+            putPixel(mainSurface, x + cellX, y + cellY, colour);
+        }
+    }
+}
+
+// A box marks a character that no font can draw.
+void drawMissingGlyph(int32_t x, int32_t y, int32_t boxWidth, Colour colour) {
+    outlineRect(mainSurface, x + 1, y + 2, x + boxWidth - 2, y + kCellHeight - 3, colour);
+}
+
+void drawCharacter(uint32_t codePoint, int32_t x, int32_t y, int32_t span, CellColours colours) {
+    int32_t boxWidth = span * kCellWidth;
+    if (drawBoxDrawing(mainSurface, codePoint, x, y, colours.foreground)) return;
+    if (codePoint <= 0x20) return;
+    // A narrow glyph in a wide cell is centred.
+    int32_t centring = (boxWidth - kCellWidth) / 2;
+    int32_t key = fontTextKey(codePoint);
+    if (key >= 0 && painted.hasKey[static_cast<size_t>(key)]) {
+        drawGlyph(key, x + centring, y, colours.foreground, colours.background);
+        return;
+    }
+    const UnicodeFont& font = activeUnicodeFont();
+    if (const UnicodeGlyph* glyph = findUnicodeGlyph(font, codePoint)) {
+        bool narrow = glyph->left + glyph->width <= kCellWidth;
+        int32_t shift = narrow ? centring : 0;
+        drawUnicodeGlyph(font, *glyph, x + shift, y, boxWidth - shift, colours.foreground);
+        return;
+    }
+    if (codePoint < 0x7F) {
+        drawFallbackChar(mainSurface, static_cast<int32_t>(codePoint), x + centring, y, colours.foreground,
+                         colours.background);
+        return;
+    }
+    drawMissingGlyph(x, y, boxWidth, colours.foreground);
+}
+
+void paintCell(const XtermCell& cell, int32_t x, int32_t y, int32_t span) {
+    CellColours colours = cellColours(cell);
+    fillRect(mainSurface, x, y, x + span * kCellWidth - 1, y + kCellHeight - 1, colours.background);
+    drawCharacter(cell.codePoint, x, y, span, colours);
+    if (cell.underline) {
+        for (int32_t part = 0; part < span; ++part) {
+            int32_t left = x + part * kCellWidth;
+            drawHLine(mainSurface, left + 1, left + 8, y + kCellHeight - 1, colours.foreground, true);
+        }
+    }
+}
+
+// Left to right, like the default renderer, so that what a glyph draws past its right edge is
+// painted over by the next cell.
+void paintRow(const XtermScreen& screen, int32_t row) {
+    int32_t y = row * kCellHeight;
+    for (int32_t column = 0; column < screen.columns; ++column) {
+        const XtermCell& cell = screen.at(row, column);
+        bool rightHalf = cell.width == 0 && column > 0 && screen.at(row, column - 1).width == 2;
+        if (rightHalf) continue;
+        int32_t span = (cell.width == 2 && column + 1 < screen.columns) ? 2 : 1;
+        paintCell(cell, column * kCellWidth, y, span);
+    }
+}
+
+bool rowChanged(const XtermScreen& screen, int32_t row) {
+    auto first = screen.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns;
+    auto previous = painted.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns;
+    return !std::equal(first, first + screen.columns, previous);
+}
+
+}  // namespace
+
+void renderXtermScreen() {
+    if (mainSurface.glyphs.empty()) loadGlyphs();
+    const XtermScreen& screen = xtermScreen();
+
+    int32_t width = screen.columns * kCellWidth;
+    int32_t height = screen.rows * kCellHeight;
+    bool repaintAll = false;
+    if (mainSurface.width != width || mainSurface.height != height ||
+        mainSurface.pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height) * 4) {
+        allocSurface(mainSurface, width, height);
+        // Filled by the doubled BMP output; it is not cleared for every screen.
+        allocSurface(doubleSurface, width * 2, height * 2);
+        repaintAll = true;
+    }
+    if (painted.columns != screen.columns || painted.rows != screen.rows ||
+        painted.cells.size() != screen.cells.size()) {
+        repaintAll = true;
+    }
+    if (painted.fontData != mainSurface.glyphs.data() || painted.fontSize != mainSurface.glyphs.size()) {
+        refreshFontIndex();
+        repaintAll = true;
+    }
+    // Glyphs that reach into other rows need the whole screen painted top to bottom.
+    repaintAll = repaintAll || painted.glyphsLeaveCells || settings.plainPaths;
+
+    if (repaintAll) {
+        painted.columns = screen.columns;
+        painted.rows = screen.rows;
+        painted.cells = screen.cells;
+    }
+    for (int32_t row = 0; row < screen.rows; ++row) {
+        if (!repaintAll && !rowChanged(screen, row)) continue;
+        paintRow(screen, row);
+        auto first = screen.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns;
+        std::copy(first, first + screen.columns, painted.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns);
+    }
+}
+
+void resetXtermRenderer() { painted = Painted{}; }

@@ -1,0 +1,48 @@
+#pragma once
+// The full terminal emulation (-emulation xterm): the payloads are interpreted by libvterm as
+// a VT100/VT220/xterm would, and its visible screen is handed out as plain cells. Parser and
+// screen state last across records, as in a real terminal. Nothing here knows of pixels.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+// standard is the terminal's default colour (never set, or reset by SGR 0, 39 or 49).
+enum class XtermColourKind : uint8_t { standard, indexed, rgb };
+
+struct XtermColour {
+    XtermColourKind kind = XtermColourKind::standard;
+    uint8_t index = 0;  // indexed: 0-7 normal, 8-15 bright, 16-255 the 256-colour cube and greys
+    uint32_t rgb = 0;   // rgb: 0xRRGGBB
+    bool operator==(const XtermColour&) const = default;
+};
+
+struct XtermCell {
+    uint32_t codePoint = ' ';  // first code point of the cell; combining marks are dropped
+    uint8_t width = 1;         // 2: left half of a wide character; 0: its right half
+    bool bold = false;
+    bool underline = false;  // any underline style
+    bool reverse = false;
+    XtermColour foreground;
+    XtermColour background;
+    bool operator==(const XtermCell&) const = default;
+};
+
+struct XtermScreen {
+    int32_t columns = 0;
+    int32_t rows = 0;
+    std::vector<XtermCell> cells;  // rows x columns, row-major
+
+    const XtermCell& at(int32_t row, int32_t column) const {
+        return cells[static_cast<size_t>(row) * static_cast<size_t>(columns) + static_cast<size_t>(column)];
+    }
+};
+
+// Interprets bytes; the terminal is made on first use at the settings' size.
+void feedXterm(std::span<const uint8_t> bytes);
+
+// The visible screen (the alternate one while it is active) after everything fed so far.
+const XtermScreen& xtermScreen();
+
+// Drops the terminal; the next use starts a fresh one.
+void resetXtermEmulation();

@@ -1,0 +1,239 @@
+// Painting only what changed must give, after every record, the picture that repainting every
+// cell gives; and the rows it reports as changed must hold every pixel that changed.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "driver/settings.h"
+#include "render/renderer.h"
+#include "render/screen_changes.h"
+#include "render/surface.h"
+#include "terminal/interpreter.h"
+#include "terminal/screen_grid.h"
+#include "test_support.h"
+
+namespace {
+
+std::vector<std::string> payloadsOf(const std::string& recording) {
+    std::vector<std::string> payloads;
+    size_t at = 0;
+    while (at + 12 <= recording.size()) {
+        uint32_t length = 0;
+        for (int i = 0; i < 4; ++i) length |= static_cast<uint32_t>(static_cast<uint8_t>(recording[at + 8 + i])) << (8 * i);
+        payloads.push_back(recording.substr(at + 12, length));
+        at += 12 + length;
+    }
+    return payloads;
+}
+
+// Payloads made of everything the interpreter understands, and some of what it does not,
+// drawn from a fixed seed: text, line drawing, every attribute, erases, clears, cursor moves
+// (some outside the screen), and characters drawn from the fallback font.
+std::vector<std::string> randomPayloads(uint32_t seed, int count) {
+    std::mt19937 random(seed);
+    auto pick = [&](uint32_t n) { return static_cast<int>(random() % n); };
+    const std::string text = "MNOWq@#.-,AZaz09 !%&()?*{}~hjklmnqtuvwx";
+    const int sgrCodes[] = {0, 1, 3, 4, 5, 7, 22, 23, 24, 25, 27, 30, 31, 32, 33, 34, 35, 36, 37, 39,
+                            40, 41, 42, 43, 44, 45, 46, 47, 49, 38, 48};
+    std::vector<std::string> payloads;
+    for (int i = 0; i < count; ++i) {
+        std::string payload;
+        int pieces = pick(10) == 0 ? 60 : 1 + pick(6);
+        for (int p = 0; p < pieces; ++p) {
+            switch (pick(14)) {
+                case 0: case 1: case 2: case 3:
+                    for (int n = 1 + pick(8); n > 0; --n) payload += text[static_cast<size_t>(pick(static_cast<uint32_t>(text.size())))];
+                    break;
+                case 4:
+                    payload += "\x1b[" + std::to_string(pick(30)) + ";" + std::to_string(pick(50)) + "H";
+                    break;
+                case 5: case 6:
+                    payload += "\x1b[" + std::to_string(sgrCodes[pick(std::size(sgrCodes))]) + "m";
+                    break;
+                case 7:
+                    payload += pick(2) ? "\x0e" : "\x0f";
+                    break;
+                case 8:
+                    payload += pick(2) ? "\x1b(0" : "\x1b(B";
+                    break;
+                case 9: {
+                    const char* erases[] = {"\x1b[K", "\x1b[0K", "\x1b[1K", "\x1b[2K"};
+                    payload += erases[pick(4)];
+                    break;
+                }
+                case 10:
+                    if (pick(8) == 0) payload += "\x1b[2J";
+                    break;
+                case 11: {
+                    const char* moves[] = {"\x1b[A", "\x1b[B", "\x1b[C", "\x1b[D", "\r", "\n", "\b", "\x1b[H"};
+                    payload += moves[pick(8)];
+                    break;
+                }
+                case 12:
+                    payload += "\x1b[" + std::to_string(pick(12)) + "H";
+                    break;
+                default:
+                    payload += "\x1b[m";
+                    break;
+            }
+        }
+        payloads.push_back(payload);
+    }
+    return payloads;
+}
+
+std::string glyphEntry(const std::string& key, int offset, char mark) {
+    std::string text = key + " " + std::to_string(offset) + "\n";
+    for (int row = 0; row < 16; ++row) {
+        for (int column = 0; column < 10; ++column) text += (row + column) % 3 == 0 ? mark : '.';
+        text += "\n";
+    }
+    return text;
+}
+
+// Glyphs that reach into the cells above (by up to more than a cell) and below, glyphs for
+// line-drawing codes (which never use them), and every other character left to the fallback
+// font, whose pictures are two pixels wider than a cell.
+std::string reachingFont() {
+    return glyphEntry("M", 0, '#') + glyphEntry("N", -2, '#') + glyphEntry("O", 6, '#') +
+           glyphEntry("W", -25, '#') + glyphEntry("q", 30, '#') + glyphEntry("\xB0", -3, '#') +
+           glyphEntry("\xC4", 9, '#') + glyphEntry("@", 4, '#') + "end\n";
+}
+
+uint64_t digest(const Surface& surface) {
+    uint64_t hash = 1469598103934665603ull;
+    for (size_t at = 0; at + 8 <= surface.pixels.size(); at += 8) {
+        uint64_t word;
+        std::memcpy(&word, &surface.pixels[at], 8);
+        hash = (hash ^ word) * 1099511628211ull;
+    }
+    return hash ^ static_cast<uint64_t>(surface.width) << 32 ^ static_cast<uint64_t>(surface.height);
+}
+
+struct Screen {
+    int32_t columns;
+    int32_t rows;
+};
+
+class IncrementalRenderTest : public testing::Test {
+protected:
+    void SetUp() override {
+        resetAll();
+        home_ = fs::current_path();
+        if (const char* path = std::getenv("PATH")) savedPath_ = path;
+        dir_ = makeTempDir();
+        fs::current_path(dir_);
+        setenv("PATH", "", 1);
+    }
+    void TearDown() override {
+        fs::current_path(home_);
+        if (savedPath_) setenv("PATH", savedPath_->c_str(), 1);
+        fs::remove_all(dir_);
+        resetAll();
+    }
+
+    // The picture after every payload, painted one way or the other. With changes tracked,
+    // also checks that every row that differs from the previous picture was reported.
+    std::vector<uint64_t> paint(const std::vector<std::string>& payloads, Screen screen, bool plain) {
+        resetAll();
+        settings.columns = screen.columns;
+        settings.rows = screen.rows;
+        settings.plainPaths = plain;
+        std::vector<uint64_t> digests;
+        std::vector<uint8_t> previous;
+        for (size_t i = 0; i < payloads.size(); ++i) {
+            const std::string& payload = payloads[i];
+            applyPayload(std::span(reinterpret_cast<const uint8_t*>(payload.data()), payload.size()));
+            renderScreen();
+            digests.push_back(digest(mainSurface));
+            ScreenChanges changes = takeScreenChanges();
+            if (!plain && !previous.empty() && !changes.everything) {
+                size_t rowBytes = static_cast<size_t>(mainSurface.width) * 4;
+                for (int32_t y = 0; y < mainSurface.height; ++y) {
+                    size_t at = static_cast<size_t>(mainSurface.height - 1 - y) * rowBytes;
+                    bool differs = std::memcmp(&previous[at], &mainSurface.pixels[at], rowBytes) != 0;
+                    if (differs && (y < changes.top || y > changes.bottom)) {
+                        ADD_FAILURE() << "row " << y << " changed unreported after payload " << i;
+                        return digests;
+                    }
+                }
+            }
+            previous = mainSurface.pixels;
+        }
+        return digests;
+    }
+
+    void expectSamePictures(const std::vector<std::string>& payloads, Screen screen) {
+        std::vector<uint64_t> tracked = paint(payloads, screen, false);
+        std::vector<uint64_t> plain = paint(payloads, screen, true);
+        ASSERT_EQ(tracked.size(), plain.size());
+        for (size_t i = 0; i < plain.size(); ++i) {
+            ASSERT_EQ(tracked[i], plain[i]) << "pictures differ after payload " << i;
+        }
+    }
+
+    fs::path home_;
+    fs::path dir_;
+    std::optional<std::string> savedPath_;
+};
+
+TEST_F(IncrementalRenderTest, DemoRecordingWithOurFont) {
+    installFont(dir_);
+    expectSamePictures(payloadsOf(readFile(sourcePath("samples/demo.ttyrec"))), {80, 25});
+}
+
+TEST_F(IncrementalRenderTest, RandomPayloadsWithOurFont) {
+    installFont(dir_);
+    expectSamePictures(randomPayloads(1, 600), {40, 12});
+    expectSamePictures(randomPayloads(2, 300), {7, 3});
+}
+
+TEST_F(IncrementalRenderTest, RandomPayloadsWithGlyphsAndFallbacksLeavingTheirCells) {
+    writeFile(dir_ / "font.txt", reachingFont());
+    expectSamePictures(randomPayloads(3, 600), {40, 12});
+    expectSamePictures(randomPayloads(4, 300), {9, 4});
+    expectSamePictures(payloadsOf(readFile(sourcePath("samples/demo.ttyrec"))), {80, 25});
+}
+
+// A font with no glyph at all: every character is a fallback picture.
+TEST_F(IncrementalRenderTest, RandomPayloadsWithAnEmptyFont) {
+    writeFile(dir_ / "font.txt", "end\n");
+    expectSamePictures(randomPayloads(5, 400), {30, 10});
+}
+
+TEST_F(IncrementalRenderTest, UnchangedScreenReportsNoRowsAndSameLookingCellsNoneEither) {
+    installFont(dir_);
+    settings.columns = 10;
+    settings.rows = 4;
+    renderScreen();
+    EXPECT_TRUE(takeScreenChanges().everything);
+    renderScreen();
+    ScreenChanges none = takeScreenChanges();
+    EXPECT_FALSE(none.everything);
+    EXPECT_GT(none.top, none.bottom);
+    // A blank written in the normal attribute looks like an erased cell.
+    screenGrid.attrPlane[kGridColumns + 3] = kAttrNormal;
+    renderScreen();
+    ScreenChanges same = takeScreenChanges();
+    EXPECT_FALSE(same.everything);
+    EXPECT_GT(same.top, same.bottom);
+    screenGrid.charPlane[2 * kGridColumns + 3] = 'x';
+    screenGrid.attrPlane[2 * kGridColumns + 3] = kAttrNormal;
+    renderScreen();
+    ScreenChanges row = takeScreenChanges();
+    EXPECT_FALSE(row.everything);
+    EXPECT_EQ(row.top, 40);
+    EXPECT_EQ(row.bottom, 59);
+    // Nothing reported at all counts as everything.
+    EXPECT_TRUE(takeScreenChanges().everything);
+}
+
+}  // namespace

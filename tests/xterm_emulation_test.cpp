@@ -1,0 +1,367 @@
+// The xterm emulation's cell model: what reaches the renderer for each kind of input, and the
+// places where the wrapper makes up for libvterm 0.1.4 (the tmux oracle test covers the rest).
+
+#include "terminal/xterm_emulation.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "driver/settings.h"
+#include "test_support.h"
+
+namespace {
+
+class XtermEmulationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetAll();
+        resetXtermEmulation();
+        settings.columns = 10;
+        settings.rows = 4;
+    }
+    void TearDown() override {
+        resetXtermEmulation();
+        resetAll();
+    }
+
+    // Feeds each string as one record.
+    const XtermScreen& screenAfter(const std::vector<std::string>& records) {
+        for (const std::string& record : records) {
+            feedXterm(std::span(reinterpret_cast<const uint8_t*>(record.data()), record.size()));
+        }
+        return xtermScreen();
+    }
+
+    std::string rowText(int32_t row) {
+        const XtermScreen& screen = xtermScreen();
+        std::string text;
+        for (int32_t column = 0; column < screen.columns; ++column) {
+            uint32_t codePoint = screen.at(row, column).codePoint;
+            text += codePoint < 0x80 ? static_cast<char>(codePoint) : '?';
+        }
+        return text;
+    }
+};
+
+XtermColour standard() { return {}; }
+XtermColour indexed(uint8_t index) { return {XtermColourKind::indexed, index, 0}; }
+XtermColour rgb(uint32_t value) { return {XtermColourKind::rgb, 0, value}; }
+
+TEST_F(XtermEmulationTest, SizeComesFromTheSettingsAndStartsBlank) {
+    const XtermScreen& screen = screenAfter({});
+    ASSERT_EQ(screen.columns, 10);
+    ASSERT_EQ(screen.rows, 4);
+    ASSERT_EQ(screen.cells.size(), 40u);
+    for (const XtermCell& cell : screen.cells) EXPECT_EQ(cell, XtermCell{});
+}
+
+TEST_F(XtermEmulationTest, SgrFormsGiveColourKinds) {
+    struct Case {
+        std::string sgr;
+        XtermColour foreground;
+        XtermColour background;
+    };
+    const Case cases[] = {
+        {"", standard(), standard()},
+        {"31", indexed(1), standard()},
+        {"1;37;44", indexed(7), indexed(4)},
+        {"91;103", indexed(9), indexed(11)},
+        {"38;5;200;48;5;17", indexed(200), indexed(17)},
+        {"38;2;1;2;3;48;2;255;128;0", rgb(0x010203), rgb(0xFF8000)},
+        {"31;39;42;49", standard(), standard()},
+        {"31;42;0", standard(), standard()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sgr);
+        resetXtermEmulation();
+        const XtermCell& cell = screenAfter({"\x1b[" + c.sgr + "mX"}).at(0, 0);
+        EXPECT_EQ(cell.codePoint, uint32_t{'X'});
+        EXPECT_EQ(cell.foreground, c.foreground);
+        EXPECT_EQ(cell.background, c.background);
+    }
+}
+
+TEST_F(XtermEmulationTest, AttributesSetAndCleared) {
+    struct Case {
+        std::string sgr;
+        bool bold, underline, reverse;
+    };
+    const Case cases[] = {
+        {"1", true, false, false},   {"4", false, true, false},  {"7", false, false, true},
+        {"21", false, true, false},  {"4:3", false, true, false}, {"1;4;7;22", false, true, true},
+        {"1;4;7;24", true, false, true}, {"1;4;7;27", true, true, false}, {"2;3;5;8;9", false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sgr);
+        resetXtermEmulation();
+        const XtermCell& cell = screenAfter({"\x1b[" + c.sgr + "mX"}).at(0, 0);
+        EXPECT_EQ(cell.bold, c.bold);
+        EXPECT_EQ(cell.underline, c.underline);
+        EXPECT_EQ(cell.reverse, c.reverse);
+    }
+}
+
+// tmux's capture cannot show the colours of erased cells past a row's last written one.
+TEST_F(XtermEmulationTest, ErasesFillWithTheBackgroundColourOnly) {
+    const XtermScreen& screen = screenAfter({"\x1b[1;4;7;31;44mab\x1b[K\x1b[2;1H\x1b[48;5;99m\x1b[2K\x1b[0m"});
+    for (int32_t column = 2; column < 10; ++column) {
+        const XtermCell& cell = screen.at(0, column);
+        EXPECT_EQ(cell.codePoint, uint32_t{' '});
+        EXPECT_EQ(cell.background, indexed(4)) << column;
+        EXPECT_FALSE(cell.bold || cell.underline || cell.reverse) << column;
+        EXPECT_EQ(screen.at(1, column).background, indexed(99));
+    }
+    EXPECT_TRUE(screen.at(0, 0).bold && screen.at(0, 0).underline && screen.at(0, 0).reverse);
+}
+
+// A written space keeps every attribute: reversed spaces are how status bars are drawn.
+TEST_F(XtermEmulationTest, WrittenSpacesKeepTheirAttributes) {
+    const XtermCell& cell = screenAfter({"\x1b[7;4m "}).at(0, 0);
+    EXPECT_TRUE(cell.reverse);
+    EXPECT_TRUE(cell.underline);
+}
+
+TEST_F(XtermEmulationTest, WideCharactersTakeTwoCells) {
+    const XtermScreen& screen = screenAfter({"a\xe4\xb8\xad" "b"});
+    EXPECT_EQ(screen.at(0, 0).codePoint, uint32_t{'a'});
+    EXPECT_EQ(screen.at(0, 1).codePoint, 0x4E2Du);
+    EXPECT_EQ(screen.at(0, 1).width, 2);
+    EXPECT_EQ(screen.at(0, 2).codePoint, 0u);
+    EXPECT_EQ(screen.at(0, 2).width, 0);
+    EXPECT_EQ(screen.at(0, 3).codePoint, uint32_t{'b'});
+}
+
+TEST_F(XtermEmulationTest, NarrowCharacterOverTheLeftHalfOfAWideOneBlanksTheRightHalf) {
+    const XtermScreen& screen = screenAfter({"\xe4\xb8\xad\xe6\x96\x87\x1b[1;3H\x1b[32m-"});
+    EXPECT_EQ(screen.at(0, 0).width, 2);
+    EXPECT_EQ(screen.at(0, 2).codePoint, uint32_t{'-'});
+    EXPECT_EQ(screen.at(0, 2).width, 1);
+    EXPECT_EQ(screen.at(0, 3), XtermCell{});
+}
+
+// xterm blanks a wide character that loses either half; libvterm leaves the other half.
+TEST_F(XtermEmulationTest, WideCharacterLosingAHalfIsBlanked) {
+    const std::string wide = "\xe4\xb8\xad\xe6\x96\x87\xe5\xad\x97\xe4\xb8\xad";  // 中文字中
+    struct Case {
+        std::string name;
+        std::string bytes;
+        std::string row;  // '#' a wide character's left half, '-' its right half
+    };
+    const Case cases[] = {
+        {"erase from a right half", "\x1b[1;4H\x1b[X", "#-  #-#-  "},
+        {"erase up to a left half", "\x1b[1;5H\x1b[1K", "      #-  "},
+        {"narrow over a right half", "\x1b[1;2Hx", " x#-#-#-  "},
+        {"narrow over a left half", "\x1b[1;3Hx", "#-x #-#-  "},
+        {"wide over a right half", "\x1b[1;2H\xe4\xb8\xad", " #- #-#-  "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        resetXtermEmulation();
+        const XtermScreen& screen = screenAfter({wide, c.bytes});
+        std::string row;
+        for (int32_t column = 0; column < 10; ++column) {
+            const XtermCell& cell = screen.at(0, column);
+            row += cell.width == 2 ? '#' : cell.width == 0 ? '-' : static_cast<char>(cell.codePoint);
+        }
+        EXPECT_EQ(row, c.row);
+    }
+}
+
+// Width is libvterm's own: characters its tables take as narrow stay whole in one cell.
+TEST_F(XtermEmulationTest, NewerEmojiAreOneCellWide) {
+    const XtermScreen& screen = screenAfter({"\xf0\x9f\xab\xa0" "a"});  // U+1FAE0
+    EXPECT_EQ(screen.at(0, 0).codePoint, 0x1FAE0u);
+    EXPECT_EQ(screen.at(0, 0).width, 1);
+    EXPECT_EQ(screen.at(0, 1).codePoint, uint32_t{'a'});
+}
+
+TEST_F(XtermEmulationTest, Utf8CharactersCutByRecordsAreJoined) {
+    const std::string characters[] = {"\xc3\xa9", "\xe4\xb8\xad", "\xe2\x94\x80", "\xf0\x9f\x98\x80"};
+    const uint32_t codePoints[] = {0xE9, 0x4E2D, 0x2500, 0x1F600};
+    for (size_t i = 0; i < 4; ++i) {
+        const std::string& character = characters[i];
+        for (size_t cut = 1; cut < character.size(); ++cut) {
+            SCOPED_TRACE(std::to_string(i) + " cut at " + std::to_string(cut));
+            resetXtermEmulation();
+            const XtermScreen& screen =
+                screenAfter({"x" + character.substr(0, cut), character.substr(cut), "z"});
+            EXPECT_EQ(screen.at(0, 1).codePoint, codePoints[i]);
+            int32_t next = 1 + screen.at(0, 1).width;
+            EXPECT_EQ(screen.at(0, next).codePoint, uint32_t{'z'});
+        }
+    }
+}
+
+TEST_F(XtermEmulationTest, BrokenUtf8ShowsReplacementCharacters) {
+    const XtermScreen& screen = screenAfter({"\xe4\xb8" "a", "\xff" "b"});
+    EXPECT_EQ(screen.at(0, 0).codePoint, 0xFFFDu);
+    EXPECT_EQ(rowText(0).substr(1, 3), "a?b");
+    EXPECT_EQ(screen.at(0, 2).codePoint, 0xFFFDu);
+}
+
+TEST_F(XtermEmulationTest, DecSpecialGraphicsBecomeUnicode) {
+    const XtermScreen& screen = screenAfter({"\x1b(0lqkxyz~\x1b(Bq"});
+    const uint32_t expected[] = {0x250C, 0x2500, 0x2510, 0x2502, 0x2264, 0x2265, 0x00B7, 'q'};
+    for (int32_t column = 0; column < 8; ++column) EXPECT_EQ(screen.at(0, column).codePoint, expected[column]);
+}
+
+// The filter must read escape sequences as libvterm does, or a sequence it cannot see would
+// reach libvterm unchecked: after ESC ( a [ still begins a control sequence (here a REP with
+// nothing to repeat, which would hang libvterm), and bytes from DEL up inside an escape
+// sequence are ignored (so ESC 0xE4 A is ESC A).
+TEST_F(XtermEmulationTest, EscapeSequencesAreReadAsLibvtermReadsThem) {
+    screenAfter({"\x1b([b\x1b([31mX\x1b\xe4" "A\x1b(\xe4" "0q\x1b(B", std::string("\x1b(\x00[", 4) + std::string(40, ';') + "4mY"});
+    EXPECT_EQ(xtermScreen().at(0, 0).codePoint, uint32_t{'X'});
+    EXPECT_EQ(xtermScreen().at(0, 0).foreground, indexed(1));
+    EXPECT_EQ(xtermScreen().at(0, 1).codePoint, 0x2500u);
+    EXPECT_EQ(xtermScreen().at(0, 2).codePoint, uint32_t{'Y'});
+    EXPECT_TRUE(xtermScreen().at(0, 2).underline);
+}
+
+TEST_F(XtermEmulationTest, ShiftOutUsesTheSecondSet) {
+    const XtermScreen& screen = screenAfter({"\x1b)0\x0eq\x0fq"});
+    EXPECT_EQ(screen.at(0, 0).codePoint, 0x2500u);
+    EXPECT_EQ(screen.at(0, 1).codePoint, uint32_t{'q'});
+}
+
+// Parser state lasts across records, unlike the default emulation's.
+TEST_F(XtermEmulationTest, SequencesCutByRecordsAreJoined) {
+    const XtermScreen& screen = screenAfter({"\x1b", "[3", "1m", "r\x1b[", "2;", "4Hx\x1b(", "0q"});
+    EXPECT_EQ(screen.at(0, 0).codePoint, uint32_t{'r'});
+    EXPECT_EQ(screen.at(0, 0).foreground, indexed(1));
+    EXPECT_EQ(screen.at(1, 3).codePoint, uint32_t{'x'});
+    EXPECT_EQ(screen.at(1, 4).codePoint, 0x2500u);
+}
+
+TEST_F(XtermEmulationTest, CancelEndsASequence) {
+    screenAfter({"\x1b[3\x18" "1m"});
+    EXPECT_EQ(rowText(0).substr(0, 2), "1m");
+}
+
+TEST_F(XtermEmulationTest, ScoSaveAndRestoreMoveTheCursorLikeDecsc) {
+    screenAfter({"\x1b[3;4H\x1b[s\x1b[1;1Hab\x1b[uX"});
+    EXPECT_EQ(rowText(0).substr(0, 3), "ab ");
+    EXPECT_EQ(rowText(2).substr(3, 1), "X");
+}
+
+TEST_F(XtermEmulationTest, OldAlternateScreenSwitchWorks) {
+    screenAfter({"main", "\x1b[?47h"});
+    EXPECT_EQ(rowText(0), std::string(10, ' '));
+    screenAfter({"alt", "\x1b[?1;47l"});
+    EXPECT_EQ(rowText(0).substr(0, 4), "main");
+}
+
+TEST_F(XtermEmulationTest, AlternateScreenIsShownAndLeft) {
+    screenAfter({"main\x1b[?1049h\x1b[Halt"});
+    EXPECT_EQ(rowText(0).substr(0, 4), "alt ");
+    screenAfter({"\x1b[?1049l"});
+    EXPECT_EQ(rowText(0).substr(0, 4), "main");
+}
+
+// Two things tmux 3.3a does differently from xterm, so the oracle cannot check them.
+TEST_F(XtermEmulationTest, InsertingPastTheRightMarginBlanksTheRestOfTheLine) {
+    screenAfter({"0123456789\x1b[1;9H\x1b[5@"});
+    EXPECT_EQ(rowText(0), "01234567  ");
+}
+
+TEST_F(XtermEmulationTest, TabForwardByACount) {
+    settings.columns = 30;
+    screenAfter({"\x1b[2Ia"});
+    EXPECT_EQ(xtermScreen().at(0, 16).codePoint, uint32_t{'a'});
+}
+
+TEST_F(XtermEmulationTest, ScrollRegionKeepsTheLinesOutsideIt) {
+    screenAfter({"top\x1b[4;1Hbottom\x1b[2;3r\x1b[3;1Ha\nb\nc"});
+    EXPECT_EQ(rowText(0).substr(0, 3), "top");
+    EXPECT_EQ(rowText(1).substr(0, 2), " b");
+    EXPECT_EQ(rowText(2).substr(0, 3), "  c");
+    EXPECT_EQ(rowText(3).substr(0, 6), "bottom");
+}
+
+// An ESC inside a control string that is not a string terminator begins a new sequence.
+TEST_F(XtermEmulationTest, ControlStringsEndAtAnyEscape) {
+    screenAfter({"\x1b]0;title\x1b[1;31mX\x1bPzz\x1b", "[4mY\x1b]2;t\x1b[" + std::string(40, ';') + "2mZ"});
+    EXPECT_TRUE(xtermScreen().at(0, 0).bold);
+    EXPECT_EQ(xtermScreen().at(0, 0).foreground, indexed(1));
+    EXPECT_TRUE(xtermScreen().at(0, 1).underline);
+    EXPECT_EQ(rowText(0).substr(0, 4), "XYZ ");
+}
+
+TEST_F(XtermEmulationTest, QueriesChangeNothing) {
+    screenAfter({"\x1b[c\x1b[>c\x1b[6n\x1b]11;?\x07" "ok"});
+    EXPECT_EQ(rowText(0).substr(0, 3), "ok ");
+}
+
+// libvterm itself crashes on a wide character in a screen one column wide.
+TEST_F(XtermEmulationTest, OneColumnScreenTakesWideCharacters) {
+    settings.columns = 1;
+    const XtermScreen& screen = screenAfter({"\xe4\xb8\xad\x0e\xe6\x96\x87\x1b[?9\x98\xe4\xa4\x8f" "a"});
+    ASSERT_EQ(screen.columns, 1);
+    EXPECT_EQ(screen.at(0, 0).codePoint, 0x4E2Du);
+    EXPECT_EQ(screen.at(1, 0).codePoint, 0x6587u);
+}
+
+// libvterm 0.1.4 loops forever on a REP after nothing or after a character without width, and
+// stops at the end of the line where xterm wraps.
+TEST_F(XtermEmulationTest, RepeatRepeatsTheLastCharacterWithAWidth) {
+    screenAfter({std::string("\x1b[\x01\x00" "3b", 6), "\x1b[b\x1b[?1049h\x1b[5b" "ab\x1b[2b"});
+    EXPECT_EQ(rowText(0).substr(0, 5), "abbb ");
+    // A zero-width space and an acute accent have no width: b, then é, are repeated.
+    const XtermScreen& screen = screenAfter({"\r\n\xe2\x80\x8b\x1b[b\xc3\xa9\xcc\x81\x1b[3b\x1b[b"});
+    EXPECT_EQ(screen.at(1, 0).codePoint, uint32_t{'b'});
+    for (int32_t column = 1; column <= 5; ++column) EXPECT_EQ(screen.at(1, column).codePoint, 0xE9u) << column;
+    // A huge count wraps and scrolls like that many characters: all but two cells are z.
+    screenAfter({"\x1b[3;8Hz\x1b[400000000b"});
+    for (int32_t row = 0; row < 3; ++row) EXPECT_EQ(rowText(row), "zzzzzzzzzz");
+    EXPECT_EQ(rowText(3), "zzzzzzzz  ");
+}
+
+// libvterm 0.1.4 writes past its array of 16 parameters.
+TEST_F(XtermEmulationTest, LongSgrIsAppliedWhole) {
+    std::string sgr = "1;4;7;0;1;0;1;0;1;0;1;0;1;0;31;38;5;200;48;2;1;2;3;4";
+    const XtermCell& cell = screenAfter({"\x1b[" + sgr + "mX"}).at(0, 0);
+    EXPECT_EQ(cell.foreground, indexed(200));
+    EXPECT_EQ(cell.background, rgb(0x010203));
+    EXPECT_TRUE(cell.underline);
+    EXPECT_FALSE(cell.bold || cell.reverse);
+}
+
+TEST_F(XtermEmulationTest, LongParameterListsAreCut) {
+    std::string many;
+    for (int i = 0; i < 30; ++i) many += "2;";
+    screenAfter({"\x1b[" + many + "HX\x1b[?" + many + "25h\x1b[4:1:1:1:1:1:1:1:1:1:1:1:1:1:1:1:1:1:1:1mU"});
+    EXPECT_EQ(xtermScreen().at(1, 1).codePoint, uint32_t{'X'});
+    EXPECT_TRUE(xtermScreen().at(1, 2).underline);
+}
+
+// A sequence cut short must not stay open in libvterm: here the repeated characters would
+// otherwise become parameters of the cut one, far more than libvterm's 16.
+TEST_F(XtermEmulationTest, SequencesCutShortLeaveNothingOpen) {
+    settings.columns = 80;
+    screenAfter({"a;\x1b[1;\x1b[1;\x1b[50b\x1b]0;t\x1b[3b"});
+    EXPECT_EQ(rowText(0), "a" + std::string(54, ';') + std::string(25, ' '));
+}
+
+TEST_F(XtermEmulationTest, ControlsInsideASequenceActAtOnce) {
+    screenAfter({"ab\x1b[3\r1mx\x1b[?10\n49h"});
+    EXPECT_EQ(rowText(0), std::string(10, ' '));  // the alternate screen
+    screenAfter({"\x1b[?1049l\x1b[0my"});  // back, at the cursor saved on row 1
+    EXPECT_EQ(xtermScreen().at(0, 0).codePoint, uint32_t{'x'});
+    EXPECT_EQ(xtermScreen().at(0, 0).foreground, indexed(1));
+    EXPECT_EQ(rowText(0).substr(0, 2), "xb");
+    EXPECT_EQ(rowText(1).substr(0, 2), " y");
+}
+
+TEST_F(XtermEmulationTest, ResetStartsAFreshTerminal) {
+    screenAfter({"\x1b[31mtext\x1b[?1049h\x1b[3"});
+    resetXtermEmulation();
+    settings.columns = 5;
+    const XtermScreen& screen = screenAfter({"1mz"});
+    EXPECT_EQ(screen.columns, 5);
+    EXPECT_EQ(screen.at(0, 0).codePoint, uint32_t{'1'});
+    EXPECT_EQ(screen.at(0, 0).foreground, standard());
+}
+
+}  // namespace

@@ -1,0 +1,289 @@
+// Pixels of the xterm screen: palettes and RGB colours, underline, the cursor, box drawing
+// against the default renderer, wide characters, the font order (font.txt, the Unicode font,
+// the fallback font) and repainting only the rows that changed.
+
+#include "render/xterm_renderer.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/settings.h"
+#include "pcf_test_font.h"
+#include "render/fallback_font.h"
+#include "render/renderer.h"
+#include "render/unicode_font.h"
+#include "terminal/interpreter.h"
+#include "terminal/screen_grid.h"
+#include "terminal/xterm_emulation.h"
+#include "test_support.h"
+
+namespace {
+
+Colour colourAt(const Surface& surface, int32_t x, int32_t y) {
+    const uint8_t* p = surface.pixels.data() + 4 * (static_cast<size_t>(x) + static_cast<size_t>(surface.height - 1 - y) *
+                                                                                static_cast<size_t>(surface.width));
+    return static_cast<Colour>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
+}
+
+// A cell's pixels as text, '#' for the colour ink and '.' for anything else; rows from the top.
+std::vector<std::string> cellPicture(const Surface& surface, int32_t x, int32_t y, int32_t width, Colour ink) {
+    std::vector<std::string> rows;
+    for (int32_t row = 0; row < kCellHeight; ++row) {
+        std::string text;
+        for (int32_t column = 0; column < width; ++column) text += colourAt(surface, x + column, y + row) == ink ? '#' : '.';
+        rows.push_back(text);
+    }
+    return rows;
+}
+
+std::string fontEntry(const std::string& key, int offset, const std::vector<std::string>& rows) {
+    std::string text = key + " " + std::to_string(offset) + "\n";
+    for (const std::string& row : rows) text += row + "\n";
+    return text;
+}
+
+// font.txt of these tests: 'A' and CP437 130 (é) as a 16-row frame.
+std::vector<std::string> frameRows() {
+    std::vector<std::string> rows(16, "#........#");
+    rows.front() = rows.back() = "##########";
+    return rows;
+}
+
+// The Unicode font of these tests: 'A' and 'B' (never the same as font.txt's), ü, a narrow
+// glyph for U+4E2D and a two-cell one for U+3042; ascent 16, descent 4.
+std::vector<PcfTestGlyph> unicodeGlyphs() {
+    return {
+        {'A', 0, 16, {"#.#.#.#.#."}},
+        {'B', 1, 12, {"########", "#......#", "########"}},
+        {0xFC, 2, 10, {"#..#", "....", "#..#"}},
+        {0x4E2D, 0, 16, {"##########", "#........#"}},
+        {0x3042, 0, 16, {"####################"}},
+    };
+}
+
+class XtermRendererTest : public testing::Test {
+protected:
+    void SetUp() override {
+        resetAll();
+        resetXtermEmulation();
+        resetXtermRenderer();
+        char buffer[4096];
+        ASSERT_NE(getcwd(buffer, sizeof buffer), nullptr);
+        startDir_ = buffer;
+        if (const char* path = std::getenv("PATH")) savedPath_ = path;
+        dir_ = makeTempDir();
+        ASSERT_EQ(chdir(dir_.c_str()), 0);
+        setenv("PATH", "", 1);
+        writeFile(dir_ / "font.txt", fontEntry("A", 0, frameRows()) + fontEntry("\x82", 2, frameRows()) + "end\n");
+        writeGzipFile(dir_ / "unicode.pcf.gz", buildPcfFont(unicodeGlyphs(), 16, 4));
+        setUnicodeFontPath((dir_ / "unicode.pcf.gz").string());
+        settings.columns = 6;
+        settings.rows = 3;
+        settings.emulation = Emulation::xterm;
+    }
+
+    void TearDown() override {
+        EXPECT_EQ(chdir(startDir_.c_str()), 0);
+        if (savedPath_) {
+            setenv("PATH", savedPath_->c_str(), 1);
+        } else {
+            unsetenv("PATH");
+        }
+        fs::remove_all(dir_);
+        resetUnicodeFont();
+        resetXtermEmulation();
+        resetXtermRenderer();
+        resetAll();
+    }
+
+    void render(const std::string& bytes) {
+        feedXterm(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+        renderXtermScreen();
+    }
+
+    std::string startDir_;
+    std::optional<std::string> savedPath_;
+    fs::path dir_;
+};
+
+TEST_F(XtermRendererTest, SurfacesFitTheScreen) {
+    render("");
+    EXPECT_EQ(mainSurface.width, 60);
+    EXPECT_EQ(mainSurface.height, 60);
+    EXPECT_EQ(doubleSurface.width, 120);
+    EXPECT_EQ(doubleSurface.height, 120);
+    for (int32_t y = 0; y < 60; ++y) {
+        for (int32_t x = 0; x < 60; ++x) ASSERT_EQ(colourAt(mainSurface, x, y), 0) << x << "," << y;
+    }
+}
+
+// Each case paints a full block (foreground everywhere) and a space (background everywhere).
+TEST_F(XtermRendererTest, ColoursFollowThePalettesAndRgb) {
+    struct Case {
+        std::string sgr;
+        Colour foreground;
+        Colour background;
+    };
+    const Case cases[] = {
+        {"0", 0xBBBBBB, 0x000000},
+        {"1", 0xFFFFFF, 0x000000},
+        {"31", 0xAF0000, 0x000000},
+        {"1;31", 0xFF0000, 0x000000},
+        {"1;30", 0x777777, 0x000000},
+        {"91", 0xFF0000, 0x000000},
+        {"90", 0x777777, 0x000000},
+        {"44", 0xBBBBBB, 0x004080},
+        {"1;44", 0xFFFFFF, 0x0000FF},
+        {"1;40", 0xFFFFFF, 0x000000},
+        {"100", 0xBBBBBB, 0x777777},
+        {"104", 0xBBBBBB, 0x0000FF},
+        {"38;5;3", 0xC0C000, 0x000000},
+        {"38;5;11", 0xFFFF00, 0x000000},
+        {"38;5;16", 0x000000, 0x000000},
+        {"38;5;21", 0x0000FF, 0x000000},
+        {"38;5;110", 0x87AFD7, 0x000000},
+        {"38;5;196", 0xFF0000, 0x000000},
+        {"38;5;231", 0xFFFFFF, 0x000000},
+        {"38;5;232", 0x080808, 0x000000},
+        {"48;5;244", 0xBBBBBB, 0x808080},
+        {"38;2;1;2;3", 0x010203, 0x000000},
+        {"1;38;2;1;2;3;48;2;250;128;7", 0x010203, 0xFA8007},
+        {"7", 0x000000, 0xBBBBBB},
+        {"7;31;42", 0x00AF00, 0xAF0000},
+        {"7;38;2;9;9;9", 0x000000, 0x090909},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sgr);
+        resetXtermEmulation();
+        render("\x1b[" + c.sgr + "m\xe2\x96\x88 ");
+        for (auto [x, y] : {std::pair{0, 0}, std::pair{9, 19}, std::pair{4, 11}}) {
+            EXPECT_EQ(colourAt(mainSurface, x, y), c.foreground);
+            EXPECT_EQ(colourAt(mainSurface, 10 + x, y), c.background);
+        }
+    }
+}
+
+TEST_F(XtermRendererTest, UnderlineIsDashedAlongTheBottomRow) {
+    render("\x1b[4;31m  \x1b[24m ");
+    std::string bottom;
+    for (int32_t x = 0; x < 30; ++x) bottom += colourAt(mainSurface, x, 19) == 0xAF0000 ? '#' : '.';
+    EXPECT_EQ(bottom, ".####..##..#..#####...........");
+}
+
+TEST_F(XtermRendererTest, CursorIsNotDrawn) {
+    render("\x1b[2;3H");
+    for (int32_t y = 0; y < 60; ++y) {
+        for (int32_t x = 0; x < 60; ++x) ASSERT_EQ(colourAt(mainSurface, x, y), 0);
+    }
+}
+
+// The same bytes through both emulations give the same picture where both understand them:
+// line drawing (the default renderer's strokes) and text from the project's font.txt.
+TEST_F(XtermRendererTest, LineDrawingAndTextLookAsInTheDefaultMode) {
+    fs::copy_file(sourcePath("font.txt"), dir_ / "font.txt", fs::copy_options::overwrite_existing);
+    settings.columns = 30;
+    settings.rows = 2;
+    const std::string payload = "\x1b(0lqkxmjtuvwn\x1b(B\x1b[2;1H\x1b[1m\x1b[34mHello, world! {x} [y]~@";
+    settings.emulation = Emulation::basic;
+    applyPayload(std::span(reinterpret_cast<const uint8_t*>(payload.data()), payload.size()));
+    renderScreen();
+    std::vector<uint8_t> basic = mainSurface.pixels;
+    resetSurfaces();
+    settings.emulation = Emulation::xterm;
+    render(payload);
+    EXPECT_TRUE(mainSurface.pixels == basic);
+}
+
+TEST_F(XtermRendererTest, WideCharactersSpanTwoCells) {
+    render("\x1b[44m\xe4\xb8\xad\x1b[4m\xe6\x96\x87\x1b[24m\xe3\x81\x82");
+    // 中: background over both cells, the narrow glyph centred in them
+    std::vector<std::string> middle = cellPicture(mainSurface, 0, 0, 20, 0xBBBBBB);
+    EXPECT_EQ(middle[0], ".....##########.....");
+    EXPECT_EQ(middle[1], ".....#........#.....");
+    EXPECT_EQ(colourAt(mainSurface, 0, 1), 0x004080);
+    EXPECT_EQ(colourAt(mainSurface, 19, 19), 0x004080);
+    // 文: no glyph anywhere, a box over both cells, underlined across both
+    std::vector<std::string> missing = cellPicture(mainSurface, 20, 0, 20, 0xBBBBBB);
+    EXPECT_EQ(missing[2], ".##################.");
+    EXPECT_EQ(missing[10], ".#................#.");
+    EXPECT_EQ(missing[19], ".#####..#..##..####.");
+    // あ: a glyph two cells wide keeps its place
+    EXPECT_EQ(cellPicture(mainSurface, 40, 0, 20, 0xBBBBBB)[0], "####################");
+}
+
+// font.txt first (its keys 128-255 as code page 437), then the Unicode font, then the
+// fallback font, and a box for what none of them has.
+TEST_F(XtermRendererTest, FontOrder) {
+    render("ABC\xc3\xa9\xc3\xbc\xc3\xbd");
+    const Colour ink = 0xBBBBBB;
+    EXPECT_EQ(cellPicture(mainSurface, 0, 0, 10, ink)[0], "##########");  // A from font.txt
+    EXPECT_EQ(cellPicture(mainSurface, 0, 0, 10, ink)[15], "##########");
+    EXPECT_EQ(cellPicture(mainSurface, 10, 0, 10, ink)[4], ".########.");  // B from the Unicode font
+    EXPECT_EQ(cellPicture(mainSurface, 10, 0, 10, ink)[5], ".#......#.");
+    Surface fallback;
+    allocSurface(fallback, 10, 20);
+    fillRect(fallback, 0, 0, 9, 19, 0);
+    drawFallbackChar(fallback, 'C', 0, 0, ink, 0);
+    EXPECT_EQ(cellPicture(mainSurface, 20, 0, 10, ink), cellPicture(fallback, 0, 0, 10, ink));  // C
+    EXPECT_EQ(cellPicture(mainSurface, 30, 0, 10, ink)[2], "##########");  // é: font.txt key 130
+    EXPECT_EQ(cellPicture(mainSurface, 40, 0, 10, ink)[6], "..#..#....");  // ü from the Unicode font
+    EXPECT_EQ(cellPicture(mainSurface, 50, 0, 10, ink)[2], ".########.");  // ý: nowhere
+}
+
+// Without the Unicode font (xfonts-terminus missing), ASCII comes from the fallback font.
+TEST_F(XtermRendererTest, MissingUnicodeFontFallsBackQuietly) {
+    setUnicodeFontPath((dir_ / "missing.pcf.gz").string());
+    render("AB\xc3\xbc");
+    Surface fallback;
+    allocSurface(fallback, 10, 20);
+    fillRect(fallback, 0, 0, 9, 19, 0);
+    drawFallbackChar(fallback, 'B', 0, 0, 0xBBBBBB, 0);
+    EXPECT_EQ(cellPicture(mainSurface, 0, 0, 10, 0xBBBBBB)[0], "##########");
+    EXPECT_EQ(cellPicture(mainSurface, 10, 0, 10, 0xBBBBBB), cellPicture(fallback, 0, 0, 10, 0xBBBBBB));
+    EXPECT_EQ(cellPicture(mainSurface, 20, 0, 10, 0xBBBBBB)[2], ".########.");
+}
+
+// Rows are repainted only when they change; the picture must be the one a full repaint gives.
+TEST_F(XtermRendererTest, RepaintingChangedRowsGivesTheFullPicture) {
+    const std::vector<std::string> payloads = {
+        "AB\x1b[31mC\r\n\x1b[44mxy\xe4\xb8\xad", "\x1b[2;2H\x1b[0mz", "\r\n\r\n\r\nscrolled\x1b[1;1H\x1b[2K",
+        "\x1b[?1049h\x1b[3;3H\x1b(0lqk", "", "\x1b[?1049l\x1b[1;3H\x1b[7m \xc3\xbc",
+    };
+    for (bool leavingGlyph : {false, true}) {
+        SCOPED_TRACE(leavingGlyph ? "a glyph reaches into the next row" : "glyphs stay in their cells");
+        if (leavingGlyph) {
+            writeFile(dir_ / "font.txt", fontEntry("A", 0, frameRows()) + fontEntry("C", 7, frameRows()) + "end\n");
+        }
+        resetSurfaces();
+        resetXtermEmulation();
+        resetXtermRenderer();
+        for (const std::string& payload : payloads) {
+            render(payload);
+            std::vector<uint8_t> incremental = mainSurface.pixels;
+            resetXtermRenderer();
+            renderXtermScreen();
+            ASSERT_TRUE(mainSurface.pixels == incremental) << payload;
+        }
+    }
+}
+
+using XtermRendererDeathTest = XtermRendererTest;
+
+TEST_F(XtermRendererDeathTest, MissingFontTxtEndsTheRun) {
+    fs::remove(dir_ / "font.txt");
+    EXPECT_EXIT(
+        {
+            if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+            render("");
+            std::exit(0);
+        },
+        testing::ExitedWithCode(1), "");
+}
+
+}  // namespace
