@@ -1,6 +1,7 @@
 #include "emission/emission.h"
 
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <array>
@@ -35,6 +36,7 @@ struct KeptBitmap {
     Bitmap bitmap;          // the screen of the newest file, as that file would hold it
     bool valid = false;
     bool fileMade = false;  // the newest file exists, waiting for its pixels
+    size_t fileSize = 0;    // the size it will have
     bool loadable = false;  // and loading it would have worked
     int32_t width = 0;      // the mainSurface it was made from
     int32_t height = 0;
@@ -145,14 +147,21 @@ bool wholeImage(const Surface& surface) {
                                         static_cast<size_t>(std::max(surface.height, 0)) * 4;
 }
 
-// Creates path at size bytes without writing them; false, leaving no file, where writing them
-// would have failed (no such directory, no permission, a full disk, a file size limit).
-bool makeBmpPlaceholder(const std::string& path, size_t size) {
+// Creates path as a file of size bytes that holds none of them yet; false, leaving no file,
+// where writing them would have failed: no such directory, no permission, something else in
+// the way, a file size limit, or a disk without room for them beside the previous screen's
+// file (which the plain way still holds at that moment). Reserving the blocks would answer the
+// last more exactly, but costs milliseconds a file on common file systems.
+bool makeBmpPlaceholder(const std::string& path, size_t size, size_t alsoHeld) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return false;
-    int error = posix_fallocate(fd, 0, static_cast<off_t>(size));
-    // A file system that cannot reserve space cannot tell; the write is taken to work.
-    bool made = error == 0 || error == EOPNOTSUPP || error == ENOSYS;
+    bool made = ftruncate(fd, static_cast<off_t>(size)) == 0;
+    struct statvfs disk {};
+    if (made && fstatvfs(fd, &disk) == 0 && disk.f_blocks > 0) {
+        // Blocks kept for the superuser are there for a superuser's run.
+        uint64_t free = (geteuid() == 0 ? disk.f_bfree : disk.f_bavail) * uint64_t{disk.f_frsize};
+        made = free >= uint64_t{size} + alsoHeld;
+    }
     if (close(fd) != 0) made = false;
     if (!made) unlink(path.c_str());
     return made;
@@ -225,13 +234,14 @@ void emitMovieFramesKept() {
     bool written = settings.sizeFactor <= 1 || wholeImage(mainSurface);
     size_t fileSize = kBmpHeaderSize + 4 * static_cast<size_t>(std::max(mainSurface.width, 0) * bmpFactor()) *
                                            static_cast<size_t>(std::max(mainSurface.height, 0) * bmpFactor());
-    bool made = written && makeBmpPlaceholder(currentName, fileSize);
+    bool made = written && makeBmpPlaceholder(currentName, fileSize, kept.fileMade ? kept.fileSize : 0);
     bool loads = made && mainSurface.width > 0 && mainSurface.height > 0;
 
     bool first = emission.previousBmpName.empty();
     if (first) {
         keepScreen(changes);
         kept.fileMade = made;
+        kept.fileSize = fileSize;
         kept.loadable = loads && kept.valid;
     }
     const Bitmap* bitmap = kept.loadable ? &kept.bitmap : nullptr;
@@ -245,12 +255,13 @@ void emitMovieFramesKept() {
         std::filesystem::remove(emission.previousBmpName, ignored);
         keepScreen(changes);
         kept.fileMade = made;
+        kept.fileSize = fileSize;
         kept.loadable = loads && kept.valid;
     }
     emission.previousBmpName = currentName;
 }
 
-// The file left after the run gets its bytes, in the space its placeholder holds.
+// The file left after the run gets its bytes.
 void writeLastBmp() {
     KeptBitmap& kept = emission.kept;
     if (!kept.fileMade) return;

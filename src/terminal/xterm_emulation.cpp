@@ -259,7 +259,10 @@ void splitLongSgr(std::string_view body, std::string& out) {
 void repeatLastCharacter(const InputFilter& filter, std::string_view body, std::string& out) {
     if (filter.lastPrinted.empty()) return;
     uint64_t count = 0;
-    for (char c : body.substr(0, body.find_first_of(";:"))) count = std::min<uint64_t>(count * 10 + (c - '0'), 1u << 30);
+    for (char c : body) {
+        if (c < '0' || c > '9') break;
+        count = std::min<uint64_t>(count * 10 + static_cast<uint64_t>(c - '0'), uint64_t{1} << 30);
+    }
     count = std::max<uint64_t>(count, 1);
     uint64_t screenful = filter.screenCells + filter.screenColumns;
     if (count > screenful) count = screenful + (count - screenful) % filter.screenColumns;
