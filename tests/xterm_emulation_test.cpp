@@ -186,7 +186,7 @@ TEST_F(XtermEmulationTest, Utf8CharactersCutByRecordsAreJoined) {
             SCOPED_TRACE(std::to_string(i) + " cut at " + std::to_string(cut));
             resetXtermEmulation();
             const XtermScreen& screen =
-                screenAfter({"x" + character.substr(0, cut), character.substr(cut), "z"});
+                screenAfter({std::string("x").append(character, 0, cut), character.substr(cut), "z"});
             EXPECT_EQ(screen.at(0, 1).codePoint, codePoints[i]);
             int32_t next = 1 + screen.at(0, 1).width;
             EXPECT_EQ(screen.at(0, next).codePoint, uint32_t{'z'});

@@ -294,6 +294,10 @@ public:
                                       std::to_string(testCase.columns), "-y", std::to_string(testCase.rows),
                                       "-s", "oracle", command});
         started_ = started.status == 0;
+        if (started_) {
+            std::string path = runTool({"tmux", "-L", socket_, "display-message", "-p", "#{socket_path}"}).output;
+            socketPath_ = path.substr(0, path.find('\n'));
+        }
     }
 
     ~TmuxPane() {
@@ -302,6 +306,7 @@ public:
         runTool({"tmux", "-L", socket_, "kill-server"});
         std::error_code ignored;
         fs::remove_all(dir_, ignored);
+        if (!socketPath_.empty()) fs::remove(socketPath_, ignored);  // tmux leaves it behind
     }
 
     bool started() const { return started_; }
@@ -343,6 +348,7 @@ public:
 
 private:
     std::string socket_;
+    std::string socketPath_;
     fs::path dir_;
     int readyFd_ = -1;
     int goFd_ = -1;

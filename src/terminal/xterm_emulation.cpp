@@ -238,19 +238,23 @@ void splitLongSgr(std::string_view body, std::string& out) {
         if (colour && i + 1 < fields.size()) length = fields[i + 1] == "5" ? 3 : fields[i + 1] == "2" ? 5 : 1;
         length = std::min(length, fields.size() - i);
         std::string group;
-        for (size_t k = 0; k < length; ++k) group += (k > 0 ? ";" : "") + std::string(fields[i + k]);
+        for (size_t k = 0; k < length; ++k) {
+            if (k > 0) group += ';';
+            group += fields[i + k];
+        }
         i += length;
         std::string_view kept = firstParameters(group, kMostParameters);
         size_t count = countParameters(kept);
-        if (!pending.empty() && pendingCount + count > kMostParameters) {
-            out += "\x1b[" + pending + "m";
+        if (pendingCount > 0 && pendingCount + count > kMostParameters) {
+            out.append("\x1b[").append(pending).append("m");
             pending.clear();
             pendingCount = 0;
         }
-        pending += (pendingCount > 0 ? ";" : "") + std::string(kept);
+        if (pendingCount > 0) pending += ';';
+        pending += kept;
         pendingCount += count;
     }
-    out += "\x1b[" + pending + "m";
+    out.append("\x1b[").append(pending).append("m");
 }
 
 // REP - repeat the preceding character. libvterm 0.1.4 loops forever when that character
@@ -425,7 +429,7 @@ void filterByte(InputFilter& filter, uint8_t byte, std::string& out) {
             // Any other byte ends the string, and the ESC begins a new sequence, as in libvterm.
             // The string is ended explicitly, as the new sequence may be rewritten.
             out += "\x1b\\";
-            filter.sequence = "\x1b";
+            filter.sequence.assign(1, static_cast<char>(kEsc));
             filter.state = FilterState::escape;
             filterEscape(filter, byte, out);
             break;
