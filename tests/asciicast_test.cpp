@@ -104,6 +104,7 @@ TEST(AsciicastTest, MalformedLinesAreNamed) {
         {kHeader + event + "[2, \"o\", \"x\"] [3]\n",
          "line 3: not valid JSON (column 15: syntax error while parsing value - unexpected '['; expected end of "
          "input)"},
+        {kHeader + "\n[1e999, \"o\", \"x\"]\n", "line 2: not valid JSON (number overflow parsing '1e999')"},
         {kHeader + "\n{\"time\": 1}\n", "line 2: an event must be [time, type, data]"},
         {kHeader + "\n[1, \"o\"]\n", "line 2: an event must be [time, type, data]"},
         {kHeader + "\n[1, \"o\", \"x\", 4]\n", "line 2: an event must be [time, type, data]"},

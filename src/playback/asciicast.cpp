@@ -52,10 +52,12 @@ bool isBlank(std::span<const uint8_t> line) {
 
 // The parser's message without its tag and without the raw bytes it quotes, which may not be
 // printable: "column 6: syntax error while parsing value - invalid literal".
-std::string parseFailureText(const Json::parse_error& failure) {
+std::string parseFailureText(const Json::exception& failure) {
     std::string text = failure.what();
     size_t column = text.find("column ");
+    size_t tagEnd = text.find("] ");
     if (column != std::string::npos) text.erase(0, column);
+    else if (tagEnd != std::string::npos) text.erase(0, tagEnd + 2);
     size_t quoted = text.find("; last read");
     if (quoted != std::string::npos) text.erase(quoted);
     return text;
@@ -64,7 +66,8 @@ std::string parseFailureText(const Json::parse_error& failure) {
 std::optional<Json> parseLine(std::span<const uint8_t> line, std::string& error) {
     try {
         return Json::parse(line.begin(), line.end());
-    } catch (const Json::parse_error& failure) {
+    } catch (const Json::exception& failure) {
+        // Not only parse_error: a number beyond a double's range throws out_of_range.
         error = "not valid JSON (" + parseFailureText(failure) + ")";
         return std::nullopt;
     }
