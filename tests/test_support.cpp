@@ -22,7 +22,10 @@
 #include "render/renderer.h"
 #include "render/screen_changes.h"
 #include "render/surface.h"
+#include "render/unicode_font.h"
+#include "render/xterm_renderer.h"
 #include "terminal/screen_grid.h"
+#include "terminal/xterm_emulation.h"
 
 extern char** environ;
 
@@ -37,6 +40,9 @@ void resetAll() {
     resetAviWriter();
     resetCompressionDialog();
     resetAsciicast();
+    resetXtermEmulation();
+    resetXtermRenderer();
+    resetUnicodeFont();
 }
 
 fs::path makeTempDir() {
