@@ -1,13 +1,16 @@
 // End-to-end runs under faults: unwritable outputs, full disks, bad recordings, interruption.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
 #include <lodepng.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -201,6 +204,44 @@ TEST_F(FaultsTest, RecordingTruncatedAtEveryOffset) {
         for (size_t start : {size_t{0}, size_t{18}, size_t{37}}) headers += offset >= start + 12;
         EXPECT_EQ(progressCount(result.output), headers);
     }
+}
+
+// A named pipe is read as a stream to its end, like a file; more than the pipe holds at once
+// must arrive whole, so nothing may open the pipe and close it again before the read.
+TEST_F(FaultsTest, RecordingFromANamedPipe) {
+    const std::string recording = recordingOf(400, 100000) + ttyrecRecord(2000, 0, std::string(70000, 'x'));
+    writeFile(dir / "file.ttyrec", recording);
+    RunResult fromFile = runReelcap(dir, {"file.ttyrec", "-output", "file.avi", "-codec", "zmbv"});
+    ASSERT_EQ(fromFile.status, 0) << fromFile.output;
+
+    ASSERT_EQ(mkfifo((dir / "pipe.ttyrec").c_str(), 0600), 0);
+    // The writer waits for a reader as `cat rec > pipe` would, and starts at the first open.
+    auto previousPipeHandler = signal(SIGPIPE, SIG_IGN);  // a reader gone early shows as a short write
+    std::atomic<size_t> written = 0;
+    std::atomic<bool> finished = false;
+    std::thread writer([&] {
+        int fd = open((dir / "pipe.ttyrec").c_str(), O_WRONLY | O_CLOEXEC);
+        while (fd >= 0 && written < recording.size()) {
+            ssize_t got = write(fd, recording.data() + written, std::min<size_t>(4096, recording.size() - written));
+            if (got <= 0) break;
+            written += static_cast<size_t>(got);
+        }
+        if (fd >= 0) close(fd);
+        finished = true;
+    });
+    RunningReelcap running = startReelcap(dir, {"pipe.ttyrec", "-output", "pipe.avi", "-codec", "zmbv"}, {});
+    // Whatever goes wrong, nothing is left waiting for ever: a writer no one read from is let go,
+    // and so is a reader that waits for a writer who has gone.
+    for (int tries = 0; !finished && tries < 6000; ++tries) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!finished) close(open((dir / "pipe.ttyrec").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    writer.join();
+    int lateWriter = open((dir / "pipe.ttyrec").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (lateWriter >= 0) close(lateWriter);
+    RunResult fromPipe = finishReelcap(std::move(running));
+    signal(SIGPIPE, previousPipeHandler);
+    EXPECT_EQ(written, recording.size()) << "the reader closed the pipe early";
+    EXPECT_EQ(fromPipe.status, 0) << fromPipe.output;
+    EXPECT_EQ(readFile(dir / "pipe.avi"), readFile(dir / "file.avi"));
 }
 
 TEST_F(FaultsTest, OutputNamingTheRecordingIsRefused) {

@@ -191,10 +191,12 @@ bool readAll(int fd, std::vector<uint8_t>& data, size_t limit) {
 
 // The whole file, or nothing when it is not a regular file that starts like a JSON object.
 std::optional<std::vector<uint8_t>> readCandidate(const std::string& path) {
-    // Not blocking: a pipe is only looked at, never waited for or read from.
+    // Only a regular file is opened here: opening a named pipe, even without waiting, would let
+    // its writer start and then see the pipe closed under it.
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::nullopt;
-    struct stat status {};
     std::vector<uint8_t> data;
     bool complete = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && readAll(fd, data, kSniffSize) &&
                 startsLikeAnObject(data) && readAll(fd, data, std::numeric_limits<size_t>::max());
