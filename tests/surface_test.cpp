@@ -61,8 +61,7 @@ TEST_F(SurfaceTest, AllocPaintsWhiteInBmpByteOrder) {
     Surface surface = whiteSurface(2, 2);
     EXPECT_EQ(surface.width, 2);
     EXPECT_EQ(surface.height, 2);
-    Bytes white;
-    for (int i = 0; i < 4; ++i) white.insert(white.end(), {0xFF, 0xFF, 0xFF, 0x00});
+    const Bytes white{0xFF, 0xFF, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0};
     EXPECT_EQ(surface.pixels, white);
 }
 
