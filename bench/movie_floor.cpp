@@ -40,7 +40,7 @@ constexpr Setup kSetups[] = {
     {"ffv1", "ffv1", AV_PIX_FMT_BGR0, 0, "level=3:coder=range_def:slices=4:slicecrc=1:threads=2",
      AVCOL_RANGE_UNSPECIFIED},
     {"mjpeg", "mjpeg", AV_PIX_FMT_YUVJ420P, 2, "", AVCOL_RANGE_JPEG},
-    {"h264", "libx264", AV_PIX_FMT_YUV420P, 0, "crf=18:tune=stillimage:preset=veryfast:threads=1:rc-lookahead=5",
+    {"h264", "libx264", AV_PIX_FMT_YUV420P, 0, "crf=18:tune=stillimage:preset=veryfast:threads=1:rc-lookahead=3",
      AVCOL_RANGE_MPEG},
 };
 

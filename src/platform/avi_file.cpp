@@ -63,7 +63,7 @@ constexpr EncoderSetup kEncoders[] = {
     {fourcc("FFV1"), "ffv1", AV_PIX_FMT_BGR0, 0, "level=3:coder=range_def:slices=4:slicecrc=1:threads=2",
      AVCOL_RANGE_UNSPECIFIED},
     {fourcc("MJPG"), "mjpeg", AV_PIX_FMT_YUVJ420P, 2, "", AVCOL_RANGE_JPEG},
-    {fourcc("H264"), "libx264", AV_PIX_FMT_YUV420P, 0, "crf=18:tune=stillimage:preset=veryfast:threads=1:rc-lookahead=5",
+    {fourcc("H264"), "libx264", AV_PIX_FMT_YUV420P, 0, "crf=18:tune=stillimage:preset=veryfast:threads=1:rc-lookahead=3",
      AVCOL_RANGE_MPEG},
     {kCompressorVp9, "libvpx-vp9", AV_PIX_FMT_YUV420P, 0,
      "crf=32:b=0:deadline=realtime:cpu-used=7:row-mt=1:tune-content=screen", AVCOL_RANGE_MPEG},
