@@ -18,6 +18,7 @@ extern "C" {
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "bench_support.h"
 #include "render/surface.h"
@@ -57,6 +58,7 @@ struct Movie {
     AVCodecContext* encoder = nullptr;
     SwsContext* converter = nullptr;
     AVFrame* frame = nullptr;
+    AVFrame* spare = nullptr;
     AVPacket* packet = nullptr;
     AVRational timeBase{1, 1};
     int width = 0;
@@ -123,9 +125,26 @@ void open(Movie& movie, const Setup& setup, const std::string& options, const ch
     av_dict_free(&muxerOptions);
 }
 
-// The bottom-up screen, converted once per distinct screen.
+void allocPicture(const Movie& movie, AVFrame* frame) {
+    frame->format = movie.encoder->pix_fmt;
+    frame->width = movie.width;
+    frame->height = movie.height;
+    av_frame_get_buffer(frame, 0);
+}
+
+// The bottom-up screen, converted once per distinct screen, into a picture the encoder no
+// longer holds (two take turns; nothing is copied to make one writable).
 void convert(Movie& movie, const std::vector<uint8_t>& pixels) {
-    av_frame_make_writable(movie.frame);
+    if (!av_frame_is_writable(movie.frame)) {
+        std::swap(movie.frame, movie.spare);
+        if (movie.frame == nullptr) {
+            movie.frame = av_frame_alloc();
+            allocPicture(movie, movie.frame);
+        } else if (!av_frame_is_writable(movie.frame)) {
+            av_frame_unref(movie.frame);
+            allocPicture(movie, movie.frame);
+        }
+    }
     int stride = movie.width * 4;
     const uint8_t* planes[1] = {pixels.data() + static_cast<ptrdiff_t>(stride) * (movie.height - 1)};
     const int strides[1] = {-stride};

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -294,6 +295,7 @@ struct AviStream {
     AVCodecContext* encoder = nullptr;
     SwsContext* converter = nullptr;
     AVFrame* frame = nullptr;
+    AVFrame* spare = nullptr;  // the other picture, while the encoder holds one
     AVPacket* packet = nullptr;
     int width = 0;
     int height = 0;
@@ -591,6 +593,14 @@ uint32_t writeGifFrames(AviStream* stream) {
     });
 }
 
+
+int allocPicture(const AviStream* stream, AVFrame* frame) {
+    frame->format = stream->setup->pixelFormat;
+    frame->width = stream->width;
+    frame->height = stream->height;
+    return av_frame_get_buffer(frame, 0);
+}
+
 uint32_t openEncoder(AviStream* stream) {
     const EncoderSetup& setup = *stream->setup;
     const AVCodec* codec = avcodec_find_encoder_by_name(setup.encoderName);
@@ -626,10 +636,7 @@ uint32_t openEncoder(AviStream* stream) {
     av_dict_free(&options);
     if (opened < 0) return failure(opened);
 
-    stream->frame->format = setup.pixelFormat;
-    stream->frame->width = stream->width;
-    stream->frame->height = stream->height;
-    int allocated = av_frame_get_buffer(stream->frame, 0);
+    int allocated = allocPicture(stream, stream->frame);
     if (allocated < 0) return failure(allocated);
     if (setup.pixelFormat == AV_PIX_FMT_PAL8) {
         if (uint32_t result = openGifHolder(stream)) return result;
@@ -643,12 +650,29 @@ uint32_t openEncoder(AviStream* stream) {
     return copied < 0 ? failure(copied) : 0;
 }
 
+// A picture the encoder still holds (it keeps a reference until it is done with it) is not
+// copied to be made writable, as the new picture overwrites every byte of it: the spare
+// picture takes its place, and only when the encoder holds both does a fresh one come.
+int takeWritablePicture(AviStream* stream) {
+    if (av_frame_is_writable(stream->frame)) return 0;
+    std::swap(stream->frame, stream->spare);
+    if (stream->frame == nullptr) {
+        stream->frame = av_frame_alloc();
+        if (stream->frame == nullptr) return AVERROR(ENOMEM);
+        return allocPicture(stream, stream->frame);
+    }
+    if (av_frame_is_writable(stream->frame)) return 0;
+    av_frame_unref(stream->frame);
+    return allocPicture(stream, stream->frame);
+}
+
 void freeEncoder(AviStream* stream) {
     stream->gif.reset();
     avcodec_free_context(&stream->encoder);
     sws_freeContext(stream->converter);
     stream->converter = nullptr;
     av_frame_free(&stream->frame);
+    av_frame_free(&stream->spare);
     av_packet_free(&stream->packet);
 }
 
@@ -678,10 +702,10 @@ uint32_t writeStoredFrame(AviStream* stream, const uint8_t* data, int32_t length
 // same: data holds the pixels of the previous write, whose conversion the frame still holds.
 uint32_t encodeFrame(AviStream* stream, const uint8_t* data, int64_t position, bool same) {
     if (stream->gif) return holdGifFrame(stream, data, position);
-    AVFrame* frame = stream->frame;
     if (!same || !stream->converted) {
-        int writable = av_frame_make_writable(frame);
+        int writable = takeWritablePicture(stream);
         if (writable < 0) return failure(writable);
+        AVFrame* frame = stream->frame;
         int stride = stream->width * 4;
         // Encoders take the top row first.
         const uint8_t* top = stream->bottomUp ? data + static_cast<ptrdiff_t>(stride) * (stream->height - 1) : data;
@@ -690,8 +714,8 @@ uint32_t encodeFrame(AviStream* stream, const uint8_t* data, int64_t position, b
         sws_scale(stream->converter, planes, strides, 0, stream->height, frame->data, frame->linesize);
         stream->converted = true;
     }
-    frame->pts = position;
-    int sent = avcodec_send_frame(stream->encoder, frame);
+    stream->frame->pts = position;
+    int sent = avcodec_send_frame(stream->encoder, stream->frame);
     if (sent < 0) {
         stream->broken = true;
         return failure(sent);
