@@ -559,6 +559,17 @@ uint32_t decodeHeldFrames(AviStream* stream, Use use) {
     return result;
 }
 
+// Hands the current picture to the encoder as the frame at position, and writes what comes out.
+uint32_t sendPicture(AviStream* stream, int64_t position) {
+    stream->frame->pts = position;
+    int sent = avcodec_send_frame(stream->encoder, stream->frame);
+    if (sent < 0) {
+        stream->broken = true;
+        return failure(sent);
+    }
+    return drainEncoder(stream);
+}
+
 // Builds the palette from the colours of every held frame, then indexes and encodes them.
 uint32_t writeGifFrames(AviStream* stream) {
     GifFrames& gif = *stream->gif;
@@ -583,16 +594,9 @@ uint32_t writeGifFrames(AviStream* stream) {
             mapToPalette(gif.palette, frame->data[0], frame->linesize[0], stream->width, stream->height,
                          stream->frame);
         }
-        stream->frame->pts = position;
-        int encoded = avcodec_send_frame(stream->encoder, stream->frame);
-        if (encoded < 0) {
-            stream->broken = true;
-            return failure(encoded);
-        }
-        return drainEncoder(stream);
+        return sendPicture(stream, position);
     });
 }
-
 
 int allocPicture(const AviStream* stream, AVFrame* frame) {
     frame->format = stream->setup->pixelFormat;
@@ -714,13 +718,7 @@ uint32_t encodeFrame(AviStream* stream, const uint8_t* data, int64_t position, b
         sws_scale(stream->converter, planes, strides, 0, stream->height, frame->data, frame->linesize);
         stream->converted = true;
     }
-    stream->frame->pts = position;
-    int sent = avcodec_send_frame(stream->encoder, stream->frame);
-    if (sent < 0) {
-        stream->broken = true;
-        return failure(sent);
-    }
-    return drainEncoder(stream);
+    return sendPicture(stream, position);
 }
 
 }  // namespace
