@@ -1,7 +1,9 @@
 #include "render/surface.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
+#include <cstring>
 
 Surface mainSurface;
 Surface doubleSurface;
@@ -65,8 +67,13 @@ void putPixelRow(Surface& surface, int32_t x, int32_t y, std::span<const Colour>
                                      int64_t{surface.width} - 1);
     if (first > last) return;
     uint8_t* out = pixelAddress(surface, static_cast<int32_t>(first), y);
-    for (int64_t px = first; px <= last; ++px, out += 4) {
-        storeColour(out, colours[static_cast<size_t>(px - x)]);
+    const Colour* in = colours.data() + (first - x);
+    const size_t count = static_cast<size_t>(last - first + 1);
+    if constexpr (std::endian::native == std::endian::little) {
+        // A colour's bytes in memory are already blue, green, red, top byte.
+        std::memcpy(out, in, count * 4);
+    } else {
+        for (size_t i = 0; i < count; ++i, out += 4) storeColour(out, in[i]);
     }
 }
 
@@ -74,12 +81,12 @@ void fillRect(Surface& surface, int32_t x0, int32_t y0, int32_t x1, int32_t y1, 
     Span xs = clipSpan(x0, x1, surface.width);
     Span ys = clipSpan(y0, y1, surface.height);
     if (xs.first > xs.last || ys.first > ys.last) return;
-    // One row is built once and copied: the same bytes as a putPixel per pixel.
-    uint8_t pattern[4];
-    storeColour(pattern, colour);
+    // The pixel's four bytes as one word, stored whole: the same bytes as a putPixel per pixel.
+    uint32_t pattern;
+    storeColour(reinterpret_cast<uint8_t*>(&pattern), colour);
     for (int32_t y = ys.first; y <= ys.last; ++y) {
         uint8_t* out = pixelAddress(surface, xs.first, y);
-        for (int32_t x = xs.first; x <= xs.last; ++x, out += 4) std::copy_n(pattern, 4, out);
+        for (int32_t x = xs.first; x <= xs.last; ++x, out += 4) std::memcpy(out, &pattern, 4);
     }
 }
 
