@@ -228,6 +228,22 @@ TEST_F(SurfaceTest, PutPixelRowClipsEachPixel) {
     EXPECT_EQ(colourAt(surface, 3, 1), 2);
 }
 
+// Rows and rectangles store whole pixels at a time; each must leave the bytes that putPixel
+// leaves, for colours using all four bytes, the top one included.
+TEST_F(SurfaceTest, RowsAndRectanglesStoreThePutPixelBytes) {
+    const Colour colours[] = {0x7A123456, -1, static_cast<Colour>(0x80FF0001u), 0x00ABCDEF};
+    Surface expected = whiteSurface(6, 3);
+    for (int32_t x = 0; x < 4; ++x) putPixel(expected, x + 1, 1, colours[x]);
+    for (int32_t y = 0; y < 3; ++y) putPixel(expected, 5, y, colours[0]);
+
+    Surface drawn = whiteSurface(6, 3);
+    putPixelRow(drawn, 1, 1, colours);
+    fillRect(drawn, 5, 0, 5, 2, colours[0]);
+    EXPECT_EQ(drawn.pixels, expected.pixels);
+    EXPECT_EQ(colourAt(drawn, 1, 1), 0x7A123456);
+    EXPECT_EQ(colourAt(drawn, 2, 1), -1);
+}
+
 TEST_F(SurfaceTest, ResetReleasesPixelsAndFonts) {
     allocSurface(mainSurface, 4, 4);
     allocSurface(doubleSurface, 8, 8);
