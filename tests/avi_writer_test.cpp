@@ -402,6 +402,44 @@ TEST_F(AviWriterTest, FullDiskKeepsEveryFrameWrittenBeforeIt) {
     }
 }
 
+// Disk space is held well ahead of large frames; where that much is not allowed, the frame is
+// still taken as long as it fits with room left to close the file.
+TEST_F(AviWriterTest, LargeFramesFillTheAllowedSizeToTheLastFrameThatFits) {
+    constexpr rlim_t kFileLimit = 40 << 20;
+    constexpr uintmax_t kFrameBytes = 800 * 500 * 4;
+    constexpr uintmax_t kClosingRoom = (1 << 16) + 64 * 1024;  // closing reserve and the index
+    std::unique_ptr<Bitmap> screen = noiseBitmap(800, 500, 7);
+    std::string path = (dir / "limit.avi").string();
+    std::fflush(stdout);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int quiet = ::open("/dev/null", O_WRONLY);
+        dup2(quiet, STDOUT_FILENO);
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{kFileLimit, kFileLimit};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        presetCompressionChoice(findCodecChoice("dib"));
+        activeAviWriter = openAviWriter(path, 33);
+        int written = 0;
+        for (int i = 0; i < 40; ++i) {
+            setAviCompression(screen.get());
+            if (addAviFrame(screen.get()) == kAviErrOk) ++written;
+        }
+        close();
+        _exit(written);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    const uintmax_t size = fs::file_size(path);
+    EXPECT_LE(size, kFileLimit);
+    EXPECT_GT(size + kFrameBytes + kClosingRoom, kFileLimit) << "a frame that fitted was refused";
+    DecodedMovie movie = readMovie(path);
+    ASSERT_TRUE(movie.opened);
+    EXPECT_EQ(movie.frames.size(), static_cast<size_t>(WEXITSTATUS(status)));
+}
+
 TEST_F(AviWriterTest, FileThatCannotBeCreatedGivesNoWriter) {
     errno = 0;
     EXPECT_EQ(openAviWriter((dir / "missing" / "movie.avi").string(), 33), nullptr);

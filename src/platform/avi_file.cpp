@@ -113,6 +113,7 @@ constexpr int kIoBufferSize = 1 << 16;
 // written at the end, even when the disk fills up during the run.
 constexpr int64_t kClosingReserve = 1 << 16;
 constexpr int64_t kIndexBytesPerFrame = 32;
+constexpr int64_t kMostReservedAhead = int64_t{64} << 20;
 constexpr int64_t kChunkHeaderSize = 9;  // chunk id, size and a padding byte
 
 uint32_t failure(int averror) { return static_cast<uint32_t>(averror); }
@@ -345,6 +346,14 @@ uint32_t reserveSpace(AviFile* file, int64_t bytes) {
     int64_t target = std::max(file->end, file->position) + bytes + kClosingReserve +
                      kIndexBytesPerFrame * (file->packetCount + 1);
     if (target <= file->reservedEnd) return 0;
+    // Space is held well ahead, an eighth of what is written at a time (up to 64 MB), so that
+    // large frames do not each ask the file system for theirs; where that much is not free, the
+    // exact amount decides.
+    int64_t ahead = std::max(target, file->reservedEnd + std::min(file->end / 8, kMostReservedAhead));
+    if (ahead > target && posix_fallocate(file->fd, file->reservedEnd, ahead - file->reservedEnd) == 0) {
+        file->reservedEnd = ahead;
+        return 0;
+    }
     int error = posix_fallocate(file->fd, file->reservedEnd, target - file->reservedEnd);
     if (error != 0) return failure(AVERROR(error));
     file->reservedEnd = target;
