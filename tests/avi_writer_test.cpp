@@ -78,6 +78,35 @@ protected:
         activeAviWriter = nullptr;
     }
 
+    // Writes frames with codec in a child process held to a file size limit, its standard output
+    // going to messages; returns how many frames addAviFrame took, -1 when the child failed.
+    static int writeUnderFileLimit(const std::string& path, const char* codec, rlim_t limitBytes,
+                                   const std::vector<const Bitmap*>& frames, const char* messages) {
+        std::fflush(stdout);
+        pid_t child = fork();
+        if (child < 0) return -1;
+        if (child == 0) {
+            int messageFile = ::open(messages, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(messageFile, STDOUT_FILENO);
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{limitBytes, limitBytes};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            presetCompressionChoice(findCodecChoice(codec));
+            activeAviWriter = openAviWriter(path, 33);
+            int written = 0;
+            for (const Bitmap* frame : frames) {
+                setAviCompression(frame);
+                if (addAviFrame(frame) == kAviErrOk) ++written;
+            }
+            close();
+            std::fflush(stdout);
+            _exit(written);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
     static std::vector<AviResult> appendFrame(const Bitmap* bitmap) {
         return {setAviCompression(bitmap), addAviFrame(bitmap)};
     }
@@ -349,35 +378,15 @@ TEST_F(AviWriterTest, FullDiskKeepsEveryFrameWrittenBeforeIt) {
     constexpr rlim_t kFileLimit = 1000000;
     std::vector<std::unique_ptr<Bitmap>> screens;
     for (uint32_t seed = 0; seed < kFrames; ++seed) screens.push_back(noiseBitmap(256, 192, seed));
+    std::vector<const Bitmap*> frames;
+    for (const auto& screen : screens) frames.push_back(screen.get());
 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.codec);
         std::string path = (dir / (std::string(c.codec) + ".avi")).string();
         fs::path messages = dir / (std::string(c.codec) + ".txt");
-        std::fflush(stdout);
-        pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            int messageFile = ::open(messages.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(messageFile, STDOUT_FILENO);
-            std::signal(SIGXFSZ, SIG_IGN);
-            rlimit limit{kFileLimit, kFileLimit};
-            setrlimit(RLIMIT_FSIZE, &limit);
-            presetCompressionChoice(findCodecChoice(c.codec));
-            activeAviWriter = openAviWriter(path, 33);
-            int written = 0;
-            for (const auto& screen : screens) {
-                setAviCompression(screen.get());
-                if (addAviFrame(screen.get()) == kAviErrOk) ++written;
-            }
-            close();
-            std::fflush(stdout);
-            _exit(written);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFEXITED(status));
-        int accepted = WEXITSTATUS(status);
+        int accepted = writeUnderFileLimit(path, c.codec, kFileLimit, frames, messages.c_str());
+        ASSERT_GE(accepted, 0);
 
         EXPECT_EQ(readFile(messages), "Error: writing " + path + " failed: File too large\n");
         EXPECT_LE(fs::file_size(path), kFileLimit);
@@ -410,34 +419,14 @@ TEST_F(AviWriterTest, LargeFramesFillTheAllowedSizeToTheLastFrameThatFits) {
     constexpr uintmax_t kClosingRoom = (1 << 16) + 64 * 1024;  // closing reserve and the index
     std::unique_ptr<Bitmap> screen = noiseBitmap(800, 500, 7);
     std::string path = (dir / "limit.avi").string();
-    std::fflush(stdout);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        int quiet = ::open("/dev/null", O_WRONLY);
-        dup2(quiet, STDOUT_FILENO);
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{kFileLimit, kFileLimit};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        presetCompressionChoice(findCodecChoice("dib"));
-        activeAviWriter = openAviWriter(path, 33);
-        int written = 0;
-        for (int i = 0; i < 40; ++i) {
-            setAviCompression(screen.get());
-            if (addAviFrame(screen.get()) == kAviErrOk) ++written;
-        }
-        close();
-        _exit(written);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
+    int accepted = writeUnderFileLimit(path, "dib", kFileLimit, std::vector<const Bitmap*>(40, screen.get()), "/dev/null");
+    ASSERT_GE(accepted, 0);
     const uintmax_t size = fs::file_size(path);
     EXPECT_LE(size, kFileLimit);
     EXPECT_GT(size + kFrameBytes + kClosingRoom, kFileLimit) << "a frame that fitted was refused";
     DecodedMovie movie = readMovie(path);
     ASSERT_TRUE(movie.opened);
-    EXPECT_EQ(movie.frames.size(), static_cast<size_t>(WEXITSTATUS(status)));
+    EXPECT_EQ(movie.frames.size(), static_cast<size_t>(accepted));
 }
 
 TEST_F(AviWriterTest, FileThatCannotBeCreatedGivesNoWriter) {

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <utility>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -14,6 +13,7 @@
 #include <memory>
 #include <span>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 extern "C" {
