@@ -37,7 +37,7 @@ struct Setup {
 };
 
 constexpr Setup kSetups[] = {
-    {"zmbv", "zmbv", AV_PIX_FMT_BGR0, 0, "keyint_min=300:me_range=1:compression_level=6", AVCOL_RANGE_UNSPECIFIED},
+    {"zmbv", "zmbv", AV_PIX_FMT_BGR0, 0, "me_range=1:compression_level=6", AVCOL_RANGE_UNSPECIFIED},
     {"ffv1", "ffv1", AV_PIX_FMT_BGR0, 0, "level=3:coder=range_def:slices=4:slicecrc=1:threads=2",
      AVCOL_RANGE_UNSPECIFIED},
     {"mjpeg", "mjpeg", AV_PIX_FMT_YUVJ420P, 2, "", AVCOL_RANGE_JPEG},

@@ -44,14 +44,14 @@ struct EncoderSetup {
 // whole text rows, further than zmbv's motion search reaches, so its search is cut to one
 // pixel (the default of 8 takes five times as long on a scrolling screen, for a fifth fewer
 // bytes); zlib level 6 instead of 9 is three to four times faster on busy screens for a tenth
-// more bytes; a key frame every 300 frames rather than 25 halves a quiet screen's movie. ffv1
+// more bytes. Key frames come as each compressor spaces them by default (zmbv: every 25). ffv1
 // takes level 3 (RFC 9043) with slices on two threads and checksums, and the range coder, which
 // makes terminal screens 40 to 60 percent smaller than the default Golomb coder for a third to
 // a half more time. (bench/codec_study compares these settings.)
 // mjpeg and h264 use 4:2:0 because that is what hardware decoders and most players accept; for
 // h264, crf 18 keeps text edges clean and "stillimage" lowers the deblocking that would soften
 // them, while the mostly unchanged frames of a terminal cost almost nothing either way. x264 on
-// one thread with a lookahead of 5 frames holds about 25 MB rather than 90 (its frame threads and
+// one thread with a lookahead of 3 frames holds about 25 MB rather than 90 (its frame threads and
 // lookahead of 40 each keep frames), for files a quarter smaller than with no lookahead at all;
 // its veryfast preset takes half the time of the default for a tenth more bytes. vp9 and av1 are
 // for browsers too, so 4:2:0 as well, at constant quality in the encoders' real-time modes: on
@@ -59,7 +59,7 @@ struct EncoderSetup {
 // gets palette indexes from us.
 constexpr EncoderSetup kEncoders[] = {
     {kCompressorDib, nullptr, AV_PIX_FMT_BGR0, 0, "", AVCOL_RANGE_UNSPECIFIED},
-    {fourcc("ZMBV"), "zmbv", AV_PIX_FMT_BGR0, 0, "keyint_min=300:me_range=1:compression_level=6",
+    {fourcc("ZMBV"), "zmbv", AV_PIX_FMT_BGR0, 0, "me_range=1:compression_level=6",
      AVCOL_RANGE_UNSPECIFIED},
     {fourcc("FFV1"), "ffv1", AV_PIX_FMT_BGR0, 0, "level=3:coder=range_def:slices=4:slicecrc=1:threads=2",
      AVCOL_RANGE_UNSPECIFIED},
