@@ -63,6 +63,10 @@ std::string quoted(std::istringstream& in) {
     std::getline(in, rest);
     size_t first = rest.find('"');
     size_t last = rest.rfind('"');
+    if (first == std::string::npos || last == first) {
+        ADD_FAILURE() << "text without its quotes: " << rest;
+        return {};
+    }
     return unescape(rest.substr(first + 1, last - first - 1));
 }
 
@@ -150,6 +154,9 @@ void runCaseFile(const fs::path& path) {
         } else {
             ADD_FAILURE() << "unknown directive " << directive;
         }
+        // A directive missing a number would otherwise compare against 0 and pass by chance.
+        const bool readsToTheEnd = directive == "codes" || directive == "text" || directive == "push";
+        if (!readsToTheEnd && in.fail()) ADD_FAILURE() << "malformed line: " << line;
     }
     EXPECT_GT(stanzas, 0) << path;
 }
