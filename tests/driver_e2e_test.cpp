@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -92,28 +93,43 @@ TEST_F(DriverTest, MissingOptionValuesEndTheRun) {
     }
 }
 
-TEST_F(DriverTest, OutOfRangeSettingsAreRefusedBeforePlayback) {
+TEST_F(DriverTest, SettingsOutOfRangeAreRefusedBeforePlayback) {
     writeFile(dir / "rec.ttyrec", ttyrecRecord(1, 0, "x"));
     struct Case {
         std::vector<std::string> args;
-        std::string message;
+        std::string message;  // empty: accepted
     };
     const Case cases[] = {
-        {{"-fps", "0"}, "Error: -fps must be between 1 and 1000, not 0."},
-        {{"-fps", "1001"}, "Error: -fps must be between 1 and 1000, not 1001."},
-        {{"-fps", "-5"}, "Error: -fps must be between 1 and 1000, not -5."},
-        {{"-width", "201"}, "Error: -width must be between 1 and 200, not 201."},
-        {{"-width", "0"}, "Error: -width must be between 1 and 200, not 0."},
-        {{"-height", "81"}, "Error: -height must be between 1 and 80, not 81."},
-        {{"-height", "abc"}, "Error: -height must be between 1 and 80, not 0."},
+        {{"-png", "-fps", "0"}, "Error: -fps must be between 1 and 1000000, not 0."},
+        {{"-png", "-fps", "-5"}, "Error: -fps must be between 1 and 1000000, not -5."},
+        {{"-png", "-fps", "1000001"}, "Error: -fps must be between 1 and 1000000, not 1000001."},
+        {{"-png", "-fps", "1000000"}, ""},
+        {{"-png", "-fps", "1"}, ""},
+        // A movie frame lasts whole milliseconds.
+        {{"-codec", "zmbv", "-fps", "1001"}, "Error: -fps must be between 1 and 1000, not 1001."},
+        {{"-codec", "zmbv", "-fps", "1000"}, ""},
+        {{"-png", "-width", "201"}, "Error: -width must be between 1 and 200, not 201."},
+        {{"-png", "-width", "0"}, "Error: -width must be between 1 and 200, not 0."},
+        {{"-png", "-width", "4294967297"}, "Error: -width must be between 1 and 200, not 2147483647."},
+        {{"-png", "-width", "200"}, ""},
+        {{"-png", "-height", "81"}, "Error: -height must be between 1 and 80, not 81."},
+        {{"-png", "-height", "abc"}, "Error: -height must be between 1 and 80, not 0."},
+        {{"-png", "-height", "80"}, ""},
     };
     for (const Case& c : cases) {
-        std::vector<std::string> args{"rec.ttyrec", "-png"};
+        std::vector<std::string> args{"rec.ttyrec"};
         args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(args[args.size() - 2] + " " + args.back());
+        fs::remove(dir / "output");
         RunResult result = run(args);
-        EXPECT_EQ(result.status, 1) << c.message;
-        EXPECT_EQ(result.output, kBanner + c.message + "\n");
-        EXPECT_FALSE(fs::exists(dir / "output")) << "playback must not have started";
+        if (c.message.empty()) {
+            EXPECT_EQ(result.status, 0) << result.output;
+            EXPECT_EQ(progressLines(result.output).size(), 1u);
+        } else {
+            EXPECT_EQ(result.status, 1);
+            EXPECT_EQ(result.output, kBanner + c.message + "\n");
+            EXPECT_FALSE(fs::exists(dir / "output")) << "playback must not have started";
+        }
     }
 }
 
@@ -244,25 +260,55 @@ TEST_F(DriverTest, StopZeroPlaysTheWholeRecording) {
     EXPECT_EQ(result.output.find("Exiting..."), std::string::npos);
 }
 
-TEST_F(DriverTest, TimestampsPast2038PlayNormally) {
-    writeFile(dir / "rec.ttyrec", ttyrecRecord(0x90000000u, 0, "a") + ttyrecRecord(0x90000001u, 0, "b"));
-    RunResult result = run({"rec.ttyrec", "-png"});
-    std::vector<std::string> expected = {"Frame 1, time 00:00:00...", "Frame 31, time 00:00:01..."};
-    EXPECT_EQ(progressLines(result.output), expected);
-    EXPECT_NE(readFile(dir / "output").find("Frame 31, 2415919105.0, payload 1"), std::string::npos);
+TEST_F(DriverTest, TimestampsAnywhereInTheUnsignedRangePlayNormally) {
+    // Seconds 0 and the signed-overflow boundary are where a "nothing seen yet" time would collide.
+    const uint32_t firsts[] = {0u, 0x7fffffffu, 0x90000000u, 0xfffffffeu};
+    for (uint32_t first : firsts) {
+        SCOPED_TRACE(first);
+        writeFile(dir / "rec.ttyrec", ttyrecRecord(first, 0, "a") + ttyrecRecord(first + 1, 0, "b"));
+        RunResult result = run({"rec.ttyrec", "-png"});
+        std::vector<std::string> expected = {"Frame 1, time 00:00:00...", "Frame 31, time 00:00:01..."};
+        EXPECT_EQ(progressLines(result.output), expected);
+        std::string second = std::to_string(static_cast<uint64_t>(first) + 1);
+        EXPECT_NE(readFile(dir / "output").find("Frame 31, " + second + ".0, payload 1"), std::string::npos);
+    }
+}
+
+// Frames of two recordings that must show the same screens.
+void expectSameFrames(const fs::path& a, const fs::path& b) {
+    ASSERT_TRUE(fs::exists(a / "frames/0000001.png"));
+    for (const auto& entry : fs::directory_iterator(a / "frames")) {
+        EXPECT_EQ(readFile(entry.path()), readFile(b / "frames" / entry.path().filename()))
+            << entry.path().filename();
+    }
+}
+
+// Two subdirectories of dir, each with the font, for runs whose frames are compared.
+std::pair<fs::path, fs::path> twoRunDirs(const fs::path& dir) {
+    fs::path first = dir / "first";
+    fs::path second = dir / "second";
+    for (const fs::path& sub : {first, second}) {
+        fs::create_directory(sub);
+        installFont(sub);
+    }
+    return {first, second};
 }
 
 TEST_F(DriverTest, TruncatedRecordIsPlayedWithWhatIsThere) {
+    auto [cut, whole] = twoRunDirs(dir);
     std::string recording = ttyrecRecord(1, 0, "abc") + ttyrecRecord(2, 0, "defghij");
     recording.resize(recording.size() - 4);  // the second payload loses 4 of its 7 bytes
-    writeFile(dir / "rec.ttyrec", recording);
-    RunResult result = run({"rec.ttyrec", "-png"});
+    writeFile(cut / "rec.ttyrec", recording);
+    writeFile(whole / "rec.ttyrec", ttyrecRecord(1, 0, "abc") + ttyrecRecord(2, 0, "def"));
+    RunResult result = runReelcap(cut, {"rec.ttyrec", "-png"});
     EXPECT_EQ(result.status, 0);
     EXPECT_NE(result.output.find("Warning: the recording is cut at byte offset 30: the record at offset 15 has "
                                  "3 of its 7 payload bytes\n"),
               std::string::npos)
         << result.output;
     EXPECT_EQ(progressLines(result.output).size(), 2u);
+    EXPECT_EQ(runReelcap(whole, {"rec.ttyrec", "-png"}).status, 0);
+    expectSameFrames(whole, cut);
 }
 
 TEST_F(DriverTest, TrailingFragmentShorterThanAHeaderIsIgnored) {
@@ -287,22 +333,8 @@ TEST_F(DriverTest, LengthPointingFarBeyondTheFile) {
     EXPECT_NE(readFile(dir / "output").find("payload -1"), std::string::npos);
 }
 
-// Frames of two recordings that must show the same screens.
-void expectSameFrames(const fs::path& a, const fs::path& b) {
-    ASSERT_TRUE(fs::exists(a / "frames/0000001.png"));
-    for (const auto& entry : fs::directory_iterator(a / "frames")) {
-        EXPECT_EQ(readFile(entry.path()), readFile(b / "frames" / entry.path().filename()))
-            << entry.path().filename();
-    }
-}
-
 TEST_F(DriverTest, NulBytesAndLongPayloadsAreInterpretedWhole) {
-    fs::path plain = dir / "plain";
-    fs::path tricky = dir / "tricky";
-    for (const fs::path& sub : {plain, tricky}) {
-        fs::create_directory(sub);
-        installFont(sub);
-    }
+    auto [plain, tricky] = twoRunDirs(dir);
     std::string longPayload(70000, '\0');
     longPayload += "\x1b[5;5Hend";
     writeFile(plain / "rec.ttyrec", ttyrecRecord(1, 0, "abcd") + ttyrecRecord(2, 0, "\x1b[5;5Hend"));
@@ -310,6 +342,56 @@ TEST_F(DriverTest, NulBytesAndLongPayloadsAreInterpretedWhole) {
     EXPECT_EQ(runReelcap(plain, {"rec.ttyrec", "-png"}).status, 0);
     EXPECT_EQ(runReelcap(tricky, {"rec.ttyrec", "-png"}).status, 0);
     expectSameFrames(plain, tricky);
+}
+
+TEST_F(DriverTest, EmptyPayloadStillFillsItsFrames) {
+    writeFile(dir / "rec.ttyrec", ttyrecRecord(1, 0, "a") + ttyrecRecord(1, 100000, ""));
+    ASSERT_EQ(run({"rec.ttyrec", "-png"}).status, 0);
+    std::string first = readFile(dir / "frames/0000001.png");
+    ASSERT_FALSE(first.empty());
+    for (const char* name : {"0000002.png", "0000003.png", "0000004.png"}) {
+        EXPECT_EQ(readFile(dir / "frames" / name), first) << name;
+    }
+    EXPECT_FALSE(fs::exists(dir / "frames/0000005.png"));
+}
+
+TEST_F(DriverTest, SkipAndStopTogetherStopAtTheirSum) {
+    std::string recording;
+    for (int i = 0; i < 8; ++i) recording += ttyrecRecord(1 + i, 0, std::to_string(i));  // frames 1, 31, ... 211
+    writeFile(dir / "rec.ttyrec", recording);
+    RunResult result = run({"rec.ttyrec", "-png", "-skip", "100", "-stop", "50"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(result.output.ends_with("Frame 151, time 00:00:05...\nExiting...\n")) << result.output;
+    EXPECT_FALSE(fs::exists(dir / "frames/0000100.png"));
+    EXPECT_TRUE(fs::exists(dir / "frames/0000101.png"));
+    EXPECT_TRUE(fs::exists(dir / "frames/0000151.png"));
+    EXPECT_FALSE(fs::exists(dir / "frames/0000152.png"));
+}
+
+TEST_F(DriverTest, PngSeriesIgnoresTheOutputName) {
+    writeFile(dir / "rec.ttyrec", ttyrecRecord(1, 0, "x"));
+    writeFile(dir / "x.avi", "an older movie");
+    RunResult result = run({"rec.ttyrec", "-png", "-output", "x.avi"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output.find("Output to"), std::string::npos) << result.output;
+    EXPECT_EQ(readFile(dir / "x.avi"), "an older movie");
+    EXPECT_FALSE(fs::exists(dir / "output.avi"));
+    EXPECT_TRUE(fs::exists(dir / "frames/0000001.png"));
+}
+
+TEST_F(DriverTest, NamesLongerThanAnyFixedBuffer) {
+    fs::path deep = dir;
+    for (int level = 0; level < 12; ++level) deep /= std::string(100, static_cast<char>('a' + level));
+    fs::create_directories(deep);
+    writeFile(deep / "rec.ttyrec", ttyrecRecord(1, 0, "x"));
+    std::string recording = (deep / "rec.ttyrec").string();
+    std::string movie = (deep / "movie.avi").string();
+    ASSERT_GT(recording.size(), 1100u);
+    RunResult result = run({recording, "-codec", "zmbv", "-output", movie});
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("Processing file \"" + recording + "\""), std::string::npos);
+    EXPECT_NE(result.output.find("Output to " + movie + "..."), std::string::npos);
+    EXPECT_GT(fs::file_size(movie), 0u);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/mount.h>
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -138,6 +140,16 @@ TEST_F(FaultsTest, PngSeriesWithoutItsDirectoryIsRefused) {
         EXPECT_FALSE(fs::exists(readonly / "frames"));
         EXPECT_FALSE(fs::exists(readonly / "output"));
     }
+    {
+        fs::create_directory(dir / "frames");
+        fs::permissions(dir / "frames", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                            fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+        RunResult result = runReelcapWith(dir, {"rec.ttyrec", "-png"}, unprivileged());
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(lastLine(result.output), "Error: cannot create files in the directory frames: Permission denied");
+        EXPECT_TRUE(fs::is_empty(dir / "frames"));
+        EXPECT_FALSE(fs::exists(dir / "output"));
+    }
 }
 
 TEST_F(FaultsTest, FullDiskDuringAMovieKeepsWhatWasWritten) {
@@ -178,12 +190,58 @@ TEST_F(FaultsTest, FullDiskDuringAPngSeriesGoesOnWithoutPartialFiles) {
     EXPECT_LT(files, 88u) << "the disk was meant to fill up";
 }
 
-TEST_F(FaultsTest, UnreadableRecordingFails) {
-    writeFile(dir / "rec.ttyrec", recordingOf(2, 100000));
-    fs::permissions(dir / "rec.ttyrec", fs::perms::none);
-    RunResult result = runReelcapWith(dir, {"rec.ttyrec", "-png"}, unprivileged());
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(lastLine(result.output), "errno 13");
+// What a bad recording leaves in either mode: the log only when playback began, and in movie
+// mode a movie closed properly, never a file without its headers.
+TEST_F(FaultsTest, BadRecordingsInBothModes) {
+    fs::create_directory(dir / "adir");
+    writeFile(dir / "locked.ttyrec", recordingOf(2, 100000));
+    fs::permissions(dir / "locked.ttyrec", fs::perms::none);
+    writeFile(dir / "empty.ttyrec", "");
+    std::string cut = recordingOf(2, 100000);
+    cut.resize(cut.size() - 3);
+    writeFile(dir / "cut.ttyrec", cut);
+    std::string nowhere = ttyrecRecord(1, 0, "");
+    nowhere[8] = nowhere[9] = nowhere[10] = nowhere[11] = '\xff';  // 4 GB of payload announced
+    writeFile(dir / "nowhere.ttyrec", nowhere + "abc");
+    struct Case {
+        std::string recording;
+        int status;
+        std::string lastLine;  // a prefix of it
+        int frames;            // -1: playback never began, so there is no log
+    };
+    const Case cases[] = {
+        {"missing.ttyrec", 1, "errno 2", -1},
+        {"adir", 1, "errno 21", -1},
+        {"locked.ttyrec", 1, "errno 13", -1},
+        {"empty.ttyrec", 0, "Output to", 0},
+        {"cut.ttyrec", 0, "Frame 4, time 00:00:00...", 4},
+        {"nowhere.ttyrec", 0, "Frame 1, time 00:00:00...", 1},
+    };
+    for (bool movie : {true, false}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.recording + (movie ? " as a movie" : " as PNG files"));
+            fs::remove(dir / "output");
+            fs::remove(dir / "out.avi");
+            fs::remove_all(dir / "frames");
+            std::vector<std::string> args{c.recording, "-codec", "zmbv", "-output", "out.avi"};
+            if (!movie) args = {c.recording, "-png"};
+            RunResult result = runReelcapWith(dir, args, unprivileged());
+            EXPECT_EQ(result.status, c.status);
+            std::string expectedLast = c.lastLine == "Output to" && !movie ? "Using terminal size" : c.lastLine;
+            EXPECT_EQ(lastLine(result.output).rfind(expectedLast, 0), 0u) << result.output;
+            EXPECT_EQ(fs::exists(dir / "output"), c.frames >= 0);
+            EXPECT_EQ(fs::exists(dir / "out.avi"), movie);
+            if (movie) {
+                DecodedMovie written = readMovie((dir / "out.avi").string());
+                EXPECT_TRUE(written.opened);
+                EXPECT_EQ(written.frames.size(), static_cast<size_t>(std::max(c.frames, 0)));
+            } else {
+                size_t files = 0;
+                for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir / "frames")) ++files;
+                EXPECT_EQ(files, static_cast<size_t>(std::max(c.frames, 0)));
+            }
+        }
+    }
 }
 
 TEST_F(FaultsTest, RecordingTruncatedAtEveryOffset) {
@@ -259,8 +317,52 @@ TEST_F(FaultsTest, OutputNamingTheRecordingIsRefused) {
     }
 }
 
+// Address-space limits mean nothing to a run under AddressSanitizer, which reserves terabytes.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kUnderAddressSanitizer = true;
+#else
+constexpr bool kUnderAddressSanitizer = false;
+#endif
+
+TEST_F(FaultsTest, RunningOutOfMemoryEndsWithAMessage) {
+    if (kUnderAddressSanitizer) GTEST_SKIP() << "no address-space limit under AddressSanitizer";
+    writeFile(dir / "rec.ttyrec", recordingOf(3, 1000000));
+    // A sparse file: reading it whole needs 2 GB.
+    { std::ofstream(dir / "huge.ttyrec"); }
+    fs::resize_file(dir / "huge.ttyrec", 2L << 30);
+    struct Case {
+        std::vector<std::string> args;
+        std::string lastLine;
+    };
+    const Case cases[] = {
+        {{"huge.ttyrec", "-png"}, "Error: not enough memory to read huge.ttyrec (2147483648 bytes)"},
+        {{"rec.ttyrec", "-png", "-double", "-width", "200", "-height", "80"}, "Error: not enough memory to go on"},
+        {{"rec.ttyrec", "-codec", "zmbv", "-double", "-width", "200", "-height", "80"}, "Error: "},
+    };
+    RunOptions options;
+    // Enough to load the libraries and start, not enough for 4000 x 3200 frames.
+    options.addressSpaceLimit = 280L << 20;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        RunResult result = runReelcapWith(dir, c.args, options);
+        EXPECT_EQ(result.status, 1) << result.output;
+        EXPECT_EQ(lastLine(result.output).rfind(c.lastLine, 0), 0u) << result.output;
+    }
+}
+
+// Reads what is in fd now or within a tenth of a second; false once the writer has closed it.
+bool readSome(int fd, std::string& into) {
+    pollfd wanted{fd, POLLIN, 0};
+    poll(&wanted, 1, 100);
+    char buffer[4096];
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got > 0) into.append(buffer, static_cast<size_t>(got));
+    return got != 0;
+}
+
 TEST_F(FaultsTest, InterruptionClosesTheMovie) {
-    // One frame per record, thousands of records: long enough to be interrupted midway.
+    // One frame per record, thousands of records: far more than the run gets through while the
+    // test holds it up.
     writeFile(dir / "rec.ttyrec", recordingOf(5000, 1000000));
     struct Case {
         int signalNumber;
@@ -268,24 +370,32 @@ TEST_F(FaultsTest, InterruptionClosesTheMovie) {
     };
     for (const Case c : {Case{SIGINT, 130}, Case{SIGTERM, 143}}) {
         SCOPED_TRACE(c.signalNumber);
+        // The log is a pipe the test reads: once the test stops reading, the run stops with the
+        // pipe full, a few hundred records in, so the signal always comes in the middle.
         fs::remove(dir / "output");
+        ASSERT_EQ(mkfifo((dir / "output").c_str(), 0600), 0);
+        int log = open((dir / "output").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(log, 0);
         RunningReelcap running =
             startReelcap(dir, {"rec.ttyrec", "-fps", "1", "-codec", "zmbv", "-output", "out.avi"}, RunOptions{});
-        // The log grows record by record; interrupt once a few records are in.
+        std::string logged;
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        std::error_code error;
-        auto logSize = [&] { return fs::exists(dir / "output", error) ? fs::file_size(dir / "output", error) : 0; };
-        while (logSize() < 20 * 180 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        while (std::count(logged.begin(), logged.end(), '\n') < 3 * 20 && std::chrono::steady_clock::now() < deadline) {
+            readSome(log, logged);
         }
         kill(running.pid, c.signalNumber);
+        while (readSome(log, logged)) {
+        }
+        close(log);
         RunResult result = finishReelcap(running);
         EXPECT_EQ(result.status, c.status);
         std::string last = lastLine(result.output);
         ASSERT_EQ(last.rfind("Interrupted at frame ", 0), 0u) << last;
         int frame = std::stoi(last.substr(21));
         EXPECT_EQ(last, "Interrupted at frame " + std::to_string(frame) + "; out.avi is closed and plays up to there.");
+        EXPECT_GE(frame, 20);
         EXPECT_LT(frame, 5000);
+        EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), 3 * frame) << "one log entry per record played";
         DecodedMovie movie = readMovie((dir / "out.avi").string());
         ASSERT_TRUE(movie.opened);
         EXPECT_EQ(movie.frames.size(), static_cast<size_t>(frame));

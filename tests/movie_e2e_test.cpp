@@ -1,7 +1,14 @@
 // Whole runs of the converter in movie mode, read back as a player would.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -45,6 +52,7 @@ TEST_F(MovieRunTest, FramesFollowTheRecordTimes) {
     const Case cases[] = {
         {{}, {1, 1, 1, 1, 2, 2, 2}, 800, 500},
         {{"-stop", "5"}, {1, 1, 1, 1, 2, 2}, 800, 500},
+        {{"-stop", "0"}, {1}, 800, 500},  // a limit of 0 lets frame number 0 through
         {{"-skip", "2"}, {2, 2, 2, 2}, 800, 500},  // frames 3 to 6
         {{"-double"}, {1, 1, 1, 1, 2, 2, 2}, 1600, 1000},
         {{"-width", "40", "-height", "10"}, {1, 1, 1, 1, 2, 2, 2}, 400, 200},
@@ -70,10 +78,96 @@ TEST_F(MovieRunTest, FramesFollowTheRecordTimes) {
     }
 }
 
-TEST_F(MovieRunTest, WithoutATerminalNoChoiceIsAsked) {
-    RunResult result = run({});  // standard input is /dev/null
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.output.find("Video compression"), std::string::npos) << result.output;
+TEST_F(MovieRunTest, WithoutATerminalNoChoiceIsAskedAndNothingWaits) {
+    for (RunInput input : {RunInput::devNull, RunInput::closed, RunInput::silentPipe}) {
+        SCOPED_TRACE(static_cast<int>(input));
+        fs::remove(dir / "output.avi");
+        RunOptions options;
+        options.input = input;
+        options.alarmSeconds = 120;  // a run that waits for input is killed rather than hanging the suite
+        RunResult result = runReelcapWith(dir, {"rec.ttyrec"}, options);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.output.find("Video compression"), std::string::npos) << result.output;
+        EXPECT_EQ(readMovie((dir / "output.avi").string()).codec, AV_CODEC_ID_RAWVIDEO);
+    }
+}
+
+// A run at a terminal: standard input on a pseudo-terminal, and standard output too unless
+// outputFile names a file for it. `answer` is typed at the menu's prompt; an empty one sends
+// SIGINT there instead.
+struct TerminalRun {
+    int status = -1;
+    std::string seen;  // what the terminal showed
+};
+
+TerminalRun runAtTerminal(const fs::path& dir, const std::string& answer, const char* outputFile = nullptr) {
+    TerminalRun run;
+    int terminal = -1;
+    pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid < 0) return run;
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(126);
+        if (outputFile != nullptr) dup2(open(outputFile, O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        alarm(120);
+        execl(REELCAP_BINARY, REELCAP_BINARY, "rec.ttyrec", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    bool answered = outputFile != nullptr;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd wanted{terminal, POLLIN, 0};
+        if (poll(&wanted, 1, 100) <= 0) continue;
+        char buffer[4096];
+        ssize_t got = read(terminal, buffer, sizeof buffer);
+        if (got <= 0) break;  // the run has ended and closed the terminal
+        run.seen.append(buffer, static_cast<size_t>(got));
+        if (!answered && run.seen.find("(Enter: dib, q: cancel): ") != std::string::npos) {
+            answered = true;
+            if (answer.empty()) {
+                kill(pid, SIGINT);
+            } else if (write(terminal, answer.data(), answer.size()) != static_cast<ssize_t>(answer.size())) {
+                break;
+            }
+        }
+    }
+    close(terminal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return run;
+}
+
+TEST_F(MovieRunTest, AtATerminalTheMenuDecides) {
+    struct Case {
+        const char* name;
+        std::string answer;
+        int status;
+        AVCodecID codec;  // a cancelled choice leaves the stream as it was made, uncompressed and empty
+        size_t frames;
+    };
+    const Case cases[] = {
+        {"Enter keeps uncompressed frames", "\n", 0, AV_CODEC_ID_RAWVIDEO, 7},
+        {"a number", "2\n", 0, AV_CODEC_ID_ZMBV, 7},
+        {"q cancels", "q\n", 0, AV_CODEC_ID_RAWVIDEO, 0},
+        {"end of input cancels", "\x04", 0, AV_CODEC_ID_RAWVIDEO, 0},
+        {"Ctrl-C at the menu cancels and ends the run", "", 130, AV_CODEC_ID_RAWVIDEO, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(dir / "output.avi");
+        TerminalRun run = runAtTerminal(dir, c.answer);
+        EXPECT_EQ(run.status, c.status) << run.seen;
+        EXPECT_NE(run.seen.find("Video compression for the movie:"), std::string::npos) << run.seen;
+        DecodedMovie movie = readMovie((dir / "output.avi").string());
+        EXPECT_TRUE(movie.opened) << "closed properly";
+        EXPECT_EQ(movie.codec, c.codec);
+        EXPECT_EQ(movie.frames.size(), c.frames);
+    }
+    // Output going to a file: nobody reads a menu there.
+    fs::remove(dir / "output.avi");
+    TerminalRun run = runAtTerminal(dir, "", "stdout.txt");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(readFile(dir / "stdout.txt").find("Video compression"), std::string::npos);
     EXPECT_EQ(readMovie((dir / "output.avi").string()).codec, AV_CODEC_ID_RAWVIDEO);
 }
 

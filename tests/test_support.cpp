@@ -79,8 +79,15 @@ RunningReelcap startReelcap(const fs::path& dir, const std::vector<std::string>&
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         if (chdir(dir.c_str()) != 0) _exit(126);
-        int devNull = open("/dev/null", O_RDONLY);
-        dup2(devNull, 0);
+        if (options.input == RunInput::devNull) {
+            dup2(open("/dev/null", O_RDONLY), 0);
+        } else if (options.input == RunInput::closed) {
+            close(0);
+        } else {
+            int silent[2];
+            if (pipe(silent) != 0) _exit(126);
+            dup2(silent[0], 0);  // silent[1] stays open in the run, unwritten
+        }
         dup2(pipeFds[1], 1);
         close(pipeFds[0]);
         close(pipeFds[1]);
@@ -92,6 +99,11 @@ RunningReelcap startReelcap(const fs::path& dir, const std::vector<std::string>&
             struct rlimit limit {static_cast<rlim_t>(options.fileSizeLimit), static_cast<rlim_t>(options.fileSizeLimit)};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
+        if (options.addressSpaceLimit >= 0) {
+            struct rlimit limit {static_cast<rlim_t>(options.addressSpaceLimit), static_cast<rlim_t>(options.addressSpaceLimit)};
+            setrlimit(RLIMIT_AS, &limit);
+        }
+        if (options.alarmSeconds > 0) alarm(static_cast<unsigned>(options.alarmSeconds));
         if (options.uid >= 0 && (setgid(options.uid) != 0 || setuid(options.uid) != 0)) _exit(125);
         std::vector<char*> argv;
         std::string binary = REELCAP_BINARY;

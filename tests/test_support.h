@@ -34,10 +34,20 @@ struct RunResult {
 RunResult runReelcap(const fs::path& dir, const std::vector<std::string>& args,
                      const std::vector<std::string>& extraEnv = {});
 
+// What the run's standard input is.
+enum class RunInput {
+    devNull,
+    closed,
+    silentPipe,  // a pipe whose writer stays open and never writes: reading it waits for ever
+};
+
 struct RunOptions {
     std::vector<std::string> extraEnv;  // NAME=value
     int uid = -1;                       // run as this user (tests run as root drop privileges)
     long fileSizeLimit = -1;            // bytes; RLIMIT_FSIZE for the child
+    long addressSpaceLimit = -1;        // bytes; RLIMIT_AS for the child
+    RunInput input = RunInput::devNull;
+    int alarmSeconds = 0;               // a run still going then is killed by SIGALRM
 };
 
 // A started reelcap whose standard output is read when it is finished.

@@ -1,6 +1,7 @@
 #include "driver/driver.h"
 
 #include <strings.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -145,6 +146,10 @@ void parseOptions(int argc, char** argv) {
 
 constexpr int32_t kMostColumns = 200;
 constexpr int32_t kMostRows = 80;
+// A movie frame lasts whole milliseconds, so a movie's rate stops at 1000; a PNG series only
+// needs a frame to last at least a microsecond.
+constexpr int32_t kMostMovieFps = 1000;
+constexpr int32_t kMostPngFps = 1000000;
 // A GIF frame lasts whole hundredths of a second, and players stretch anything under two to ten.
 constexpr int32_t kMostGifFps = 50;
 
@@ -156,7 +161,7 @@ void checkRanges() {
         int32_t high;
     };
     const Range ranges[] = {
-        {"-fps", settings.fps, 1, 1000},
+        {"-fps", settings.fps, 1, settings.aviOutput ? kMostMovieFps : kMostPngFps},
         {"-width", settings.columns, 1, kMostColumns},
         {"-height", settings.rows, 1, kMostRows},
     };
@@ -243,7 +248,10 @@ void openMovie() {
 // A PNG series with nowhere to go would lose every frame; say so before playing anything.
 void requireFramesDirectory() {
     std::error_code error;
-    if (fs::is_directory("frames", error)) return;
+    if (fs::is_directory("frames", error)) {
+        if (access("frames", W_OK | X_OK) == 0) return;
+        fail(std::string("Error: cannot create files in the directory frames: ") + std::strerror(errno));
+    }
     std::string reason = fs::exists("frames", error) ? "it exists and is not a directory"
                          : framesError                ? framesError.message()
                                                       : std::strerror(ENOENT);
@@ -290,6 +298,7 @@ int runConverter(int argc, char** argv) {
     }
 
     installInterruptHandlers();
+    setCompressionDialogInterruptCheck(interruptRequested);
     loadRecording(settings.inputPath);
 
     if (interruptRequested()) {

@@ -1,9 +1,27 @@
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
+#include <new>
 
 #include "driver/driver.h"
 #include "driver/settings.h"
 
+namespace {
+
+// Any thread may run out; the message must not need memory itself.
+void onOutOfMemory() {
+    static const char kMessage[] = "Error: not enough memory to go on\n";
+    std::fflush(stdout);
+    ssize_t written = write(STDOUT_FILENO, kMessage, sizeof kMessage - 1);
+    (void)written;
+    std::_Exit(1);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    std::set_new_handler(onOutOfMemory);
     // For the tests that hold the fast ways of making frames against the plain ones.
     settings.plainPaths = std::getenv("REELCAP_PLAIN_PATHS") != nullptr;
     return runConverter(argc, argv);

@@ -1,5 +1,7 @@
 #include "platform/compression_dialog.h"
 
+#include <poll.h>
+#include <signal.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -29,6 +31,7 @@ struct Dialog {
     const CodecChoice* preset = nullptr;
     std::FILE* input = nullptr;
     std::FILE* output = nullptr;
+    bool (*interrupted)() = nullptr;
 };
 
 Dialog dialog;
@@ -46,12 +49,33 @@ void confirm(AviCompressOptions& options, const CodecChoice& choice) {
     options.fccHandler = choice.fourcc;
 }
 
-// false at the end of input with nothing read.
-bool readLine(std::FILE* input, std::string& line) {
+// Waits for a key at the terminal; false when SIGINT or SIGTERM comes first. The interrupt
+// handler restarts plain reads, which alone would sit through Ctrl-C; the signals stay blocked
+// from the check until the wait begins, so one arriving in between still ends the wait.
+bool waitForKey(std::FILE* input) {
+    sigset_t blocked;
+    sigset_t previous;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGINT);
+    sigaddset(&blocked, SIGTERM);
+    sigprocmask(SIG_BLOCK, &blocked, &previous);
+    bool interrupted = dialog.interrupted != nullptr && dialog.interrupted();
+    pollfd wanted{fileno(input), POLLIN, 0};
+    int ready = interrupted ? -1 : ppoll(&wanted, 1, nullptr, &previous);
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    return ready >= 0;
+}
+
+// false at the end of input with nothing read, or at a terminal when a signal ends the wait.
+bool readLine(std::FILE* input, std::string& line, bool atTerminal) {
     line.clear();
-    int c;
-    while ((c = std::fgetc(input)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
-    return c != EOF || !line.empty();
+    while (true) {
+        if (atTerminal && !waitForKey(input)) return false;
+        int c = std::fgetc(input);
+        if (c == '\n') return true;
+        if (c == EOF) return !line.empty();
+        line.push_back(static_cast<char>(c));
+    }
 }
 
 std::string_view trimmed(std::string_view text) {
@@ -82,7 +106,7 @@ const CodecChoice* choiceByName(std::string_view answer, const std::vector<const
 }
 
 // nullptr when the user cancels or the input ends.
-const CodecChoice* askForChoice(std::FILE* input, std::FILE* output, const CodecChoice& current) {
+const CodecChoice* askForChoice(std::FILE* input, std::FILE* output, const CodecChoice& current, bool atTerminal) {
     const std::vector<const CodecChoice*> offered = aviChoices();
     std::fprintf(output, "Video compression for the movie:\n");
     for (size_t i = 0; i < offered.size(); ++i) {
@@ -92,7 +116,7 @@ const CodecChoice* askForChoice(std::FILE* input, std::FILE* output, const Codec
     while (true) {
         std::fprintf(output, "Choose a number or a name (Enter: %s, q: cancel): ", current.name);
         std::fflush(output);
-        if (!readLine(input, line)) {
+        if (!readLine(input, line, atTerminal)) {
             std::fputc('\n', output);
             std::fflush(output);
             return nullptr;
@@ -140,6 +164,8 @@ void setCompressionDialogStreams(std::FILE* input, std::FILE* output) {
     dialog.output = output;
 }
 
+void setCompressionDialogInterruptCheck(bool (*interrupted)()) { dialog.interrupted = interrupted; }
+
 void resetCompressionDialog() { dialog = {}; }
 
 bool aviSaveOptions(AviCompressOptions& options) {
@@ -150,6 +176,7 @@ bool aviSaveOptions(AviCompressOptions& options) {
     }
     std::FILE* input = dialog.input;
     std::FILE* output = dialog.output;
+    bool atTerminal = false;
     if (input == nullptr || output == nullptr) {
         // Never wait for an answer that nobody can give.
         if (isatty(STDIN_FILENO) != 1 || isatty(STDOUT_FILENO) != 1) {
@@ -158,8 +185,11 @@ bool aviSaveOptions(AviCompressOptions& options) {
         }
         input = stdin;
         output = stdout;
+        // Unbuffered, so that waiting on the terminal sees every key that has not been read.
+        std::setvbuf(stdin, nullptr, _IONBF, 0);
+        atTerminal = true;
     }
-    const CodecChoice* chosen = askForChoice(input, output, current);
+    const CodecChoice* chosen = askForChoice(input, output, current, atTerminal);
     if (chosen == nullptr) return false;
     confirm(options, *chosen);
     return true;

@@ -32,9 +32,13 @@ void presetCompressionChoice(const CodecChoice* choice);
 // True when a choice was confirmed (written into options), false when cancelled.
 bool aviSaveOptions(AviCompressOptions& options);
 
+// The menu at a terminal stops waiting, as if cancelled, once SIGINT or SIGTERM has arrived
+// and this says so.
+void setCompressionDialogInterruptCheck(bool (*interrupted)());
+
 // Shows the menu on these streams whatever they are connected to; nullptr for both puts the
 // terminal test back. For tests.
 void setCompressionDialogStreams(std::FILE* input, std::FILE* output);
 
-// Forgets the preset choice and any streams set for tests.
+// Forgets the preset choice, the streams set for tests and the interrupt check.
 void resetCompressionDialog();

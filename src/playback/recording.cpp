@@ -35,6 +35,12 @@ struct Playback {
 
 Playback playback;
 
+// A movie already begun is closed, empty, rather than left without its headers.
+[[noreturn]] void endAfterRecordingError() {
+    finishMovie();
+    endRun(1);
+}
+
 uint32_t readU32le(const uint8_t* bytes) {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
@@ -77,10 +83,12 @@ void readRecordingFile(const std::string& path) {
     }
     if (fd < 0) {
         std::printf("errno %d\n", errno);
-        endRun(1);
+        endAfterRecordingError();
     }
     size_t length = static_cast<size_t>(info.st_size);
     size_t done = 0;
+    // A recording too large for memory gets its own message rather than the general one.
+    std::new_handler general = std::set_new_handler(nullptr);
     try {
         if (!S_ISREG(info.st_mode)) {
             bool complete = readToEnd(fd);
@@ -90,8 +98,9 @@ void readRecordingFile(const std::string& path) {
         }
     } catch (const std::bad_alloc&) {
         std::printf("Error: not enough memory to read %s (%zu bytes)\n", path.c_str(), length);
-        endRun(1);
+        endAfterRecordingError();
     }
+    std::set_new_handler(general);
     while (done < length) {
         ssize_t got = read(fd, playback.recordBuffer.data() + done, length - done);
         if (got < 0 && errno == EINTR) continue;
@@ -101,7 +110,7 @@ void readRecordingFile(const std::string& path) {
     close(fd);
     if (done < length) {
         std::printf("error in fread()?\n");
-        endRun(1);
+        endAfterRecordingError();
     }
 }
 
@@ -113,7 +122,7 @@ void convertIfAsciicast(const std::string& path) {
     std::string error;
     if (!convertAsciicast(playback.recordBuffer, recording, error)) {
         std::printf("Error: %s %s\n", path.c_str(), error.c_str());
-        endRun(1);
+        endAfterRecordingError();
     }
     playback.recordBuffer = std::move(recording.records);
 }
@@ -137,13 +146,13 @@ const uint8_t* stepRecord(const uint8_t* position, const uint8_t* end) {
     const uint32_t length = readU32le(position + 8);
     const uint8_t* payload = position + kHeaderSize;
     const size_t available = static_cast<size_t>(end - payload);
-    const uint8_t* next = payload + length;
+    // Pointing past the buffer is not even computed: the record then ends with the file.
+    const uint8_t* next = length > available ? end : payload + length;
     if (length > available) {
         std::printf("Warning: the recording is cut at byte offset %td: the record at offset %td has "
                     "%zu of its %" PRIu32 " payload bytes\n",
                     end - playback.dataStart, position - playback.dataStart, available, length);
         std::fflush(stdout);
-        next = end;
     }
 
     FrameClock& clock = frameClock;
@@ -170,7 +179,7 @@ const uint8_t* stepRecord(const uint8_t* position, const uint8_t* end) {
     std::printf("Frame %" PRId32 ", time ", clock.frameEnd);
     printRecordTime(seconds, micros);
     std::fputs(clock.frameEnd < settings.skipFrames ? " (skipping) \n" : "...\n", stdout);
-    flushProgress();
+    std::fflush(stdout);
     logRecord(clock.frameEnd, seconds, micros, length);
 
     interpretPayload();
@@ -189,7 +198,7 @@ const uint8_t* stepRecord(const uint8_t* position, const uint8_t* end) {
 void loadRecording(const std::string& path) {
     if (path.empty()) {
         std::printf("Error: no input ttyrec specified?\n");
-        endRun(1);
+        endAfterRecordingError();
     }
     resetFrameClock();
     resetGrid();

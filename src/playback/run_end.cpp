@@ -1,7 +1,6 @@
 #include "playback/run_end.h"
 
 #include <signal.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -35,11 +34,6 @@ void finishMovie() {
 void endRun(int status) {
     std::fflush(stdout);
     std::exit(status);
-}
-
-void flushProgress() {
-    static const bool toTerminal = isatty(STDOUT_FILENO) == 1;
-    if (toTerminal) std::fflush(stdout);
 }
 
 void installInterruptHandlers() {

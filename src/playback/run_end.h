@@ -8,9 +8,6 @@ void finishMovie();
 // Flushes standard output and ends the process.
 [[noreturn]] void endRun(int status);
 
-// Progress lines are flushed one by one only when a person is watching them.
-void flushProgress();
-
 // SIGINT and SIGTERM ask the walk to stop after the record in progress; a second one ends
 // the process at once.
 void installInterruptHandlers();
