@@ -6,10 +6,12 @@
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "driver/settings.h"
 #include "emission/avi_writer.h"
 #include "emission/bmp_writer.h"
+#include "emission/frame_files.h"
 #include "emission/png_writer.h"
 #include "movie_reader.h"
 #include "output_test_support.h"
@@ -67,6 +69,28 @@ std::string bmpOf(const Surface& surface) {
     return std::string(bytes.begin(), bytes.end());
 }
 
+// The plain path copies the previous file for a gap frame; the fast one writes the bytes it
+// kept. Both must give the same files, so the PNG cases run on each.
+constexpr bool kBothPaths[] = {false, true};
+
+void startPngRun(bool plain) {
+    resetAll();
+    settings.aviOutput = false;
+    settings.plainPaths = plain;
+    fs::remove_all("frames");
+    fs::create_directory("frames");
+}
+
+Surface noiseScreen(int32_t width, int32_t height, unsigned seed) {
+    Surface noise;
+    noise.width = width;
+    noise.height = height;
+    noise.pixels.resize(static_cast<size_t>(width) * height * 4);
+    std::mt19937 random(seed);
+    for (uint8_t& byte : noise.pixels) byte = static_cast<uint8_t>(random());
+    return noise;
+}
+
 TEST(FrameNames, SevenDigitsAtLeast) {
     EXPECT_EQ(bmpFrameName(0), "0000000.bmp");
     EXPECT_EQ(bmpFrameName(12), "0000012.bmp");
@@ -81,15 +105,13 @@ TEST(FrameNames, SevenDigitsAtLeast) {
 TEST_F(EmissionTest, PngSeriesOfWorkedExampleForEverySkipLimit) {
     const std::array<uint32_t, 8> shownAt = {0, 1, 1, 1, 2, 2, 2, 3};
     const Surface stale = screen(99);
-    for (int32_t factor : {1, 2}) {
+    for (auto [plain, factor] : {std::pair{false, 1}, std::pair{false, 2}, std::pair{true, 1}, std::pair{true, 2}}) {
         for (int32_t skip : {0, 1, 2, 3, 4, 5, 6, 7}) {
-            SCOPED_TRACE("factor " + std::to_string(factor) + ", skip " + std::to_string(skip));
-            resetAll();
-            settings.aviOutput = false;
+            SCOPED_TRACE(std::string(plain ? "plain" : "fast") + ", factor " + std::to_string(factor) + ", skip " +
+                         std::to_string(skip));
+            startPngRun(plain);
             settings.sizeFactor = factor;
             settings.skipFrames = skip;
-            fs::remove_all("frames");
-            fs::create_directory("frames");
             for (int32_t frame = 0; frame <= 7; ++frame) writeFile(pngFrameName(frame), pngOf(stale, factor));
 
             for (size_t i = 0; i < kWorkedExample.size(); ++i) emitRecord(kWorkedExample[i], screen(i + 1));
@@ -105,53 +127,92 @@ TEST_F(EmissionTest, PngSeriesOfWorkedExampleForEverySkipLimit) {
 }
 
 TEST_F(EmissionTest, PngGapFrameWhoseSourceVanishedShowsThePreviousScreen) {
-    settings.aviOutput = false;
-    fs::create_directory("frames");
-    emitRecord({0, 1}, screen(1));
-    fs::remove(pngFrameName(1));
-    emitRecord({1, 4}, screen(2));
-    EXPECT_EQ(readFile(pngFrameName(2)), pngOf(screen(1), 1));
-    EXPECT_EQ(readFile(pngFrameName(3)), pngOf(screen(1), 1));
-    EXPECT_EQ(readFile(pngFrameName(4)), pngOf(screen(2), 1));
+    for (bool plain : kBothPaths) {
+        SCOPED_TRACE(plain ? "plain" : "fast");
+        startPngRun(plain);
+        emitRecord({0, 1}, screen(1));
+        fs::remove(pngFrameName(1));
+        emitRecord({1, 4}, screen(2));
+        EXPECT_EQ(readFile(pngFrameName(2)), pngOf(screen(1), 1));
+        EXPECT_EQ(readFile(pngFrameName(3)), pngOf(screen(1), 1));
+        EXPECT_EQ(readFile(pngFrameName(4)), pngOf(screen(2), 1));
+    }
 }
 
 TEST_F(EmissionTest, PngCopyLargerThanTheCopyBufferIsWhole) {
-    settings.aviOutput = false;
-    fs::create_directory("frames");
-    Surface noise;
-    noise.width = 800;
-    noise.height = 500;
-    noise.pixels.resize(800 * 500 * 4);
-    std::mt19937 random(7);
-    for (uint8_t& byte : noise.pixels) byte = static_cast<uint8_t>(random());
-
-    emitRecord({0, 1}, noise);
-    emitRecord({1, 3}, noise);
-    std::string original = readFile(pngFrameName(1));
-    ASSERT_GT(original.size(), 3u * 65536u);
-    EXPECT_EQ(readFile(pngFrameName(2)), original);
+    const Surface noise = noiseScreen(800, 500, 7);
+    for (bool plain : kBothPaths) {
+        SCOPED_TRACE(plain ? "plain" : "fast");
+        startPngRun(plain);
+        emitRecord({0, 1}, noise);
+        emitRecord({1, 3}, noise);
+        std::string original = readFile(pngFrameName(1));
+        ASSERT_GT(original.size(), 3u * 65536u);
+        EXPECT_EQ(readFile(pngFrameName(2)), original);
+        EXPECT_EQ(readFile(pngFrameName(3)), original);
+    }
 }
 
 TEST_F(EmissionTest, PngCopyCutShortLeavesNoPartialFileAndTheRunGoesOn) {
-    settings.aviOutput = false;
-    fs::create_directory("frames");
-    Surface noise;
-    noise.width = 400;
-    noise.height = 300;
-    noise.pixels.resize(400 * 300 * 4);
-    std::mt19937 random(3);
-    for (uint8_t& byte : noise.pixels) byte = static_cast<uint8_t>(random());
-    Surface plain = noise;
-    std::fill(plain.pixels.begin(), plain.pixels.end(), 0x40);
-
-    emitRecord({0, 1}, noise);
-    ASSERT_GT(fs::file_size(pngFrameName(1)), 100000u);
-    {
-        FileSizeLimit limit(100000);
-        emitRecord({1, 3}, plain);
+    const Surface noise = noiseScreen(400, 300, 3);
+    Surface plainScreen = noise;
+    std::fill(plainScreen.pixels.begin(), plainScreen.pixels.end(), 0x40);
+    for (bool plain : kBothPaths) {
+        SCOPED_TRACE(plain ? "plain" : "fast");
+        startPngRun(plain);
+        emitRecord({0, 1}, noise);
+        ASSERT_GT(fs::file_size(pngFrameName(1)), 100000u);
+        {
+            FileSizeLimit limit(100000);
+            emitRecord({1, 3}, plainScreen);
+        }
+        EXPECT_FALSE(fs::exists(pngFrameName(2)));
+        EXPECT_EQ(readFile(pngFrameName(3)), pngOf(plainScreen, 1));
     }
-    EXPECT_FALSE(fs::exists(pngFrameName(2)));
-    EXPECT_EQ(readFile(pngFrameName(3)), pngOf(plain, 1));
+}
+
+TEST(FrameFiles, CopiesAreWholeOrNotThere) {
+    fs::path dir = makeTempDir();
+    std::string source = (dir / "source").string();
+    std::string data(3 * 65536 + 123, '\0');
+    std::mt19937 random(11);
+    for (char& byte : data) byte = static_cast<char>(random());
+    writeFile(source, data);
+    struct Case {
+        const char* name;
+        size_t bufferSize;
+        long sizeLimit;  // -1: none
+        std::string from;
+        CopyResult result;
+        bool targetExists;
+    };
+    const Case cases[] = {
+        {"pieces of 64 KiB", 65536, -1, source, CopyResult::copied, true},
+        {"pieces of 7 bytes", 7, -1, source, CopyResult::copied, true},
+        {"a missing source", 65536, -1, (dir / "missing").string(), CopyResult::sourceUnreadable, false},
+        {"a target cut short", 65536, 100000, source, CopyResult::targetUnwritable, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string target = (dir / "target").string();
+        fs::remove(target);
+        std::vector<uint8_t> buffer(c.bufferSize);
+        CopyResult result;
+        if (c.sizeLimit >= 0) {
+            FileSizeLimit limit(static_cast<rlim_t>(c.sizeLimit));
+            result = copyWholeFile(c.from, target, buffer);
+        } else {
+            result = copyWholeFile(c.from, target, buffer);
+        }
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(fs::exists(target), c.targetExists);
+        if (c.targetExists) {
+            EXPECT_EQ(readFile(target), data);
+        }
+    }
+    std::vector<uint8_t> buffer(65536);
+    EXPECT_EQ(copyWholeFile(source, (dir / "no/such/dir").string(), buffer), CopyResult::targetUnwritable);
+    fs::remove_all(dir);
 }
 
 TEST_F(EmissionTest, PngWithoutFramesDirectoryWritesNothingAndSaysNothing) {
