@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -349,6 +350,34 @@ TEST_F(GlyphFontDeathTest, MissingFontEndsTheProcess) {
     EXPECT_EQ(readFile(printed),
               "Unable to find the file \"font.txt\"... copy to this directory \n"
               "or check %PATH% environment variable?\n");
+}
+
+}  // namespace
+
+namespace {
+
+// The font the project ships: every printable ASCII character and the light shade, each whole
+// and inside its cell; no 254, so the renderer's square shows for it.
+TEST(ShippedFont, DefinesWhatTheRendererExpects) {
+    std::ifstream file(sourcePath("font.txt"));
+    ASSERT_TRUE(file);
+    GlyphTable table;
+    testing::internal::CaptureStdout();
+    parseGlyphs(file, table);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "no bad rows";
+    std::set<int32_t> keys;
+    for (const Glyph& glyph : table) {
+        SCOPED_TRACE(glyph.key);
+        EXPECT_TRUE(keys.insert(glyph.key).second) << "defined twice";
+        EXPECT_EQ(glyph.marks.size(), 160u);
+        EXPECT_GE(glyph.offset, 0);
+        EXPECT_LE(glyph.offset + 16, 20) << "runs out of the cell";
+    }
+    std::set<int32_t> expected;
+    for (int32_t code = 0x21; code <= 0x7e; ++code) expected.insert(code);
+    expected.insert(static_cast<int8_t>(176));
+    EXPECT_EQ(keys, expected);
+    EXPECT_EQ(keys.count(static_cast<int8_t>(254)), 0u);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 """Generates reelcap's font.txt from the Terminus Font, 10 x 20 pixels, normal weight.
 
 Source: Debian's package xfonts-terminus (Terminus Font 4.48 by Dimitar Toshkov Zhekov,
-SIL Open Font License 1.1; the licence is in fonts/TERMINUS-LICENSE.txt), file
+SIL Open Font License 1.1; the licence is in TERMINUS-LICENSE.txt beside font.txt), file
 /usr/share/fonts/X11/misc/ter-u20n_unicode.pcf.gz. The PCF reader below needs nothing
 beyond Python's standard library.
 
