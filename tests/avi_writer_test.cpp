@@ -184,6 +184,54 @@ TEST_F(AviWriterTest, UncompressedFramesAreStoredBottomUpAsKeyFrames) {
     EXPECT_TRUE(movie.frames[0] == topDownPicture(*first));
 }
 
+uint32_t u32At(const std::string& bytes, size_t at) {
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<uint8_t>(bytes.at(at + static_cast<size_t>(i)));
+    return value;
+}
+
+// The headers as stored: the stream's timing and quality, and a format that says bottom-up
+// (positive height), 32-bit, uncompressed.
+TEST_F(AviWriterTest, StreamHeadersDescribeUprightUncompressedFrames) {
+    auto bitmap = blockBitmap(48, 32, 1);
+    std::string path = open("headers.avi");
+    appendFrame(bitmap.get());
+    close();
+    std::string file = readFile(path);
+    size_t strh = file.find("strh");
+    ASSERT_NE(strh, std::string::npos);
+    const uint8_t* fields = reinterpret_cast<const uint8_t*>(file.data() + strh + 8);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(fields), 4), "vids");
+    EXPECT_EQ(u32At(file, strh + 8 + 20), 33u);    // scale
+    EXPECT_EQ(u32At(file, strh + 8 + 24), 1000u);  // rate
+    EXPECT_EQ(u32At(file, strh + 8 + 40), 0u);     // quality
+    size_t strf = file.find("strf");
+    ASSERT_NE(strf, std::string::npos);
+    EXPECT_EQ(u32At(file, strf + 8), 40u);                                  // biSize
+    EXPECT_EQ(static_cast<int32_t>(u32At(file, strf + 8 + 4)), 48);         // biWidth
+    EXPECT_EQ(static_cast<int32_t>(u32At(file, strf + 8 + 8)), 32);         // biHeight: bottom-up
+    EXPECT_EQ(u32At(file, strf + 8 + 12), 32u << 16 | 1u);                  // planes 1, 32 bits
+    EXPECT_EQ(u32At(file, strf + 8 + 16), 0u);                              // BI_RGB
+}
+
+TEST(AviWriterCodes, ResultCodesAndPrefilledOptionsAreTheVfwValues) {
+    EXPECT_EQ(kAviErrOk, 0u);
+    EXPECT_EQ(kAviErrBadHandle, 0x8004406Cu);
+    EXPECT_EQ(kAviErrBadParam, 0x8004406Au);
+    EXPECT_EQ(kAviErrError, 0x800440C7u);
+    EXPECT_EQ(kAviErrCompressor, 0x80044070u);
+    EXPECT_EQ(kAviErrUserAbort, 0x800440C6u);
+    compressionOptions.fccHandler = 1234;
+    compressionOptions.dwQuality = 5;
+    resetCompressionOptions();
+    EXPECT_EQ(compressionOptions.fccType, 0u);
+    EXPECT_EQ(compressionOptions.fccHandler, 0u);
+    EXPECT_EQ(compressionOptions.dwQuality, 0u);
+    EXPECT_EQ(compressionOptions.dwFlags, 9u);  // valid, interleave
+    EXPECT_EQ(compressionOptions.dwInterleaveEvery, 1u);
+    EXPECT_EQ(compressionOptions.lpFormat, nullptr);
+}
+
 TEST_F(AviWriterTest, FramesAddedWithoutAChoiceGoInUncompressed) {
     presetCompressionChoice(findCodecChoice("h264"));
     auto bitmap = blockBitmap(32, 16, 4);

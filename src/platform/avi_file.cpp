@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <span>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -337,6 +338,27 @@ int64_t seekInFile(void* opaque, int64_t offset, int whence) {
 uint32_t flushFile(AviFile* file) {
     avio_flush(file->format->pb);
     return file->format->pb->error < 0 ? failure(file->format->pb->error) : 0;
+}
+
+// FFmpeg's AVI muxer marks the stream's quality as "default" (-1); ours is 0, which players
+// ignore either way. The header sits at the start of the file, read through a second opening
+// (the movie is open for writing only); where that is refused the mark stays.
+uint32_t clearStreamQuality(AviFile* file) {
+    constexpr size_t kQualityAt = 8 + 40;  // past the chunk's name and size, then ten fields in
+    std::array<char, 1024> head{};
+    int reader = open(("/proc/self/fd/" + std::to_string(file->fd)).c_str(), O_RDONLY | O_CLOEXEC);
+    if (reader < 0) return 0;
+    ssize_t got = pread(reader, head.data(), head.size(), 0);
+    close(reader);
+    if (got < 0) return 0;
+    std::string_view bytes(head.data(), static_cast<size_t>(got));
+    size_t at = bytes.find("strh");
+    if (at == std::string_view::npos || at + kQualityAt + 4 > bytes.size()) return 0;
+    const uint8_t zero[4] = {};
+    if (pwrite(file->fd, zero, sizeof zero, static_cast<off_t>(at + kQualityAt)) != sizeof zero) {
+        return failure(AVERROR(errno));
+    }
+    return 0;
 }
 
 // Holds disk space for the next bytes plus everything closing the file may still add, so a
@@ -898,6 +920,9 @@ uint32_t aviFileRelease(AviFile* file) {
             int finished = av_write_trailer(file->format);
             if (result == 0 && finished < 0) result = failure(finished);
             if (result == 0) result = flushFile(file);
+            if (file->container == MovieContainer::avi && file->regularFile && result == 0) {
+                result = clearStreamQuality(file);
+            }
         }
     }
     AVIOContext* io = file->format->pb;
