@@ -307,13 +307,26 @@ TEST_F(FaultsTest, OutputNamingTheRecordingIsRefused) {
     writeFile(dir / "rec.ttyrec", recording);
     fs::create_directory(dir / "sub");
     fs::create_symlink("rec.ttyrec", dir / "link.avi");
-    for (const std::string name : {"rec.ttyrec", "./rec.ttyrec", "sub/../rec.ttyrec", "link.avi"}) {
-        RunResult result = runReelcap(dir, {"rec.ttyrec", "-output", name});
-        EXPECT_EQ(result.status, 1) << name;
+    fs::create_hard_link(dir / "rec.ttyrec", dir / "hard.avi");
+    const std::string absolute = (dir / "rec.ttyrec").string();
+    struct Case {
+        std::string recording;
+        std::string output;
+    };
+    const Case cases[] = {
+        {"rec.ttyrec", "rec.ttyrec"}, {"rec.ttyrec", "./rec.ttyrec"}, {"rec.ttyrec", "sub/../rec.ttyrec"},
+        {"rec.ttyrec", "link.avi"},   {"rec.ttyrec", "hard.avi"},     {"rec.ttyrec", absolute},
+        {"link.avi", "rec.ttyrec"},   {absolute, "rec.ttyrec"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.recording + " -output " + c.output);
+        RunResult result = runReelcap(dir, {c.recording, "-output", c.output});
+        EXPECT_EQ(result.status, 1);
         EXPECT_EQ(lastLine(result.output),
-                  "Error: the output file \"" + name + "\" is the recording itself; choose another -output name.");
-        EXPECT_EQ(readFile(dir / "rec.ttyrec"), recording) << name;
+                  "Error: the output file \"" + c.output + "\" is the recording itself; choose another -output name.");
+        EXPECT_EQ(readFile(dir / "rec.ttyrec"), recording);
         EXPECT_TRUE(fs::is_symlink(dir / "link.avi"));
+        EXPECT_EQ(fs::hard_link_count(dir / "rec.ttyrec"), 2u);
     }
 }
 

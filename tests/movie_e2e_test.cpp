@@ -203,10 +203,29 @@ TEST_F(MovieRunTest, ChosenCompressorIsUsed) {
 }
 
 TEST_F(MovieRunTest, UnknownCodecEndsTheRunBeforeAnyOutput) {
-    RunResult result = run({"-codec", "xvid"});
+    RunResult result = run({"-CODEC", "xvid"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.output.find("Error: unknown codec"), std::string::npos) << result.output;
+    EXPECT_TRUE(result.output.ends_with("\nError: unknown codec \"xvid\"; -codec list shows the choices.\n"))
+        << result.output;
     EXPECT_FALSE(fs::exists(dir / "output.avi"));
+}
+
+TEST_F(MovieRunTest, CodecNamesIgnoreCase) {
+    RunResult result = run({"-Codec", "ZMBV", "-output", "upper.avi"});
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(readMovie((dir / "upper.avi").string()).codec, AV_CODEC_ID_ZMBV);
+    EXPECT_EQ(run({"-codec", "LIST"}).output, run({"-codec", "list"}).output);
+}
+
+// The first frame of an uncompressed movie holds the first screen file's pixels as they are.
+TEST_F(MovieRunTest, UncompressedFramesAreTheScreenFilesPixels) {
+    RunResult result = run({"-stop", "1", "-output", "first.avi"});
+    EXPECT_EQ(result.status, 0) << result.output;
+    std::string bmp = readFile(dir / "0000001.bmp");
+    ASSERT_EQ(bmp.size(), 54u + 800u * 500u * 4u);
+    DecodedMovie movie = readMovie((dir / "first.avi").string());
+    ASSERT_GE(movie.packets.size(), 1u);
+    EXPECT_TRUE(movie.packets[0] == std::vector<uint8_t>(bmp.begin() + 54, bmp.end()));
 }
 
 TEST_F(MovieRunTest, CodecListNamesEveryChoice) {
