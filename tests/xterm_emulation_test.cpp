@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -316,6 +317,15 @@ TEST_F(XtermEmulationTest, RepeatRepeatsTheLastCharacterWithAWidth) {
     screenAfter({"\x1b[3;8Hz\x1b[400000000b"});
     for (int32_t row = 0; row < 3; ++row) EXPECT_EQ(rowText(row), "zzzzzzzzzz");
     EXPECT_EQ(rowText(3), "zzzzzzzz  ");
+    // The count is the leading digits only: a parameter byte after them such as '=' was once
+    // read as a digit, making 2=b 33 repeats.
+    for (const char* marked : {"\x1b[2J\x1b[Ha\x1b[2=b", "\x1b[2J\x1b[Ha\x1b[2<1b"}) {
+        SCOPED_TRACE(marked + 8);
+        screenAfter({marked});
+        std::string rows;
+        for (int32_t row = 0; row < 4; ++row) rows += rowText(row);
+        EXPECT_EQ(std::count(rows.begin(), rows.end(), 'a'), 3) << rows;
+    }
 }
 
 // libvterm 0.1.4 writes past its array of 16 parameters.
