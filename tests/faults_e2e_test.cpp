@@ -330,6 +330,41 @@ TEST_F(FaultsTest, OutputNamingTheRecordingIsRefused) {
     }
 }
 
+// Reads what is in fd now or within a tenth of a second; false once the writer has closed it.
+bool readSome(int fd, std::string& into) {
+    pollfd wanted{fd, POLLIN, 0};
+    poll(&wanted, 1, 100);
+    char buffer[4096];
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got > 0) into.append(buffer, static_cast<size_t>(got));
+    return got != 0;
+}
+
+// Interrupted while the movie is still being opened (a pipe as movie waits for its reader),
+// the run plays nothing and still closes the movie and says so.
+TEST_F(FaultsTest, InterruptionBeforeTheFirstRecord) {
+    writeFile(dir / "rec.ttyrec", recordingOf(3, 100000));
+    ASSERT_EQ(mkfifo((dir / "out.avi").c_str(), 0600), 0);
+    RunningReelcap running = startReelcap(dir, {"rec.ttyrec", "-codec", "zmbv", "-output", "out.avi"}, RunOptions{});
+    std::string shown;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (shown.find("Output to out.avi...\n") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        readSome(running.outputFd, shown);
+    }
+    kill(running.pid, SIGINT);  // announced, so the movie is being opened or about to be
+    int movie = open((dir / "out.avi").c_str(), O_RDONLY | O_CLOEXEC);
+    std::string written;
+    while (movie >= 0 && readSome(movie, written)) {
+    }
+    if (movie >= 0) close(movie);
+    RunResult result = finishReelcap(running);
+    result.output = shown + result.output;
+    EXPECT_EQ(result.status, 130);
+    EXPECT_EQ(lastLine(result.output), "Interrupted at frame 0; out.avi is closed and plays up to there.");
+    EXPECT_EQ(result.output.find("Frame "), std::string::npos) << "no record is played";
+    EXPECT_EQ(written.rfind("RIFF", 0), 0u) << "the movie was closed, headers and all";
+}
+
 // Address-space limits mean nothing to a run under AddressSanitizer, which reserves terabytes.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kUnderAddressSanitizer = true;
@@ -361,16 +396,6 @@ TEST_F(FaultsTest, RunningOutOfMemoryEndsWithAMessage) {
         EXPECT_EQ(result.status, 1) << result.output;
         EXPECT_EQ(lastLine(result.output).rfind(c.lastLine, 0), 0u) << result.output;
     }
-}
-
-// Reads what is in fd now or within a tenth of a second; false once the writer has closed it.
-bool readSome(int fd, std::string& into) {
-    pollfd wanted{fd, POLLIN, 0};
-    poll(&wanted, 1, 100);
-    char buffer[4096];
-    ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got > 0) into.append(buffer, static_cast<size_t>(got));
-    return got != 0;
 }
 
 TEST_F(FaultsTest, InterruptionClosesTheMovie) {

@@ -291,21 +291,22 @@ int runConverter(int argc, char** argv) {
         settings.stopFrame = static_cast<int32_t>(
             std::min<int64_t>(static_cast<int64_t>(settings.stopFrame) + settings.skipFrames, INT32_MAX));
     }
+    // From here an interruption closes whatever movie there is, even one still being opened.
+    installInterruptHandlers();
+    setCompressionDialogInterruptCheck(interruptRequested);
     if (settings.aviOutput) {
         openMovie();
     } else {
         requireFramesDirectory();
     }
-
-    installInterruptHandlers();
-    setCompressionDialogInterruptCheck(interruptRequested);
     loadRecording(settings.inputPath);
 
     if (interruptRequested()) {
         // Whatever was written stays usable: the movie is closed as at the stop limit.
         finishMovie();
         std::string what = settings.aviOutput ? "; " + settings.outputName + " is closed and plays up to there" : "";
-        printLine("Interrupted at frame " + std::to_string(frameClock.frameEnd) + what + ".");
+        int32_t frame = frameClock.haveFirst ? frameClock.frameEnd : 0;  // before any record, none
+        printLine("Interrupted at frame " + std::to_string(frame) + what + ".");
         endRun(128 + interruptSignal());
     }
     finishMovie();
