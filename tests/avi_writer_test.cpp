@@ -282,13 +282,13 @@ TEST_F(AviWriterTest, UndescribableBitmapIsReportedAndLeavesNoGap) {
 
     testing::internal::CaptureStdout();
     EXPECT_EQ(appendFrame(nullptr), (std::vector<AviResult>{kAviErrBadParam, kAviErrBadParam}));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "GetObject: Invalid argument\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "GetObject: Invalid argument\n\n");
 
     EXPECT_EQ(appendFrame(first.get()), (std::vector<AviResult>{kAviErrOk, kAviErrOk}));
 
     testing::internal::CaptureStdout();
     EXPECT_EQ(appendFrame(&truncated), (std::vector<AviResult>{kAviErrCompressor, kAviErrBadParam}));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "GetObject: Invalid argument\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "GetObject: Invalid argument\n\n");
 
     EXPECT_EQ(appendFrame(second.get()), (std::vector<AviResult>{kAviErrCompressor, kAviErrOk}));
     close();

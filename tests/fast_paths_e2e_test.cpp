@@ -181,7 +181,7 @@ TEST_F(FastPathsTest, MovieScreenFilesThatCannotBeWritten) {
             RunResult result =
                 runReelcapWith(dir, small({"rec.ttyrec", "-codec", "zmbv", "-fps", "10", "-output", "movie/out.avi"}), options);
             EXPECT_EQ(result.status, 0);
-            EXPECT_NE(result.output.find("GetObject: Invalid argument\n"), std::string::npos) << result.output;
+            EXPECT_NE(result.output.find("GetObject: Invalid argument\n\n"), std::string::npos) << result.output;
             std::map<std::string, std::string> files = filesUnder(dir);
             EXPECT_EQ(files.size(), 2u);  // movie/ and movie/out.avi: no log, no screen file
             fs::permissions(dir, fs::perms::all);

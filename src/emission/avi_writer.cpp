@@ -73,10 +73,9 @@ void freeSaveOptions(AviCompressOptions& options) {
     options.cbParms = 0;
 }
 
+// The system's text keeps its own line end, so a blank line follows it.
 void printGetObjectFailure() {
-    std::string text = lastErrorText();
-    if (text.empty() || text.back() != '\n') text += '\n';
-    std::printf("GetObject: %s", text.c_str());
+    std::printf("GetObject: %s\n", lastErrorText().c_str());
     std::fflush(stdout);
 }
 
