@@ -174,8 +174,7 @@ TEST_F(FastPathsTest, MovieScreenFilesThatCannotBeWritten) {
             SCOPED_TRACE(plain ? "plain" : "fast");
             fs::path dir = prepare(mixedRecording(), false, {"movie"});
             fs::permissions(dir / "movie", fs::perms::all);
-            fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                                     fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+            makeReadOnly(dir);
             RunOptions options = unprivileged;
             if (plain) options.extraEnv.push_back("REELCAP_PLAIN_PATHS=1");
             RunResult result =

@@ -91,8 +91,7 @@ std::string lastLine(const std::string& output) {
 TEST_F(FaultsTest, UnwritableOutputsEndTheRunBeforePlayback) {
     writeFile(dir / "rec.ttyrec", recordingOf(3, 100000));
     fs::create_directory(dir / "readonly");
-    fs::permissions(dir / "readonly", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                                          fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    makeReadOnly(dir / "readonly");
     struct Case {
         std::string name;
         std::vector<std::string> args;
@@ -132,8 +131,7 @@ TEST_F(FaultsTest, PngSeriesWithoutItsDirectoryIsRefused) {
         fs::create_directory(readonly);
         fs::copy_file(dir / "rec.ttyrec", readonly / "rec.ttyrec");
         installFont(readonly);
-        fs::permissions(readonly, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                                      fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+        makeReadOnly(readonly);
         RunResult result = runReelcapWith(readonly, {"rec.ttyrec", "-png"}, unprivileged());
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(lastLine(result.output), "Error: cannot create the directory frames: Permission denied");
@@ -142,8 +140,7 @@ TEST_F(FaultsTest, PngSeriesWithoutItsDirectoryIsRefused) {
     }
     {
         fs::create_directory(dir / "frames");
-        fs::permissions(dir / "frames", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                                            fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+        makeReadOnly(dir / "frames");
         RunResult result = runReelcapWith(dir, {"rec.ttyrec", "-png"}, unprivileged());
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(lastLine(result.output), "Error: cannot create files in the directory frames: Permission denied");

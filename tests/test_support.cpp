@@ -141,6 +141,11 @@ RunResult runReelcap(const fs::path& dir, const std::vector<std::string>& args,
     return runReelcapWith(dir, args, options);
 }
 
+void makeReadOnly(const fs::path& path) {
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                              fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+}
+
 void installFont(const fs::path& dir) {
     fs::copy_file(sourcePath("font.txt"), dir / "font.txt", fs::copy_options::overwrite_existing);
 }

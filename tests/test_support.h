@@ -60,5 +60,8 @@ RunningReelcap startReelcap(const fs::path& dir, const std::vector<std::string>&
 RunResult finishReelcap(RunningReelcap running);
 RunResult runReelcapWith(const fs::path& dir, const std::vector<std::string>& args, const RunOptions& options);
 
+// Lets everyone read and enter path but nobody write in it.
+void makeReadOnly(const fs::path& path);
+
 // Copies the project's font.txt into dir.
 void installFont(const fs::path& dir);
