@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "driver/settings.h"
-#include "emission/avi_writer.h"
+#include "emission/movie_writer.h"
 #include "emission/bmp_writer.h"
 #include "emission/frame_files.h"
 #include "emission/png_writer.h"
@@ -75,7 +75,7 @@ constexpr bool kBothPaths[] = {false, true};
 
 void startPngRun(bool plain) {
     resetAll();
-    settings.aviOutput = false;
+    settings.movieOutput = false;
     settings.plainPaths = plain;
     fs::remove_all("frames");
     fs::create_directory("frames");
@@ -216,7 +216,7 @@ TEST(FrameFiles, CopiesAreWholeOrNotThere) {
 }
 
 TEST_F(EmissionTest, PngWithoutFramesDirectoryWritesNothingAndSaysNothing) {
-    settings.aviOutput = false;
+    settings.movieOutput = false;
     testing::internal::CaptureStdout();
     for (size_t i = 0; i < kWorkedExample.size(); ++i) emitRecord(kWorkedExample[i], screen(i + 1));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
@@ -285,19 +285,19 @@ TEST_F(EmissionTest, MovieOfWorkedExampleShowsEachScreenUntilTheNextRecord) {
         const Case& test = cases[index];
         SCOPED_TRACE(test.name);
         resetAll();
-        resetAviWriter();
+        resetMovieWriter();
         resetCompressionDialog();
         presetCompressionChoice(findCodecChoice("dib"));
         settings.skipFrames = test.skip;
         settings.stopFrame = test.stop;
         settings.sizeFactor = test.factor;
         std::string path = (dir / ("movie" + std::to_string(index) + ".avi")).string();
-        activeAviWriter = openAviWriter(path, 33);
-        ASSERT_NE(activeAviWriter, nullptr);
+        activeMovieWriter = openMovieWriter(path, 33);
+        ASSERT_NE(activeMovieWriter, nullptr);
         resetCompressionOptions();
         for (size_t i = 0; i < kWorkedExample.size(); ++i) emitRecord(kWorkedExample[i], screen(i + 1));
-        closeAviWriter(activeAviWriter);
-        activeAviWriter = nullptr;
+        closeMovieWriter(activeMovieWriter);
+        activeMovieWriter = nullptr;
 
         DecodedMovie movie = readMovie(path);
         ASSERT_EQ(movie.frames.size(), test.shown.size());
@@ -305,7 +305,7 @@ TEST_F(EmissionTest, MovieOfWorkedExampleShowsEachScreenUntilTheNextRecord) {
             EXPECT_EQ(movie.frames[frame], movieFrameOf(test.shown[frame], test.factor)) << "frame " << frame;
         }
     }
-    resetAviWriter();
+    resetMovieWriter();
     resetCompressionDialog();
 }
 

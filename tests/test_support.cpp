@@ -14,7 +14,7 @@
 #include <stdexcept>
 
 #include "driver/settings.h"
-#include "emission/avi_writer.h"
+#include "emission/movie_writer.h"
 #include "emission/emission.h"
 #include "platform/compression_dialog.h"
 #include "playback/asciicast.h"
@@ -37,7 +37,7 @@ void resetAll() {
     resetRenderer();
     resetScreenChanges();
     resetEmission();
-    resetAviWriter();
+    resetMovieWriter();
     resetCompressionDialog();
     resetAsciicast();
     resetXtermEmulation();

@@ -14,7 +14,7 @@
 #include <system_error>
 
 #include "driver/settings.h"
-#include "emission/avi_writer.h"
+#include "emission/movie_writer.h"
 #include "playback/asciicast.h"
 #include "playback/recording.h"
 #include "playback/run_end.h"
@@ -113,7 +113,7 @@ void parseOptions(int argc, char** argv) {
         } else if (optionIs(argument, "-double")) {
             settings.sizeFactor = 2;
         } else if (optionIs(argument, "-png")) {
-            settings.aviOutput = false;
+            settings.movieOutput = false;
             makeFramesDirectory();
         } else if (optionIs(argument, "-stop")) {
             settings.stopFrame = readNumber(valueOf(i, "Error: need to specify maximum number of output frames."));
@@ -161,7 +161,7 @@ void checkRanges() {
         int32_t high;
     };
     const Range ranges[] = {
-        {"-fps", settings.fps, 1, settings.aviOutput ? kMostMovieFps : kMostPngFps},
+        {"-fps", settings.fps, 1, settings.movieOutput ? kMostMovieFps : kMostPngFps},
         {"-width", settings.columns, 1, kMostColumns},
         {"-height", settings.rows, 1, kMostRows},
     };
@@ -175,7 +175,7 @@ void checkRanges() {
 
 // A refused combination ends the run before anything is written.
 void checkMovieContainer() {
-    if (!settings.aviOutput) return;
+    if (!settings.movieOutput) return;
     const MovieContainerInfo& container = movieContainerFor(settings.outputName);
     const CodecChoice* chosen = settings.codecName.empty() ? nullptr : findCodecChoice(settings.codecName);
     if (chosen != nullptr && !movieContainerHolds(container.container, chosen->fourcc)) {
@@ -235,8 +235,8 @@ void openMovie() {
     std::error_code error;
     fs::file_status status = fs::symlink_status(settings.outputName, error);
     if (fs::is_regular_file(status) || fs::is_symlink(status)) fs::remove(settings.outputName, error);
-    activeAviWriter = openAviWriter(settings.outputName, 1000 / settings.fps);
-    if (activeAviWriter == nullptr) {
+    activeMovieWriter = openMovieWriter(settings.outputName, 1000 / settings.fps);
+    if (activeMovieWriter == nullptr) {
         fail("Error: cannot create " + settings.outputName + ": " + std::strerror(errno));
     }
     resetCompressionOptions();
@@ -294,7 +294,7 @@ int runConverter(int argc, char** argv) {
     // From here an interruption closes whatever movie there is, even one still being opened.
     installInterruptHandlers();
     setCompressionDialogInterruptCheck(interruptRequested);
-    if (settings.aviOutput) {
+    if (settings.movieOutput) {
         openMovie();
     } else {
         requireFramesDirectory();
@@ -304,7 +304,7 @@ int runConverter(int argc, char** argv) {
     if (interruptRequested()) {
         // Whatever was written stays usable: the movie is closed as at the stop limit.
         finishMovie();
-        std::string what = settings.aviOutput ? "; " + settings.outputName + " is closed and plays up to there" : "";
+        std::string what = settings.movieOutput ? "; " + settings.outputName + " is closed and plays up to there" : "";
         int32_t frame = frameClock.haveFirst ? frameClock.frameEnd : 0;  // before any record, none
         printLine("Interrupted at frame " + std::to_string(frame) + what + ".");
         endRun(128 + interruptSignal());

@@ -15,7 +15,7 @@ struct RunSettings {
     int32_t fps = 30;
     int32_t frameInterval = 1000000 / 30;  // microseconds per video frame
     int32_t sizeFactor = 1;                // 2 with -double
-    bool aviOutput = true;                 // false with -png
+    bool movieOutput = true;                 // false with -png
     int32_t skipFrames = 0;                // frame numbers up to this one are not written
     int32_t stopFrame = -1;                // negative: no limit
     std::string outputName = "output.avi";

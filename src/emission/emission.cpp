@@ -14,7 +14,7 @@
 #include <system_error>
 
 #include "driver/settings.h"
-#include "emission/avi_writer.h"
+#include "emission/movie_writer.h"
 #include "emission/bmp_writer.h"
 #include "emission/frame_files.h"
 #include "emission/png_queue.h"
@@ -86,8 +86,8 @@ void emitMovieFrames() {
     for (int32_t frame = frameStart; frame < frameEnd; ++frame) {
         if (!passesSkip(frame) || !passesStop(frame)) continue;
         // A missing bitmap is reported by the movie writer; its results do not stop the run.
-        setAviCompression(bitmap.get());
-        addAviFrame(bitmap.get());
+        setMovieCompression(bitmap.get());
+        addMovieFrame(bitmap.get());
     }
     bitmap.reset();
 
@@ -247,8 +247,8 @@ void emitMovieFramesKept() {
     const Bitmap* bitmap = kept.loadable ? &kept.bitmap : nullptr;
     for (int32_t frame = frameStart; frame < frameEnd; ++frame) {
         if (!passesSkip(frame) || !passesStop(frame)) continue;
-        setAviCompression(bitmap);
-        addAviFrame(bitmap);
+        setMovieCompression(bitmap);
+        addMovieFrame(bitmap);
     }
     if (!first) {
         std::error_code ignored;
@@ -337,7 +337,7 @@ std::string pngFrameName(int32_t frameNumber) {
 
 void emitFrames() {
     if (!settings.writeFrames) return;
-    if (settings.aviOutput) {
+    if (settings.movieOutput) {
         settings.plainPaths ? emitMovieFrames() : emitMovieFramesKept();
     } else {
         settings.plainPaths ? emitPngFrames() : emitPngFramesQueued();

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "driver/settings.h"
-#include "emission/avi_writer.h"
+#include "emission/movie_writer.h"
 #include "playback/asciicast.h"
 #include "playback/run_end.h"
 #include "terminal/interpreter.h"

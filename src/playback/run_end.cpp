@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "emission/avi_writer.h"
+#include "emission/movie_writer.h"
 #include "emission/emission.h"
 
 namespace {
@@ -26,9 +26,9 @@ void onInterrupt(int signalNumber) {
 
 void finishMovie() {
     finishFrames();
-    if (activeAviWriter == nullptr) return;
-    closeAviWriter(activeAviWriter);
-    activeAviWriter = nullptr;
+    if (activeMovieWriter == nullptr) return;
+    closeMovieWriter(activeMovieWriter);
+    activeMovieWriter = nullptr;
 }
 
 void endRun(int status) {

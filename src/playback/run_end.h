@@ -2,7 +2,7 @@
 // How a run ends: the movie closed, output flushed, the process ended with a status.
 
 // Completes the frames still being made, then closes the active movie writer, if any, and
-// empties activeAviWriter.
+// empties activeMovieWriter.
 void finishMovie();
 
 // Flushes standard output and ends the process.

@@ -1,4 +1,4 @@
-#include "emission/avi_writer.h"
+#include "emission/movie_writer.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -6,7 +6,7 @@
 
 #include "platform/compression_dialog.h"
 
-struct AviWriter {
+struct MovieWriter {
     AviFile* aviFile = nullptr;
     int32_t framePeriod = 0;  // milliseconds per frame
     AviStream* videoStream = nullptr;
@@ -19,7 +19,7 @@ struct AviWriter {
     uint64_t lastVersion = 0;
 };
 
-AviWriter* activeAviWriter = nullptr;
+MovieWriter* activeMovieWriter = nullptr;
 AviCompressOptions compressionOptions;
 bool movieWriteFailed = false;
 
@@ -28,7 +28,7 @@ namespace {
 constexpr uint32_t kMillisecondsPerSecond = 1000;
 
 // A failed stream step is reported once, when it happens; the run goes on without the movie.
-void reportFailure(AviWriter& writer, AviResult code) {
+void reportFailure(MovieWriter& writer, AviResult code) {
     if (writer.failureReported) return;
     writer.failureReported = true;
     movieWriteFailed = true;
@@ -36,13 +36,13 @@ void reportFailure(AviWriter& writer, AviResult code) {
     std::fflush(stdout);
 }
 
-AviResult fail(AviWriter& writer, AviResult code) {
+AviResult fail(MovieWriter& writer, AviResult code) {
     writer.failed = true;
     reportFailure(writer, code);
     return code;
 }
 
-AviResult createVideoStream(AviWriter& writer, const BitmapInfoHeader& header) {
+AviResult createVideoStream(MovieWriter& writer, const BitmapInfoHeader& header) {
     AviStreamInfo info;
     info.fccType = kStreamTypeVideo;
     // More than 1000 frames per second would make the period 0, which no timing can carry.
@@ -54,13 +54,13 @@ AviResult createVideoStream(AviWriter& writer, const BitmapInfoHeader& header) {
     return result == kAviErrOk ? kAviErrOk : fail(writer, result);
 }
 
-AviResult setStreamFormat(AviWriter& writer, const BitmapInfoHeader& header) {
+AviResult setStreamFormat(MovieWriter& writer, const BitmapInfoHeader& header) {
     auto length = static_cast<int32_t>(header.biSize + 4 * header.biClrUsed);
     AviResult result = aviStreamSetFormat(writer.compressedStream, 0, &header, length);
     return result == kAviErrOk ? kAviErrOk : fail(writer, result);
 }
 
-AviResult makeCompressedStream(AviWriter& writer, const AviCompressOptions& options) {
+AviResult makeCompressedStream(MovieWriter& writer, const AviCompressOptions& options) {
     AviResult result = aviMakeCompressedStream(&writer.compressedStream, writer.videoStream, options);
     return result == kAviErrOk ? kAviErrOk : fail(writer, result);
 }
@@ -81,13 +81,13 @@ void printGetObjectFailure() {
 
 }  // namespace
 
-AviWriter* openAviWriter(const std::string& fileName, int32_t framePeriod) {
+MovieWriter* openMovieWriter(const std::string& fileName, int32_t framePeriod) {
     AviFile* file = nullptr;
     if (aviFileOpen(&file, fileName) != kAviErrOk) return nullptr;
-    return new AviWriter{.aviFile = file, .framePeriod = framePeriod, .fileName = fileName};
+    return new MovieWriter{.aviFile = file, .framePeriod = framePeriod, .fileName = fileName};
 }
 
-void closeAviWriter(AviWriter* writer) {
+void closeMovieWriter(MovieWriter* writer) {
     if (writer == nullptr) return;
     // A compressor may still hold frames: releasing its stream writes them, so it can fail too.
     if (AviResult result = aviStreamRelease(writer->compressedStream)) reportFailure(*writer, result);
@@ -104,16 +104,16 @@ void resetCompressionOptions() {
     compressionOptions.dwInterleaveEvery = 1;
 }
 
-void resetAviWriter() {
-    closeAviWriter(activeAviWriter);
-    activeAviWriter = nullptr;
+void resetMovieWriter() {
+    closeMovieWriter(activeMovieWriter);
+    activeMovieWriter = nullptr;
     movieWriteFailed = false;
     resetCompressionOptions();
 }
 
-AviResult setAviCompression(const Bitmap* bitmap) {
-    if (activeAviWriter == nullptr) return kAviErrBadHandle;
-    AviWriter& writer = *activeAviWriter;
+AviResult setMovieCompression(const Bitmap* bitmap) {
+    if (activeMovieWriter == nullptr) return kAviErrBadHandle;
+    MovieWriter& writer = *activeMovieWriter;
     DibSection dib;
     bool described = getBitmapObject(bitmap, dib) != 0;
     if (!described) printGetObjectFailure();
@@ -136,9 +136,9 @@ AviResult setAviCompression(const Bitmap* bitmap) {
     return setStreamFormat(writer, dib.dsBmih);
 }
 
-AviResult addAviFrame(const Bitmap* bitmap) {
-    if (activeAviWriter == nullptr) return kAviErrBadHandle;
-    AviWriter& writer = *activeAviWriter;
+AviResult addMovieFrame(const Bitmap* bitmap) {
+    if (activeMovieWriter == nullptr) return kAviErrBadHandle;
+    MovieWriter& writer = *activeMovieWriter;
     DibSection dib;
     if (getBitmapObject(bitmap, dib) != kDibSectionSize) return kAviErrBadParam;
     if (writer.failed) return kAviErrError;

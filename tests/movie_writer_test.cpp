@@ -1,4 +1,4 @@
-#include "emission/avi_writer.h"
+#include "emission/movie_writer.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -51,35 +51,35 @@ std::unique_ptr<Bitmap> noiseBitmap(int32_t width, int32_t height, uint32_t seed
 
 AviResult ffmpegCode(int averror) { return static_cast<AviResult>(averror); }
 
-class AviWriterTest : public ::testing::Test {
+class MovieWriterTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetAviWriter();
+        resetMovieWriter();
         resetCompressionDialog();
         presetCompressionChoice(findCodecChoice("dib"));
         dir = makeTempDir();
     }
     void TearDown() override {
-        resetAviWriter();
+        resetMovieWriter();
         resetCompressionDialog();
         fs::remove_all(dir);
     }
 
     std::string open(const std::string& name, int32_t framePeriod = 33) {
         std::string path = (dir / name).string();
-        activeAviWriter = openAviWriter(path, framePeriod);
-        EXPECT_NE(activeAviWriter, nullptr) << path;
+        activeMovieWriter = openMovieWriter(path, framePeriod);
+        EXPECT_NE(activeMovieWriter, nullptr) << path;
         resetCompressionOptions();
         return path;
     }
 
     static void close() {
-        closeAviWriter(activeAviWriter);
-        activeAviWriter = nullptr;
+        closeMovieWriter(activeMovieWriter);
+        activeMovieWriter = nullptr;
     }
 
     // Writes frames with codec in a child process held to a file size limit, its standard output
-    // going to messages; returns how many frames addAviFrame took, -1 when the child failed.
+    // going to messages; returns how many frames addMovieFrame took, -1 when the child failed.
     static int writeUnderFileLimit(const std::string& path, const char* codec, rlim_t limitBytes,
                                    const std::vector<const Bitmap*>& frames, const char* messages) {
         std::fflush(stdout);
@@ -92,11 +92,11 @@ protected:
             rlimit limit{limitBytes, limitBytes};
             setrlimit(RLIMIT_FSIZE, &limit);
             presetCompressionChoice(findCodecChoice(codec));
-            activeAviWriter = openAviWriter(path, 33);
+            activeMovieWriter = openMovieWriter(path, 33);
             int written = 0;
             for (const Bitmap* frame : frames) {
-                setAviCompression(frame);
-                if (addAviFrame(frame) == kAviErrOk) ++written;
+                setMovieCompression(frame);
+                if (addMovieFrame(frame) == kAviErrOk) ++written;
             }
             close();
             std::fflush(stdout);
@@ -108,13 +108,13 @@ protected:
     }
 
     static std::vector<AviResult> appendFrame(const Bitmap* bitmap) {
-        return {setAviCompression(bitmap), addAviFrame(bitmap)};
+        return {setMovieCompression(bitmap), addMovieFrame(bitmap)};
     }
 
     fs::path dir;
 };
 
-TEST_F(AviWriterTest, FramesReadBackAsWrittenWithEachCompressor) {
+TEST_F(MovieWriterTest, FramesReadBackAsWrittenWithEachCompressor) {
     struct Case {
         const char* codec;
         AVCodecID expectedCodec;
@@ -166,7 +166,7 @@ TEST_F(AviWriterTest, FramesReadBackAsWrittenWithEachCompressor) {
     }
 }
 
-TEST_F(AviWriterTest, UncompressedFramesAreStoredBottomUpAsKeyFrames) {
+TEST_F(MovieWriterTest, UncompressedFramesAreStoredBottomUpAsKeyFrames) {
     auto first = blockBitmap(48, 32, 1);
     auto second = blockBitmap(48, 32, 2);
     std::string path = open("raw.avi");
@@ -192,7 +192,7 @@ uint32_t u32At(const std::string& bytes, size_t at) {
 
 // The headers as stored: the stream's timing and quality, and a format that says bottom-up
 // (positive height), 32-bit, uncompressed.
-TEST_F(AviWriterTest, StreamHeadersDescribeUprightUncompressedFrames) {
+TEST_F(MovieWriterTest, StreamHeadersDescribeUprightUncompressedFrames) {
     auto bitmap = blockBitmap(48, 32, 1);
     std::string path = open("headers.avi");
     appendFrame(bitmap.get());
@@ -214,7 +214,7 @@ TEST_F(AviWriterTest, StreamHeadersDescribeUprightUncompressedFrames) {
     EXPECT_EQ(u32At(file, strf + 8 + 16), 0u);                              // BI_RGB
 }
 
-TEST(AviWriterCodes, ResultCodesAndPrefilledOptionsAreTheVfwValues) {
+TEST(MovieWriterCodes, ResultCodesAndPrefilledOptionsAreTheVfwValues) {
     EXPECT_EQ(kAviErrOk, 0u);
     EXPECT_EQ(kAviErrBadHandle, 0x8004406Cu);
     EXPECT_EQ(kAviErrBadParam, 0x8004406Au);
@@ -232,21 +232,21 @@ TEST(AviWriterCodes, ResultCodesAndPrefilledOptionsAreTheVfwValues) {
     EXPECT_EQ(compressionOptions.lpFormat, nullptr);
 }
 
-TEST_F(AviWriterTest, FramesAddedWithoutAChoiceGoInUncompressed) {
+TEST_F(MovieWriterTest, FramesAddedWithoutAChoiceGoInUncompressed) {
     presetCompressionChoice(findCodecChoice("h264"));
     auto bitmap = blockBitmap(32, 16, 4);
     std::string path = open("unchosen.avi");
-    EXPECT_EQ(addAviFrame(bitmap.get()), kAviErrOk);
+    EXPECT_EQ(addMovieFrame(bitmap.get()), kAviErrOk);
     // The stream is made by now: the compressor can no longer change.
-    EXPECT_EQ(setAviCompression(bitmap.get()), kAviErrCompressor);
-    EXPECT_EQ(addAviFrame(bitmap.get()), kAviErrOk);
+    EXPECT_EQ(setMovieCompression(bitmap.get()), kAviErrCompressor);
+    EXPECT_EQ(addMovieFrame(bitmap.get()), kAviErrOk);
     close();
     DecodedMovie movie = readMovie(path);
     EXPECT_EQ(movie.codec, AV_CODEC_ID_RAWVIDEO);
     EXPECT_EQ(movie.frames.size(), 2u);
 }
 
-TEST_F(AviWriterTest, StreamTimingComesFromTheFramePeriod) {
+TEST_F(MovieWriterTest, StreamTimingComesFromTheFramePeriod) {
     struct Case {
         int32_t framePeriod;
         AVRational secondsPerFrame;
@@ -265,7 +265,7 @@ TEST_F(AviWriterTest, StreamTimingComesFromTheFramePeriod) {
     }
 }
 
-TEST_F(AviWriterTest, WithoutWriterEveryCallIsBadHandle) {
+TEST_F(MovieWriterTest, WithoutWriterEveryCallIsBadHandle) {
     auto bitmap = blockBitmap(16, 16, 0);
     testing::internal::CaptureStdout();
     EXPECT_EQ(appendFrame(bitmap.get()), (std::vector<AviResult>{kAviErrBadHandle, kAviErrBadHandle}));
@@ -273,7 +273,7 @@ TEST_F(AviWriterTest, WithoutWriterEveryCallIsBadHandle) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
-TEST_F(AviWriterTest, UndescribableBitmapIsReportedAndLeavesNoGap) {
+TEST_F(MovieWriterTest, UndescribableBitmapIsReportedAndLeavesNoGap) {
     auto first = blockBitmap(32, 16, 1);
     auto second = blockBitmap(32, 16, 2);
     Bitmap truncated = *first;
@@ -300,7 +300,7 @@ TEST_F(AviWriterTest, UndescribableBitmapIsReportedAndLeavesNoGap) {
     EXPECT_TRUE(movie.frames[1] == topDownPicture(*second));
 }
 
-TEST_F(AviWriterTest, LastErrorTextIsTheSystemTextWithItsLineEnd) {
+TEST_F(MovieWriterTest, LastErrorTextIsTheSystemTextWithItsLineEnd) {
     struct Case {
         int error;
         const char* text;
@@ -316,7 +316,7 @@ TEST_F(AviWriterTest, LastErrorTextIsTheSystemTextWithItsLineEnd) {
     }
 }
 
-TEST_F(AviWriterTest, CompressionIsChosenOnceAtTheFirstFrame) {
+TEST_F(MovieWriterTest, CompressionIsChosenOnceAtTheFirstFrame) {
     presetCompressionChoice(nullptr);
     std::FILE* input = fmemopen(const_cast<char*>("zmbv\nffv1\n"), 10, "r");
     char* menu = nullptr;
@@ -344,12 +344,12 @@ TEST_F(AviWriterTest, CompressionIsChosenOnceAtTheFirstFrame) {
     EXPECT_EQ(movie.frames.size(), 4u);
 }
 
-TEST_F(AviWriterTest, CancelledChoiceWritesNoFrameButClosesTheFile) {
+TEST_F(MovieWriterTest, CancelledChoiceWritesNoFrameButClosesTheFile) {
     const std::string answers[] = {"q\n", "", "what\n"};  // the last ends the input unanswered
     auto bitmap = blockBitmap(64, 32, 0);
     for (const std::string& answer : answers) {
         SCOPED_TRACE(answer);
-        resetAviWriter();
+        resetMovieWriter();
         presetCompressionChoice(nullptr);
         std::string text = answer;
         std::FILE* input = fmemopen(text.data(), text.size() + 1, "r");
@@ -359,8 +359,8 @@ TEST_F(AviWriterTest, CancelledChoiceWritesNoFrameButClosesTheFile) {
 
         std::string path = open("cancelled.avi");
         testing::internal::CaptureStdout();
-        EXPECT_EQ(setAviCompression(bitmap.get()), kAviErrUserAbort);
-        EXPECT_EQ(addAviFrame(bitmap.get()), kAviErrError);
+        EXPECT_EQ(setMovieCompression(bitmap.get()), kAviErrUserAbort);
+        EXPECT_EQ(addMovieFrame(bitmap.get()), kAviErrError);
         EXPECT_EQ(appendFrame(bitmap.get()), (std::vector<AviResult>{kAviErrError, kAviErrError}));
         close();
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
@@ -379,29 +379,29 @@ TEST_F(AviWriterTest, CancelledChoiceWritesNoFrameButClosesTheFile) {
     }
 }
 
-TEST_F(AviWriterTest, FailedWriteIsReportedOnceAndTrapsTheWriter) {
-    activeAviWriter = openAviWriter("/dev/full", 33);
-    ASSERT_NE(activeAviWriter, nullptr);
+TEST_F(MovieWriterTest, FailedWriteIsReportedOnceAndTrapsTheWriter) {
+    activeMovieWriter = openMovieWriter("/dev/full", 33);
+    ASSERT_NE(activeMovieWriter, nullptr);
     auto bitmap = blockBitmap(16, 16, 0);
 
     testing::internal::CaptureStdout();
-    EXPECT_EQ(setAviCompression(bitmap.get()), ffmpegCode(AVERROR(ENOSPC)));
-    EXPECT_EQ(addAviFrame(bitmap.get()), kAviErrError);
+    EXPECT_EQ(setMovieCompression(bitmap.get()), ffmpegCode(AVERROR(ENOSPC)));
+    EXPECT_EQ(addMovieFrame(bitmap.get()), kAviErrError);
     EXPECT_EQ(appendFrame(bitmap.get()), (std::vector<AviResult>{kAviErrError, kAviErrError}));
     close();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: writing /dev/full failed: No space left on device\n");
     EXPECT_TRUE(movieWriteFailed);
 }
 
-TEST_F(AviWriterTest, RefusedFrameSizeStillLeavesAPlayableFile) {
+TEST_F(MovieWriterTest, RefusedFrameSizeStillLeavesAPlayableFile) {
     // 4:2:0 H.264 needs even sizes.
     presetCompressionChoice(findCodecChoice("h264"));
     auto bitmap = blockBitmap(33, 17, 0);
     std::string path = open("odd.avi");
 
     testing::internal::CaptureStdout();
-    AviResult result = setAviCompression(bitmap.get());
-    EXPECT_EQ(addAviFrame(bitmap.get()), kAviErrError);
+    AviResult result = setMovieCompression(bitmap.get());
+    EXPECT_EQ(addMovieFrame(bitmap.get()), kAviErrError);
     close();
     std::string output = testing::internal::GetCapturedStdout();
 
@@ -416,7 +416,7 @@ TEST_F(AviWriterTest, RefusedFrameSizeStillLeavesAPlayableFile) {
     EXPECT_EQ(movie.packets.size(), 0u);
 }
 
-TEST_F(AviWriterTest, FullDiskKeepsEveryFrameWrittenBeforeIt) {
+TEST_F(MovieWriterTest, FullDiskKeepsEveryFrameWrittenBeforeIt) {
     struct Case {
         const char* codec;
         bool delaysFrames;  // frames wait inside the encoder, so the failure shows at closing
@@ -461,7 +461,7 @@ TEST_F(AviWriterTest, FullDiskKeepsEveryFrameWrittenBeforeIt) {
 
 // Disk space is held well ahead of large frames; where that much is not allowed, the frame is
 // still taken as long as it fits with room left to close the file.
-TEST_F(AviWriterTest, LargeFramesFillTheAllowedSizeToTheLastFrameThatFits) {
+TEST_F(MovieWriterTest, LargeFramesFillTheAllowedSizeToTheLastFrameThatFits) {
     constexpr rlim_t kFileLimit = 40 << 20;
     constexpr uintmax_t kFrameBytes = 800 * 500 * 4;
     constexpr uintmax_t kClosingRoom = (1 << 16) + 64 * 1024;  // closing reserve and the index
@@ -477,19 +477,19 @@ TEST_F(AviWriterTest, LargeFramesFillTheAllowedSizeToTheLastFrameThatFits) {
     EXPECT_EQ(movie.frames.size(), static_cast<size_t>(accepted));
 }
 
-TEST_F(AviWriterTest, FileThatCannotBeCreatedGivesNoWriter) {
+TEST_F(MovieWriterTest, FileThatCannotBeCreatedGivesNoWriter) {
     errno = 0;
-    EXPECT_EQ(openAviWriter((dir / "missing" / "movie.avi").string(), 33), nullptr);
+    EXPECT_EQ(openMovieWriter((dir / "missing" / "movie.avi").string(), 33), nullptr);
     EXPECT_EQ(errno, ENOENT);
 }
 
-TEST_F(AviWriterTest, OpeningCreatesTheFileAtOnce) {
+TEST_F(MovieWriterTest, OpeningCreatesTheFileAtOnce) {
     std::string path = open("early.avi");
     EXPECT_TRUE(fs::exists(path));
     close();
 }
 
-TEST_F(AviWriterTest, RunWithoutFramesLeavesAReadableFileWithoutStreams) {
+TEST_F(MovieWriterTest, RunWithoutFramesLeavesAReadableFileWithoutStreams) {
     std::string path = open("empty.avi");
     close();
     EXPECT_FALSE(movieWriteFailed);

@@ -15,9 +15,9 @@ constexpr AviResult kAviErrError = 0x800440C7;      // AVIERR_ERROR
 constexpr AviResult kAviErrCompressor = 0x80044070; // AVIERR_COMPRESSOR
 constexpr AviResult kAviErrUserAbort = 0x800440C6;  // AVIERR_USERABORT
 
-struct AviWriter;
+struct MovieWriter;
 
-extern AviWriter* activeAviWriter;
+extern MovieWriter* activeMovieWriter;
 extern AviCompressOptions compressionOptions;
 
 // Set when a stream step or frame write failed (not a cancelled choice); the run then
@@ -25,16 +25,16 @@ extern AviCompressOptions compressionOptions;
 extern bool movieWriteFailed;
 
 // nullptr when the file cannot be created; errno tells why.
-AviWriter* openAviWriter(const std::string& fileName, int32_t framePeriod);
-void closeAviWriter(AviWriter* writer);
+MovieWriter* openMovieWriter(const std::string& fileName, int32_t framePeriod);
+void closeMovieWriter(MovieWriter* writer);
 
 // All zero, then dwFlags 9 and dwInterleaveEvery 1.
 void resetCompressionOptions();
 
 // Closes any active writer and forgets a write failure, so that tests start afresh.
-void resetAviWriter();
+void resetMovieWriter();
 
-AviResult setAviCompression(const Bitmap* bitmap);
-AviResult addAviFrame(const Bitmap* bitmap);
+AviResult setMovieCompression(const Bitmap* bitmap);
+AviResult addMovieFrame(const Bitmap* bitmap);
 
 std::string lastErrorText();
