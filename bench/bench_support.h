@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/driver.h"
 #include "driver/settings.h"
 #include "playback/recording.h"
 #include "terminal/screen_grid.h"

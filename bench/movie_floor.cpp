@@ -80,8 +80,8 @@ void writePackets(Movie& movie) {
 }
 
 void open(Movie& movie, const Setup& setup, const std::string& options, const char* path, int fps) {
-    movie.width = mainSurface.width;
-    movie.height = mainSurface.height;
+    movie.width = mainSurface().width;
+    movie.height = mainSurface().height;
     av_reduce(&movie.timeBase.num, &movie.timeBase.den, 1000 / fps, 1000, INT32_MAX);
     if (int made = avformat_alloc_output_context2(&movie.format, nullptr, "avi", path); made < 0) die("avi:", made);
     movie.stream = avformat_new_stream(movie.format, nullptr);
@@ -187,8 +187,7 @@ int main(int argc, char** argv) {
     av_log_set_level(AV_LOG_QUIET);
     bench::useFps(fps);
     settings.writeFrames = false;
-    resetGrid();
-    resetFrameClock();
+    startStages(settings);
 
     Movie movie;
     std::vector<uint8_t> shown;  // the screen the next gap frames show
@@ -203,13 +202,13 @@ int main(int argc, char** argv) {
         position = stepRecord(position, end);
         renderSeconds += bench::now() - started;
         const int32_t frameStart = previousEnd;
-        const int32_t frameEnd = frameClock.frameEnd;
+        const int32_t frameEnd = frameClock().frameEnd;
         previousEnd = frameEnd;
 
         started = bench::now();
         if (movie.encoder == nullptr) open(movie, *setup, options, path, fps);
         encodeSeconds += bench::now() - started;
-        if (shown.empty()) shown = mainSurface.pixels;  // the first record fills its own gap
+        if (shown.empty()) shown = mainSurface().pixels;  // the first record fills its own gap
         for (int32_t frame = frameStart; frame < frameEnd; ++frame) {
             if (stop > 0 && frame > stop) break;
             started = bench::now();
@@ -218,8 +217,8 @@ int main(int argc, char** argv) {
             append(movie);
             encodeSeconds += bench::now() - started;
         }
-        if (shown != mainSurface.pixels) {
-            shown = mainSurface.pixels;
+        if (shown != mainSurface().pixels) {
+            shown = mainSurface().pixels;
             convertedShown = false;
         }
         if (stop > 0 && frameEnd >= stop) break;

@@ -25,8 +25,7 @@ int main(int argc, char** argv) {
     bench::useFps(bench::fpsArgument(argc, argv, 2));
     const int32_t factor = argc > 3 ? std::atoi(argv[3]) : 1;
     settings.writeFrames = false;
-    resetGrid();
-    resetFrameClock();
+    startStages(settings);
 
     std::vector<uint8_t> encoded;
     size_t screens = 0;
@@ -35,14 +34,14 @@ int main(int argc, char** argv) {
     const uint8_t* end = position + data.size();
     while (end - position >= 12) {
         position = stepRecord(position, end);
-        if (mainSurface.pixels == encoded) continue;
-        encoded = mainSurface.pixels;
-        std::vector<uint8_t> image = pngImageBuffer(mainSurface, factor);
+        if (mainSurface().pixels == encoded) continue;
+        encoded = mainSurface().pixels;
+        std::vector<uint8_t> image = pngImageBuffer(mainSurface(), factor);
         unsigned char* png = nullptr;
         size_t size = 0;
         double started = bench::now();
-        unsigned error = lodepng_encode32(&png, &size, image.data(), static_cast<unsigned>(mainSurface.width * factor),
-                                          static_cast<unsigned>(mainSurface.height * factor));
+        unsigned error = lodepng_encode32(&png, &size, image.data(), static_cast<unsigned>(mainSurface().width * factor),
+                                          static_cast<unsigned>(mainSurface().height * factor));
         seconds += bench::now() - started;
         std::free(png);
         if (error != 0) return 1;

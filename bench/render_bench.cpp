@@ -15,8 +15,7 @@ int main(int argc, char** argv) {
     bench::Report report;
     bench::useFps(bench::fpsArgument(argc, argv, 2));
     settings.writeFrames = false;
-    resetGrid();
-    resetFrameClock();
+    startStages(settings);
 
     size_t records = 0;
     const uint8_t* position = data.data();

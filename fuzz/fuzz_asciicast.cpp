@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 
+#include "driver/driver.h"
 #include "driver/settings.h"
 #include "emission/emission.h"
 #include "fuzz_support.h"
@@ -25,8 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!convertAsciicast(bytes, recording, error)) return 0;
     resetSettings();
     settings.writeFrames = false;
+    startStages(settings);
     resetGrid();
-    resetFrameClock();
     resetEmission();
     walkRecording(recording.records);
     return 0;

@@ -6,12 +6,12 @@
 #include <sstream>
 #include <string>
 
-#include "driver/settings.h"
 #include "fuzz_support.h"
 #include "render/glyph_font.h"
 #include "render/renderer.h"
 #include "render/surface.h"
 #include "terminal/screen_grid.h"
+#include "terminal/terminal.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     prepareFuzzProcess();
@@ -19,18 +19,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    resetSettings();
-    settings.columns = 32;
-    settings.rows = 8;
+    startTerminal({.columns = 32, .rows = 8});
     resetGrid();
     for (int code = 0; code < 256; ++code) {
-        screenGrid.charPlane[(code / 32) * kGridColumns + code % 32] = static_cast<uint8_t>(code);
-        screenGrid.attrPlane[(code / 32) * kGridColumns + code % 32] = static_cast<CellAttr>(code * 7);
+        screenGrid().charPlane[(code / 32) * kGridColumns + code % 32] = static_cast<uint8_t>(code);
+        screenGrid().attrPlane[(code / 32) * kGridColumns + code % 32] = static_cast<CellAttr>(code * 7);
     }
     std::istringstream stream(std::string(reinterpret_cast<const char*>(data), size));
-    mainSurface.glyphs.clear();
-    parseGlyphs(stream, mainSurface.glyphs);
-    if (mainSurface.glyphs.empty()) return 0;  // an empty table would send the renderer looking for a file
+    GlyphTable table;
+    parseGlyphs(stream, table);
+    setGlyphTable(std::move(table));
     renderScreen();
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 
+#include "driver/driver.h"
 #include "driver/settings.h"
 #include "fuzz_support.h"
 #include "render/renderer.h"
@@ -26,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         resetSettings();
         settings.columns = columns;
         settings.rows = rows;
-        resetRenderer();  // surfaces follow the new size; the loaded font is kept
+        startStages(settings);  // surfaces follow the new size; the loaded font is kept
     }
     resetGrid();
     std::span<const uint8_t> rest(data + 2, size - 2);

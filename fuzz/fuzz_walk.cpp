@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 
+#include "driver/driver.h"
 #include "driver/settings.h"
 #include "emission/emission.h"
 #include "fuzz_support.h"
@@ -18,8 +19,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     resetSettings();
     settings.writeFrames = false;
+    startStages(settings);
     resetGrid();
-    resetFrameClock();
     resetEmission();
     walkRecording(std::span(data, size));
     return 0;

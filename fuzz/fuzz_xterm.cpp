@@ -8,23 +8,21 @@
 #include <cstdint>
 #include <span>
 
-#include "driver/settings.h"
 #include "fuzz_support.h"
+#include "render/renderer.h"
 #include "render/xterm_renderer.h"
+#include "terminal/terminal.h"
 #include "terminal/xterm_emulation.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     prepareFuzzProcess();
+    startRenderer({.fontPath = "font.txt"});
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
-    resetSettings();
-    settings.columns = 1 + data[0] % 200;
-    settings.rows = 1 + data[1] % 80;
-    settings.emulation = Emulation::xterm;
-    resetXtermEmulation();
+    startTerminal({.columns = 1 + data[0] % 200, .rows = 1 + data[1] % 80, .emulation = Emulation::xterm});
     resetXtermRenderer();  // the surfaces follow the new size; the fonts are kept
     std::span<const uint8_t> rest(data + 2, size - 2);
     while (true) {

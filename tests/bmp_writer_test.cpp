@@ -46,13 +46,13 @@ TEST_F(BmpWriterTest, RewritingReplacesTheWholeFile) {
 }
 
 TEST_F(BmpWriterTest, DoubledScreenMakesEachPixelATwoByTwoBlock) {
-    mainSurface.width = 800;
-    mainSurface.height = 500;
-    mainSurface.pixels = patternPixels(800, 500);
+    mainSurface().width = 800;
+    mainSurface().height = 500;
+    mainSurface().pixels = patternPixels(800, 500);
     // Earlier contents of the doubled surface must not survive anywhere.
-    doubleSurface.width = 1600;
-    doubleSurface.height = 1000;
-    doubleSurface.pixels.assign(1600 * 1000 * 4, 0xEE);
+    doubleSurface().width = 1600;
+    doubleSurface().height = 1000;
+    doubleSurface().pixels.assign(1600 * 1000 * 4, 0xEE);
 
     writeDoubledBmp("0000001.bmp");
     std::string file = readFile("0000001.bmp");
@@ -68,7 +68,7 @@ TEST_F(BmpWriterTest, DoubledScreenMakesEachPixelATwoByTwoBlock) {
     for (int32_t y = 0; y < 1000; ++y) {
         for (int32_t x = 0; x < 1600; ++x) {
             const uint8_t* got = pixelAt(doubled, 1600, 1000, x, y);
-            const uint8_t* source = pixelAt(mainSurface.pixels.data(), 800, 500, x / 2, y / 2);
+            const uint8_t* source = pixelAt(mainSurface().pixels.data(), 800, 500, x / 2, y / 2);
             uint8_t expected[4] = {source[0], source[1], source[2], 0};
             if (std::memcmp(got, expected, 4) != 0) ++mismatches;
         }
@@ -77,11 +77,11 @@ TEST_F(BmpWriterTest, DoubledScreenMakesEachPixelATwoByTwoBlock) {
 }
 
 TEST_F(BmpWriterTest, DoublingDropsTheFourthByteThatThePlainFileKeeps) {
-    mainSurface.width = 1;
-    mainSurface.height = 1;
-    mainSurface.pixels = {0x01, 0x02, 0x03, 0x09};
+    mainSurface().width = 1;
+    mainSurface().height = 1;
+    mainSurface().pixels = {0x01, 0x02, 0x03, 0x09};
 
-    writeBmp("plain.bmp", 1, 1, mainSurface.pixels.data());
+    writeBmp("plain.bmp", 1, 1, mainSurface().pixels.data());
     EXPECT_EQ(readFile("plain.bmp").substr(54), std::string("\x01\x02\x03\x09", 4));
 
     writeDoubledBmp("doubled.bmp");

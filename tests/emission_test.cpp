@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "driver/driver.h"
 #include "driver/settings.h"
 #include "emission/movie_writer.h"
 #include "emission/bmp_writer.h"
@@ -46,10 +47,9 @@ Surface screen(uint32_t number) {
 // frames still being made (PNG encodings, the newest BMP file) complete, as the end of a run
 // would.
 void emitRecord(const Record& record, const Surface& shown) {
-    mainSurface = shown;
-    frameClock.frameStart = record.frameStart;
-    frameClock.frameEnd = record.frameEnd;
-    emitFrames();
+    mainSurface() = shown;
+    startStages(settings);
+    emitFrames({record.frameStart, record.frameEnd});
     finishFrames();
 }
 
@@ -292,12 +292,10 @@ TEST_F(EmissionTest, MovieOfWorkedExampleShowsEachScreenUntilTheNextRecord) {
         settings.stopFrame = test.stop;
         settings.sizeFactor = test.factor;
         std::string path = (dir / ("movie" + std::to_string(index) + ".avi")).string();
-        activeMovieWriter = openMovieWriter(path, 33);
-        ASSERT_NE(activeMovieWriter, nullptr);
+        ASSERT_TRUE(openMovieWriter(path, 33));
         resetCompressionOptions();
         for (size_t i = 0; i < kWorkedExample.size(); ++i) emitRecord(kWorkedExample[i], screen(i + 1));
-        closeMovieWriter(activeMovieWriter);
-        activeMovieWriter = nullptr;
+        closeMovieWriter();
 
         DecodedMovie movie = readMovie(path);
         ASSERT_EQ(movie.frames.size(), test.shown.size());

@@ -12,9 +12,18 @@
 #include <string>
 #include <vector>
 
+#include "driver/font_search.h"
 #include "test_support.h"
 
 namespace {
+
+// Opens stream on the font findFontPath finds.
+bool findFontFile(std::ifstream& stream) {
+    std::string path = findFontPath();
+    if (path.empty()) return false;
+    stream.open(path);
+    return stream.is_open();
+}
 
 constexpr Colour kInk = 0xFFFFFF;
 constexpr Colour kPaper = 0x000000;
@@ -83,19 +92,19 @@ protected:
     // Loads font.txt from the working directory and returns what was printed.
     std::string load() {
         testing::internal::CaptureStdout();
-        loadGlyphs();
+        loadGlyphs(findFontPath());
         return testing::internal::GetCapturedStdout();
     }
 
     void prepareSurface(int32_t width, int32_t height) {
-        allocSurface(mainSurface, width, height);
-        fillRect(mainSurface, 0, 0, width - 1, height - 1, kUntouched);
+        allocSurface(mainSurface(), width, height);
+        fillRect(mainSurface(), 0, 0, width - 1, height - 1, kUntouched);
     }
 
     // Checks the whole of mainSurface: rows[r][c] at (x + c, top + r), untouched elsewhere.
     void expectGlyphAt(const std::vector<std::string>& rows, int32_t x, int32_t top) {
-        for (int32_t py = 0; py < mainSurface.height; ++py) {
-            for (int32_t px = 0; px < mainSurface.width; ++px) {
+        for (int32_t py = 0; py < mainSurface().height; ++py) {
+            for (int32_t px = 0; px < mainSurface().width; ++px) {
                 int32_t r = py - top;
                 int32_t c = px - x;
                 Colour expected = kUntouched;
@@ -103,7 +112,7 @@ protected:
                     char mark = rows[static_cast<size_t>(r)][static_cast<size_t>(c)];
                     expected = mark == '.' ? kPaper : kInk;
                 }
-                ASSERT_EQ(colourAt(mainSurface, px, py), expected)
+                ASSERT_EQ(colourAt(mainSurface(), px, py), expected)
                     << "pixel (" << px << ", " << py << ")";
             }
         }
@@ -131,14 +140,14 @@ TEST_F(GlyphFontTest, ReadsKeysAndOffsets) {
     for (const Case& c : cases) text += entry(c.keyToken, c.offsetToken, diagonalRows());
     writeFont(text + "end\n");
     EXPECT_EQ(load(), "");
-    ASSERT_EQ(mainSurface.glyphs.size(), cases.size());
+    ASSERT_EQ(glyphTable().size(), cases.size());
     std::string allRows;
     for (const std::string& row : diagonalRows()) allRows += row;
     for (size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].keyToken + " " + cases[i].offsetToken);
-        EXPECT_EQ(mainSurface.glyphs[i].key, cases[i].key);
-        EXPECT_EQ(mainSurface.glyphs[i].offset, cases[i].offset);
-        EXPECT_EQ(mainSurface.glyphs[i].marks, allRows);
+        EXPECT_EQ(glyphTable()[i].key, cases[i].key);
+        EXPECT_EQ(glyphTable()[i].offset, cases[i].offset);
+        EXPECT_EQ(glyphTable()[i].marks, allRows);
     }
 }
 
@@ -147,10 +156,10 @@ TEST_F(GlyphFontTest, LineStructureDoesNotMatter) {
     for (const std::string& row : diagonalRows()) text += " \r\n" + row;
     writeFont(text + "\r\nend");
     EXPECT_EQ(load(), "");
-    ASSERT_EQ(mainSurface.glyphs.size(), 1u);
-    EXPECT_EQ(mainSurface.glyphs[0].key, 'q');
-    EXPECT_EQ(mainSurface.glyphs[0].offset, 1);
-    EXPECT_EQ(mainSurface.glyphs[0].marks.size(), 160u);
+    ASSERT_EQ(glyphTable().size(), 1u);
+    EXPECT_EQ(glyphTable()[0].key, 'q');
+    EXPECT_EQ(glyphTable()[0].offset, 1);
+    EXPECT_EQ(glyphTable()[0].marks.size(), 160u);
 }
 
 TEST_F(GlyphFontTest, DrawsRowsBelowTheOffset) {
@@ -200,16 +209,16 @@ TEST_F(GlyphFontTest, OverlongTokenIsOneBadRow) {
     rows[0] = std::string(100, '#');
     writeFont(entry("L", "0", rows) + entry("M", "0", diagonalRows()) + "end\n");
     EXPECT_EQ(load(), "Error loading font character L\n");
-    ASSERT_EQ(mainSurface.glyphs.size(), 2u);
-    EXPECT_EQ(mainSurface.glyphs[0].marks.size(), 150u);
-    EXPECT_EQ(mainSurface.glyphs[1].key, 'M');
+    ASSERT_EQ(glyphTable().size(), 2u);
+    EXPECT_EQ(glyphTable()[0].marks.size(), 150u);
+    EXPECT_EQ(glyphTable()[1].key, 'M');
 }
 
 TEST_F(GlyphFontTest, EndStopsLoading) {
     writeFont(entry("a", "0", diagonalRows()) + "end\n" + entry("b", "0", diagonalRows()));
     EXPECT_EQ(load(), "");
-    ASSERT_EQ(mainSurface.glyphs.size(), 1u);
-    EXPECT_EQ(mainSurface.glyphs[0].key, 'a');
+    ASSERT_EQ(glyphTable().size(), 1u);
+    EXPECT_EQ(glyphTable()[0].key, 'a');
 }
 
 TEST_F(GlyphFontTest, FileEndCutsEntries) {
@@ -240,10 +249,10 @@ TEST_F(GlyphFontTest, FileEndCutsEntries) {
         resetAll();
         writeFont(c.text);
         EXPECT_EQ(load(), c.printed);
-        ASSERT_EQ(mainSurface.glyphs.size(), c.glyphs.size());
+        ASSERT_EQ(glyphTable().size(), c.glyphs.size());
         for (size_t i = 0; i < c.glyphs.size(); ++i) {
-            EXPECT_EQ(mainSurface.glyphs[i].key, c.glyphs[i].first);
-            EXPECT_EQ(mainSurface.glyphs[i].marks.size(), c.glyphs[i].second);
+            EXPECT_EQ(glyphTable()[i].key, c.glyphs[i].first);
+            EXPECT_EQ(glyphTable()[i].marks.size(), c.glyphs[i].second);
         }
     }
 }
@@ -255,18 +264,18 @@ TEST_F(GlyphFontTest, MissingGlyphUsesFallbackWithoutOffset) {
     drawGlyph('A', 0, 0, kInk, kPaper);
     // Fallback 'A' begins with bitmap row 0C at y = 0 and 1, not at the font's offset.
     for (int32_t x = 0; x < 12; ++x) {
-        EXPECT_EQ(colourAt(mainSurface, x, 0), x >= 4 && x <= 7 ? kInk : kPaper) << x;
+        EXPECT_EQ(colourAt(mainSurface(), x, 0), x >= 4 && x <= 7 ? kInk : kPaper) << x;
     }
 }
 
 TEST_F(GlyphFontTest, EmptyTableUsesFallback) {
     writeFont("end\n");
     load();
-    EXPECT_TRUE(mainSurface.glyphs.empty());
+    EXPECT_TRUE(glyphTable().empty());
     prepareSurface(12, 20);
     drawGlyph('A', 0, 0, kInk, kPaper);
-    EXPECT_EQ(colourAt(mainSurface, 4, 0), kInk);
-    EXPECT_EQ(colourAt(mainSurface, 0, 0), kPaper);
+    EXPECT_EQ(colourAt(mainSurface(), 4, 0), kInk);
+    EXPECT_EQ(colourAt(mainSurface(), 0, 0), kPaper);
 }
 
 TEST_F(GlyphFontTest, GlyphIsClippedAtTheSurfaceEdges) {
@@ -344,7 +353,7 @@ TEST_F(GlyphFontDeathTest, MissingFontEndsTheProcess) {
     EXPECT_EXIT(
         {
             if (std::freopen(printed.c_str(), "w", stdout) == nullptr) std::abort();
-            loadGlyphs();
+            if (!loadGlyphs(findFontPath())) endForMissingFont();
         },
         testing::ExitedWithCode(1), "");
     EXPECT_EQ(readFile(printed),

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/driver.h"
 #include "driver/settings.h"
 #include "render/renderer.h"
 #include "render/screen_changes.h"
@@ -147,26 +148,27 @@ protected:
         settings.columns = screen.columns;
         settings.rows = screen.rows;
         settings.plainPaths = plain;
+        startStages(settings);
         std::vector<uint64_t> digests;
         std::vector<uint8_t> previous;
         for (size_t i = 0; i < payloads.size(); ++i) {
             const std::string& payload = payloads[i];
             applyPayload(std::span(reinterpret_cast<const uint8_t*>(payload.data()), payload.size()));
             renderScreen();
-            digests.push_back(digest(mainSurface));
+            digests.push_back(digest(mainSurface()));
             ScreenChanges changes = takeScreenChanges();
             if (!plain && !previous.empty() && !changes.everything) {
-                size_t rowBytes = static_cast<size_t>(mainSurface.width) * 4;
-                for (int32_t y = 0; y < mainSurface.height; ++y) {
-                    size_t at = static_cast<size_t>(mainSurface.height - 1 - y) * rowBytes;
-                    bool differs = std::memcmp(&previous[at], &mainSurface.pixels[at], rowBytes) != 0;
+                size_t rowBytes = static_cast<size_t>(mainSurface().width) * 4;
+                for (int32_t y = 0; y < mainSurface().height; ++y) {
+                    size_t at = static_cast<size_t>(mainSurface().height - 1 - y) * rowBytes;
+                    bool differs = std::memcmp(&previous[at], &mainSurface().pixels[at], rowBytes) != 0;
                     if (differs && (y < changes.top || y > changes.bottom)) {
                         ADD_FAILURE() << "row " << y << " changed unreported after payload " << i;
                         return digests;
                     }
                 }
             }
-            previous = mainSurface.pixels;
+            previous = mainSurface().pixels;
         }
         return digests;
     }
@@ -213,6 +215,7 @@ TEST_F(IncrementalRenderTest, UnchangedScreenReportsNoRowsAndSameLookingCellsNon
     installFont(dir_);
     settings.columns = 10;
     settings.rows = 4;
+    startStages(settings);
     renderScreen();
     EXPECT_TRUE(takeScreenChanges().everything);
     renderScreen();
@@ -220,13 +223,13 @@ TEST_F(IncrementalRenderTest, UnchangedScreenReportsNoRowsAndSameLookingCellsNon
     EXPECT_FALSE(none.everything);
     EXPECT_GT(none.top, none.bottom);
     // A blank written in the normal attribute looks like an erased cell.
-    screenGrid.attrPlane[kGridColumns + 3] = kAttrNormal;
+    screenGrid().attrPlane[kGridColumns + 3] = kAttrNormal;
     renderScreen();
     ScreenChanges same = takeScreenChanges();
     EXPECT_FALSE(same.everything);
     EXPECT_GT(same.top, same.bottom);
-    screenGrid.charPlane[2 * kGridColumns + 3] = 'x';
-    screenGrid.attrPlane[2 * kGridColumns + 3] = kAttrNormal;
+    screenGrid().charPlane[2 * kGridColumns + 3] = 'x';
+    screenGrid().attrPlane[2 * kGridColumns + 3] = kAttrNormal;
     renderScreen();
     ScreenChanges row = takeScreenChanges();
     EXPECT_FALSE(row.everything);

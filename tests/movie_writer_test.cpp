@@ -67,15 +67,13 @@ protected:
 
     std::string open(const std::string& name, int32_t framePeriod = 33) {
         std::string path = (dir / name).string();
-        activeMovieWriter = openMovieWriter(path, framePeriod);
-        EXPECT_NE(activeMovieWriter, nullptr) << path;
+        EXPECT_TRUE(openMovieWriter(path, framePeriod)) << path;
         resetCompressionOptions();
         return path;
     }
 
     static void close() {
-        closeMovieWriter(activeMovieWriter);
-        activeMovieWriter = nullptr;
+        closeMovieWriter();
     }
 
     // Writes frames with codec in a child process held to a file size limit, its standard output
@@ -92,7 +90,7 @@ protected:
             rlimit limit{limitBytes, limitBytes};
             setrlimit(RLIMIT_FSIZE, &limit);
             presetCompressionChoice(findCodecChoice(codec));
-            activeMovieWriter = openMovieWriter(path, 33);
+            openMovieWriter(path, 33);
             int written = 0;
             for (const Bitmap* frame : frames) {
                 setMovieCompression(frame);
@@ -142,7 +140,7 @@ TEST_F(MovieWriterTest, FramesReadBackAsWrittenWithEachCompressor) {
                       (std::vector<AviResult>{i == 0 ? kAviErrOk : kAviErrCompressor, kAviErrOk}));
         }
         close();
-        EXPECT_FALSE(movieWriteFailed);
+        EXPECT_FALSE(movieWriteFailed());
 
         DecodedMovie movie = readMovie(path);
         ASSERT_TRUE(movie.opened);
@@ -221,15 +219,15 @@ TEST(MovieWriterCodes, ResultCodesAndPrefilledOptionsAreTheVfwValues) {
     EXPECT_EQ(kAviErrError, 0x800440C7u);
     EXPECT_EQ(kAviErrCompressor, 0x80044070u);
     EXPECT_EQ(kAviErrUserAbort, 0x800440C6u);
-    compressionOptions.fccHandler = 1234;
-    compressionOptions.dwQuality = 5;
+    compressionOptions().fccHandler = 1234;
+    compressionOptions().dwQuality = 5;
     resetCompressionOptions();
-    EXPECT_EQ(compressionOptions.fccType, 0u);
-    EXPECT_EQ(compressionOptions.fccHandler, 0u);
-    EXPECT_EQ(compressionOptions.dwQuality, 0u);
-    EXPECT_EQ(compressionOptions.dwFlags, 9u);  // valid, interleave
-    EXPECT_EQ(compressionOptions.dwInterleaveEvery, 1u);
-    EXPECT_EQ(compressionOptions.lpFormat, nullptr);
+    EXPECT_EQ(compressionOptions().fccType, 0u);
+    EXPECT_EQ(compressionOptions().fccHandler, 0u);
+    EXPECT_EQ(compressionOptions().dwQuality, 0u);
+    EXPECT_EQ(compressionOptions().dwFlags, 9u);  // valid, interleave
+    EXPECT_EQ(compressionOptions().dwInterleaveEvery, 1u);
+    EXPECT_EQ(compressionOptions().lpFormat, nullptr);
 }
 
 TEST_F(MovieWriterTest, FramesAddedWithoutAChoiceGoInUncompressed) {
@@ -292,7 +290,7 @@ TEST_F(MovieWriterTest, UndescribableBitmapIsReportedAndLeavesNoGap) {
 
     EXPECT_EQ(appendFrame(second.get()), (std::vector<AviResult>{kAviErrCompressor, kAviErrOk}));
     close();
-    EXPECT_FALSE(movieWriteFailed);
+    EXPECT_FALSE(movieWriteFailed());
 
     DecodedMovie movie = readMovie(path);
     ASSERT_EQ(movie.frames.size(), 2u);
@@ -338,7 +336,7 @@ TEST_F(MovieWriterTest, CompressionIsChosenOnceAtTheFirstFrame) {
 
     EXPECT_EQ(shown.find("Video compression"), shown.rfind("Video compression"));
     EXPECT_NE(shown.find("Video compression"), std::string::npos);
-    EXPECT_EQ(compressionOptions.fccHandler, fourcc("ZMBV"));
+    EXPECT_EQ(compressionOptions().fccHandler, fourcc("ZMBV"));
     DecodedMovie movie = readMovie(path);
     EXPECT_EQ(movie.codec, AV_CODEC_ID_ZMBV);
     EXPECT_EQ(movie.frames.size(), 4u);
@@ -364,7 +362,7 @@ TEST_F(MovieWriterTest, CancelledChoiceWritesNoFrameButClosesTheFile) {
         EXPECT_EQ(appendFrame(bitmap.get()), (std::vector<AviResult>{kAviErrError, kAviErrError}));
         close();
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-        EXPECT_FALSE(movieWriteFailed);
+        EXPECT_FALSE(movieWriteFailed());
         std::fclose(input);
         std::fclose(output);
 
@@ -380,8 +378,7 @@ TEST_F(MovieWriterTest, CancelledChoiceWritesNoFrameButClosesTheFile) {
 }
 
 TEST_F(MovieWriterTest, FailedWriteIsReportedOnceAndTrapsTheWriter) {
-    activeMovieWriter = openMovieWriter("/dev/full", 33);
-    ASSERT_NE(activeMovieWriter, nullptr);
+    ASSERT_TRUE(openMovieWriter("/dev/full", 33));
     auto bitmap = blockBitmap(16, 16, 0);
 
     testing::internal::CaptureStdout();
@@ -390,7 +387,7 @@ TEST_F(MovieWriterTest, FailedWriteIsReportedOnceAndTrapsTheWriter) {
     EXPECT_EQ(appendFrame(bitmap.get()), (std::vector<AviResult>{kAviErrError, kAviErrError}));
     close();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: writing /dev/full failed: No space left on device\n");
-    EXPECT_TRUE(movieWriteFailed);
+    EXPECT_TRUE(movieWriteFailed());
 }
 
 TEST_F(MovieWriterTest, RefusedFrameSizeStillLeavesAPlayableFile) {
@@ -408,7 +405,7 @@ TEST_F(MovieWriterTest, RefusedFrameSizeStillLeavesAPlayableFile) {
     EXPECT_NE(result, kAviErrOk);
     EXPECT_EQ(output.rfind("Error: writing " + path + " failed: ", 0), 0u) << output;
     EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1);
-    EXPECT_TRUE(movieWriteFailed);
+    EXPECT_TRUE(movieWriteFailed());
     DecodedMovie movie = readMovie(path);
     ASSERT_TRUE(movie.opened);
     EXPECT_EQ(movie.streamCount, 1);
@@ -479,7 +476,7 @@ TEST_F(MovieWriterTest, LargeFramesFillTheAllowedSizeToTheLastFrameThatFits) {
 
 TEST_F(MovieWriterTest, FileThatCannotBeCreatedGivesNoWriter) {
     errno = 0;
-    EXPECT_EQ(openMovieWriter((dir / "missing" / "movie.avi").string(), 33), nullptr);
+    EXPECT_FALSE(openMovieWriter((dir / "missing" / "movie.avi").string(), 33));
     EXPECT_EQ(errno, ENOENT);
 }
 
@@ -492,7 +489,7 @@ TEST_F(MovieWriterTest, OpeningCreatesTheFileAtOnce) {
 TEST_F(MovieWriterTest, RunWithoutFramesLeavesAReadableFileWithoutStreams) {
     std::string path = open("empty.avi");
     close();
-    EXPECT_FALSE(movieWriteFailed);
+    EXPECT_FALSE(movieWriteFailed());
     DecodedMovie movie = readMovie(path);
     EXPECT_TRUE(movie.opened);
     EXPECT_EQ(movie.streamCount, 0);

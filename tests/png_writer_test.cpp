@@ -88,21 +88,21 @@ testing::AssertionResult pngShows(const std::string& path, const Surface& surfac
 }
 
 TEST_F(PngWriterTest, WrittenFileDecodesToTheScreen) {
-    mainSurface = makeSurface(800, 500, patternPixels(800, 500));
+    mainSurface() = makeSurface(800, 500, patternPixels(800, 500));
     for (int32_t factor : {1, 2}) {
         settings.sizeFactor = factor;
         std::string name = "frame" + std::to_string(factor) + ".png";
-        writePngFrame(name);
-        EXPECT_TRUE(pngShows(name, mainSurface, factor));
+        writePngImage(name, mainSurface(), settings.sizeFactor);
+        EXPECT_TRUE(pngShows(name, mainSurface(), factor));
     }
 }
 
 TEST_F(PngWriterTest, FileHasTheBytesOfLodePngsOwnFileWriter) {
-    mainSurface = makeSurface(64, 40, patternPixels(64, 40));
+    mainSurface() = makeSurface(64, 40, patternPixels(64, 40));
     for (int32_t factor : {1, 2}) {
         settings.sizeFactor = factor;
-        writePngFrame("ours.png");
-        std::vector<uint8_t> image = pngImageBuffer(mainSurface, factor);
+        writePngImage("ours.png", mainSurface(), settings.sizeFactor);
+        std::vector<uint8_t> image = pngImageBuffer(mainSurface(), factor);
         ASSERT_EQ(lodepng_encode32_file("reference.png", image.data(), 64u * factor, 40u * factor), 0u);
         EXPECT_EQ(readFile("ours.png"), readFile("reference.png")) << "factor " << factor;
     }
@@ -110,40 +110,40 @@ TEST_F(PngWriterTest, FileHasTheBytesOfLodePngsOwnFileWriter) {
 
 TEST_F(PngWriterTest, FourthPixelByteNeverReachesTheFile) {
     std::vector<uint8_t> pixels = patternPixels(20, 10);
-    mainSurface = makeSurface(20, 10, pixels);
-    writePngFrame("a.png");
+    mainSurface() = makeSurface(20, 10, pixels);
+    writePngImage("a.png", mainSurface(), settings.sizeFactor);
     for (size_t i = 3; i < pixels.size(); i += 4) pixels[i] ^= 0x5A;
-    mainSurface = makeSurface(20, 10, pixels);
-    writePngFrame("b.png");
+    mainSurface() = makeSurface(20, 10, pixels);
+    writePngImage("b.png", mainSurface(), settings.sizeFactor);
     EXPECT_EQ(readFile("a.png"), readFile("b.png"));
 }
 
 TEST_F(PngWriterTest, EncoderFailureIsReportedAndWritesNothing) {
     // A pixel block too short for the stated size is what the encoder's size check refuses.
-    mainSurface = makeSurface(4, 4, {1, 2, 3, 4});
+    mainSurface() = makeSurface(4, 4, {1, 2, 3, 4});
     testing::internal::CaptureStdout();
-    writePngFrame("frame.png");
+    writePngImage("frame.png", mainSurface(), settings.sizeFactor);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               std::string("encoder error 84: ") + lodepng_error_text(84) + "\n");
     EXPECT_FALSE(fs::exists("frame.png"));
 }
 
 TEST_F(PngWriterTest, UnwritableFileIsSkippedSilently) {
-    mainSurface = makeSurface(20, 10, patternPixels(20, 10));
+    mainSurface() = makeSurface(20, 10, patternPixels(20, 10));
     testing::internal::CaptureStdout();
-    writePngFrame("frames/0000001.png");  // no frames directory
-    EXPECT_FALSE(writePngImage("frames/0000002.png", mainSurface, 2));
+    writePngImage("frames/0000001.png", mainSurface(), settings.sizeFactor);  // no frames directory
+    EXPECT_FALSE(writePngImage("frames/0000002.png", mainSurface(), 2));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_FALSE(fs::exists("frames"));
 }
 
 TEST_F(PngWriterTest, WriteCutShortByFullDiskLeavesNoPartialFile) {
-    mainSurface = makeSurface(200, 100, patternPixels(200, 100));
-    writePngFrame("unlimited.png");
+    mainSurface() = makeSurface(200, 100, patternPixels(200, 100));
+    writePngImage("unlimited.png", mainSurface(), settings.sizeFactor);
     ASSERT_GT(fs::file_size("unlimited.png"), 1000u);
     {
         FileSizeLimit limit(1000);
-        writePngFrame("frame.png");
+        writePngImage("frame.png", mainSurface(), settings.sizeFactor);
     }
     EXPECT_FALSE(fs::exists("frame.png"));
 }

@@ -65,17 +65,14 @@ TEST_F(SurfaceTest, AllocPaintsWhiteInBmpByteOrder) {
     EXPECT_EQ(surface.pixels, white);
 }
 
-TEST_F(SurfaceTest, ReallocRepaintsWhiteAtNewSizeAndKeepsGlyphs) {
+TEST_F(SurfaceTest, ReallocRepaintsWhiteAtNewSize) {
     Surface surface = whiteSurface(2, 2);
-    surface.glyphs.push_back(Glyph{'a', 1, "x"});
     fillRect(surface, 0, 0, 1, 1, kInk);
     allocSurface(surface, 3, 1);
     EXPECT_EQ(surface.width, 3);
     EXPECT_EQ(surface.height, 1);
     EXPECT_EQ(surface.pixels,
               (Bytes{0xFF, 0xFF, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0}));
-    ASSERT_EQ(surface.glyphs.size(), 1u);
-    EXPECT_EQ(surface.glyphs[0].marks, "x");
 }
 
 TEST_F(SurfaceTest, NegativeSizeGivesEmptySurface) {
@@ -244,16 +241,14 @@ TEST_F(SurfaceTest, RowsAndRectanglesStoreThePutPixelBytes) {
     EXPECT_EQ(colourAt(drawn, 2, 1), -1);
 }
 
-TEST_F(SurfaceTest, ResetReleasesPixelsAndFonts) {
-    allocSurface(mainSurface, 4, 4);
-    allocSurface(doubleSurface, 8, 8);
-    mainSurface.glyphs.push_back(Glyph{'a', 0, ""});
+TEST_F(SurfaceTest, ResetReleasesPixels) {
+    allocSurface(mainSurface(), 4, 4);
+    allocSurface(doubleSurface(), 8, 8);
     resetSurfaces();
-    for (const Surface* surface : {&mainSurface, &doubleSurface}) {
+    for (const Surface* surface : {&mainSurface(), &doubleSurface()}) {
         EXPECT_TRUE(surface->pixels.empty());
         EXPECT_EQ(surface->width, 0);
         EXPECT_EQ(surface->height, 0);
-        EXPECT_TRUE(surface->glyphs.empty());
     }
 }
 

@@ -23,9 +23,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/settings.h"
 #include "terminal/interpreter.h"
 #include "terminal/screen_grid.h"
+#include "terminal/terminal.h"
 #include "test_support.h"
 
 namespace {
@@ -86,15 +86,17 @@ void runCaseFile(const fs::path& path) {
         std::string directive;
         in >> directive;
         SCOPED_TRACE(path.filename().string() + ":" + std::to_string(lineNumber) + " (" + testName + ")");
-        const ScreenGrid& grid = screenGrid;
+        const ScreenGrid& grid = screenGrid();
         if (directive == "test") {
             std::getline(in >> std::ws, testName);
             resetAll();
             ++stanzas;
         } else if (directive == "size") {
-            in >> settings.columns >> settings.rows;
+            TerminalOptions size;
+            in >> size.columns >> size.rows;
+            startTerminal(size);
         } else if (directive == "cursor-set") {
-            in >> screenGrid.cursorRow >> screenGrid.cursorCol;
+            in >> screenGrid().cursorRow >> screenGrid().cursorCol;
         } else if (directive == "push") {
             std::string rest;
             std::getline(in >> std::ws, rest);

@@ -17,6 +17,7 @@
 #include "emission/movie_writer.h"
 #include "emission/emission.h"
 #include "platform/compression_dialog.h"
+#include "platform/interrupts.h"
 #include "playback/asciicast.h"
 #include "playback/recording.h"
 #include "render/renderer.h"
@@ -24,15 +25,15 @@
 #include "render/surface.h"
 #include "render/unicode_font.h"
 #include "render/xterm_renderer.h"
-#include "terminal/screen_grid.h"
-#include "terminal/xterm_emulation.h"
+#include "terminal/terminal.h"
 
 extern char** environ;
 
 void resetAll() {
     resetSettings();
-    resetGrid();
-    resetFrameClock();
+    resetTerminal();
+    resetPlayback();
+    resetInterrupts();
     resetSurfaces();
     resetRenderer();
     resetScreenChanges();
@@ -40,7 +41,6 @@ void resetAll() {
     resetMovieWriter();
     resetCompressionDialog();
     resetAsciicast();
-    resetXtermEmulation();
     resetXtermRenderer();
     resetUnicodeFont();
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/settings.h"
+#include "terminal/terminal.h"
 #include "test_support.h"
 
 namespace {
@@ -19,8 +19,7 @@ protected:
     void SetUp() override {
         resetAll();
         resetXtermEmulation();
-        settings.columns = 10;
-        settings.rows = 4;
+        startTerminal({.columns = 10, .rows = 4});
     }
     void TearDown() override {
         resetXtermEmulation();
@@ -50,7 +49,7 @@ XtermColour standard() { return {}; }
 XtermColour indexed(uint8_t index) { return {XtermColourKind::indexed, index, 0}; }
 XtermColour rgb(uint32_t value) { return {XtermColourKind::rgb, 0, value}; }
 
-TEST_F(XtermEmulationTest, SizeComesFromTheSettingsAndStartsBlank) {
+TEST_F(XtermEmulationTest, SizeComesFromTheTerminalOptionsAndStartsBlank) {
     const XtermScreen& screen = screenAfter({});
     ASSERT_EQ(screen.columns, 10);
     ASSERT_EQ(screen.rows, 4);
@@ -268,7 +267,7 @@ TEST_F(XtermEmulationTest, InsertingPastTheRightMarginBlanksTheRestOfTheLine) {
 }
 
 TEST_F(XtermEmulationTest, TabForwardByACount) {
-    settings.columns = 30;
+    startTerminal({.columns = 30, .rows = 4});
     screenAfter({"\x1b[2Ia"});
     EXPECT_EQ(xtermScreen().at(0, 16).codePoint, uint32_t{'a'});
 }
@@ -297,7 +296,7 @@ TEST_F(XtermEmulationTest, QueriesChangeNothing) {
 
 // libvterm itself crashes on a wide character in a screen one column wide.
 TEST_F(XtermEmulationTest, OneColumnScreenTakesWideCharacters) {
-    settings.columns = 1;
+    startTerminal({.columns = 1, .rows = 4});
     const XtermScreen& screen = screenAfter({"\xe4\xb8\xad\x0e\xe6\x96\x87\x1b[?9\x98\xe4\xa4\x8f" "a"});
     ASSERT_EQ(screen.columns, 1);
     EXPECT_EQ(screen.at(0, 0).codePoint, 0x4E2Du);
@@ -349,7 +348,7 @@ TEST_F(XtermEmulationTest, LongParameterListsAreCut) {
 // A sequence cut short must not stay open in libvterm: here the repeated characters would
 // otherwise become parameters of the cut one, far more than libvterm's 16.
 TEST_F(XtermEmulationTest, SequencesCutShortLeaveNothingOpen) {
-    settings.columns = 80;
+    startTerminal({.columns = 80, .rows = 4});
     screenAfter({"a;\x1b[1;\x1b[1;\x1b[50b\x1b]0;t\x1b[3b"});
     EXPECT_EQ(rowText(0), "a" + std::string(54, ';') + std::string(25, ' '));
 }
@@ -367,7 +366,7 @@ TEST_F(XtermEmulationTest, ControlsInsideASequenceActAtOnce) {
 TEST_F(XtermEmulationTest, ResetStartsAFreshTerminal) {
     screenAfter({"\x1b[31mtext\x1b[?1049h\x1b[3"});
     resetXtermEmulation();
-    settings.columns = 5;
+    startTerminal({.columns = 5, .rows = 4});
     const XtermScreen& screen = screenAfter({"1mz"});
     EXPECT_EQ(screen.columns, 5);
     EXPECT_EQ(screen.at(0, 0).codePoint, uint32_t{'1'});

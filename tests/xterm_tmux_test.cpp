@@ -57,7 +57,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/settings.h"
+#include "terminal/terminal.h"
 #include "terminal/xterm_emulation.h"
 #include "test_support.h"
 
@@ -570,8 +570,7 @@ std::string compareScreens(const XtermScreen& ours, const CapturedScreen& captur
 int compareWithTmux(const Case& testCase) {
     resetAll();
     resetXtermEmulation();
-    settings.columns = testCase.columns;
-    settings.rows = testCase.rows;
+    startTerminal({.columns = testCase.columns, .rows = testCase.rows, .emulation = Emulation::xterm});
 
     // Records are grouped into chunks that end where a query can follow.
     std::vector<std::string> chunks;

@@ -13,13 +13,18 @@
 #include <string>
 #include <system_error>
 
+#include "driver/font_search.h"
+#include "driver/run_end.h"
 #include "driver/settings.h"
+#include "emission/emission.h"
 #include "emission/movie_writer.h"
-#include "playback/asciicast.h"
-#include "playback/recording.h"
-#include "playback/run_end.h"
 #include "platform/avi_file.h"
 #include "platform/compression_dialog.h"
+#include "platform/interrupts.h"
+#include "playback/asciicast.h"
+#include "playback/recording.h"
+#include "render/renderer.h"
+#include "terminal/terminal.h"
 
 namespace {
 
@@ -235,8 +240,7 @@ void openMovie() {
     std::error_code error;
     fs::file_status status = fs::symlink_status(settings.outputName, error);
     if (fs::is_regular_file(status) || fs::is_symlink(status)) fs::remove(settings.outputName, error);
-    activeMovieWriter = openMovieWriter(settings.outputName, 1000 / settings.fps);
-    if (activeMovieWriter == nullptr) {
+    if (!openMovieWriter(settings.outputName, 1000 / settings.fps)) {
         fail("Error: cannot create " + settings.outputName + ": " + std::strerror(errno));
     }
     resetCompressionOptions();
@@ -299,17 +303,48 @@ int runConverter(int argc, char** argv) {
     } else {
         requireFramesDirectory();
     }
-    loadRecording(settings.inputPath);
+    startStages(settings);
+    PlaybackResult played = loadRecording(settings.inputPath);
+    switch (played.end) {
+        case PlaybackEnd::recordingError:
+            // A movie already begun is closed, empty, rather than left without its headers.
+            printLine(played.message);
+            finishMovie();
+            endRun(1);
+        case PlaybackEnd::fontMissing:
+            endForMissingFont();
+        case PlaybackEnd::stopLimit:
+            printLine("Exiting...");
+            finishMovie();
+            endRun(movieWriteFailed() ? 1 : 0);
+        case PlaybackEnd::finished:
+            break;
+    }
 
     if (interruptRequested()) {
         // Whatever was written stays usable: the movie is closed as at the stop limit.
         finishMovie();
         std::string what = settings.movieOutput ? "; " + settings.outputName + " is closed and plays up to there" : "";
-        int32_t frame = frameClock.haveFirst ? frameClock.frameEnd : 0;  // before any record, none
+        const FrameClock& clock = frameClock();
+        int32_t frame = clock.haveFirst ? clock.frameEnd : 0;  // before any record, none
         printLine("Interrupted at frame " + std::to_string(frame) + what + ".");
         endRun(128 + interruptSignal());
     }
     finishMovie();
     std::fflush(stdout);
-    return movieWriteFailed ? 1 : 0;
+    return movieWriteFailed() ? 1 : 0;
+}
+
+void startStages(const RunSettings& settings) {
+    startTerminal({.columns = settings.columns, .rows = settings.rows, .emulation = settings.emulation});
+    startRenderer({.plainPaths = settings.plainPaths, .fontPath = findFontPath()});
+    startEmission({.movieOutput = settings.movieOutput,
+                   .sizeFactor = settings.sizeFactor,
+                   .skipFrames = settings.skipFrames,
+                   .stopFrame = settings.stopFrame,
+                   .writeFrames = settings.writeFrames,
+                   .plainPaths = settings.plainPaths});
+    startPlayback({.frameInterval = settings.frameInterval,
+                   .skipFrames = settings.skipFrames,
+                   .stopFrame = settings.stopFrame});
 }

@@ -1,11 +1,11 @@
 #pragma once
-// The run's settings: filled once from the command line, then read by every subsystem.
+// The run's settings: filled once from the command line; the driver hands each stage the part
+// it needs.
 
 #include <cstdint>
 #include <string>
 
-// basic: our own small interpreter; xterm: full terminal emulation through libvterm.
-enum class Emulation { basic, xterm };
+#include "terminal/terminal.h"
 
 struct RunSettings {
     int32_t columns = 80;

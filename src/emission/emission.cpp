@@ -13,14 +13,12 @@
 #include <memory>
 #include <system_error>
 
-#include "driver/settings.h"
 #include "emission/movie_writer.h"
 #include "emission/bmp_writer.h"
 #include "emission/frame_files.h"
 #include "emission/png_queue.h"
 #include "emission/png_writer.h"
 #include "platform/bitmap.h"
-#include "playback/recording.h"
 #include "render/screen_changes.h"
 #include "render/surface.h"
 
@@ -63,21 +61,20 @@ struct Emission {
 };
 
 Emission emission;
-uint64_t lastBitmapVersion = 0;
+EmissionOptions options;
+uint64_t lastBitmapVersion = 0;  // versions are never reused, so a writer can trust them
 
-bool passesSkip(int32_t frame) { return settings.skipFrames <= 0 || frame > settings.skipFrames; }
-bool passesStop(int32_t frame) { return settings.stopFrame < 0 || frame <= settings.stopFrame; }
+bool passesSkip(int32_t frame) { return options.skipFrames <= 0 || frame > options.skipFrames; }
+bool passesStop(int32_t frame) { return options.stopFrame < 0 || frame <= options.stopFrame; }
 
-void emitMovieFrames() {
-    int32_t frameStart = frameClock.frameStart;
-    int32_t frameEnd = frameClock.frameEnd;
+void emitMovieFrames(int32_t frameStart, int32_t frameEnd) {
     if (!passesSkip(frameEnd)) return;
 
     std::string currentName = bmpFrameName(frameEnd);
-    if (settings.sizeFactor > 1) {
+    if (options.sizeFactor > 1) {
         writeDoubledBmp(currentName);
     } else {
-        writeBmp(currentName, mainSurface.width, mainSurface.height, mainSurface.pixels.data());
+        writeBmp(currentName, mainSurface().width, mainSurface().height, mainSurface().pixels.data());
     }
 
     // The first record to get here has no earlier image, so its own screen fills its gap.
@@ -101,9 +98,7 @@ void emitMovieFrames() {
 // A gap frame is a copy of the previous screen's file. When this run never wrote that file
 // (its number was skipped) or it cannot be read, the kept previous screen is encoded instead,
 // and the rest of the gap copies that new file.
-void emitPngFrames() {
-    int32_t frameStart = frameClock.frameStart;
-    int32_t frameEnd = frameClock.frameEnd;
+void emitPngFrames(int32_t frameStart, int32_t frameEnd) {
     std::string sourceName = pngFrameName(frameStart);
     bool sourceWritten = emission.previousPngFrame == frameStart;
 
@@ -116,19 +111,19 @@ void emitPngFrames() {
             sourceWritten = false;
         }
         if (emission.previousScreen.pixels.empty()) continue;  // no earlier screen to show
-        if (writePngImage(name, emission.previousScreen, settings.sizeFactor)) {
+        if (writePngImage(name, emission.previousScreen, options.sizeFactor)) {
             sourceName = name;
             sourceWritten = true;
         }
     }
 
     if (passesSkip(frameEnd)) {
-        bool written = writePngImage(pngFrameName(frameEnd), mainSurface, settings.sizeFactor);
+        bool written = writePngImage(pngFrameName(frameEnd), mainSurface(), options.sizeFactor);
         emission.previousPngFrame = written ? frameEnd : -1;
     }
-    emission.previousScreen.width = mainSurface.width;
-    emission.previousScreen.height = mainSurface.height;
-    emission.previousScreen.pixels = mainSurface.pixels;
+    emission.previousScreen.width = mainSurface().width;
+    emission.previousScreen.height = mainSurface().height;
+    emission.previousScreen.pixels = mainSurface().pixels;
 }
 
 void installFinishHook() {
@@ -140,7 +135,7 @@ void installFinishHook() {
 
 // ---- Movie mode, screens kept in memory ----
 
-int32_t bmpFactor() { return settings.sizeFactor > 1 ? 2 : 1; }
+int32_t bmpFactor() { return options.sizeFactor > 1 ? 2 : 1; }
 
 bool wholeImage(const Surface& surface) {
     return surface.pixels.size() >= static_cast<size_t>(std::max(surface.width, 0)) *
@@ -171,7 +166,7 @@ bool makeBmpPlaceholder(const std::string& path, size_t size, size_t alsoHeld) {
 // the way the BMP writers store it (doubled with -double, fourth bytes cleared when doubled).
 void keepScreen(const ScreenChanges& changes) {
     KeptBitmap& kept = emission.kept;
-    const Surface& source = mainSurface;
+    const Surface& source = mainSurface();
     const int32_t factor = bmpFactor();
     const int32_t width = std::max(source.width, 0);
     const int32_t height = std::max(source.height, 0);
@@ -218,9 +213,7 @@ void keepScreen(const ScreenChanges& changes) {
     kept.bitmap.version = ++lastBitmapVersion;
 }
 
-void emitMovieFramesKept() {
-    int32_t frameStart = frameClock.frameStart;
-    int32_t frameEnd = frameClock.frameEnd;
+void emitMovieFramesKept(int32_t frameStart, int32_t frameEnd) {
     ScreenChanges changes = takeScreenChanges();
     if (!passesSkip(frameEnd)) {
         emission.kept.valid = false;
@@ -231,11 +224,11 @@ void emitMovieFramesKept() {
     std::string currentName = bmpFrameName(frameEnd);
     // The doubled writer writes nothing for a surface without a whole image; loading a BMP
     // without pixels fails.
-    bool written = settings.sizeFactor <= 1 || wholeImage(mainSurface);
-    size_t fileSize = kBmpHeaderSize + 4 * static_cast<size_t>(std::max(mainSurface.width, 0) * bmpFactor()) *
-                                           static_cast<size_t>(std::max(mainSurface.height, 0) * bmpFactor());
+    bool written = options.sizeFactor <= 1 || wholeImage(mainSurface());
+    size_t fileSize = kBmpHeaderSize + 4 * static_cast<size_t>(std::max(mainSurface().width, 0) * bmpFactor()) *
+                                           static_cast<size_t>(std::max(mainSurface().height, 0) * bmpFactor());
     bool made = written && makeBmpPlaceholder(currentName, fileSize, kept.fileMade ? kept.fileSize : 0);
-    bool loads = made && mainSurface.width > 0 && mainSurface.height > 0;
+    bool loads = made && mainSurface().width > 0 && mainSurface().height > 0;
 
     bool first = emission.previousBmpName.empty();
     if (first) {
@@ -284,15 +277,13 @@ void writeLastBmp() {
 
 // ---- PNG mode, encodings on the workers ----
 
-void emitPngFramesQueued() {
-    int32_t frameStart = frameClock.frameStart;
-    int32_t frameEnd = frameClock.frameEnd;
+void emitPngFramesQueued(int32_t frameStart, int32_t frameEnd) {
     PngScreens& png = emission.png;
     ScreenChanges changes = takeScreenChanges();
-    bool newScreen = changes.everything || changes.top <= changes.bottom || png.width != mainSurface.width ||
-                     png.height != mainSurface.height;
-    png.width = mainSurface.width;
-    png.height = mainSurface.height;
+    bool newScreen = changes.everything || changes.top <= changes.bottom || png.width != mainSurface().width ||
+                     png.height != mainSurface().height;
+    png.width = mainSurface().width;
+    png.height = mainSurface().height;
     std::shared_ptr<PngEncoding> previous = png.current;
     if (newScreen) png.current = nullptr;
     installFinishHook();
@@ -301,23 +292,23 @@ void emitPngFramesQueued() {
     for (int32_t frame = frameStart + 1; frame < frameEnd; ++frame) {
         if (!passesSkip(frame) || !png.previousShown) continue;
         if (!previous) {
-            previous = startPngEncoding(png.skipped, settings.sizeFactor);
+            previous = startPngEncoding(png.skipped, options.sizeFactor);
             if (!newScreen) png.current = previous;
         }
         queuePngFile(previous, pngFrameName(frame));
     }
 
     if (passesSkip(frameEnd)) {
-        if (!png.current) png.current = startPngEncoding(mainSurface, settings.sizeFactor);
+        if (!png.current) png.current = startPngEncoding(mainSurface(), options.sizeFactor);
         queuePngFile(png.current, pngFrameName(frameEnd));
         png.skipped = Surface{};
     } else if (newScreen || png.skipped.pixels.empty()) {
         // The next record's gap frames may show this screen, which nobody encoded.
-        png.skipped.width = mainSurface.width;
-        png.skipped.height = mainSurface.height;
-        png.skipped.pixels = mainSurface.pixels;
+        png.skipped.width = mainSurface().width;
+        png.skipped.height = mainSurface().height;
+        png.skipped.pixels = mainSurface().pixels;
     }
-    png.previousShown = !mainSurface.pixels.empty();
+    png.previousShown = !mainSurface().pixels.empty();
     writeReadyPngFiles();
 }
 
@@ -335,12 +326,16 @@ std::string pngFrameName(int32_t frameNumber) {
     return name;
 }
 
-void emitFrames() {
-    if (!settings.writeFrames) return;
-    if (settings.movieOutput) {
-        settings.plainPaths ? emitMovieFrames() : emitMovieFramesKept();
+void startEmission(const EmissionOptions& chosen) { options = chosen; }
+
+void emitFrames(const FrameSpan& span) {
+    if (!options.writeFrames) return;
+    const int32_t frameStart = span.start;
+    const int32_t frameEnd = span.end;
+    if (options.movieOutput) {
+        options.plainPaths ? emitMovieFrames(frameStart, frameEnd) : emitMovieFramesKept(frameStart, frameEnd);
     } else {
-        settings.plainPaths ? emitPngFrames() : emitPngFramesQueued();
+        options.plainPaths ? emitPngFrames(frameStart, frameEnd) : emitPngFramesQueued(frameStart, frameEnd);
     }
 }
 
@@ -354,4 +349,6 @@ void resetEmission() {
     bool hooked = emission.finishHookInstalled;
     emission = Emission{};
     emission.finishHookInstalled = hooked;
+    options = EmissionOptions{};
+    lastBitmapVersion = 0;
 }

@@ -8,8 +8,29 @@
 std::string bmpFrameName(int32_t frameNumber);
 std::string pngFrameName(int32_t frameNumber);
 
-// Runs once per record, right after renderScreen.
-void emitFrames();
+struct EmissionOptions {
+    bool movieOutput = true;  // false: a PNG series
+    int32_t sizeFactor = 1;   // 2: frames at twice the width and height
+    int32_t skipFrames = 0;   // frame numbers up to this one are not written
+    int32_t stopFrame = -1;   // the highest frame number written; negative: no limit
+    bool writeFrames = true;  // false: nothing is written
+    // Every frame encoded afresh on this thread and passed through its BMP file, as the
+    // faster ways must match byte for byte.
+    bool plainPaths = false;
+};
+
+void startEmission(const EmissionOptions& options);
+
+// The frames of one record: the previous screen's gap begins at start, the new screen at end.
+struct FrameSpan {
+    int32_t start = 0;
+    int32_t end = 1;
+};
+
+// Writes the frames of one record once its screen is painted: in a movie the previous screen
+// fills start .. end - 1; in a PNG series start + 1 .. end - 1 copy the previous screen's file
+// and end gets the new screen.
+void emitFrames(const FrameSpan& span);
 
 // Completes the frames still being made (PNG encodings under way, the BMP file left after the
 // run); every end of a run calls it, and calling it again does nothing.

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "platform/compression_dialog.h"
 
@@ -15,15 +16,14 @@ struct MovieWriter {
     bool failed = false;     // sticky: nothing more is written
     std::string fileName;
     bool failureReported = false;
-    const Bitmap* lastBitmap = nullptr;  // the bitmap of the last frame written, and its version
-    uint64_t lastVersion = 0;
+    uint64_t lastVersion = 0;  // the version of the last frame's bitmap; 0: none known
 };
 
-MovieWriter* activeMovieWriter = nullptr;
-AviCompressOptions compressionOptions;
-bool movieWriteFailed = false;
-
 namespace {
+
+MovieWriter* activeWriter = nullptr;
+AviCompressOptions options;
+bool writeFailed = false;
 
 constexpr uint32_t kMillisecondsPerSecond = 1000;
 
@@ -31,7 +31,7 @@ constexpr uint32_t kMillisecondsPerSecond = 1000;
 void reportFailure(MovieWriter& writer, AviResult code) {
     if (writer.failureReported) return;
     writer.failureReported = true;
-    movieWriteFailed = true;
+    writeFailed = true;
     std::printf("Error: writing %s failed: %s\n", writer.fileName.c_str(), aviFileErrorText(code).c_str());
     std::fflush(stdout);
 }
@@ -81,13 +81,22 @@ void printGetObjectFailure() {
 
 }  // namespace
 
-MovieWriter* openMovieWriter(const std::string& fileName, int32_t framePeriod) {
+bool openMovieWriter(const std::string& fileName, int32_t framePeriod) {
+    closeMovieWriter();
     AviFile* file = nullptr;
-    if (aviFileOpen(&file, fileName) != kAviErrOk) return nullptr;
-    return new MovieWriter{.aviFile = file, .framePeriod = framePeriod, .fileName = fileName};
+    if (aviFileOpen(&file, fileName) != kAviErrOk) return false;
+    activeWriter = new MovieWriter{.aviFile = file, .framePeriod = framePeriod, .fileName = fileName};
+    return true;
 }
 
-void closeMovieWriter(MovieWriter* writer) {
+bool movieWriterOpen() { return activeWriter != nullptr; }
+
+bool movieWriteFailed() { return writeFailed; }
+
+AviCompressOptions& compressionOptions() { return options; }
+
+void closeMovieWriter() {
+    MovieWriter* writer = std::exchange(activeWriter, nullptr);
     if (writer == nullptr) return;
     // A compressor may still hold frames: releasing its stream writes them, so it can fail too.
     if (AviResult result = aviStreamRelease(writer->compressedStream)) reportFailure(*writer, result);
@@ -99,21 +108,20 @@ void closeMovieWriter(MovieWriter* writer) {
 }
 
 void resetCompressionOptions() {
-    compressionOptions = {};
-    compressionOptions.dwFlags = 9;  // AVICOMPRESSF_VALID | AVICOMPRESSF_INTERLEAVE
-    compressionOptions.dwInterleaveEvery = 1;
+    options = {};
+    options.dwFlags = 9;  // AVICOMPRESSF_VALID | AVICOMPRESSF_INTERLEAVE
+    options.dwInterleaveEvery = 1;
 }
 
 void resetMovieWriter() {
-    closeMovieWriter(activeMovieWriter);
-    activeMovieWriter = nullptr;
-    movieWriteFailed = false;
+    closeMovieWriter();
+    writeFailed = false;
     resetCompressionOptions();
 }
 
 AviResult setMovieCompression(const Bitmap* bitmap) {
-    if (activeMovieWriter == nullptr) return kAviErrBadHandle;
-    MovieWriter& writer = *activeMovieWriter;
+    if (activeWriter == nullptr) return kAviErrBadHandle;
+    MovieWriter& writer = *activeWriter;
     DibSection dib;
     bool described = getBitmapObject(bitmap, dib) != 0;
     if (!described) printGetObjectFailure();
@@ -126,19 +134,19 @@ AviResult setMovieCompression(const Bitmap* bitmap) {
     if (writer.videoStream == nullptr) {
         if (AviResult result = createVideoStream(writer, dib.dsBmih)) return result;
     }
-    if (!aviSaveOptions(compressionOptions)) {
-        freeSaveOptions(compressionOptions);
+    if (!aviSaveOptions(options)) {
+        freeSaveOptions(options);
         writer.failed = true;
         return kAviErrUserAbort;
     }
-    if (AviResult result = makeCompressedStream(writer, compressionOptions)) return result;
-    freeSaveOptions(compressionOptions);
+    if (AviResult result = makeCompressedStream(writer, options)) return result;
+    freeSaveOptions(options);
     return setStreamFormat(writer, dib.dsBmih);
 }
 
 AviResult addMovieFrame(const Bitmap* bitmap) {
-    if (activeMovieWriter == nullptr) return kAviErrBadHandle;
-    MovieWriter& writer = *activeMovieWriter;
+    if (activeWriter == nullptr) return kAviErrBadHandle;
+    MovieWriter& writer = *activeWriter;
     DibSection dib;
     if (getBitmapObject(bitmap, dib) != kDibSectionSize) return kAviErrBadParam;
     if (writer.failed) return kAviErrError;
@@ -152,12 +160,11 @@ AviResult addMovieFrame(const Bitmap* bitmap) {
         if (AviResult result = makeCompressedStream(writer, uncompressed)) return result;
         if (AviResult result = setStreamFormat(writer, dib.dsBmih)) return result;
     }
-    bool same = bitmap->version != 0 && bitmap == writer.lastBitmap && bitmap->version == writer.lastVersion;
+    bool same = bitmap->version != 0 && bitmap->version == writer.lastVersion;
     AviResult result = aviStreamWrite(writer.compressedStream, writer.frameCount, 1, dib.bmBits,
                                       static_cast<int32_t>(dib.dsBmih.biSizeImage),
                                       kAviKeyFrameFlag | (same ? kAviSameFrameFlag : 0));
     if (result != kAviErrOk) return fail(writer, result);
-    writer.lastBitmap = bitmap;
     writer.lastVersion = bitmap->version;
     ++writer.frameCount;
     return kAviErrOk;

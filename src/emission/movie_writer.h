@@ -15,18 +15,20 @@ constexpr AviResult kAviErrError = 0x800440C7;      // AVIERR_ERROR
 constexpr AviResult kAviErrCompressor = 0x80044070; // AVIERR_COMPRESSOR
 constexpr AviResult kAviErrUserAbort = 0x800440C6;  // AVIERR_USERABORT
 
-struct MovieWriter;
+// The run's one movie: opened by the driver, written by frame emission, closed by the driver.
+// False when the file cannot be created; errno tells why.
+bool openMovieWriter(const std::string& fileName, int32_t framePeriod);
+bool movieWriterOpen();
 
-extern MovieWriter* activeMovieWriter;
-extern AviCompressOptions compressionOptions;
+// Closes the movie, if one is open.
+void closeMovieWriter();
 
-// Set when a stream step or frame write failed (not a cancelled choice); the run then
-// ends with exit status 1.
-extern bool movieWriteFailed;
+// True once a stream step or frame write failed (not a cancelled choice); the run then ends
+// with exit status 1.
+bool movieWriteFailed();
 
-// nullptr when the file cannot be created; errno tells why.
-MovieWriter* openMovieWriter(const std::string& fileName, int32_t framePeriod);
-void closeMovieWriter(MovieWriter* writer);
+// The record the compression dialog starts from.
+AviCompressOptions& compressionOptions();
 
 // All zero, then dwFlags 9 and dwInterleaveEvery 1.
 void resetCompressionOptions();

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/settings.h"
 #include "emission/frame_files.h"
 
 namespace {
@@ -99,4 +98,3 @@ bool writePngImage(const std::string& path, const Surface& surface, int32_t fact
     return writeWholeFile(path, png.bytes);
 }
 
-void writePngFrame(const std::string& path) { writePngImage(path, mainSurface, settings.sizeFactor); }

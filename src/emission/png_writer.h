@@ -22,5 +22,3 @@ EncodedPng encodePng(const Surface& surface, int32_t factor);
 // file that cannot be written is not reported. True when the file was written.
 bool writePngImage(const std::string& path, const Surface& surface, int32_t factor);
 
-// writePngImage of mainSurface at the run's sizeFactor.
-void writePngFrame(const std::string& path);

@@ -10,17 +10,16 @@
 #include <cstdlib>
 #include <limits>
 #include <new>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
-#include "driver/settings.h"
-#include "emission/movie_writer.h"
+#include "emission/emission.h"
+#include "platform/interrupts.h"
 #include "playback/asciicast.h"
-#include "playback/run_end.h"
-#include "terminal/interpreter.h"
-#include "terminal/screen_grid.h"
-
-FrameClock frameClock;
-std::span<const uint8_t> payloadText;
+#include "render/renderer.h"
+#include "terminal/terminal.h"
 
 namespace {
 
@@ -28,22 +27,35 @@ constexpr size_t kHeaderSize = 12;
 constexpr int64_t kLongestGap = 60000000;  // a pause longer than a minute shrinks to one frame
 
 struct Playback {
+    PlaybackOptions options;
+    FrameClock clock;
     std::vector<uint8_t> recordBuffer;
     FILE* frameLog = nullptr;
     const uint8_t* dataStart = nullptr;
+    PlaybackResult result;  // how the walk ended, once it did
 };
 
 Playback playback;
 
-// A movie already begun is closed, empty, rather than left without its headers.
-[[noreturn]] void endAfterRecordingError() {
-    finishMovie();
-    endRun(1);
-}
+// One record as it stands in the recording buffer.
+struct Record {
+    uint32_t seconds = 0;
+    int32_t micros = 0;
+    uint32_t length = 0;  // as the header announces it
+    std::span<const uint8_t> payload;
+    const uint8_t* next = nullptr;
+};
+
+PlaybackResult failure(std::string message) { return {PlaybackEnd::recordingError, std::move(message)}; }
 
 uint32_t readU32le(const uint8_t* bytes) {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+void closeLog() {
+    if (playback.frameLog != nullptr) std::fclose(playback.frameLog);
+    playback.frameLog = nullptr;
 }
 
 void logRecord(int32_t frameEnd, uint32_t seconds, int32_t micros, uint32_t length) {
@@ -71,8 +83,8 @@ bool readToEnd(int fd) {
     }
 }
 
-// Reads the whole file; on failure prints the message the user sees and ends the run.
-void readRecordingFile(const std::string& path) {
+// Reads the whole file; on failure returns the message the user sees.
+std::optional<PlaybackResult> readRecordingFile(const std::string& path) {
     // A named pipe is read like cat reads it: the open waits for its writer.
     int fd = open(path.c_str(), O_RDONLY);
     struct stat info {};
@@ -81,10 +93,7 @@ void readRecordingFile(const std::string& path) {
         fd = -1;
         errno = EISDIR;
     }
-    if (fd < 0) {
-        std::printf("errno %d\n", errno);
-        endAfterRecordingError();
-    }
+    if (fd < 0) return failure("errno " + std::to_string(errno));
     size_t length = static_cast<size_t>(info.st_size);
     size_t done = 0;
     // A recording too large for memory gets its own message rather than the general one.
@@ -97,8 +106,9 @@ void readRecordingFile(const std::string& path) {
             playback.recordBuffer.resize(length);
         }
     } catch (const std::bad_alloc&) {
-        std::printf("Error: not enough memory to read %s (%zu bytes)\n", path.c_str(), length);
-        endAfterRecordingError();
+        std::set_new_handler(general);
+        close(fd);
+        return failure("Error: not enough memory to read " + path + " (" + std::to_string(length) + " bytes)");
     }
     std::set_new_handler(general);
     while (done < length) {
@@ -108,115 +118,145 @@ void readRecordingFile(const std::string& path) {
         done += static_cast<size_t>(got);
     }
     close(fd);
-    if (done < length) {
-        std::printf("error in fread()?\n");
-        endAfterRecordingError();
-    }
+    if (done < length) return failure("error in fread()?");
+    return std::nullopt;
 }
 
 // An asciicast recording the driver did not prepare is converted here, into the records the
 // walk reads.
-void convertIfAsciicast(const std::string& path) {
-    if (!isAsciicast(playback.recordBuffer)) return;
+std::optional<PlaybackResult> convertIfAsciicast(const std::string& path) {
+    if (!isAsciicast(playback.recordBuffer)) return std::nullopt;
     AsciicastRecording recording;
     std::string error;
-    if (!convertAsciicast(playback.recordBuffer, recording, error)) {
-        std::printf("Error: %s %s\n", path.c_str(), error.c_str());
-        endAfterRecordingError();
-    }
+    if (!convertAsciicast(playback.recordBuffer, recording, error)) return failure("Error: " + path + " " + error);
     playback.recordBuffer = std::move(recording.records);
+    return std::nullopt;
 }
 
-}  // namespace
-
-void resetFrameClock() {
-    frameClock = FrameClock{};
-    payloadText = {};
-}
-
+// Writes the time since the first record as "%02d:%02d:%02d", without a newline.
 void printRecordTime(uint32_t seconds, int32_t micros) {
-    int64_t elapsed = static_cast<int64_t>(seconds) - frameClock.firstSeconds;
-    if (micros < frameClock.firstMicros) elapsed -= 1;  // borrow: count whole seconds only
+    const FrameClock& clock = playback.clock;
+    int64_t elapsed = static_cast<int64_t>(seconds) - clock.firstSeconds;
+    if (micros < clock.firstMicros) elapsed -= 1;  // borrow: count whole seconds only
     std::printf("%02" PRId64 ":%02" PRId64 ":%02" PRId64, elapsed / 3600, (elapsed / 60) % 60, elapsed % 60);
 }
 
-const uint8_t* stepRecord(const uint8_t* position, const uint8_t* end) {
-    const uint32_t seconds = readU32le(position);
-    const int32_t micros = static_cast<int32_t>(readU32le(position + 4));
-    const uint32_t length = readU32le(position + 8);
+// The record whose header starts at position; a record cut short by end is played with what
+// is there, and said to be cut.
+Record readRecord(const uint8_t* position, const uint8_t* end) {
+    Record record;
+    record.seconds = readU32le(position);
+    record.micros = static_cast<int32_t>(readU32le(position + 4));
+    record.length = readU32le(position + 8);
     const uint8_t* payload = position + kHeaderSize;
     const size_t available = static_cast<size_t>(end - payload);
     // Pointing past the buffer is not even computed: the record then ends with the file.
-    const uint8_t* next = length > available ? end : payload + length;
-    if (length > available) {
+    record.next = record.length > available ? end : payload + record.length;
+    record.payload = std::span<const uint8_t>(payload, record.next);
+    if (record.length > available) {
         std::printf("Warning: the recording is cut at byte offset %td: the record at offset %td has "
                     "%zu of its %" PRIu32 " payload bytes\n",
-                    end - playback.dataStart, position - playback.dataStart, available, length);
+                    end - playback.dataStart, position - playback.dataStart, available, record.length);
         std::fflush(stdout);
     }
+    return record;
+}
 
-    FrameClock& clock = frameClock;
+// The frames the record's screen begins at, from the time since the previous record; nothing
+// when frame numbers would overflow.
+std::optional<FrameSpan> advanceClock(const Record& record) {
+    FrameClock& clock = playback.clock;
     if (!clock.haveFirst) {
         clock.haveFirst = true;
-        clock.firstSeconds = clock.previousSeconds = seconds;
-        clock.firstMicros = clock.previousMicros = micros;
+        clock.firstSeconds = clock.previousSeconds = record.seconds;
+        clock.firstMicros = clock.previousMicros = record.micros;
     }
-    payloadText = std::span<const uint8_t>(payload, next);
-
-    int64_t elapsed = (static_cast<int64_t>(seconds) - clock.previousSeconds) * 1000000 +
-                      (static_cast<int64_t>(micros) - clock.previousMicros);
+    int64_t elapsed = (static_cast<int64_t>(record.seconds) - clock.previousSeconds) * 1000000 +
+                      (static_cast<int64_t>(record.micros) - clock.previousMicros);
     if (elapsed > kLongestGap) elapsed = 1;
-    int64_t frames = elapsed / settings.frameInterval;
+    int64_t frames = elapsed / playback.options.frameInterval;
     if (frames < 1) frames = 1;
     if (clock.frameStart + frames > std::numeric_limits<int32_t>::max()) {
         std::printf("Warning: frame numbers would pass %" PRId32 "; the rest of the recording is not played\n",
                     std::numeric_limits<int32_t>::max());
         std::fflush(stdout);
-        return end;
+        return std::nullopt;
     }
     clock.frameEnd = clock.frameStart + static_cast<int32_t>(frames);
-
-    std::printf("Frame %" PRId32 ", time ", clock.frameEnd);
-    printRecordTime(seconds, micros);
-    std::fputs(clock.frameEnd < settings.skipFrames ? " (skipping) \n" : "...\n", stdout);
-    std::fflush(stdout);
-    logRecord(clock.frameEnd, seconds, micros, length);
-
-    interpretPayload();
-
-    clock.frameStart = clock.frameEnd;
-    if (settings.stopFrame > 0 && clock.frameEnd >= settings.stopFrame) {
-        std::printf("Exiting...\n");
-        finishMovie();
-        endRun(movieWriteFailed ? 1 : 0);
-    }
-    clock.previousSeconds = seconds;
-    clock.previousMicros = micros;
-    return next;
+    return FrameSpan{clock.frameStart, clock.frameEnd};
 }
 
-void loadRecording(const std::string& path) {
-    if (path.empty()) {
-        std::printf("Error: no input ttyrec specified?\n");
-        endAfterRecordingError();
+// The progress line and the log entry.
+void reportRecord(const Record& record, const FrameSpan& span) {
+    std::printf("Frame %" PRId32 ", time ", span.end);
+    printRecordTime(record.seconds, record.micros);
+    std::fputs(span.end < playback.options.skipFrames ? " (skipping) \n" : "...\n", stdout);
+    std::fflush(stdout);
+    logRecord(span.end, record.seconds, record.micros, record.length);
+}
+
+// The screen shown from the previous record on has had its frames; this record's screen owns
+// the frames from here.
+void closeSpan(const Record& record, const FrameSpan& span) {
+    FrameClock& clock = playback.clock;
+    clock.frameStart = span.end;
+    clock.previousSeconds = record.seconds;
+    clock.previousMicros = record.micros;
+}
+
+bool stopLimitReached(const FrameSpan& span) {
+    return playback.options.stopFrame > 0 && span.end >= playback.options.stopFrame;
+}
+
+}  // namespace
+
+const uint8_t* stepRecord(const uint8_t* position, const uint8_t* end) {
+    const Record record = readRecord(position, end);
+    const std::optional<FrameSpan> span = advanceClock(record);
+    if (!span) return end;
+    reportRecord(record, *span);
+
+    feedTerminal(record.payload);
+    if (!paintScreen()) {
+        playback.result.end = PlaybackEnd::fontMissing;
+        return end;
     }
-    resetFrameClock();
-    resetGrid();
+    emitFrames(*span);
+
+    closeSpan(record, *span);
+    if (stopLimitReached(*span)) {
+        playback.result.end = PlaybackEnd::stopLimit;
+        return end;
+    }
+    return record.next;
+}
+
+void startPlayback(const PlaybackOptions& options) {
+    resetPlayback();
+    playback.options = options;
+}
+
+const FrameClock& frameClock() { return playback.clock; }
+
+PlaybackResult loadRecording(const std::string& path) {
+    if (path.empty()) return failure("Error: no input ttyrec specified?");
+    playback.clock = FrameClock{};
 
     if (!takePreparedAsciicast(path, playback.recordBuffer)) {
-        readRecordingFile(path);
-        convertIfAsciicast(path);
+        if (std::optional<PlaybackResult> failed = readRecordingFile(path)) return *failed;
+        if (std::optional<PlaybackResult> failed = convertIfAsciicast(path)) return *failed;
     }
-    if (playback.frameLog != nullptr) std::fclose(playback.frameLog);
+    closeLog();
     playback.frameLog = std::fopen("output", "w");  // a log that cannot be created is not reported
 
-    walkRecording(playback.recordBuffer);
+    return walkRecording(playback.recordBuffer);
 }
 
-void walkRecording(std::span<const uint8_t> data) {
+PlaybackResult walkRecording(std::span<const uint8_t> data) {
     const uint8_t* position = data.data();
     const uint8_t* end = position + data.size();
     playback.dataStart = position;
+    playback.result = PlaybackResult{};
     while (position < end && !interruptRequested()) {
         if (static_cast<size_t>(end - position) < kHeaderSize) {
             std::printf("Warning: the recording is cut at byte offset %td: the %td bytes from offset %td "
@@ -227,4 +267,10 @@ void walkRecording(std::span<const uint8_t> data) {
         }
         position = stepRecord(position, end);
     }
+    return playback.result;
+}
+
+void resetPlayback() {
+    closeLog();
+    playback = Playback{};
 }

@@ -1,5 +1,7 @@
 #pragma once
-// Reads a whole recording and walks its records, turning record times into frame numbers.
+// Reads a whole recording and walks its records: for each, the frame clock gives the frames its
+// screen begins at, the terminal takes the payload, the screen is painted and its frames are
+// emitted.
 
 #include <cstdint>
 #include <span>
@@ -15,23 +17,41 @@ struct FrameClock {
     int32_t frameEnd = 1;    // frame number at which the current record's screen begins
 };
 
-extern FrameClock frameClock;
+struct PlaybackOptions {
+    int32_t frameInterval = 1000000 / 30;  // microseconds per video frame
+    int32_t skipFrames = 0;                // frame numbers up to this one are shown as skipped
+    int32_t stopFrame = -1;                // the walk ends once a record reaches it; negative: never
+};
 
-// The current record's payload, as it stands in the recording buffer.
-extern std::span<const uint8_t> payloadText;
+enum class PlaybackEnd {
+    finished,        // after the last record, or asked to stop by an interruption
+    stopLimit,       // a record reached stopFrame
+    fontMissing,     // a screen needed font.txt and it could not be read
+    recordingError,  // the recording could not be read; message says why
+};
 
-void resetFrameClock();
+struct PlaybackResult {
+    PlaybackEnd end = PlaybackEnd::finished;
+    std::string message;  // recordingError: the line to show
+};
 
-// Returns after the last record; ends the process on a file error or at the stop limit.
-void loadRecording(const std::string& path);
+// Takes the options for the next walk and starts a fresh clock and log.
+void startPlayback(const PlaybackOptions& options);
+
+// Reads path (or the asciicast recording prepared for it) and walks it, writing the log
+// "output".
+PlaybackResult loadRecording(const std::string& path);
 
 // Walks records already in memory (the log, if open, receives their entries). Returns early
 // when an interruption was asked for, after the record in progress.
-void walkRecording(std::span<const uint8_t> data);
+PlaybackResult walkRecording(std::span<const uint8_t> data);
 
-// Processes the record whose header starts at position; returns the next record's start.
-// end is the end of the recording data; a record cut short by it is played with what is there.
+// Plays the record whose header starts at position (end: where the recording data ends; a
+// record cut short by it is played with what is there). Returns the next record's start, or
+// end when the walk must end, which walkRecording then reports.
 const uint8_t* stepRecord(const uint8_t* position, const uint8_t* end);
 
-// Writes the time since the first record as "%02d:%02d:%02d", without a newline.
-void printRecordTime(uint32_t seconds, int32_t micros);
+const FrameClock& frameClock();
+
+// Default options, a fresh clock, the log closed.
+void resetPlayback();

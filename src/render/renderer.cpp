@@ -5,11 +5,12 @@
 #include <cstring>
 #include <vector>
 
-#include "driver/settings.h"
 #include "render/fallback_font.h"
 #include "render/glyph_font.h"
 #include "render/screen_changes.h"
+#include "render/xterm_renderer.h"
 #include "terminal/screen_grid.h"
+#include "terminal/terminal.h"
 
 const std::array<Colour, 8> normalPalette{0x000000, 0xAF0000, 0x00AF00, 0xC0C000,
                                           0x004080, 0xA800A8, 0x00A8A8, 0xBBBBBB};
@@ -22,6 +23,8 @@ constexpr uint8_t kCodeDot = 249;
 constexpr uint8_t kCodeSquare = 254;
 
 bool surfacesReady = false;
+RenderOptions options;
+bool fontMissing = false;  // a cell needed font.txt and it could not be read
 
 struct CellColours {
     Colour foreground;
@@ -47,8 +50,8 @@ void clearToBlack(Surface& surface) {
 bool drawBoxStroke(uint8_t code, int32_t X, int32_t Y, Colour colour) {
     int32_t midX = X + 5;
     int32_t midY = Y + 10;
-    auto h = [&](int32_t x0, int32_t x1) { drawHLine(mainSurface, x0, x1, midY, colour, false); };
-    auto v = [&](int32_t y0, int32_t y1) { drawVLine(mainSurface, midX, y0, y1, colour, false); };
+    auto h = [&](int32_t x0, int32_t x1) { drawHLine(mainSurface(), x0, x1, midY, colour, false); };
+    auto v = [&](int32_t y0, int32_t y1) { drawVLine(mainSurface(), midX, y0, y1, colour, false); };
     switch (code) {
         case 179:  // │
             v(Y, Y + 19);
@@ -100,27 +103,27 @@ bool drawBoxStroke(uint8_t code, int32_t X, int32_t Y, Colour colour) {
 
 void paintCell(uint8_t code, CellAttr attr, int32_t X, int32_t Y) {
     CellColours colours = cellColours(attr);
-    fillRect(mainSurface, X, Y, X + kCellWidth - 1, Y + kCellHeight - 1, colours.background);
+    fillRect(mainSurface(), X, Y, X + kCellWidth - 1, Y + kCellHeight - 1, colours.background);
 
     bool glyphStep = true;
     if (drawBoxStroke(code, X, Y, colours.foreground)) {
         glyphStep = false;
     } else if (code == kCodeDot) {
-        outlineRect(mainSurface, X + 4, Y + 9, X + 5, Y + 10, colours.foreground);
+        outlineRect(mainSurface(), X + 4, Y + 9, X + 5, Y + 10, colours.foreground);
         glyphStep = false;
     } else if (code == kCodeSquare) {
         // A font glyph for this code paints over the square.
-        fillRect(mainSurface, X + 3, Y + 8, X + 6, Y + 11, colours.foreground);
+        fillRect(mainSurface(), X + 3, Y + 8, X + 6, Y + 11, colours.foreground);
     }
 
     if (glyphStep) {
         // The font is loaded on the first cell that could need it, even a NUL cell.
-        if (mainSurface.glyphs.empty()) loadGlyphs();
+        ensureFont();
         if (code != 0) drawGlyph(code, X, Y, colours.foreground, colours.background);
     }
 
     if (attr & kAttrUnderline) {
-        drawHLine(mainSurface, X + 1, X + 8, Y + kCellHeight - 1, colours.foreground, true);
+        drawHLine(mainSurface(), X + 1, X + 8, Y + kCellHeight - 1, colours.foreground, true);
     }
 }
 
@@ -154,10 +157,8 @@ struct PaintedScreen {
     bool valid = false;
     int32_t columns = 0;
     int32_t rows = 0;
-    const uint8_t* pixels = nullptr;
-    size_t pixelBytes = 0;
-    const Glyph* glyphs = nullptr;
-    size_t glyphCount = 0;
+    uint64_t surfaceGeneration = 0;
+    uint64_t glyphGeneration = 0;
     std::array<uint8_t, kGridCells> chars{};
     std::array<CellAttr, kGridCells> attrs{};
     std::array<Reach, 256> reach{};
@@ -190,7 +191,7 @@ int32_t clampReach(int64_t pixels) { return static_cast<int32_t>(std::clamp<int6
 // Fallback pictures are measured by drawing them on a scratch surface.
 void measureReach(std::array<Reach, 256>& reach) {
     std::array<const Glyph*, 256> first{};
-    for (const Glyph& glyph : mainSurface.glyphs) {
+    for (const Glyph& glyph : glyphTable()) {
         const Glyph*& slot = first[static_cast<uint8_t>(glyph.key)];
         if (slot == nullptr) slot = &glyph;
     }
@@ -232,14 +233,14 @@ bool overlaps(const PixelRect& a, const PixelRect& b) {
 }
 
 void paintGridCell(size_t cell) {
-    paintCell(screenGrid.charPlane[cell], screenGrid.attrPlane[cell],
+    paintCell(screenGrid().charPlane[cell], screenGrid().attrPlane[cell],
               static_cast<int32_t>(cell % kGridColumns) * kCellWidth,
               static_cast<int32_t>(cell / kGridColumns) * kCellHeight);
 }
 
 // The reference: the whole surface black, then every cell in row-major order.
 void paintEverything(int32_t columns, int32_t rows) {
-    clearToBlack(mainSurface);
+    clearToBlack(mainSurface());
     for (int32_t r = 0; r < rows; ++r) {
         for (int32_t c = 0; c < columns; ++c) {
             paintGridCell(static_cast<size_t>(r) * kGridColumns + static_cast<size_t>(c));
@@ -249,26 +250,23 @@ void paintEverything(int32_t columns, int32_t rows) {
 
 bool paintedMatches(int32_t columns, int32_t rows) {
     return painted.valid && painted.columns == columns && painted.rows == rows &&
-           painted.pixels == mainSurface.pixels.data() && painted.pixelBytes == mainSurface.pixels.size() &&
-           painted.glyphs == mainSurface.glyphs.data() && painted.glyphCount == mainSurface.glyphs.size();
+           painted.surfaceGeneration == mainSurface().generation && painted.glyphGeneration == glyphGeneration();
 }
 
 // Painting changed cells alone relies on the cells tiling the surface exactly.
 bool surfaceIsTheGrid(int32_t columns, int32_t rows) {
-    return mainSurface.width == columns * kCellWidth && mainSurface.height == rows * kCellHeight &&
-           mainSurface.pixels.size() == static_cast<size_t>(mainSurface.width) * mainSurface.height * 4;
+    return mainSurface().width == columns * kCellWidth && mainSurface().height == rows * kCellHeight &&
+           mainSurface().pixels.size() == static_cast<size_t>(mainSurface().width) * mainSurface().height * 4;
 }
 
 void rememberEverything(int32_t columns, int32_t rows) {
     painted.valid = true;
     painted.columns = columns;
     painted.rows = rows;
-    painted.pixels = mainSurface.pixels.data();
-    painted.pixelBytes = mainSurface.pixels.size();
-    painted.glyphs = mainSurface.glyphs.data();
-    painted.glyphCount = mainSurface.glyphs.size();
-    painted.chars = screenGrid.charPlane;
-    painted.attrs = screenGrid.attrPlane;
+    painted.surfaceGeneration = mainSurface().generation;
+    painted.glyphGeneration = glyphGeneration();
+    painted.chars = screenGrid().charPlane;
+    painted.attrs = screenGrid().attrPlane;
     measureReach(painted.reach);
     painted.overflowingCells = 0;
     for (int32_t r = 0; r < rows; ++r) {
@@ -282,11 +280,11 @@ void rememberEverything(int32_t columns, int32_t rows) {
 
 // Loads the font when a visible cell needs it, as painting that cell would.
 void loadFontIfNeeded(int32_t columns, int32_t rows) {
-    if (!mainSurface.glyphs.empty()) return;
+    if (glyphsLoaded()) return;
     for (int32_t r = 0; r < rows; ++r) {
         for (int32_t c = 0; c < columns; ++c) {
-            if (!paintsWithoutFont(screenGrid.charPlane[static_cast<size_t>(r) * kGridColumns + c])) {
-                loadGlyphs();
+            if (!paintsWithoutFont(screenGrid().charPlane[static_cast<size_t>(r) * kGridColumns + c])) {
+                ensureFont();
                 return;
             }
         }
@@ -297,12 +295,12 @@ void findChangedCells(int32_t columns, int32_t rows) {
     painted.changed.clear();
     for (int32_t r = 0; r < rows; ++r) {
         size_t base = static_cast<size_t>(r) * kGridColumns;
-        if (std::memcmp(&screenGrid.charPlane[base], &painted.chars[base], static_cast<size_t>(columns)) == 0 &&
-            std::memcmp(&screenGrid.attrPlane[base], &painted.attrs[base], sizeof(CellAttr) * columns) == 0) {
+        if (std::memcmp(&screenGrid().charPlane[base], &painted.chars[base], static_cast<size_t>(columns)) == 0 &&
+            std::memcmp(&screenGrid().attrPlane[base], &painted.attrs[base], sizeof(CellAttr) * columns) == 0) {
             continue;
         }
         for (size_t cell = base; cell < base + static_cast<size_t>(columns); ++cell) {
-            if (screenGrid.charPlane[cell] != painted.chars[cell] || screenGrid.attrPlane[cell] != painted.attrs[cell]) {
+            if (screenGrid().charPlane[cell] != painted.chars[cell] || screenGrid().attrPlane[cell] != painted.attrs[cell]) {
                 painted.changed.push_back(cell);
             }
         }
@@ -312,8 +310,8 @@ void findChangedCells(int32_t columns, int32_t rows) {
 uint8_t* boxRow(size_t cell, int32_t y) {
     int32_t X = static_cast<int32_t>(cell % kGridColumns) * kCellWidth;
     int32_t Y = static_cast<int32_t>(cell / kGridColumns) * kCellHeight + y;
-    return mainSurface.pixels.data() +
-           4 * (static_cast<size_t>(X) + static_cast<size_t>(mainSurface.height - 1 - Y) * mainSurface.width);
+    return mainSurface().pixels.data() +
+           4 * (static_cast<size_t>(X) + static_cast<size_t>(mainSurface().height - 1 - Y) * mainSurface().width);
 }
 
 // Every changed cell stays inside its box, and no painted cell reaches outside its own: each
@@ -344,13 +342,13 @@ void paintReachingCells(int32_t columns, int32_t rows) {
     Reach most;
     for (int32_t r = 0; r < rows; ++r) {
         for (int32_t c = 0; c < columns; ++c) {
-            const Reach& reach = painted.reach[screenGrid.charPlane[static_cast<size_t>(r) * kGridColumns + c]];
+            const Reach& reach = painted.reach[screenGrid().charPlane[static_cast<size_t>(r) * kGridColumns + c]];
             most.up = std::max(most.up, reach.up);
             most.down = std::max(most.down, reach.down);
             most.right = std::max(most.right, reach.right);
         }
     }
-    const PixelRect surface{0, 0, mainSurface.width - 1, mainSurface.height - 1};
+    const PixelRect surface{0, 0, mainSurface().width - 1, mainSurface().height - 1};
     painted.selected.assign(kGridCells, 0);
     painted.pending.clear();
     int32_t top = INT32_MAX;
@@ -361,7 +359,7 @@ void paintReachingCells(int32_t columns, int32_t rows) {
     };
     for (size_t cell : painted.changed) {
         select(cell, painted.reach[painted.chars[cell]]);
-        select(cell, painted.reach[screenGrid.charPlane[cell]]);
+        select(cell, painted.reach[screenGrid().charPlane[cell]]);
     }
     while (!painted.pending.empty()) {
         PixelRect area = painted.pending.back();
@@ -380,7 +378,7 @@ void paintReachingCells(int32_t columns, int32_t rows) {
             for (int32_t c = firstColumn; c <= lastColumn; ++c) {
                 size_t cell = static_cast<size_t>(r) * kGridColumns + static_cast<size_t>(c);
                 if (painted.selected[cell]) continue;
-                const Reach& reach = painted.reach[screenGrid.charPlane[cell]];
+                const Reach& reach = painted.reach[screenGrid().charPlane[cell]];
                 if (overlaps(cellExtent(cell, reach), area)) select(cell, reach);
             }
         }
@@ -401,53 +399,72 @@ void paintChanges(int32_t columns, int32_t rows) {
         return;
     }
     bool reaching = painted.overflowingCells > 0;
-    for (size_t cell : painted.changed) reaching = reaching || painted.reach[screenGrid.charPlane[cell]].any();
+    for (size_t cell : painted.changed) reaching = reaching || painted.reach[screenGrid().charPlane[cell]].any();
     if (reaching) {
         paintReachingCells(columns, rows);
     } else {
         paintChangedBoxes();
     }
     for (size_t cell : painted.changed) {
-        painted.overflowingCells += (painted.reach[screenGrid.charPlane[cell]].any() ? 1 : 0) -
+        painted.overflowingCells += (painted.reach[screenGrid().charPlane[cell]].any() ? 1 : 0) -
                                     (painted.reach[painted.chars[cell]].any() ? 1 : 0);
-        painted.chars[cell] = screenGrid.charPlane[cell];
-        painted.attrs[cell] = screenGrid.attrPlane[cell];
+        painted.chars[cell] = screenGrid().charPlane[cell];
+        painted.attrs[cell] = screenGrid().attrPlane[cell];
     }
 }
 
 }  // namespace
 
-void renderScreen() {
+void startRenderer(const RenderOptions& chosen) {
+    options = chosen;
+    surfacesReady = false;
+    painted.valid = false;
+}
+
+const RenderOptions& renderOptions() { return options; }
+
+bool ensureFont() {
+    if (!glyphsLoaded() && !fontMissing) fontMissing = !loadGlyphs(options.fontPath);
+    return !fontMissing;
+}
+
+bool renderScreen() {
     // Sizes beyond the grid's storage are cut to it, so no cell outside it is ever read.
-    int32_t columns = std::clamp(settings.columns, 0, kGridColumns);
-    int32_t rows = std::clamp(settings.rows, 0, kGridRows);
+    int32_t columns = std::clamp(terminalOptions().columns, 0, kGridColumns);
+    int32_t rows = std::clamp(terminalOptions().rows, 0, kGridRows);
     if (!surfacesReady) {
-        allocSurface(mainSurface, columns * kCellWidth, rows * kCellHeight);
+        allocSurface(mainSurface(), columns * kCellWidth, rows * kCellHeight);
         // doubleSurface gets its size only: the doubled BMP writer makes and overwrites all of
         // its pixels before anything reads them, so holding them from here on would only cost.
-        doubleSurface.pixels.clear();
-        doubleSurface.width = columns * kCellWidth * 2;
-        doubleSurface.height = rows * kCellHeight * 2;
+        doubleSurface().pixels.clear();
+        doubleSurface().width = columns * kCellWidth * 2;
+        doubleSurface().height = rows * kCellHeight * 2;
         surfacesReady = true;
         painted.valid = false;
     }
-    if (settings.plainPaths || !surfaceIsTheGrid(columns, rows)) {
+    if (options.plainPaths || !surfaceIsTheGrid(columns, rows)) {
         paintEverything(columns, rows);
         painted.valid = false;
         noteScreenReplaced();
-        return;
+        return !fontMissing;
     }
     loadFontIfNeeded(columns, rows);
     if (!paintedMatches(columns, rows)) {
         paintEverything(columns, rows);
         rememberEverything(columns, rows);
         noteScreenReplaced();
-        return;
+        return !fontMissing;
     }
     paintChanges(columns, rows);
+    return !fontMissing;
+}
+
+bool paintScreen() {
+    return terminalOptions().emulation == Emulation::xterm ? renderXtermScreen() : renderScreen();
 }
 
 void resetRenderer() {
-    surfacesReady = false;
-    painted.valid = false;
+    startRenderer(RenderOptions{});
+    fontMissing = false;
+    resetGlyphs();
 }

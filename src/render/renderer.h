@@ -2,6 +2,8 @@
 // Paints the visible part of the screen grid into mainSurface, 10 x 20 pixels per cell.
 
 #include <array>
+#include <cstdint>
+#include <string>
 
 #include "render/surface.h"
 
@@ -11,7 +13,24 @@ constexpr int kCellHeight = 20;
 extern const std::array<Colour, 8> normalPalette;
 extern const std::array<Colour, 8> brightPalette;  // index 0 is 0x777777 for foregrounds only
 
-void renderScreen();
+struct RenderOptions {
+    bool plainPaths = false;   // every screen painted whole
+    std::string fontPath;      // font.txt, read on the first cell that needs it; "" when none was found
+};
 
-// Clears surfacesReady so that the next renderScreen allocates the surfaces again.
+// Both renderers paint with these from here on; the surfaces are allocated again.
+void startRenderer(const RenderOptions& options);
+const RenderOptions& renderOptions();
+
+// Reads the font when no font is loaded yet; false when it cannot be read.
+bool ensureFont();
+
+// Paints the grid of the basic emulation. False when a cell needed font.txt and it could not
+// be read: the run cannot go on.
+bool renderScreen();
+
+// Paints the screen of the terminal's emulation with its renderer; false as renderScreen.
+bool paintScreen();
+
+// Default options, no font, surfaces to be allocated again.
 void resetRenderer();

@@ -5,10 +5,11 @@
 #include <cstddef>
 #include <cstring>
 
-Surface mainSurface;
-Surface doubleSurface;
-
 namespace {
+
+Surface mainPicture;
+Surface doublePicture;
+uint64_t lastGeneration = 0;
 
 uint8_t* pixelAddress(Surface& surface, int32_t x, int32_t y) {
     size_t index = static_cast<size_t>(x) +
@@ -40,7 +41,12 @@ bool drawnInDash(int32_t c, bool dashed) { return !dashed || c % 7 < 5; }
 
 }  // namespace
 
+Surface& mainSurface() { return mainPicture; }
+
+Surface& doubleSurface() { return doublePicture; }
+
 void allocSurface(Surface& surface, int32_t width, int32_t height) {
+    surface.generation = ++lastGeneration;
     surface.pixels.clear();
     surface.pixels.shrink_to_fit();
     surface.width = 0;
@@ -112,5 +118,5 @@ void drawVLine(Surface& surface, int32_t x, int32_t y0, int32_t y1, Colour colou
 }
 
 void resetSurfaces() {
-    for (Surface* surface : {&mainSurface, &doubleSurface}) *surface = Surface{};
+    for (Surface* surface : {&mainPicture, &doublePicture}) *surface = Surface{};
 }

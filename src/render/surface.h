@@ -4,30 +4,20 @@
 
 #include <cstdint>
 #include <span>
-#include <string>
 #include <vector>
-
-// One glyph of font.txt: a 10 x 16 picture of marks ('.' is background).
-struct Glyph {
-    int32_t key = 0;     // first byte of the key token, as a signed 8-bit value
-    int32_t offset = 0;  // pixels added to the cell's top edge
-    std::string marks;   // accepted rows concatenated, 160 marks when all are valid
-};
-
-using GlyphTable = std::vector<Glyph>;
 
 struct Surface {
     std::vector<uint8_t> pixels;  // width * height * 4 bytes
     int32_t width = 0;
     int32_t height = 0;
-    GlyphTable glyphs;
+    uint64_t generation = 0;  // a new number whenever the pixels are allocated anew
 };
 
 // Colours are 0xRRGGBB; y = 0 is the top row; every range is inclusive at both ends.
 using Colour = int32_t;
 
-extern Surface mainSurface;    // 10 x 20 pixels per cell
-extern Surface doubleSurface;  // 20 x 40 pixels per cell
+Surface& mainSurface();    // the painted screen, 10 x 20 pixels per cell
+Surface& doubleSurface();  // the doubled screen, 20 x 40 pixels per cell
 
 void allocSurface(Surface& surface, int32_t width, int32_t height);
 void putPixel(Surface& surface, int32_t x, int32_t y, Colour colour);
@@ -38,5 +28,5 @@ void outlineRect(Surface& surface, int32_t x0, int32_t y0, int32_t x1, int32_t y
 void drawHLine(Surface& surface, int32_t x0, int32_t x1, int32_t y, Colour colour, bool dashed);
 void drawVLine(Surface& surface, int32_t x, int32_t y0, int32_t y1, Colour colour, bool dashed);
 
-// Releases both surfaces' pixels and the font, so that tests start afresh.
+// Releases both surfaces' pixels, so that tests start afresh.
 void resetSurfaces();

@@ -4,7 +4,6 @@
 #include <array>
 #include <vector>
 
-#include "driver/settings.h"
 #include "render/box_drawing.h"
 #include "render/fallback_font.h"
 #include "render/glyph_font.h"
@@ -36,8 +35,7 @@ struct Painted {
     int32_t columns = 0;
     int32_t rows = 0;
     std::vector<XtermCell> cells;
-    const Glyph* fontData = nullptr;  // the font.txt table the rows were painted with
-    size_t fontSize = 0;
+    uint64_t fontGeneration = 0;  // of the font.txt table the rows were painted with
     bool glyphsLeaveCells = false;  // a font.txt glyph reaches into the rows above or below
     std::array<bool, 256> hasKey{};
 };
@@ -89,9 +87,8 @@ CellColours cellColours(const XtermCell& cell) {
 }
 
 void refreshFontIndex() {
-    const GlyphTable& table = mainSurface.glyphs;
-    painted.fontData = table.data();
-    painted.fontSize = table.size();
+    const GlyphTable& table = glyphTable();
+    painted.fontGeneration = glyphGeneration();
     painted.hasKey.fill(false);
     painted.glyphsLeaveCells = false;
     for (const Glyph& glyph : table) {
@@ -119,19 +116,19 @@ void drawUnicodeGlyph(const UnicodeFont& font, const UnicodeGlyph& glyph, int32_
         for (int32_t column = 0; column < glyph.width; ++column) {
             int32_t cellX = glyph.left + column;
             if (!(bits & (0x80000000u >> column)) || cellX < 0 || cellX >= boxWidth) continue;
-            putPixel(mainSurface, x + cellX, y + cellY, colour);
+            putPixel(mainSurface(), x + cellX, y + cellY, colour);
         }
     }
 }
 
 // A box marks a character that no font can draw.
 void drawMissingGlyph(int32_t x, int32_t y, int32_t boxWidth, Colour colour) {
-    outlineRect(mainSurface, x + 1, y + 2, x + boxWidth - 2, y + kCellHeight - 3, colour);
+    outlineRect(mainSurface(), x + 1, y + 2, x + boxWidth - 2, y + kCellHeight - 3, colour);
 }
 
 void drawCharacter(uint32_t codePoint, int32_t x, int32_t y, int32_t span, CellColours colours) {
     int32_t boxWidth = span * kCellWidth;
-    if (drawBoxDrawing(mainSurface, codePoint, x, y, colours.foreground)) return;
+    if (drawBoxDrawing(mainSurface(), codePoint, x, y, colours.foreground)) return;
     if (codePoint <= 0x20) return;
     // A narrow glyph in a wide cell is centred.
     int32_t centring = (boxWidth - kCellWidth) / 2;
@@ -148,7 +145,7 @@ void drawCharacter(uint32_t codePoint, int32_t x, int32_t y, int32_t span, CellC
         return;
     }
     if (codePoint < 0x7F) {
-        drawFallbackChar(mainSurface, static_cast<int32_t>(codePoint), x + centring, y, colours.foreground,
+        drawFallbackChar(mainSurface(), static_cast<int32_t>(codePoint), x + centring, y, colours.foreground,
                          colours.background);
         return;
     }
@@ -157,12 +154,12 @@ void drawCharacter(uint32_t codePoint, int32_t x, int32_t y, int32_t span, CellC
 
 void paintCell(const XtermCell& cell, int32_t x, int32_t y, int32_t span) {
     CellColours colours = cellColours(cell);
-    fillRect(mainSurface, x, y, x + span * kCellWidth - 1, y + kCellHeight - 1, colours.background);
+    fillRect(mainSurface(), x, y, x + span * kCellWidth - 1, y + kCellHeight - 1, colours.background);
     drawCharacter(cell.codePoint, x, y, span, colours);
     if (cell.underline) {
         for (int32_t part = 0; part < span; ++part) {
             int32_t left = x + part * kCellWidth;
-            drawHLine(mainSurface, left + 1, left + 8, y + kCellHeight - 1, colours.foreground, true);
+            drawHLine(mainSurface(), left + 1, left + 8, y + kCellHeight - 1, colours.foreground, true);
         }
     }
 }
@@ -188,30 +185,30 @@ bool rowChanged(const XtermScreen& screen, int32_t row) {
 
 }  // namespace
 
-void renderXtermScreen() {
-    if (mainSurface.glyphs.empty()) loadGlyphs();
+bool renderXtermScreen() {
+    if (!ensureFont()) return false;
     const XtermScreen& screen = xtermScreen();
 
     int32_t width = screen.columns * kCellWidth;
     int32_t height = screen.rows * kCellHeight;
     bool repaintAll = false;
-    if (mainSurface.width != width || mainSurface.height != height ||
-        mainSurface.pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height) * 4) {
-        allocSurface(mainSurface, width, height);
+    if (mainSurface().width != width || mainSurface().height != height ||
+        mainSurface().pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height) * 4) {
+        allocSurface(mainSurface(), width, height);
         // Filled by the doubled BMP output; it is not cleared for every screen.
-        allocSurface(doubleSurface, width * 2, height * 2);
+        allocSurface(doubleSurface(), width * 2, height * 2);
         repaintAll = true;
     }
     if (painted.columns != screen.columns || painted.rows != screen.rows ||
         painted.cells.size() != screen.cells.size()) {
         repaintAll = true;
     }
-    if (painted.fontData != mainSurface.glyphs.data() || painted.fontSize != mainSurface.glyphs.size()) {
+    if (painted.fontGeneration != glyphGeneration()) {
         refreshFontIndex();
         repaintAll = true;
     }
     // Glyphs that reach into other rows need the whole screen painted top to bottom.
-    repaintAll = repaintAll || painted.glyphsLeaveCells || settings.plainPaths;
+    repaintAll = repaintAll || painted.glyphsLeaveCells || renderOptions().plainPaths;
 
     if (repaintAll) {
         painted.columns = screen.columns;
@@ -224,6 +221,7 @@ void renderXtermScreen() {
         auto first = screen.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns;
         std::copy(first, first + screen.columns, painted.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns);
     }
+    return true;
 }
 
 void resetXtermRenderer() { painted = Painted{}; }

@@ -5,13 +5,8 @@
 #include <limits>
 #include <string_view>
 
-#include "driver/settings.h"
-#include "emission/emission.h"
-#include "playback/recording.h"
-#include "render/renderer.h"
-#include "render/xterm_renderer.h"
 #include "terminal/screen_grid.h"
-#include "terminal/xterm_emulation.h"
+#include "terminal/terminal.h"
 
 // The whole set of sequences understood here, and what happens to the rest, is listed in
 // docs/sequences.md. No parser state outlives a payload: a sequence cut by a record boundary
@@ -53,13 +48,13 @@ int32_t readNumber(Scan& scan) {
 }
 
 void handleOrdinary(uint8_t byte) {
-    ScreenGrid& grid = screenGrid;
+    ScreenGrid& grid = screenGrid();
     switch (byte) {
         case kCr:  // CR - carriage return
             grid.cursorCol = 0;
             break;
         case kLf:  // LF - line feed; never scrolls
-            if (static_cast<int64_t>(grid.cursorRow) + 1 < settings.rows) ++grid.cursorRow;
+            if (static_cast<int64_t>(grid.cursorRow) + 1 < terminalOptions().rows) ++grid.cursorRow;
             break;
         case kBs:  // BS - backspace
             if (grid.cursorCol > 0) --grid.cursorCol;
@@ -91,16 +86,16 @@ void parameterForm(Scan& scan) {
     }
     if (scan.position < scan.end && *scan.position == 'H') {  // CUP - cursor position
         ++scan.position;
-        screenGrid.cursorRow = first - 1;
-        screenGrid.cursorCol = second - 1;
+        screenGrid().cursorRow = first - 1;
+        screenGrid().cursorCol = second - 1;
     }
     // Any other byte stays in the input and is taken afresh.
 }
 
 void controlSequence(Scan& scan) {
-    ScreenGrid& grid = screenGrid;
-    const int32_t columns = settings.columns;
-    const int32_t rows = settings.rows;
+    ScreenGrid& grid = screenGrid();
+    const int32_t columns = terminalOptions().columns;
+    const int32_t rows = terminalOptions().rows;
     if (scan.position >= scan.end) return;
     // Erases asked for while the cursor is outside the storage are dropped like writes there.
     const bool cursorStored = inStorage(grid.cursorRow, grid.cursorCol);
@@ -148,11 +143,11 @@ void controlSequence(Scan& scan) {
 void characterSetDesignation(Scan& scan) {
     if (scan.position < scan.end && *scan.position == 'B') {  // SCS G0 ASCII
         ++scan.position;
-        screenGrid.lineDrawing = 0;
+        screenGrid().lineDrawing = 0;
         return;
     }
     // SCS G0 with anything else selects line drawing; a digit run is consumed with it.
-    screenGrid.lineDrawing = 1;
+    screenGrid().lineDrawing = 1;
     while (scan.position < scan.end && isDigit(*scan.position)) ++scan.position;
 }
 
@@ -177,13 +172,3 @@ void applyPayload(std::span<const uint8_t> payload) {
     }
 }
 
-void interpretPayload() {
-    if (settings.emulation == Emulation::xterm) {
-        feedXterm(payloadText);
-        renderXtermScreen();
-    } else {
-        applyPayload(payloadText);
-        renderScreen();
-    }
-    emitFrames();
-}

@@ -1,11 +1,7 @@
 #pragma once
-// Applies one record's payload to the screen grid, then has the screen painted and emitted.
+// The basic emulation: applies one record's payload to the screen grid.
 
 #include <cstdint>
 #include <span>
 
-// The grid changes only; nothing is painted.
 void applyPayload(std::span<const uint8_t> payload);
-
-// applyPayload on the current record's payloadText, then renderScreen and emitFrames.
-void interpretPayload();

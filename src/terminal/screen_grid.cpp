@@ -3,15 +3,17 @@
 #include <algorithm>
 #include <limits>
 
-#include "driver/settings.h"
-
-ScreenGrid screenGrid;
+#include "terminal/terminal.h"
 
 namespace {
+
+ScreenGrid grid;
 
 constexpr uint8_t kSpace = 0x20;
 
 }  // namespace
+
+ScreenGrid& screenGrid() { return grid; }
 
 bool inStorage(int32_t row, int32_t col) {
     return row >= 0 && row < kGridRows && col >= 0 && col < kGridColumns;
@@ -19,19 +21,19 @@ bool inStorage(int32_t row, int32_t col) {
 
 void resetGrid() {
     clearScreen();
-    screenGrid.currentAttr = kAttrNormal;
-    screenGrid.lineDrawing = 0;
+    grid.currentAttr = kAttrNormal;
+    grid.lineDrawing = 0;
 }
 
 void clearScreen() {
-    screenGrid.charPlane.fill(kSpace);
-    screenGrid.attrPlane.fill(kAttrBlank);
-    screenGrid.cursorRow = 0;
-    screenGrid.cursorCol = 0;
+    grid.charPlane.fill(kSpace);
+    grid.attrPlane.fill(kAttrBlank);
+    grid.cursorRow = 0;
+    grid.cursorCol = 0;
 }
 
 void applySgr(int32_t code) {
-    CellAttr& attr = screenGrid.currentAttr;
+    CellAttr& attr = grid.currentAttr;
     switch (code) {
         case 0: attr = kAttrNormal; break;
         case 1: case 3: attr |= kAttrBold; break;        // italic shows as bold
@@ -51,7 +53,7 @@ void applySgr(int32_t code) {
 }
 
 uint8_t mapLineDrawing(uint8_t ch) {
-    if (screenGrid.lineDrawing == 0) return ch;
+    if (grid.lineDrawing == 0) return ch;
     // DEC special graphics to code page 437.
     switch (ch) {
         case 'a': return 254;
@@ -74,15 +76,15 @@ uint8_t mapLineDrawing(uint8_t ch) {
 
 void putChar(uint8_t ch) {
     if (ch < 0x20 || ch > 0x7E) return;
-    int32_t& row = screenGrid.cursorRow;
-    int32_t& col = screenGrid.cursorCol;
+    int32_t& row = grid.cursorRow;
+    int32_t& col = grid.cursorCol;
     // Positions outside the storage keep the cursor moving but store nothing.
     if (inStorage(row, col)) {
         int index = row * kGridColumns + col;
-        screenGrid.charPlane[index] = mapLineDrawing(ch);
-        screenGrid.attrPlane[index] = screenGrid.currentAttr;
+        grid.charPlane[index] = mapLineDrawing(ch);
+        grid.attrPlane[index] = grid.currentAttr;
     }
-    if (static_cast<int64_t>(col) + 1 >= settings.columns) {
+    if (static_cast<int64_t>(col) + 1 >= terminalOptions().columns) {
         col = 0;
         if (row < std::numeric_limits<int32_t>::max()) ++row;
     } else {
@@ -96,8 +98,8 @@ void eraseCells(int32_t row, int32_t fromCol, int32_t toCol) {
     int32_t last = std::min(toCol, kGridColumns - 1);
     if (first > last) return;
     int base = row * kGridColumns;
-    std::fill(screenGrid.charPlane.begin() + base + first, screenGrid.charPlane.begin() + base + last + 1,
+    std::fill(grid.charPlane.begin() + base + first, grid.charPlane.begin() + base + last + 1,
               kSpace);
-    std::fill(screenGrid.attrPlane.begin() + base + first, screenGrid.attrPlane.begin() + base + last + 1,
+    std::fill(grid.attrPlane.begin() + base + first, grid.attrPlane.begin() + base + last + 1,
               kAttrBlank);
 }

@@ -25,7 +25,7 @@ struct ScreenGrid {
     uint8_t lineDrawing = 0;
 };
 
-extern ScreenGrid screenGrid;
+ScreenGrid& screenGrid();
 
 // Blank storage, cursor home, currentAttr 7, line drawing off.
 void resetGrid();

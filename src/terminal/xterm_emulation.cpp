@@ -9,8 +9,8 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "driver/settings.h"
 #include "terminal/screen_grid.h"
+#include "terminal/terminal.h"
 
 namespace {
 
@@ -108,10 +108,10 @@ const VTermScreenCallbacks kScreenCallbacks = {
     .sb_popline = nullptr,
 };
 
-void startTerminal() {
+void createTerminal() {
     // The driver keeps the size within these bounds; tests may not.
-    int32_t columns = std::clamp(settings.columns, 1, kGridColumns);
-    int32_t rows = std::clamp(settings.rows, 1, kGridRows);
+    int32_t columns = std::clamp(terminalOptions().columns, 1, kGridColumns);
+    int32_t rows = std::clamp(terminalOptions().rows, 1, kGridRows);
     // libvterm 0.1.4 crashes on a wide character that cannot fit its screen; a screen one
     // column wide is emulated two wide, of which the first column is shown.
     terminal.vterm = vterm_new(rows, std::max(columns, 2));
@@ -508,7 +508,7 @@ void readDamagedRows() {
 }  // namespace
 
 void feedXterm(std::span<const uint8_t> bytes) {
-    if (terminal.vterm == nullptr) startTerminal();
+    if (terminal.vterm == nullptr) createTerminal();
     terminal.forward.clear();
     for (uint8_t byte : bytes) filterByte(terminal.filter, byte, terminal.forward);
     if (terminal.forward.empty()) return;
@@ -516,7 +516,7 @@ void feedXterm(std::span<const uint8_t> bytes) {
 }
 
 const XtermScreen& xtermScreen() {
-    if (terminal.vterm == nullptr) startTerminal();
+    if (terminal.vterm == nullptr) createTerminal();
     readDamagedRows();
     return terminal.cells;
 }

@@ -38,7 +38,7 @@ struct XtermScreen {
     }
 };
 
-// Interprets bytes; the terminal is made on first use at the settings' size.
+// Interprets bytes; the terminal is made on first use at terminalOptions()'s size.
 void feedXterm(std::span<const uint8_t> bytes);
 
 // The visible screen (the alternate one while it is active) after everything fed so far.

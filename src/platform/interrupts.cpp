@@ -1,12 +1,6 @@
-#include "playback/run_end.h"
+#include "platform/interrupts.h"
 
 #include <signal.h>
-
-#include <cstdio>
-#include <cstdlib>
-
-#include "emission/movie_writer.h"
-#include "emission/emission.h"
 
 namespace {
 
@@ -24,18 +18,6 @@ void onInterrupt(int signalNumber) {
 
 }  // namespace
 
-void finishMovie() {
-    finishFrames();
-    if (activeMovieWriter == nullptr) return;
-    closeMovieWriter(activeMovieWriter);
-    activeMovieWriter = nullptr;
-}
-
-void endRun(int status) {
-    std::fflush(stdout);
-    std::exit(status);
-}
-
 void installInterruptHandlers() {
     struct sigaction action {};
     action.sa_handler = onInterrupt;
@@ -50,3 +32,5 @@ void installInterruptHandlers() {
 bool interruptRequested() { return pendingSignal != 0; }
 
 int interruptSignal() { return pendingSignal; }
+
+void resetInterrupts() { pendingSignal = 0; }

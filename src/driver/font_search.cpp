@@ -1,0 +1,58 @@
+#include "driver/font_search.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "driver/run_end.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kFontFileName = "font.txt";
+
+bool usableFont(const fs::path& file) {
+    std::error_code error;
+    return fs::is_regular_file(file, error) && fs::file_size(file, error) > 0 && !error &&
+           access(file.c_str(), R_OK) == 0;
+}
+
+// Where entering entry from here leads, as chdir would resolve it; here when it cannot be entered.
+fs::path enter(const fs::path& here, std::string_view entry) {
+    if (entry.empty()) return here;
+    fs::path target = here / fs::path(entry);
+    std::error_code error;
+    if (!fs::is_directory(target, error) || access(target.c_str(), X_OK) != 0) return here;
+    fs::path resolved = fs::canonical(target, error);
+    return error ? here : resolved;
+}
+
+}  // namespace
+
+std::string findFontPath() {
+    if (usableFont(kFontFileName)) return kFontFileName;
+    std::error_code error;
+    fs::path here = fs::current_path(error);
+    if (error) return "";
+    const char* path = std::getenv("PATH");
+    if (path == nullptr) return "";
+    std::string_view entries(path);
+    while (true) {
+        size_t end = entries.find_first_of(":;");
+        here = enter(here, entries.substr(0, end));
+        if (usableFont(here / kFontFileName)) return (here / kFontFileName).string();
+        if (end == std::string_view::npos) return "";
+        entries.remove_prefix(end + 1);
+    }
+}
+
+void endForMissingFont() {
+    std::printf("Unable to find the file \"font.txt\"... copy to this directory \n");
+    std::printf("or check %%PATH%% environment variable?\n");
+    endRun(1);
+}

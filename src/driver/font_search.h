@@ -1,0 +1,13 @@
+#pragma once
+// Where font.txt is: the working directory, then each PATH entry.
+
+#include <string>
+
+// The path of the first regular, non-empty font.txt found, or "" when there is none. PATH is
+// split at ':' and ';'. Entries are taken as a shell that changes into each in turn would: a
+// relative entry starts from the directory of the entry before it (or stays put when that
+// entry could not be entered). The working directory itself never changes.
+std::string findFontPath();
+
+// Prints why there is no font and ends the run with status 1.
+[[noreturn]] void endForMissingFont();
