@@ -192,22 +192,25 @@ TEST(FrameFiles, CopiesAreWholeOrNotThere) {
         {"a missing source", 65536, -1, (dir / "missing").string(), CopyResult::sourceUnreadable, false},
         {"a target cut short", 65536, 100000, source, CopyResult::targetUnwritable, false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::string target = (dir / "target").string();
-        fs::remove(target);
-        std::vector<uint8_t> buffer(c.bufferSize);
-        CopyResult result;
-        if (c.sizeLimit >= 0) {
-            FileSizeLimit limit(static_cast<rlim_t>(c.sizeLimit));
-            result = copyWholeFile(c.from, target, buffer);
-        } else {
-            result = copyWholeFile(c.from, target, buffer);
-        }
-        EXPECT_EQ(result, c.result);
-        EXPECT_EQ(fs::exists(target), c.targetExists);
-        if (c.targetExists) {
-            EXPECT_EQ(readFile(target), data);
+    for (auto [way, wayName] : {std::pair{CopyWay::clone, "clone"}, std::pair{CopyWay::kernel, "kernel"},
+                                std::pair{CopyWay::plain, "plain"}}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", from the " + wayName + " way");
+            std::string target = (dir / "target").string();
+            fs::remove(target);
+            std::vector<uint8_t> buffer(c.bufferSize);
+            CopyResult result;
+            if (c.sizeLimit >= 0) {
+                FileSizeLimit limit(static_cast<rlim_t>(c.sizeLimit));
+                result = copyWholeFile(c.from, target, buffer, way);
+            } else {
+                result = copyWholeFile(c.from, target, buffer, way);
+            }
+            EXPECT_EQ(result, c.result);
+            EXPECT_EQ(fs::exists(target), c.targetExists);
+            if (c.targetExists) {
+                EXPECT_EQ(readFile(target), data);
+            }
         }
     }
     std::vector<uint8_t> buffer(65536);

@@ -192,6 +192,31 @@ TEST_F(IncrementalRenderTest, DemoRecordingWithOurFont) {
     expectSamePictures(payloadsOf(readFile(sourcePath("samples/demo.ttyrec"))), {80, 25});
 }
 
+// A pager's screen redrawn a few lines further on or back: rows whose cells moved are moved,
+// the rest painted, and the picture is the full repaint's.
+TEST_F(IncrementalRenderTest, ScrolledScreensMatchAFullRepaint) {
+    installFont(dir_);
+    std::mt19937 random(5);
+    std::vector<std::string> lines;
+    for (int i = 0; i < 200; ++i) {
+        std::string line = "\x1b[" + std::to_string(30 + random() % 8) + "m";
+        for (size_t n = random() % 30; n > 0; --n) line += static_cast<char>('!' + random() % 90);
+        lines.push_back(line + "\x1b[m");
+    }
+    std::vector<std::string> payloads;
+    int32_t top = 0;
+    for (int step = 0; step < 150; ++step) {
+        int32_t move = static_cast<int32_t>(random() % 7) - 2;  // back up to 2, on up to 4
+        top = std::clamp(top + move, 0, 200 - 12);
+        std::string payload;
+        for (int32_t row = 0; row < 12; ++row) {
+            payload += "\x1b[" + std::to_string(row + 1) + ";1H" + lines[static_cast<size_t>(top + row)] + "\x1b[K";
+        }
+        payloads.push_back(payload);
+    }
+    expectSamePictures(payloads, {40, 12});
+}
+
 TEST_F(IncrementalRenderTest, RandomPayloadsWithOurFont) {
     installFont(dir_);
     expectSamePictures(randomPayloads(1, 600), {40, 12});

@@ -10,5 +10,11 @@ bool writeWholeFile(const std::string& path, std::span<const uint8_t> bytes);
 
 enum class CopyResult { copied, sourceUnreadable, targetUnwritable };
 
-// Duplicates source as target in pieces of at most buffer.size() bytes.
-CopyResult copyWholeFile(const std::string& source, const std::string& target, std::span<uint8_t> buffer);
+// The cheapest copy first: a clone sharing the blocks where the file system has them, else a
+// copy inside the kernel, else reading and writing through a buffer.
+enum class CopyWay { clone, kernel, plain };
+
+// Duplicates source as target, trying the ways from firstWay on; the plain way moves pieces of
+// at most buffer.size() bytes.
+CopyResult copyWholeFile(const std::string& source, const std::string& target, std::span<uint8_t> buffer,
+                         CopyWay firstWay = CopyWay::clone);

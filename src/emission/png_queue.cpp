@@ -23,6 +23,7 @@ struct PngEncoding {
     int32_t factor = 1;
     EncodedPng result;
     bool done = false;  // result is set; guarded by the queue's lock
+    std::string writtenAs;  // main thread only: the first file written with these bytes
 };
 
 namespace {
@@ -41,6 +42,7 @@ struct PngQueue {
     bool stopping = false;
     std::vector<std::thread> workers;
     std::deque<QueuedFile> files;  // main thread only
+    std::vector<uint8_t> copyBuffer = std::vector<uint8_t>(65536);  // main thread only
     bool exitHookInstalled = false;
 };
 
@@ -122,13 +124,20 @@ bool isDone(const PngEncoding& encoding) {
     return encoding.done;
 }
 
+// The files after the first of an encoding are copies of it, as cheap as the file system
+// makes them; the bytes in hand stand in when that file cannot be read.
 void writeQueuedFile(const QueuedFile& file) {
-    const EncodedPng& result = file.encoding->result;
+    PngEncoding& encoding = *file.encoding;
+    const EncodedPng& result = encoding.result;
     if (result.error != 0) {
         printEncoderError(result.error);
-    } else {
-        writeWholeFile(file.path, result.bytes);
+        return;
     }
+    if (!encoding.writtenAs.empty() &&
+        copyWholeFile(encoding.writtenAs, file.path, queue().copyBuffer) != CopyResult::sourceUnreadable) {
+        return;
+    }
+    if (writeWholeFile(file.path, result.bytes)) encoding.writtenAs = file.path;
 }
 
 }  // namespace

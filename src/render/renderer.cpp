@@ -392,7 +392,80 @@ void paintReachingCells(int32_t columns, int32_t rows) {
     noteScreenPainted(top, bottom);
 }
 
+// ---- Scrolling ----
+//
+// A program that scrolls sends the whole screen again, a few rows higher or lower. When the
+// painted rows turn up elsewhere on the new screen, their pixel rows are moved there and
+// counted as painted with those cells, so that only the rows that really are new get painted.
+// Moving is exact only while every painted cell stays inside its box.
+
+uint64_t rowDigest(const uint8_t* chars, const CellAttr* attrs, int32_t columns) {
+    uint64_t digest = 0x9E3779B97F4A7C15u;
+    for (int32_t c = 0; c < columns; ++c) {
+        digest = (digest ^ (uint64_t{chars[c]} << 32 | attrs[c])) * 0x100000001B3u;
+        digest ^= digest >> 29;
+    }
+    return digest;
+}
+
+// The shift (new row r shows painted row r + shift) that lets the most rows be moved rather
+// than painted; 0 when none beats leaving the rows where they are.
+int32_t findScroll(int32_t columns, int32_t rows) {
+    const ScreenGrid& grid = screenGrid();
+    int32_t unchanged = 0;
+    for (int32_t r = 0; r < rows; ++r) {
+        size_t base = static_cast<size_t>(r) * kGridColumns;
+        unchanged += std::memcmp(&grid.charPlane[base], &painted.chars[base], static_cast<size_t>(columns)) == 0 &&
+                             std::memcmp(&grid.attrPlane[base], &painted.attrs[base], sizeof(CellAttr) * columns) == 0
+                         ? 1
+                         : 0;
+    }
+    if (rows - unchanged < 2) return 0;
+    std::array<uint64_t, kGridRows> now{};
+    std::array<uint64_t, kGridRows> before{};
+    for (int32_t r = 0; r < rows; ++r) {
+        size_t base = static_cast<size_t>(r) * kGridColumns;
+        now[r] = rowDigest(&grid.charPlane[base], &grid.attrPlane[base], columns);
+        before[r] = rowDigest(&painted.chars[base], &painted.attrs[base], columns);
+    }
+    int32_t best = 0;
+    int32_t bestRows = unchanged + 1;  // moving costs a copy of the pixels: win by two rows
+    for (int32_t shift = 1 - rows; shift < rows; ++shift) {
+        if (shift == 0) continue;
+        int32_t matching = 0;
+        for (int32_t r = std::max(0, -shift); r < std::min(rows, rows - shift); ++r) {
+            matching += now[r] == before[r + shift] ? 1 : 0;
+        }
+        if (matching > bestRows) {
+            best = shift;
+            bestRows = matching;
+        }
+    }
+    return best;
+}
+
+// Moves painted rows by shift (row r takes what row r + shift showed), pixels and all; the rows
+// nothing moves into keep their pixels and cells.
+void moveRows(int32_t shift, int32_t rows) {
+    const int32_t first = std::max(0, -shift);  // the first row that receives
+    const int32_t count = rows - (shift > 0 ? shift : -shift);
+    const size_t rowBytes = static_cast<size_t>(mainSurface().width) * 4 * kCellHeight;
+    uint8_t* pixels = mainSurface().pixels.data();
+    // Memory holds the bottom row first: cell row r starts at memory cell row rows - 1 - r.
+    auto memoryOf = [&](int32_t row) { return pixels + static_cast<size_t>(rows - 1 - row) * rowBytes; };
+    std::memmove(memoryOf(first + count - 1), memoryOf(first + shift + count - 1), rowBytes * count);
+    const size_t cells = static_cast<size_t>(count) * kGridColumns;
+    const size_t to = static_cast<size_t>(first) * kGridColumns;
+    const size_t from = static_cast<size_t>(first + shift) * kGridColumns;
+    std::memmove(&painted.chars[to], &painted.chars[from], cells);
+    std::memmove(&painted.attrs[to], &painted.attrs[from], cells * sizeof(CellAttr));
+    noteScreenPainted(first * kCellHeight, (first + count) * kCellHeight - 1);
+}
+
 void paintChanges(int32_t columns, int32_t rows) {
+    if (painted.overflowingCells == 0) {
+        if (int32_t shift = findScroll(columns, rows)) moveRows(shift, rows);
+    }
     findChangedCells(columns, rows);
     if (painted.changed.empty()) {
         noteScreenPainted(0, -1);
