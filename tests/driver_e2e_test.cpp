@@ -258,6 +258,25 @@ TEST_F(DriverTest, StopLimitEndsTheRunAfterItsRecord) {
     EXPECT_FALSE(fs::exists(dir / "frames/0000122.png"));
 }
 
+// -quiet keeps errors and warnings only; -progress puts one status line on standard error
+// (a line every ten seconds when that is no terminal, and the last) instead of a line per record.
+TEST_F(DriverTest, QuietAndProgressReplaceTheProgressLines) {
+    writeFile(dir / "rec.ttyrec", ttyrecRecord(1, 0, "x") + ttyrecRecord(3, 0, "y") + ttyrecRecord(4, 0, "z"));
+    installFont(dir);
+    RunOptions merged;
+    merged.errorsToOutput = true;
+    RunResult quiet = runReelcapWith(dir, {"rec.ttyrec", "-png", "-QUIET"}, merged);
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.output, "");
+    EXPECT_EQ(runReelcapWith(dir, {"missing.ttyrec", "-output", "-quiet", "-quiet"}, merged).output, "errno 2\n");
+    RunResult progress = runReelcapWith(dir, {"rec.ttyrec", "-png", "-progress"}, merged);
+    EXPECT_EQ(progress.status, 0);
+    EXPECT_TRUE(progressLines(progress.output).empty());
+    EXPECT_NE(progress.output.find("Using terminal size 80 x 25...\n"), std::string::npos);
+    EXPECT_NE(progress.output.find("\n3/3 records, frame 91, recording 00:00:03, "), std::string::npos);
+    EXPECT_TRUE(fs::exists(dir / "frames/0000091.png"));
+}
+
 TEST_F(DriverTest, StopZeroPlaysTheWholeRecording) {
     writeFile(dir / "rec.ttyrec", ttyrecRecord(1, 0, "x") + ttyrecRecord(2, 0, "y"));
     RunResult result = run({"rec.ttyrec", "-png", "-stop", "0"});

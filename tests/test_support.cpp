@@ -89,6 +89,7 @@ RunningReelcap startReelcap(const fs::path& dir, const std::vector<std::string>&
             dup2(silent[0], 0);  // silent[1] stays open in the run, unwritten
         }
         dup2(pipeFds[1], 1);
+        if (options.errorsToOutput) dup2(pipeFds[1], 2);
         close(pipeFds[0]);
         close(pipeFds[1]);
         for (const std::string& entry : options.extraEnv) {

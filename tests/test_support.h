@@ -48,6 +48,7 @@ struct RunOptions {
     long addressSpaceLimit = -1;        // bytes; RLIMIT_AS for the child
     RunInput input = RunInput::devNull;
     int alarmSeconds = 0;               // a run still going then is killed by SIGALRM
+    bool errorsToOutput = false;        // standard error goes where standard output goes
 };
 
 // A started reelcap whose standard output is read when it is finished.

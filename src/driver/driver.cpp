@@ -46,14 +46,23 @@ constexpr const char* kUsage[] = {
     " .AVI movies are saved by default to 'output.avi'",
 };
 
-void printLine(const std::string& line) {
+// -quiet leaves out everything but errors and warnings.
+bool quiet = false;
+
+// What the run says whatever -quiet asks.
+void printAlways(const std::string& line) {
     std::fputs(line.c_str(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
 
+// Says a line unless -quiet was given.
+void announce(const std::string& line) {
+    if (!quiet) printAlways(line);
+}
+
 [[noreturn]] void fail(const std::string& message) {
-    printLine(message);
+    printAlways(message);
     endRun(1);
 }
 
@@ -97,6 +106,23 @@ void printCodecList() {
     std::fflush(stdout);
 }
 
+// -quiet counts from the first line on, so it is looked for before the options are read (the
+// values of the options that take one are stepped over).
+bool quietAsked(int argc, char** argv) {
+    static constexpr const char* kTakesValue[] = {"-width", "-height", "-fps",   "-stop",
+                                                  "-skip",  "-output", "-codec", "-emulation"};
+    for (int i = 2; i < argc; ++i) {
+        if (optionIs(argv[i], "-quiet")) return true;
+        for (const char* name : kTakesValue) {
+            if (optionIs(argv[i], name)) {
+                ++i;
+                break;
+            }
+        }
+    }
+    return false;
+}
+
 // Options take effect in order; a missing value ends the run at the moment it is met.
 void parseOptions(int argc, char** argv) {
     auto valueOf = [&](int& index, const char* missingMessage) -> const char* {
@@ -136,6 +162,10 @@ void parseOptions(int argc, char** argv) {
                 fail(std::string("Error: unknown codec \"") + name + "\"; -codec list shows the choices.");
             }
             settings.codecName = name;
+        } else if (optionIs(argument, "-progress")) {
+            settings.statusLine = true;
+        } else if (optionIs(argument, "-quiet")) {
+            settings.quiet = true;
         } else if (optionIs(argument, "-emulation")) {
             const char* name = valueOf(i, "Error: need to specify emulation name.");
             if (optionIs(name, "basic")) {
@@ -233,7 +263,7 @@ void refuseOutputOverRecording() {
 }
 
 void openMovie() {
-    printLine("Output to " + settings.outputName + "...");
+    announce("Output to " + settings.outputName + "...");
     refuseOutputOverRecording();
     // The old movie goes, whether or not it exists; a device, pipe or directory of that name
     // is never deleted (opening it then fails or writes into it, as the user asked).
@@ -265,13 +295,14 @@ void requireFramesDirectory() {
 }  // namespace
 
 int runConverter(int argc, char** argv) {
-    printLine("TTY to AVI/PNG conversion utility");
-    printLine("reelcap version 0.0.1");
-    printLine("Documentation: README.md in the source distribution");
-    printLine("");
+    quiet = quietAsked(argc, argv);
+    announce("TTY to AVI/PNG conversion utility");
+    announce("reelcap version 0.0.1");
+    announce("Documentation: README.md in the source distribution");
+    announce("");
     if (argc < 2) {
-        printLine("");
-        for (const char* line : kUsage) printLine(line);
+        printAlways("");
+        for (const char* line : kUsage) printAlways(line);
         return 0;
     }
     settings.inputPath = argv[1];
@@ -281,14 +312,14 @@ int runConverter(int argc, char** argv) {
     checkMovieContainer();
     prepareAsciicastInput();
 
-    printLine("Processing file \"" + settings.inputPath + "\" at " + std::to_string(settings.fps) + " fps");
-    printLine("Using terminal size " + std::to_string(settings.columns) + " x " + std::to_string(settings.rows) +
+    announce("Processing file \"" + settings.inputPath + "\" at " + std::to_string(settings.fps) + " fps");
+    announce("Using terminal size " + std::to_string(settings.columns) + " x " + std::to_string(settings.rows) +
               "...");
     if (settings.skipFrames > 0) {
-        printLine("Skipping " + std::to_string(settings.skipFrames) + " frames at the beginning.");
+        announce("Skipping " + std::to_string(settings.skipFrames) + " frames at the beginning.");
     }
     if (settings.stopFrame >= 0) {
-        printLine("Outputting a maximum of " + std::to_string(settings.stopFrame) + " frames.");
+        announce("Outputting a maximum of " + std::to_string(settings.stopFrame) + " frames.");
     }
     if (settings.skipFrames > 0 && settings.stopFrame > 0) {
         // From here on stopFrame is the highest frame number that may be written.
@@ -308,13 +339,13 @@ int runConverter(int argc, char** argv) {
     switch (played.end) {
         case PlaybackEnd::recordingError:
             // A movie already begun is closed, empty, rather than left without its headers.
-            printLine(played.message);
+            printAlways(played.message);
             finishMovie();
             endRun(1);
         case PlaybackEnd::fontMissing:
             endForMissingFont();
         case PlaybackEnd::stopLimit:
-            printLine("Exiting...");
+            announce("Exiting...");
             finishMovie();
             endRun(movieWriteFailed() ? 1 : 0);
         case PlaybackEnd::finished:
@@ -327,7 +358,7 @@ int runConverter(int argc, char** argv) {
         std::string what = settings.movieOutput ? "; " + settings.outputName + " is closed and plays up to there" : "";
         const FrameClock& clock = frameClock();
         int32_t frame = clock.haveFirst ? clock.frameEnd : 0;  // before any record, none
-        printLine("Interrupted at frame " + std::to_string(frame) + what + ".");
+        printAlways("Interrupted at frame " + std::to_string(frame) + what + ".");
         endRun(128 + interruptSignal());
     }
     finishMovie();
@@ -346,5 +377,8 @@ void startStages(const RunSettings& settings) {
                    .plainPaths = settings.plainPaths});
     startPlayback({.frameInterval = settings.frameInterval,
                    .skipFrames = settings.skipFrames,
-                   .stopFrame = settings.stopFrame});
+                   .stopFrame = settings.stopFrame,
+                   .progress = settings.quiet        ? Progress::none
+                               : settings.statusLine ? Progress::statusLine
+                                                     : Progress::lines});
 }

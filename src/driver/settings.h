@@ -26,6 +26,8 @@ struct RunSettings {
     // passed through its BMP file, as the faster ways must match byte for byte.
     bool plainPaths = false;
     Emulation emulation = Emulation::basic;  // -emulation
+    bool statusLine = false;                 // -progress: one status line instead of a line per record
+    bool quiet = false;                      // -quiet: errors and warnings only
 };
 
 extern RunSettings settings;

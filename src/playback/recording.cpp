@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <limits>
 #include <new>
 #include <optional>
@@ -26,12 +28,26 @@ namespace {
 constexpr size_t kHeaderSize = 12;
 constexpr int64_t kLongestGap = 60000000;  // a pause longer than a minute shrinks to one frame
 
+// The status line of Progress::statusLine.
+struct StatusLine {
+    size_t records = 0;  // in the whole recording
+    size_t done = 0;
+    double started = 0;      // monotonic seconds
+    double lastShown = -1;
+    bool terminal = false;   // standard error is a terminal: the line is rewritten in place
+    bool lineOpen = false;   // the line on the terminal waits for its end
+    uint32_t firstSeconds = 0;
+    int32_t firstMicros = 0;
+};
+
 struct Playback {
     PlaybackOptions options;
+    StatusLine status;
     FrameClock clock;
     std::vector<uint8_t> recordBuffer;
     FILE* frameLog = nullptr;
     const uint8_t* dataStart = nullptr;
+    const uint8_t* dataEnd = nullptr;
     PlaybackResult result;  // how the walk ended, once it did
 };
 
@@ -186,13 +202,72 @@ std::optional<FrameSpan> advanceClock(const Record& record) {
     return FrameSpan{clock.frameStart, clock.frameEnd};
 }
 
-// The progress line and the log entry.
+double monotonicSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+std::string clockText(double seconds) {
+    auto whole = static_cast<int64_t>(std::max(seconds, 0.0));
+    char text[32];
+    std::snprintf(text, sizeof text, "%02" PRId64 ":%02" PRId64 ":%02" PRId64, whole / 3600, (whole / 60) % 60,
+                  whole % 60);
+    return text;
+}
+
+// Records done of all, frames, recording time, speed against the recording's clock, time left.
+void showStatus(const Record& record, const FrameSpan& span, bool last) {
+    StatusLine& status = playback.status;
+    ++status.done;
+    double now = monotonicSeconds();
+    // A terminal is redrawn ten times a second at most, anything else written every ten seconds.
+    double every = status.terminal ? 0.1 : 10;
+    if (!last && status.lastShown >= 0 && now - status.lastShown < every) return;
+    status.lastShown = now;
+    double wall = std::max(now - status.started, 1e-6);
+    double played = static_cast<double>(record.seconds - status.firstSeconds) +
+                    static_cast<double>(record.micros - status.firstMicros) / 1e6;
+    double left = wall / static_cast<double>(status.done) * static_cast<double>(status.records - status.done);
+    char line[200];
+    std::snprintf(line, sizeof line, "%zu/%zu records, frame %" PRId32 ", recording %s, %.1fx, %s left", status.done,
+                  status.records, span.end, clockText(played).c_str(), played / wall, clockText(left).c_str());
+    status.lineOpen = status.terminal && !last;
+    std::fprintf(stderr, status.terminal ? "\r%s\x1b[K%s" : "%s%s", line, status.lineOpen ? "" : "\n");
+    std::fflush(stderr);
+}
+
+// The progress line (or status line) and the log entry.
 void reportRecord(const Record& record, const FrameSpan& span) {
-    std::printf("Frame %" PRId32 ", time ", span.end);
-    printRecordTime(record.seconds, record.micros);
-    std::fputs(span.end < playback.options.skipFrames ? " (skipping) \n" : "...\n", stdout);
-    std::fflush(stdout);
+    if (playback.options.progress == Progress::lines) {
+        std::printf("Frame %" PRId32 ", time ", span.end);
+        printRecordTime(record.seconds, record.micros);
+        std::fputs(span.end < playback.options.skipFrames ? " (skipping) \n" : "...\n", stdout);
+        std::fflush(stdout);
+    } else if (playback.options.progress == Progress::statusLine) {
+        bool last = record.next >= playback.dataEnd;
+        showStatus(record, span, last);
+    }
     logRecord(span.end, record.seconds, record.micros, record.length);
+}
+
+// Counts the records ahead, for the status line.
+void startStatus(std::span<const uint8_t> data) {
+    StatusLine& status = playback.status;
+    status = StatusLine{};
+    status.terminal = isatty(STDERR_FILENO) != 0;
+    status.started = monotonicSeconds();
+    size_t at = 0;
+    while (data.size() - at >= kHeaderSize) {
+        if (status.records == 0) {
+            status.firstSeconds = readU32le(data.data() + at);
+            status.firstMicros = static_cast<int32_t>(readU32le(data.data() + at + 4));
+        }
+        ++status.records;
+        size_t length = readU32le(data.data() + at + 8);
+        if (length > data.size() - at - kHeaderSize) break;
+        at += kHeaderSize + length;
+    }
 }
 
 // The screen shown from the previous record on has had its frames; this record's screen owns
@@ -256,7 +331,9 @@ PlaybackResult walkRecording(std::span<const uint8_t> data) {
     const uint8_t* position = data.data();
     const uint8_t* end = position + data.size();
     playback.dataStart = position;
+    playback.dataEnd = end;
     playback.result = PlaybackResult{};
+    if (playback.options.progress == Progress::statusLine) startStatus(data);
     while (position < end && !interruptRequested()) {
         if (static_cast<size_t>(end - position) < kHeaderSize) {
             std::printf("Warning: the recording is cut at byte offset %td: the %td bytes from offset %td "
@@ -267,6 +344,8 @@ PlaybackResult walkRecording(std::span<const uint8_t> data) {
         }
         position = stepRecord(position, end);
     }
+    if (playback.status.lineOpen) std::fputc('\n', stderr);
+    playback.status.lineOpen = false;
     return playback.result;
 }
 

@@ -17,10 +17,15 @@ struct FrameClock {
     int32_t frameEnd = 1;    // frame number at which the current record's screen begins
 };
 
+// How the walk shows where it is: a line per record on standard output, one status line that
+// updates in place on standard error, or nothing.
+enum class Progress { lines, statusLine, none };
+
 struct PlaybackOptions {
     int32_t frameInterval = 1000000 / 30;  // microseconds per video frame
     int32_t skipFrames = 0;                // frame numbers up to this one are shown as skipped
     int32_t stopFrame = -1;                // the walk ends once a record reaches it; negative: never
+    Progress progress = Progress::lines;
 };
 
 enum class PlaybackEnd {
