@@ -48,17 +48,26 @@ std::string jsonString(const std::string& text) {
     return out + "\"";
 }
 
-// The same records as asciicast events, timed from the first.
-std::string asciicastOf(const std::vector<Record>& records, const std::string& header) {
-    std::string out = header + "\n";
+// The same records as asciicast events, timed from the first: version 2 events with the given
+// header, version 3 events timed from the one before, or version 1 pairs after a header that is
+// left open for them.
+std::string asciicastOf(const std::vector<Record>& records, const std::string& header, int version = 2) {
+    std::string out = header + (version == 1 ? ",\n  \"stdout\": [" : "\n");
+    int64_t previous = 0;
     for (const Record& record : records) {
         int64_t micros = (int64_t{record.seconds} - records[0].seconds) * 1000000 + record.micros - records[0].micros;
+        int64_t shown = version == 2 ? micros : micros - previous;
+        previous = micros;
         char time[32];
-        std::snprintf(time, sizeof time, "%lld.%06lld", static_cast<long long>(micros / 1000000),
-                      static_cast<long long>(micros % 1000000));
-        out += std::string("[") + time + ", \"o\", " + jsonString(record.payload) + "]\n";
+        std::snprintf(time, sizeof time, "%lld.%06lld", static_cast<long long>(shown / 1000000),
+                      static_cast<long long>(shown % 1000000));
+        if (version == 1) {
+            out += std::string(&record == &records[0] ? "\n" : ",\n") + "    [" + time + ", " + jsonString(record.payload) + "]";
+        } else {
+            out += std::string("[") + time + ", \"o\", " + jsonString(record.payload) + "]\n";
+        }
     }
-    return out;
+    return version == 1 ? out + "\n  ]\n}\n" : out;
 }
 
 std::vector<std::string> linesStartingWith(const std::string& output, const std::string& start) {
@@ -248,27 +257,39 @@ TEST_F(FormatsRunTest, NamesWithoutAKnownExtensionGetTheSameAviAsBefore) {
 }
 
 TEST_F(FormatsRunTest, AsciicastOfTheSameBytesGivesTheSameScreens) {
-    const std::string header = R"({"version": 2, "width": 80, "height": 25, "timestamp": 1000})";
-    for (const char* name : {"ttyrec", "cast"}) {
-        fs::create_directory(dir / name);
-        installFont(dir / name);
-    }
-    writeFile(dir / "rec.cast", asciicastOf(kRecords, header));
+    struct Case {
+        int version;
+        std::string header;
+    };
+    const Case cases[] = {
+        {2, R"({"version": 2, "width": 80, "height": 25, "timestamp": 1000})"},
+        {3, R"({"version": 3, "term": {"cols": 80, "rows": 25}, "timestamp": 1000})"},
+        {1, "{\n  \"version\": 1,\n  \"width\": 80,\n  \"height\": 25"},
+    };
+    fs::create_directory(dir / "ttyrec");
+    installFont(dir / "ttyrec");
     RunResult fromTtyrec = run((dir / "rec.ttyrec").string(), {"-png"}, dir / "ttyrec");
-    RunResult fromCast = run((dir / "rec.cast").string(), {"-png"}, dir / "cast");
     ASSERT_EQ(fromTtyrec.status, 0) << fromTtyrec.output;
-    ASSERT_EQ(fromCast.status, 0) << fromCast.output;
-    EXPECT_EQ(linesStartingWith(fromCast.output, "Frame "), linesStartingWith(fromTtyrec.output, "Frame "));
-    EXPECT_EQ(linesStartingWith(fromCast.output, "Using"), std::vector<std::string>{"Using terminal size 80 x 25..."});
-    size_t compared = 0;
-    for (const auto& entry : fs::directory_iterator(dir / "ttyrec" / "frames")) {
-        fs::path twin = dir / "cast" / "frames" / entry.path().filename();
-        ASSERT_TRUE(fs::exists(twin)) << twin;
-        EXPECT_TRUE(readFile(entry.path()) == readFile(twin)) << twin;
-        ++compared;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.version);
+        fs::path in = dir / ("cast" + std::to_string(c.version));
+        fs::create_directory(in);
+        installFont(in);
+        writeFile(dir / "rec.cast", asciicastOf(kRecords, c.header, c.version));
+        RunResult fromCast = run((dir / "rec.cast").string(), {"-png"}, in);
+        ASSERT_EQ(fromCast.status, 0) << fromCast.output;
+        EXPECT_EQ(linesStartingWith(fromCast.output, "Frame "), linesStartingWith(fromTtyrec.output, "Frame "));
+        EXPECT_EQ(linesStartingWith(fromCast.output, "Using"), std::vector<std::string>{"Using terminal size 80 x 25..."});
+        size_t compared = 0;
+        for (const auto& entry : fs::directory_iterator(dir / "ttyrec" / "frames")) {
+            fs::path twin = in / "frames" / entry.path().filename();
+            ASSERT_TRUE(fs::exists(twin)) << twin;
+            EXPECT_TRUE(readFile(entry.path()) == readFile(twin)) << twin;
+            ++compared;
+        }
+        EXPECT_EQ(compared, 7u);
+        EXPECT_EQ(std::distance(fs::directory_iterator(in / "frames"), fs::directory_iterator{}), 7);
     }
-    EXPECT_EQ(compared, 7u);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "cast" / "frames"), fs::directory_iterator{}), 7);
 }
 
 TEST_F(FormatsRunTest, AsciicastHeaderSizeCountsWhereNoneIsGiven) {
@@ -321,8 +342,10 @@ TEST_F(FormatsRunTest, AsciicastThatCannotBePlayedEndsTheRunBeforeAnything) {
          "Error: rec.cast has a terminal width of 250; at most 200 can be converted (-width plays it at another)."},
         {R"({"version": 2, "width": 80, "height": 81})" "\n", {"-width", "100"},
          "Error: rec.cast has a terminal height of 81; at most 80 can be converted (-height plays it at another)."},
-        {R"({"version": 3, "term": {"cols": 80, "rows": 25}})" "\n", {},
-         "Error: rec.cast line 1: asciicast version 3; only version 2 is read"},
+        {R"({"version": 4, "term": {"cols": 80, "rows": 25}})" "\n", {},
+         "Error: rec.cast line 1: asciicast version 4; only versions 1, 2 and 3 are read"},
+        {"{\n  \"version\": 1,\n  \"stdout\": [\n    [0, \"a\"],\n    [-2, \"b\"]\n  ]\n}\n", {},
+         "Error: rec.cast line 5: the delay must be a number of seconds from 0 on, not -2"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
