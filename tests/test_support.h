@@ -21,6 +21,14 @@ fs::path sourcePath(std::string_view relative);
 std::string readFile(const fs::path& path);
 void writeFile(const fs::path& path, std::string_view bytes);
 
+// The bytes a case file's escaped text stands for: \e \a \b \t \n \r \0 \s (a space), \xNN,
+// \u{HEX} (a code point, written as UTF-8); a backslash before any other character stands for
+// that character.
+std::string decodeEscapes(std::string_view text);
+
+// Appends codePoint to out as UTF-8.
+void appendUtf8(std::string& out, uint32_t codePoint);
+
 // One ttyrec record: 12-byte little-endian header and the payload.
 std::string ttyrecRecord(uint32_t seconds, uint32_t micros, std::string_view payload);
 

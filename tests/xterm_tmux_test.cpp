@@ -9,8 +9,8 @@
 // Case files hold stanzas:
 //   case NAME             starts a case (80 x 25 unless "size" says otherwise)
 //   size COLUMNS ROWS
-//   record BYTES          one record (\e \r \n \b \t \a \\ \xNN \u{HEX} escapes); the screens
-//                         are compared after each record
+//   record BYTES          one record (with the escapes of decodeEscapes); the screens are
+//                         compared after each record
 // Lines starting with # and blank lines are ignored.
 //
 // Differences between tmux and libvterm that are not faults, and how they are treated:
@@ -74,55 +74,6 @@ struct Case {
 
 // ---- Reading the inputs ----
 
-void appendUtf8(std::string& out, uint32_t codePoint) {
-    if (codePoint < 0x80) {
-        out.push_back(static_cast<char>(codePoint));
-    } else if (codePoint < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else if (codePoint < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    }
-}
-
-std::string unescapeRecord(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 >= text.size()) {
-            out.push_back(text[i]);
-            continue;
-        }
-        char next = text[++i];
-        switch (next) {
-            case 'e': out.push_back('\x1b'); break;
-            case 'r': out.push_back('\r'); break;
-            case 'n': out.push_back('\n'); break;
-            case 'b': out.push_back('\b'); break;
-            case 't': out.push_back('\t'); break;
-            case 'a': out.push_back('\a'); break;
-            case 'x':
-                out.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
-                i += 2;
-                break;
-            case 'u': {
-                size_t close = text.find('}', i);
-                appendUtf8(out, static_cast<uint32_t>(std::stoul(text.substr(i + 2, close - i - 2), nullptr, 16)));
-                i = close;
-                break;
-            }
-            default: out.push_back(next); break;
-        }
-    }
-    return out;
-}
-
 std::vector<Case> readCaseFile(const fs::path& path) {
     std::vector<Case> cases;
     std::ifstream file(path);
@@ -141,7 +92,7 @@ std::vector<Case> readCaseFile(const fs::path& path) {
         } else if (directive == "size") {
             words >> cases.back().columns >> cases.back().rows;
         } else if (directive == "record") {
-            cases.back().records.push_back(unescapeRecord(line.substr(line.find("record") + 7)));
+            cases.back().records.push_back(decodeEscapes(line.substr(line.find("record") + 7)));
         } else {
             ADD_FAILURE() << path << ": unknown directive " << directive;
         }
