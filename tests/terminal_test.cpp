@@ -137,16 +137,12 @@ void runCaseFile(const fs::path& path) {
     EXPECT_GT(stanzas, 0) << path;
 }
 
-class TerminalCases : public testing::TestWithParam<std::string> {};
+class TerminalCases : public testing::TestWithParam<fs::path> {};
 
-TEST_P(TerminalCases, HoldAsWritten) { runCaseFile(sourcePath("tests/terminal_cases") / GetParam()); }
+TEST_P(TerminalCases, HoldAsWritten) { runCaseFile(GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(Files, TerminalCases,
-                         testing::Values("worked_examples.test", "grid.test", "sequences.test",
-                                         "out_of_range.test"),
-                         [](const testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param.substr(0, info.param.find('.'));
-                             return name;
-                         });
+// Every .test file in the folder is a test of its own, named after the file.
+INSTANTIATE_TEST_SUITE_P(Files, TerminalCases, testing::ValuesIn(filesIn(sourcePath("tests/terminal_cases"), ".test")),
+                         [](const testing::TestParamInfo<fs::path>& info) { return testNameOf(info.param); });
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -52,6 +54,23 @@ fs::path makeTempDir() {
 }
 
 fs::path sourcePath(std::string_view relative) { return fs::path(REELCAP_SOURCE_DIR) / relative; }
+
+std::vector<fs::path> filesIn(const fs::path& dir, std::string_view extension) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        if (entry.path().extension() == extension) files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::string testNameOf(const fs::path& file) {
+    std::string name = file.stem().string();
+    for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    }
+    return name;
+}
 
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

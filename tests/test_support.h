@@ -18,6 +18,12 @@ fs::path makeTempDir();
 // The repository's own files (font.txt, samples/).
 fs::path sourcePath(std::string_view relative);
 
+// The files in dir whose names end in extension, sorted by name.
+std::vector<fs::path> filesIn(const fs::path& dir, std::string_view extension);
+
+// A file's stem as a test name: letters and digits, anything else as '_'.
+std::string testNameOf(const fs::path& file);
+
 std::string readFile(const fs::path& path);
 void writeFile(const fs::path& path, std::string_view bytes);
 
