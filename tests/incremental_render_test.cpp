@@ -2,12 +2,9 @@
 // cell gives; and the rows it reports as changed must hold every pixel that changed.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,6 +16,7 @@
 #include "render/surface.h"
 #include "terminal/interpreter.h"
 #include "terminal/screen_grid.h"
+#include "fixtures.h"
 #include "test_support.h"
 
 namespace {
@@ -124,23 +122,8 @@ struct Screen {
     int32_t rows;
 };
 
-class IncrementalRenderTest : public testing::Test {
+class IncrementalRenderTest : public FontSearchTest {
 protected:
-    void SetUp() override {
-        resetAll();
-        home_ = fs::current_path();
-        if (const char* path = std::getenv("PATH")) savedPath_ = path;
-        dir_ = makeTempDir();
-        fs::current_path(dir_);
-        setenv("PATH", "", 1);
-    }
-    void TearDown() override {
-        fs::current_path(home_);
-        if (savedPath_) setenv("PATH", savedPath_->c_str(), 1);
-        fs::remove_all(dir_);
-        resetAll();
-    }
-
     // The picture after every payload, painted one way or the other. With changes tracked,
     // also checks that every row that differs from the previous picture was reported.
     std::vector<uint64_t> paint(const std::vector<std::string>& payloads, Screen screen, bool plain) {
@@ -182,9 +165,6 @@ protected:
         }
     }
 
-    fs::path home_;
-    fs::path dir_;
-    std::optional<std::string> savedPath_;
 };
 
 TEST_F(IncrementalRenderTest, DemoRecordingWithOurFont) {
