@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,7 +20,13 @@ fs::path makeTempDir();
 fs::path sourcePath(std::string_view relative);
 
 std::string readFile(const fs::path& path);
+
 void writeFile(const fs::path& path, std::string_view bytes);
+
+// The bytes of text, for readers that take bytes.
+inline std::span<const uint8_t> bytesOf(std::string_view text) {
+    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
 
 // One ttyrec record: 12-byte little-endian header and the payload.
 std::string ttyrecRecord(uint32_t seconds, uint32_t micros, std::string_view payload);

@@ -127,12 +127,6 @@ const EncoderSetup* findEncoderSetup(uint32_t handler) {
     return nullptr;
 }
 
-void putU32le(std::vector<uint8_t>& out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-void putFourcc(std::vector<uint8_t>& out, const char (&text)[5]) { putU32le(out, fourcc(text)); }
-
 // GIF frames are indexes into palettes of 256 colours. The palette learns the colours of every
 // frame before the first is encoded (see GifFrames), so on terminal screens one exact palette
 // serves the whole file: the GIF's global one, against which the encoder stores only what

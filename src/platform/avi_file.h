@@ -11,15 +11,10 @@
 #include <string>
 #include <string_view>
 
+#include "platform/little_endian.h"
+
 struct AviFile;
 struct AviStream;
-
-constexpr uint32_t fourcc(const char (&text)[5]) {
-    return static_cast<uint32_t>(static_cast<uint8_t>(text[0])) |
-           static_cast<uint32_t>(static_cast<uint8_t>(text[1])) << 8 |
-           static_cast<uint32_t>(static_cast<uint8_t>(text[2])) << 16 |
-           static_cast<uint32_t>(static_cast<uint8_t>(text[3])) << 24;
-}
 
 constexpr uint32_t kStreamTypeVideo = fourcc("vids");  // streamtypeVIDEO
 constexpr uint32_t kCompressorDib = fourcc("DIB ");    // comptypeDIB: frames stored as they are
