@@ -21,6 +21,7 @@ extern "C" {
 #include <utility>
 
 #include "bench_support.h"
+#include "playback/ttyrec_record.h"
 #include "render/surface.h"
 
 namespace {
@@ -198,7 +199,7 @@ int main(int argc, char** argv) {
     int32_t previousEnd = 0;
     const uint8_t* position = data.data();
     const uint8_t* end = position + data.size();
-    while (end - position >= 12) {
+    while (end - position >= static_cast<ptrdiff_t>(kRecordHeaderSize)) {
         double started = bench::now();
         position = stepRecord(position, end);
         renderSeconds += bench::now() - started;

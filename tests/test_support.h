@@ -20,7 +20,6 @@ fs::path makeTempDir();
 fs::path sourcePath(std::string_view relative);
 
 std::string readFile(const fs::path& path);
-
 void writeFile(const fs::path& path, std::string_view bytes);
 
 // The bytes of text, for readers that take bytes.
@@ -30,6 +29,9 @@ inline std::span<const uint8_t> bytesOf(std::string_view text) {
 
 // One ttyrec record: 12-byte little-endian header and the payload.
 std::string ttyrecRecord(uint32_t seconds, uint32_t micros, std::string_view payload);
+
+// The payloads of a ttyrec recording's records; a payload cut by the end of the data is kept cut.
+std::vector<std::string> ttyrecPayloads(std::string_view recording);
 
 struct RunResult {
     int status = -1;     // exit status, or 128 + signal number

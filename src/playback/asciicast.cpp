@@ -14,6 +14,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "playback/ttyrec_record.h"
+
 namespace {
 
 using Json = nlohmann::json;
@@ -28,10 +30,6 @@ Prepared prepared;
 
 constexpr int64_t kMicrosPerSecond = 1000000;
 constexpr size_t kSniffSize = 64;
-
-void putU32le(std::vector<uint8_t>& out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
 
 std::span<const uint8_t> firstLine(std::span<const uint8_t> data) {
     auto newline = std::find(data.begin(), data.end(), uint8_t{'\n'});
@@ -144,10 +142,8 @@ bool convertEvent(const Json& event, uint32_t baseSeconds, std::vector<uint8_t>&
         return false;
     }
     auto total = static_cast<int64_t>(micros);
-    putU32le(records, baseSeconds + static_cast<uint32_t>(total / kMicrosPerSecond));
-    putU32le(records, static_cast<uint32_t>(total % kMicrosPerSecond));
-    putU32le(records, static_cast<uint32_t>(data.size()));
-    records.insert(records.end(), data.begin(), data.end());
+    appendRecord(records, baseSeconds + static_cast<uint32_t>(total / kMicrosPerSecond),
+                 static_cast<uint32_t>(total % kMicrosPerSecond), data);
     return true;
 }
 
