@@ -1,7 +1,6 @@
 #include "platform/avi_file.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,81 +30,6 @@ extern "C" {
 
 namespace {
 
-// How one compressor is driven. Frames always arrive as B, G, R, 0 bytes per pixel.
-struct EncoderSetup {
-    uint32_t fourcc;
-    const char* encoderName;   // nullptr: frames are stored as they arrive
-    AVPixelFormat pixelFormat;
-    int fixedQuantizer;        // above 0: constant quality at this quantizer
-    const char* options;       // the encoder's own options, "key=value:key=value"
-    AVColorRange colorRange;
-};
-
-// zmbv and ffv1 take the pixels as they are, so they stay lossless. Terminal screens scroll by
-// whole text rows, further than zmbv's motion search reaches, so its search is cut to one
-// pixel (the default of 8 takes five times as long on a scrolling screen, for a fifth fewer
-// bytes); zlib level 6 instead of 9 is three to four times faster on busy screens for a tenth
-// more bytes. Key frames come as each compressor spaces them by default (zmbv: every 25). ffv1
-// takes level 3 (RFC 9043) with slices on two threads and checksums, and the range coder, which
-// makes terminal screens 40 to 60 percent smaller than the default Golomb coder for a third to
-// a half more time. (bench/codec_study compares these settings.)
-// mjpeg and h264 use 4:2:0 because that is what hardware decoders and most players accept; for
-// h264, crf 18 keeps text edges clean and "stillimage" lowers the deblocking that would soften
-// them, while the mostly unchanged frames of a terminal cost almost nothing either way. x264 on
-// one thread with a lookahead of 3 frames holds about 25 MB rather than 90 (its frame threads and
-// lookahead of 40 each keep frames), for files a quarter smaller than with no lookahead at all;
-// its veryfast preset takes half the time of the default for a tenth more bytes. vp9 and av1 are
-// for browsers too, so 4:2:0 as well, at constant quality in the encoders' real-time modes: on
-// terminal screens these are several times faster than their slower modes and hardly larger. gif
-// gets palette indexes from us.
-constexpr EncoderSetup kEncoders[] = {
-    {kCompressorDib, nullptr, AV_PIX_FMT_BGR0, 0, "", AVCOL_RANGE_UNSPECIFIED},
-    {fourcc("ZMBV"), "zmbv", AV_PIX_FMT_BGR0, 0, "me_range=1:compression_level=6",
-     AVCOL_RANGE_UNSPECIFIED},
-    {fourcc("FFV1"), "ffv1", AV_PIX_FMT_BGR0, 0, "level=3:coder=range_def:slices=4:slicecrc=1:threads=2",
-     AVCOL_RANGE_UNSPECIFIED},
-    {fourcc("MJPG"), "mjpeg", AV_PIX_FMT_YUVJ420P, 2, "", AVCOL_RANGE_JPEG},
-    {fourcc("H264"), "libx264", AV_PIX_FMT_YUV420P, 0, "crf=18:tune=stillimage:preset=veryfast:threads=1:rc-lookahead=3",
-     AVCOL_RANGE_MPEG},
-    {kCompressorVp9, "libvpx-vp9", AV_PIX_FMT_YUV420P, 0,
-     "crf=32:b=0:deadline=realtime:cpu-used=7:row-mt=1:tune-content=screen", AVCOL_RANGE_MPEG},
-    {kCompressorAv1, "libaom-av1", AV_PIX_FMT_YUV420P, 0, "crf=24:usage=realtime:cpu-used=8", AVCOL_RANGE_MPEG},
-    {kCompressorGif, "gif", AV_PIX_FMT_PAL8, 0, "", AVCOL_RANGE_UNSPECIFIED},
-};
-
-constexpr MovieContainerInfo kContainers[] = {
-    {MovieContainer::avi, ".avi", "AVI", kCompressorDib},
-    {MovieContainer::mp4, ".mp4", "MP4", fourcc("H264")},
-    {MovieContainer::matroska, ".mkv", "Matroska", fourcc("H264")},
-    {MovieContainer::webm, ".webm", "WebM", kCompressorVp9},
-    {MovieContainer::gif, ".gif", "GIF", kCompressorGif},
-};
-
-// What each container takes, as FFmpeg's muxers write it and common players read it back.
-constexpr uint32_t kAviCompressors[] = {kCompressorDib, fourcc("ZMBV"), fourcc("FFV1"), fourcc("MJPG"),
-                                        fourcc("H264")};
-constexpr uint32_t kMp4Compressors[] = {fourcc("H264"), kCompressorVp9, kCompressorAv1};
-constexpr uint32_t kMatroskaCompressors[] = {fourcc("H264"), kCompressorVp9, kCompressorAv1, fourcc("ZMBV"),
-                                             fourcc("FFV1"), fourcc("MJPG")};
-constexpr uint32_t kWebmCompressors[] = {kCompressorVp9, kCompressorAv1};
-constexpr uint32_t kGifCompressors[] = {kCompressorGif};
-
-struct ContainerSetup {
-    const char* muxer;
-    std::span<const uint32_t> compressors;
-};
-
-ContainerSetup containerSetup(MovieContainer container) {
-    switch (container) {
-        case MovieContainer::mp4: return {"mp4", kMp4Compressors};
-        case MovieContainer::matroska: return {"matroska", kMatroskaCompressors};
-        case MovieContainer::webm: return {"webm", kWebmCompressors};
-        case MovieContainer::gif: return {"gif", kGifCompressors};
-        case MovieContainer::avi: break;
-    }
-    return {"avi", kAviCompressors};
-}
-
 // A movie with no frame at all: only an AVI file can be left that way.
 const int kNoFramesError = FFERRTAG('N', 'O', 'F', 'R');
 
@@ -118,14 +42,6 @@ constexpr int64_t kMostReservedAhead = int64_t{64} << 20;
 constexpr int64_t kChunkHeaderSize = 9;  // chunk id, size and a padding byte
 
 uint32_t failure(int averror) { return static_cast<uint32_t>(averror); }
-
-const EncoderSetup* findEncoderSetup(uint32_t handler) {
-    if (handler == 0) handler = kCompressorDib;
-    for (const EncoderSetup& setup : kEncoders) {
-        if (setup.fourcc == handler) return &setup;
-    }
-    return nullptr;
-}
 
 // GIF frames are indexes into palettes of 256 colours. The palette learns the colours of every
 // frame before the first is encoded (see GifFrames), so on terminal screens one exact palette
@@ -286,7 +202,7 @@ struct AviFile {
 struct AviStream {
     AviFile* file = nullptr;
     AVStream* stream = nullptr;
-    const EncoderSetup* setup = nullptr;
+    const CodecChoice* setup = nullptr;
     AVRational timeBase{1, 1};  // of frame positions
     AVCodecContext* encoder = nullptr;
     SwsContext* converter = nullptr;
@@ -623,19 +539,24 @@ uint32_t writeGifFrames(AviStream* stream) {
     });
 }
 
+AVPixelFormat pixelFormatOf(const CodecChoice& setup) { return av_get_pix_fmt(setup.encoding.pixelFormat); }
+
 int allocPicture(const AviStream* stream, AVFrame* frame) {
-    frame->format = stream->setup->pixelFormat;
+    frame->format = pixelFormatOf(*stream->setup);
     frame->width = stream->width;
     frame->height = stream->height;
     return av_frame_get_buffer(frame, 0);
 }
 
 uint32_t openEncoder(AviStream* stream) {
-    const EncoderSetup& setup = *stream->setup;
-    const AVCodec* codec = avcodec_find_encoder_by_name(setup.encoderName);
+    const EncoderSettings& setup = stream->setup->encoding;
+    const AVCodec* codec = avcodec_find_encoder_by_name(setup.encoder);
     if (codec == nullptr) return failure(AVERROR_ENCODER_NOT_FOUND);
+    AVPixelFormat pixelFormat = pixelFormatOf(*stream->setup);
+    int colourRange = setup.colourRange == nullptr ? AVCOL_RANGE_UNSPECIFIED : av_color_range_from_name(setup.colourRange);
+    const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(pixelFormat);
+    if (layout == nullptr || colourRange < 0) return failure(AVERROR_BUG);
     // Subsampled chroma needs whole chroma samples; asked anyway, x264 refuses (and leaks).
-    const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(setup.pixelFormat);
     if (stream->width % (1 << layout->log2_chroma_w) != 0 || stream->height % (1 << layout->log2_chroma_h) != 0) {
         return failure(AVERROR(EINVAL));
     }
@@ -646,11 +567,11 @@ uint32_t openEncoder(AviStream* stream) {
     AVCodecContext* encoder = stream->encoder;
     encoder->width = stream->width;
     encoder->height = stream->height;
-    encoder->pix_fmt = setup.pixelFormat;
+    encoder->pix_fmt = pixelFormat;
     encoder->time_base = stream->timeBase;
     encoder->framerate = av_inv_q(stream->timeBase);
-    encoder->color_range = setup.colorRange;
-    if (setup.colorRange != AVCOL_RANGE_UNSPECIFIED) encoder->colorspace = AVCOL_SPC_SMPTE170M;
+    encoder->color_range = static_cast<AVColorRange>(colourRange);
+    if (colourRange != AVCOL_RANGE_UNSPECIFIED) encoder->colorspace = AVCOL_SPC_SMPTE170M;
     if (setup.fixedQuantizer > 0) {
         encoder->flags |= AV_CODEC_FLAG_QSCALE;
         encoder->global_quality = FF_QP2LAMBDA * setup.fixedQuantizer;
@@ -667,13 +588,13 @@ uint32_t openEncoder(AviStream* stream) {
 
     int allocated = allocPicture(stream, stream->frame);
     if (allocated < 0) return failure(allocated);
-    if (setup.pixelFormat == AV_PIX_FMT_PAL8) {
+    if (pixelFormat == AV_PIX_FMT_PAL8) {
         if (uint32_t result = openGifHolder(stream)) return result;
         int copied = avcodec_parameters_from_context(stream->stream->codecpar, encoder);
         return copied < 0 ? failure(copied) : 0;
     }
     stream->converter = sws_getContext(stream->width, stream->height, AV_PIX_FMT_BGR0, stream->width, stream->height,
-                                       setup.pixelFormat, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+                                       pixelFormat, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
     if (stream->converter == nullptr) return failure(AVERROR(EINVAL));
     int copied = avcodec_parameters_from_context(stream->stream->codecpar, encoder);
     return copied < 0 ? failure(copied) : 0;
@@ -775,9 +696,9 @@ uint32_t aviFileOpen(AviFile** file, const std::string& path) {
         av_free(buffer);
         return giveUp(AVERROR(ENOMEM));
     }
-    opened->container = movieContainerFor(path).container;
-    int allocated =
-        avformat_alloc_output_context2(&opened->format, nullptr, containerSetup(opened->container).muxer, path.c_str());
+    const MovieContainerInfo& container = movieContainerFor(path);
+    opened->container = container.container;
+    int allocated = avformat_alloc_output_context2(&opened->format, nullptr, container.muxer, path.c_str());
     if (allocated >= 0 && opened->container == MovieContainer::mp4) {
         // Moving the index to the front reads the file back by this name, whatever it holds.
         av_freep(&opened->format->url);
@@ -821,17 +742,17 @@ uint32_t aviFileCreateStream(AviFile* file, AviStream** stream, const AviStreamI
     parameters->width = info.rcFrame.right - info.rcFrame.left;
     parameters->height = info.rcFrame.bottom - info.rcFrame.top;
 
-    *stream = new AviStream{.file = file, .stream = created, .setup = findEncoderSetup(kCompressorDib), .timeBase = period};
+    *stream = new AviStream{.file = file, .stream = created, .setup = codecWithFourcc(kCompressorDib), .timeBase = period};
     return 0;
 }
 
 uint32_t aviMakeCompressedStream(AviStream** compressed, AviStream* source, const AviCompressOptions& options) {
     *compressed = nullptr;
     if (source == nullptr) return failure(AVERROR(EINVAL));
-    const EncoderSetup* setup = findEncoderSetup(options.fccHandler);
+    const CodecChoice* setup = codecWithFourcc(options.fccHandler);
     if (setup == nullptr) return failure(AVERROR_ENCODER_NOT_FOUND);
     if (!movieContainerHolds(source->file->container, setup->fourcc)) return failure(AVERROR(EINVAL));
-    if (setup->encoderName != nullptr && avcodec_find_encoder_by_name(setup->encoderName) == nullptr) {
+    if (setup->encoding.encoder != nullptr && avcodec_find_encoder_by_name(setup->encoding.encoder) == nullptr) {
         return failure(AVERROR_ENCODER_NOT_FOUND);
     }
     *compressed = new AviStream{.file = source->file, .stream = source->stream, .setup = setup, .timeBase = source->timeBase};
@@ -860,7 +781,7 @@ uint32_t aviStreamSetFormat(AviStream* stream, int32_t position, const void* for
     stream->bottomUp = header.biHeight > 0;
     stream->packet = av_packet_alloc();
     if (stream->packet == nullptr) return failure(AVERROR(ENOMEM));
-    if (stream->setup->encoderName != nullptr) {
+    if (stream->setup->encoding.encoder != nullptr) {
         if (uint32_t result = openEncoder(stream)) return result;
     } else {
         AVCodecParameters* parameters = stream->stream->codecpar;
@@ -938,28 +859,4 @@ std::string aviFileErrorText(uint32_t code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(static_cast<int>(code), text, sizeof text);
     return text;
-}
-
-std::span<const MovieContainerInfo> movieContainers() { return kContainers; }
-
-const MovieContainerInfo& movieContainerFor(std::string_view path) {
-    size_t slash = path.find_last_of('/');
-    std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    size_t dot = name.find_last_of('.');
-    if (dot != std::string_view::npos) {
-        std::string_view extension = name.substr(dot);
-        for (const MovieContainerInfo& info : kContainers) {
-            std::string_view known = info.extension;
-            if (known.size() == extension.size() && strncasecmp(known.data(), extension.data(), known.size()) == 0) {
-                return info;
-            }
-        }
-    }
-    return kContainers[0];
-}
-
-bool movieContainerHolds(MovieContainer container, uint32_t compressor) {
-    if (compressor == 0) compressor = kCompressorDib;
-    std::span<const uint32_t> held = containerSetup(container).compressors;
-    return std::find(held.begin(), held.end(), compressor) != held.end();
 }
