@@ -21,18 +21,6 @@
 
 namespace {
 
-std::vector<std::string> payloadsOf(const std::string& recording) {
-    std::vector<std::string> payloads;
-    size_t at = 0;
-    while (at + 12 <= recording.size()) {
-        uint32_t length = 0;
-        for (int i = 0; i < 4; ++i) length |= static_cast<uint32_t>(static_cast<uint8_t>(recording[at + 8 + i])) << (8 * i);
-        payloads.push_back(recording.substr(at + 12, length));
-        at += 12 + length;
-    }
-    return payloads;
-}
-
 // Payloads made of everything the interpreter understands, and some of what it does not,
 // drawn from a fixed seed: text, line drawing, every attribute, erases, clears, cursor moves
 // (some outside the screen), and characters drawn from the fallback font.
@@ -169,7 +157,7 @@ protected:
 
 TEST_F(IncrementalRenderTest, DemoRecordingWithOurFont) {
     installFont(dir_);
-    expectSamePictures(payloadsOf(readFile(sourcePath("samples/demo.ttyrec"))), {80, 25});
+    expectSamePictures(ttyrecPayloads(readFile(sourcePath("samples/demo.ttyrec"))), {80, 25});
 }
 
 // A pager's screen redrawn a few lines further on or back: rows whose cells moved are moved,
@@ -207,7 +195,7 @@ TEST_F(IncrementalRenderTest, RandomPayloadsWithGlyphsAndFallbacksLeavingTheirCe
     writeFile(dir_ / "font.txt", reachingFont());
     expectSamePictures(randomPayloads(3, 600), {40, 12});
     expectSamePictures(randomPayloads(4, 300), {9, 4});
-    expectSamePictures(payloadsOf(readFile(sourcePath("samples/demo.ttyrec"))), {80, 25});
+    expectSamePictures(ttyrecPayloads(readFile(sourcePath("samples/demo.ttyrec"))), {80, 25});
 }
 
 // A font with no glyph at all: every character is a fallback picture.

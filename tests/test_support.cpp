@@ -22,6 +22,7 @@
 #include "platform/interrupts.h"
 #include "playback/asciicast.h"
 #include "playback/recording.h"
+#include "playback/ttyrec_record.h"
 #include "render/renderer.h"
 #include "render/screen_changes.h"
 #include "render/surface.h"
@@ -135,12 +136,21 @@ void appendUtf8(std::string& out, uint32_t codePoint) {
 }
 
 std::string ttyrecRecord(uint32_t seconds, uint32_t micros, std::string_view payload) {
-    std::string record;
-    for (uint32_t value : {seconds, micros, static_cast<uint32_t>(payload.size())}) {
-        for (int i = 0; i < 4; ++i) record.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    std::vector<uint8_t> record;
+    appendRecord(record, seconds, micros, payload);
+    return std::string(record.begin(), record.end());
+}
+
+std::vector<std::string> ttyrecPayloads(std::string_view recording) {
+    std::vector<std::string> payloads;
+    while (recording.size() >= kRecordHeaderSize) {
+        RecordHeader header = readRecordHeader(bytesOf(recording));
+        recording.remove_prefix(kRecordHeaderSize);
+        std::string_view payload = recording.substr(0, header.length);
+        payloads.emplace_back(payload);
+        recording.remove_prefix(payload.size());
     }
-    record.append(payload);
-    return record;
+    return payloads;
 }
 
 RunningReelcap startReelcap(const fs::path& dir, const std::vector<std::string>& args, const RunOptions& options) {

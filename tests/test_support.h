@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,8 +36,16 @@ std::string decodeEscapes(std::string_view text);
 // Appends codePoint to out as UTF-8.
 void appendUtf8(std::string& out, uint32_t codePoint);
 
+// The bytes of text, for readers that take bytes.
+inline std::span<const uint8_t> bytesOf(std::string_view text) {
+    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
 // One ttyrec record: 12-byte little-endian header and the payload.
 std::string ttyrecRecord(uint32_t seconds, uint32_t micros, std::string_view payload);
+
+// The payloads of a ttyrec recording's records; a payload cut by the end of the data is kept cut.
+std::vector<std::string> ttyrecPayloads(std::string_view recording);
 
 struct RunResult {
     int status = -1;     // exit status, or 128 + signal number

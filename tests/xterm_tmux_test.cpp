@@ -49,15 +49,7 @@ constexpr auto kCheckpointTimeout = std::chrono::seconds(60);
 
 XtermCase readRecording(const fs::path& path, int32_t columns, int32_t rows) {
     XtermCase recording{path.filename().string(), columns, rows, {}, {}};
-    std::string data = readFile(path);
-    size_t position = 0;
-    while (data.size() - position >= 12) {
-        uint32_t length = 0;
-        for (int i = 0; i < 4; ++i) length |= uint32_t{static_cast<uint8_t>(data[position + 8 + i])} << (8 * i);
-        size_t available = std::min<size_t>(length, data.size() - position - 12);
-        recording.records.push_back(data.substr(position + 12, available));
-        position += 12 + available;
-    }
+    recording.records = ttyrecPayloads(readFile(path));
     return recording;
 }
 
