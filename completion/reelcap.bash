@@ -35,8 +35,8 @@ _reelcap() {
         -width | -height | -fps | -skip | -stop)
             return ;;
     esac
-    mapfile -t COMPREPLY < <(compgen -W '-width -height -fps -skip -stop -output -double -png -codec -emulation' \
-        -- "${cur,,}")
+    mapfile -t COMPREPLY < <(compgen -W '-width -height -fps -skip -stop -output -double -png -codec -emulation
+        -progress -quiet' -- "${cur,,}")
 }
 
 complete -F _reelcap reelcap
