@@ -188,7 +188,7 @@ RunningReelcap startReelcap(const fs::path& dir, const std::vector<std::string>&
         if (options.alarmSeconds > 0) alarm(static_cast<unsigned>(options.alarmSeconds));
         if (options.uid >= 0 && (setgid(options.uid) != 0 || setuid(options.uid) != 0)) _exit(125);
         std::vector<char*> argv;
-        std::string binary = REELCAP_BINARY;
+        std::string binary = options.binary.empty() ? REELCAP_BINARY : options.binary;
         argv.push_back(binary.data());
         std::vector<std::string> copies(args);
         for (std::string& arg : copies) argv.push_back(arg.data());

@@ -72,6 +72,7 @@ struct RunOptions {
     RunInput input = RunInput::devNull;
     int alarmSeconds = 0;               // a run still going then is killed by SIGALRM
     bool errorsToOutput = false;        // standard error goes where standard output goes
+    std::string binary;                 // another reelcap to run; the built one when empty
 };
 
 // A started reelcap whose standard output is read when it is finished.
