@@ -168,7 +168,7 @@ int openEncoder(AviStream* stream) {
     bool globalHeader =
         file->container != MovieContainer::avi && (file->format->oformat->flags & AVFMT_GLOBALHEADER) != 0;
     int opened = openVideoEncoder(stream->encoder, *stream->codec, stream->width, stream->height, stream->timeBase,
-                                  globalHeader);
+                                  globalHeader, file->container == MovieContainer::avi);
     if (opened < 0) return opened;
     int copied = avcodec_parameters_from_context(stream->stream->codecpar, stream->encoder.context);
     return copied < 0 ? copied : 0;

@@ -67,20 +67,22 @@ int holdGifFrame(GifFrames& frames, PixelRows pixels, int64_t position) {
     for (int row = 0; repeat && row < frames.height; ++row) {
         repeat = std::memcmp(heldRow(frames, row), rowOf(pixels, row), rowBytes) == 0;
     }
-    if (repeat) {
-        try {
-            frames.held.push_back({position, {}, true});
-        } catch (const std::bad_alloc&) {
-            return AVERROR(ENOMEM);
-        }
-        return 0;
-    }
+    if (repeat) return holdGifRepeat(frames, position);
     int writable = av_frame_make_writable(frames.frame);
     if (writable < 0) return writable;
     for (int row = 0; row < frames.height; ++row) std::memcpy(heldRow(frames, row), rowOf(pixels, row), rowBytes);
     frames.frame->pts = position;
     return sendAndDrain(frames.holder, frames.frame, frames.packet,
                         [&](const AVPacket& packet) { return keepPacket(frames, packet); });
+}
+
+int holdGifRepeat(GifFrames& frames, int64_t position) {
+    try {
+        frames.held.push_back({position, {}, true});
+    } catch (const std::bad_alloc&) {
+        return AVERROR(ENOMEM);
+    }
+    return 0;
 }
 
 int finishHoldingGifFrames(GifFrames& frames) {

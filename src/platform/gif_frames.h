@@ -42,6 +42,9 @@ int openGifFrames(GifFrames& frames, int width, int height, AVRational timeBase)
 // A screen that stays for many frames is held once, the later frames as repeats.
 int holdGifFrame(GifFrames& frames, PixelRows pixels, int64_t position);
 
+// The frame held last, shown again at position.
+int holdGifRepeat(GifFrames& frames, int64_t position);
+
 // The holder hands over what it still keeps; no frame is held after this.
 int finishHoldingGifFrames(GifFrames& frames);
 

@@ -84,7 +84,7 @@ int sendAndDrain(AVCodecContext* encoder, const AVFrame* frame, AVPacket* packet
 }
 
 int openVideoEncoder(VideoEncoder& encoder, const CodecChoice& codec, int width, int height, AVRational timeBase,
-                     bool globalHeader) {
+                     bool globalHeader, bool decodeOrder) {
     const EncoderSettings& settings = codec.encoding;
     encoder.codec = &codec;
     encoder.width = width;
@@ -118,6 +118,8 @@ int openVideoEncoder(VideoEncoder& encoder, const CodecChoice& codec, int width,
         context->global_quality = FF_QP2LAMBDA * settings.fixedQuantizer;
     }
     if (globalHeader) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    // Frames stored in decode order with no times of their own would show B-frames late.
+    if (decodeOrder) context->max_b_frames = 0;
     AVDictionary* options = nullptr;
     av_dict_parse_string(&options, settings.options, "=", ":", 0);
     int opened = avcodec_open2(context, found, &options);
@@ -135,8 +137,12 @@ int openVideoEncoder(VideoEncoder& encoder, const CodecChoice& codec, int width,
 }
 
 int encodePicture(VideoEncoder& encoder, PixelRows pixels, int64_t position, bool same, const PacketUse& use) {
+    bool repeat = same && encoder.lastEncoded >= 0;
+    encoder.lastShown = position;
+    if (repeat) return 0;
+    encoder.lastEncoded = position;
     if (encoder.gif) return holdGifFrame(*encoder.gif, pixels, position);
-    if (!same || !encoder.converted) {
+    if (!encoder.converted || !same) {
         if (int writable = takeWritablePicture(encoder); writable < 0) return writable;
         const uint8_t* planes[1] = {pixels.top};
         const int strides[1] = {pixels.stride};
@@ -147,6 +153,20 @@ int encodePicture(VideoEncoder& encoder, PixelRows pixels, int64_t position, boo
 }
 
 int finishEncoding(VideoEncoder& encoder, const PacketUse& use) {
+    if (encoder.lastShown > encoder.lastEncoded) {
+        int64_t last = encoder.lastShown;
+        int sent = 0;
+        if (encoder.gif) {
+            // A GIF's last frame lasts as long as the one before it: the tick before the end
+            // comes too, so that the end lasts one tick as it does with every frame written.
+            if (last - 1 > encoder.lastEncoded) sent = holdGifRepeat(*encoder.gif, last - 1);
+            if (sent >= 0) sent = holdGifRepeat(*encoder.gif, last);
+        } else {
+            sent = sendPicture(encoder, last, use);
+        }
+        if (sent < 0) return sent;
+        encoder.lastEncoded = last;
+    }
     if (encoder.gif) {
         if (int encoded = encodeGifFrames(encoder, use); encoded < 0) return encoded;
     }

@@ -36,18 +36,23 @@ struct VideoEncoder {
     int width = 0;
     int height = 0;
     bool converted = false;             // frame holds the conversion of the last pixels encoded
+    int64_t lastEncoded = -1;           // the position of the last picture encoded
+    int64_t lastShown = -1;             // the last position asked for: the same picture until here
     std::unique_ptr<GifFrames> gif{};  // GIF files only: the frames wait for the palette
 };
 
 // globalHeader: the container wants the codec's set-up in its header, not in the packets.
+// decodeOrder: the container keeps no presentation times (AVI), so frames are never reordered.
 int openVideoEncoder(VideoEncoder& encoder, const CodecChoice& codec, int width, int height, AVRational timeBase,
-                     bool globalHeader);
+                     bool globalHeader, bool decodeOrder);
 
-// same: pixels are those of the previous call, whose conversion the encoder's picture still
-// holds.
+// same: pixels are those of the previous call. Such a repeat is not encoded: the picture before
+// lasts until the next one, and the container keeps the time between them (an AVI file stores
+// the frames between as empty chunks, "the previous frame again").
 int encodePicture(VideoEncoder& encoder, PixelRows pixels, int64_t position, bool same, const PacketUse& use);
 
-// Encodes the held GIF frames, then hands over every packet the encoder held back.
+// The last picture once more at the last position asked for when repeats came after it, so
+// that the movie lasts as long; then the held GIF frames, and every packet the encoder held back.
 int finishEncoding(VideoEncoder& encoder, const PacketUse& use);
 
 void closeVideoEncoder(VideoEncoder& encoder);
