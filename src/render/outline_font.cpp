@@ -22,6 +22,7 @@ struct FontFile {
     FcCharSet* charset = nullptr;  // owned by the font set or pattern it came from; null: ask FreeType
     FT_Face face = nullptr;
     bool tried = false;
+    bool colour = false;  // fontconfig counts it a colour font
 };
 
 // How a style is drawn: a face of the family, and what is synthesised on top of it.
@@ -89,6 +90,8 @@ size_t addFile(FcPattern* font) {
     file.index = intOf(font, FC_INDEX, 0);
     FcCharSet* charset = nullptr;
     if (FcPatternGetCharSet(font, FC_CHARSET, 0, &charset) == FcResultMatch) file.charset = charset;
+    FcBool colour = FcFalse;
+    file.colour = FcPatternGetBool(font, FC_COLOR, 0, &colour) == FcResultMatch && colour;
     state.files.push_back(file);
     return state.files.size() - 1;
 }
@@ -179,29 +182,44 @@ bool genericFamily(const std::string& family) {
     return false;
 }
 
-// The face and the synthesis that draw codePoint in style, or none.
-bool findFace(uint32_t codePoint, uint8_t style, FT_Face& face, StyleFace& how, bool& ownFamily) {
-    how = state.styles[style & 3];
-    face = faceOf(state.files[how.file]);
-    ownFamily = true;
-    if (face != nullptr && FT_Get_Char_Index(face, codePoint) != 0) return true;
-    ownFamily = false;
-    auto known = state.fallbackFor.find(codePoint);
-    int32_t found = -1;
-    if (known != state.fallbackFor.end()) {
-        found = known->second;
-    } else {
-        for (size_t i = state.firstFallback; i < state.files.size(); ++i) {
-            FontFile& file = state.files[i];
-            if (file.charset != nullptr && !FcCharSetHasChar(file.charset, codePoint)) continue;
-            FT_Face candidate = faceOf(file);
-            if (candidate != nullptr && FT_Get_Char_Index(candidate, codePoint) != 0) {
-                found = static_cast<int32_t>(i);
-                break;
-            }
-        }
-        state.fallbackFor[codePoint] = found;
+// The pictographs shown as emoji by default (emoji presentation): from U+1F300 on, and the
+// regional indicators that make flags.
+bool emojiPresentation(uint32_t codePoint) {
+    return (codePoint >= 0x1F300 && codePoint <= 0x1FAFF) || (codePoint >= 0x1F1E6 && codePoint <= 0x1F1FF);
+}
+
+// The first fallback font in fontconfig's order that has codePoint (a colour one only when
+// colourOnly), or -1.
+int32_t firstFallbackWith(uint32_t codePoint, bool colourOnly) {
+    for (size_t i = state.firstFallback; i < state.files.size(); ++i) {
+        FontFile& file = state.files[i];
+        if (colourOnly && !file.colour) continue;
+        if (file.charset != nullptr && !FcCharSetHasChar(file.charset, codePoint)) continue;
+        FT_Face candidate = faceOf(file);
+        if (candidate != nullptr && FT_Get_Char_Index(candidate, codePoint) != 0) return static_cast<int32_t>(i);
     }
+    return -1;
+}
+
+// The face and the synthesis that draw codePoint in style, or none. Emoji come from a colour
+// font when there is one, as terminals show them; everything else from the font, else from the
+// first font after it that has the character.
+bool findFace(uint32_t codePoint, uint8_t style, FT_Face& face, StyleFace& how, bool& ownFamily) {
+    auto fallback = [&](bool colourOnly) {
+        uint32_t key = codePoint * 2 + (colourOnly ? 1 : 0);
+        auto known = state.fallbackFor.find(key);
+        if (known != state.fallbackFor.end()) return known->second;
+        return state.fallbackFor[key] = firstFallbackWith(codePoint, colourOnly);
+    };
+    int32_t found = emojiPresentation(codePoint) ? fallback(true) : -1;
+    if (found < 0) {
+        how = state.styles[style & 3];
+        face = faceOf(state.files[how.file]);
+        ownFamily = true;
+        if (face != nullptr && FT_Get_Char_Index(face, codePoint) != 0) return true;
+        found = fallback(false);
+    }
+    ownFamily = false;
     if (found < 0) return false;
     face = state.files[static_cast<size_t>(found)].face;
     how = StyleFace{static_cast<size_t>(found), (style & kStyleBold) != 0, (style & kStyleItalic) != 0};
