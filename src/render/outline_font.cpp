@@ -257,6 +257,22 @@ void fitColourBitmap(const FT_Bitmap& bitmap, int32_t boxWidth, int32_t boxHeigh
     }
 }
 
+// Shifts each row of a coverage glyph right by a fifth of its height above the baseline.
+void slantRows(OutlineGlyph& glyph, int32_t bitmapTop) {
+    auto shiftOf = [&](int32_t row) { return static_cast<int32_t>(std::floor((bitmapTop - row) / 5.0)); };
+    int32_t least = std::min(shiftOf(0), shiftOf(glyph.height - 1));
+    int32_t most = std::max(shiftOf(0), shiftOf(glyph.height - 1));
+    int32_t width = glyph.width + most - least;
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * glyph.height, 0);
+    for (int32_t y = 0; y < glyph.height; ++y) {
+        std::copy_n(&glyph.pixels[static_cast<size_t>(y) * glyph.width], glyph.width,
+                    &pixels[static_cast<size_t>(y) * width + (shiftOf(y) - least)]);
+    }
+    glyph.pixels = std::move(pixels);
+    glyph.width = width;
+    glyph.left += least;
+}
+
 }  // namespace
 
 bool openOutlineFont(const std::string& nameOrFile, int32_t pixelSize, double lineHeight, std::string& error) {
@@ -376,7 +392,8 @@ bool drawOutlineGlyph(uint32_t codePoint, uint8_t style, int32_t span, OutlineGl
     FT_Set_Transform(face, nullptr, nullptr);
     if (failed != 0) return false;
     FT_GlyphSlot slot = face->glyph;
-    if (how.embolden && slot->format == FT_GLYPH_FORMAT_OUTLINE) FT_GlyphSlot_Embolden(slot);
+    bool outline = slot->format == FT_GLYPH_FORMAT_OUTLINE;
+    if (how.embolden && !FT_HAS_COLOR(face)) FT_GlyphSlot_Embolden(slot);
     if (slot->format != FT_GLYPH_FORMAT_BITMAP && FT_Render_Glyph(slot, FT_RENDER_MODE_LIGHT) != 0) return false;
     const FT_Bitmap& bitmap = slot->bitmap;
     const OutlineMetrics& m = state.metrics;
@@ -405,6 +422,8 @@ bool drawOutlineGlyph(uint32_t codePoint, uint8_t style, int32_t span, OutlineGl
             }
         }
     }
+    // Bitmap fonts cannot be slanted on loading: their rows are shifted instead.
+    if (how.slant && !outline) slantRows(glyph, slot->bitmap_top);
     return true;
 }
 

@@ -28,8 +28,8 @@ const std::vector<std::string>& themeNames();
 // A built-in theme by name (letter case ignored), else nothing.
 std::optional<Theme> builtInTheme(const std::string& name);
 
-// A theme from foreground, background (each "#rrggbb") and 8 or 16 such colours, the way
-// asciicast headers hold them; with 8, colours 8-15 repeat 0-7. Empty error when it is valid.
+// A theme from foreground, background and 8 or 16 palette colours (0xRRGGBB), as an asciicast
+// header holds them; with 8, colours 8-15 repeat 0-7. Bold keeps the default foreground.
 Theme themeFromColours(uint32_t foreground, uint32_t background, const std::vector<uint32_t>& palette);
 
 // Reads a theme file: a JSON object {"fg": "#rrggbb", "bg": "#rrggbb", "palette": "#rrggbb:..."};
