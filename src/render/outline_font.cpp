@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <unordered_map>
 
@@ -283,6 +284,13 @@ bool openOutlineFont(const std::string& nameOrFile, int32_t pixelSize, double li
         error = "the font size and line height must be above 0";
         return false;
     }
+    // The fonts, and fontconfig's configuration, are released before the process ends, while
+    // this state still points at them.
+    static const bool closedAtExit = std::atexit([] {
+        closeAll();
+        FcFini();
+    }) == 0;
+    (void)closedAtExit;
     if (!FcInit() || FT_Init_FreeType(&state.library) != 0) {
         error = "FreeType or fontconfig could not start";
         closeAll();
