@@ -127,10 +127,9 @@ bool quietAsked(int argc, char** argv) {
     return false;
 }
 
-// The picture's look: -font, -font-size, -line-height, -theme, -bold-bright. False when argument
-// is none of them.
+// The picture's look: -font, -font-size, -line-height, -theme, -bold-bright.
 template <typename ValueOf>
-bool parseLookOption(const char* argument, int& i, ValueOf valueOf) {
+void parseLookOption(const char* argument, int& i, ValueOf valueOf) {
     if (optionIs(argument, "-font")) {
         settings.font = valueOf(i, "Error: need to specify a font file or name.");
     } else if (optionIs(argument, "-font-size")) {
@@ -171,10 +170,7 @@ bool parseLookOption(const char* argument, int& i, ValueOf valueOf) {
         } else {
             fail(std::string("Error: -bold-bright takes on or off, not \"") + value + "\".");
         }
-    } else {
-        return false;
     }
-    return true;
 }
 
 // Options take effect in order; a missing value ends the run at the moment it is met.
@@ -229,8 +225,8 @@ void parseOptions(int argc, char** argv) {
             } else {
                 fail(std::string("Error: unknown emulation \"") + name + "\"; the choices are basic and xterm.");
             }
-        } else if (!parseLookOption(argument, i, valueOf)) {
-            // not an option reelcap knows: left alone
+        } else {
+            parseLookOption(argument, i, valueOf);  // any other argument is left alone
         }
     }
 }
