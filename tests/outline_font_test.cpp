@@ -73,6 +73,20 @@ TEST_F(OutlineFontTest, CellsComeFromTheMetricsAndThePictureHasEvenSides) {
     EXPECT_EQ(evenSide(58), 58);
 }
 
+TEST_F(OutlineFontTest, BasicEmulationCodesAreTheirCharacters) {
+    // Line drawing's q is code page 437's 196, ─ (a stroke across the cell), and ~ 249, ∙; bold
+    // 'A' is heavier than 'A'.
+    startTerminal({.columns = 5, .rows = 1, .emulation = Emulation::basic});
+    startRenderer({.outlineFont = "DejaVu Sans Mono", .fontPath = ""});
+    std::string bytes = "\x0eqq~\x0f" "A\x1b[1mA";
+    feedTerminal(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    ASSERT_TRUE(paintScreen());
+    const OutlineMetrics& m = outlineMetrics();
+    for (int32_t x = 0; x < 2 * m.cellWidth; ++x) EXPECT_EQ(colourAt(mainSurface(), x, m.cellHeight / 2), 0xBBBBBB) << x;
+    EXPECT_GT(inkIn(2, 0, 1, 0), 0);
+    EXPECT_GT(inkIn(4, 0, 1, 0), inkIn(3, 0, 1, 0));  // bold: brighter and heavier
+}
+
 TEST_F(OutlineFontTest, CoverageBlendsInLinearLight) {
     struct Case {
         uint8_t background, foreground, coverage, blended;
