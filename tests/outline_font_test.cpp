@@ -185,6 +185,15 @@ TEST_F(OutlineFontTest, BoxDrawingJoinsAcrossCellsAtEverySize) {
         EXPECT_TRUE(inkRun(w + w / 2, 0, 0, 1, h)) << "top of the cross, size " << size;
         EXPECT_TRUE(inkRun(0, h + h / 2, 1, 0, 3 * w)) << "middle row, size " << size;
         EXPECT_TRUE(inkRun(5 * w / 2, h / 2, 0, 1, 2 * h)) << "right edge, size " << size;
+        // Each corner's centre square, as wide as a line each way, is closed.
+        int32_t line = boxLineWidth(h);
+        for (int32_t r : {0, 2}) {
+            for (int32_t c : {0, 2}) {
+                for (int32_t d = 0; d < line; ++d) {
+                    EXPECT_TRUE(inkRun(c * w + w / 2, r * h + h / 2 + d, 1, 0, line)) << "corner, size " << size;
+                }
+            }
+        }
         closeOutlineFont();
     }
 }
