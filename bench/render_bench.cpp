@@ -1,7 +1,8 @@
 // Emulation and rendering alone: every record walked, interpreted and painted, no frame written.
 //
-//     render_bench RECORDING [FPS]
+//     render_bench RECORDING [FPS [FONT]]
 //
+// FONT paints with that scalable font at 16 pixels (-font FONT), else with font.txt.
 // Prints records, seconds, records_per_second and peak_rss_kib.
 
 #include "bench_support.h"
@@ -9,13 +10,14 @@
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: render_bench RECORDING [FPS]\n");
+        std::fprintf(stderr, "usage: render_bench RECORDING [FPS [FONT]]\n");
         return 2;
     }
     std::vector<uint8_t> data = bench::readRecording(argv[1]);
     bench::Report report;
     bench::useFps(bench::fpsArgument(argc, argv, 2));
     settings.writeFrames = false;
+    if (argc > 3) settings.font = argv[3];
     startStages(settings);
 
     size_t records = 0;

@@ -162,6 +162,13 @@ TEST_F(FastPathsTest, PngSeries) {
     expectSameRuns(readFile(sourcePath("samples/demo.ttyrec")), {"-png", "-fps", "2"});
 }
 
+TEST_F(FastPathsTest, PngSeriesWithAScalableFont) {
+    for (const char* emulation : {"basic", "xterm"}) {
+        expectSameRuns(mixedRecording(), small({"-png", "-fps", "10", "-font", "DejaVu Sans Mono", "-font-size", "13",
+                                                "-theme", "nord", "-emulation", emulation}));
+    }
+}
+
 TEST_F(FastPathsTest, MoviesWithEveryCompressor) {
     expectSameRuns(mixedRecording(), {"-codec", "dib", "-fps", "10"});
     for (const char* codec : {"zmbv", "ffv1", "mjpeg", "h264"}) {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -24,7 +25,9 @@
 #include "platform/interrupts.h"
 #include "playback/asciicast.h"
 #include "playback/recording.h"
+#include "render/outline_font.h"
 #include "render/renderer.h"
+#include "render/theme.h"
 #include "terminal/terminal.h"
 
 extern "C" {
@@ -140,8 +143,9 @@ void printCodecList() {
 // -quiet counts from the first line on, so it is looked for before the options are read (the
 // values of the options that take one are stepped over).
 bool quietAsked(int argc, char** argv) {
-    static constexpr const char* kTakesValue[] = {"-width", "-height", "-fps",   "-stop",
-                                                  "-skip",  "-output", "-codec", "-emulation"};
+    static constexpr const char* kTakesValue[] = {"-width", "-height",     "-fps",   "-stop",      "-skip",
+                                                  "-output", "-codec",     "-emulation", "-font", "-font-size",
+                                                  "-line-height", "-theme", "-bold-bright"};
     for (int i = 2; i < argc; ++i) {
         if (optionIs(argv[i], "-quiet")) return true;
         for (const char* name : kTakesValue) {
@@ -152,6 +156,52 @@ bool quietAsked(int argc, char** argv) {
         }
     }
     return false;
+}
+
+// The picture's look: -font, -font-size, -line-height, -theme, -bold-bright.
+template <typename ValueOf>
+void parseLookOption(const char* argument, int& i, ValueOf valueOf) {
+    if (optionIs(argument, "-font")) {
+        settings.font = valueOf(i, "Error: need to specify a font file or name.");
+    } else if (optionIs(argument, "-font-size")) {
+        settings.fontSize = readNumber(valueOf(i, "Error: need to specify the font size in pixels."));
+        if (settings.fontSize < 4 || settings.fontSize > 200) {
+            fail("Error: -font-size must be between 4 and 200, not " + std::to_string(settings.fontSize) + ".");
+        }
+    } else if (optionIs(argument, "-line-height")) {
+        const char* text = valueOf(i, "Error: need to specify the line height factor.");
+        char* end = nullptr;
+        settings.lineHeight = std::strtod(text, &end);
+        if (end == text || *end != '\0' || !(settings.lineHeight >= 0.5 && settings.lineHeight <= 4)) {
+            fail(std::string("Error: -line-height must be a number from 0.5 to 4, not \"") + text + "\".");
+        }
+    } else if (optionIs(argument, "-theme")) {
+        std::string name = valueOf(i, "Error: need to specify a theme name or file.");
+        if (std::optional<Theme> builtIn = builtInTheme(name)) {
+            settings.theme = *builtIn;
+        } else {
+            std::error_code error;
+            if (!fs::is_regular_file(name, error)) {
+                std::string names;
+                for (const std::string& known : themeNames()) names += (names.empty() ? "" : ", ") + known;
+                fail("Error: unknown theme \"" + name + "\"; the built-in themes are " + names +
+                     ", or name a theme file.");
+            }
+            std::string why;
+            settings.theme = readThemeFile(name, why);
+            if (!why.empty()) fail("Error: the theme file " + name + " " + why + ".");
+        }
+        settings.themeGiven = true;
+    } else if (optionIs(argument, "-bold-bright")) {
+        const char* value = valueOf(i, "Error: need to specify on or off for -bold-bright.");
+        if (optionIs(value, "on")) {
+            settings.boldBright = 1;
+        } else if (optionIs(value, "off")) {
+            settings.boldBright = 0;
+        } else {
+            fail(std::string("Error: -bold-bright takes on or off, not \"") + value + "\".");
+        }
+    }
 }
 
 // Options take effect in order; a missing value ends the run at the moment it is met.
@@ -206,6 +256,8 @@ void parseOptions(int argc, char** argv) {
             } else {
                 fail(std::string("Error: unknown emulation \"") + name + "\"; the choices are basic and xterm.");
             }
+        } else {
+            parseLookOption(argument, i, valueOf);  // any other argument is left alone
         }
     }
 }
@@ -262,6 +314,10 @@ void prepareAsciicastInput() {
     const AsciicastRecording* recording = prepareAsciicast(settings.inputPath, error);
     if (!error.empty()) fail("Error: " + settings.inputPath + " " + error);
     if (recording == nullptr) return;
+    if (recording->theme && !settings.themeGiven) {
+        settings.theme = themeFromColours(recording->theme->foreground, recording->theme->background,
+                                          recording->theme->palette);
+    }
     struct Side {
         const char* what;
         const char* option;
@@ -346,6 +402,12 @@ int runConverter(int argc, char** argv) {
     checkRanges();
     checkMovieContainer();
     prepareAsciicastInput();
+    if (!settings.font.empty()) {
+        std::string error;
+        if (!openOutlineFont(settings.font, settings.fontSize, settings.lineHeight, error)) {
+            fail("Error: -font " + settings.font + ": " + error + ".");
+        }
+    }
 
     announce("Processing file \"" + settings.inputPath + "\" at " + std::to_string(settings.fps) + " fps");
     announce("Using terminal size " + std::to_string(settings.columns) + " x " + std::to_string(settings.rows) +
@@ -403,7 +465,14 @@ int runConverter(int argc, char** argv) {
 
 void startStages(const RunSettings& settings) {
     startTerminal({.columns = settings.columns, .rows = settings.rows, .emulation = settings.emulation});
-    startRenderer({.plainPaths = settings.plainPaths, .fontPath = findFontPath()});
+    Theme theme = settings.theme;
+    if (settings.boldBright >= 0) theme.boldBright = settings.boldBright == 1;
+    startRenderer({.theme = theme,
+                   .outlineFont = settings.font,
+                   .fontSize = settings.fontSize,
+                   .lineHeight = settings.lineHeight,
+                   .plainPaths = settings.plainPaths,
+                   .fontPath = findFontPath()});
     startEmission({.movieOutput = settings.movieOutput,
                    .sizeFactor = settings.sizeFactor,
                    .skipFrames = settings.skipFrames,

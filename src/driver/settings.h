@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "render/theme.h"
 #include "terminal/terminal.h"
 
 struct RunSettings {
@@ -28,6 +29,12 @@ struct RunSettings {
     Emulation emulation = Emulation::basic;  // -emulation
     bool statusLine = false;                 // -progress: one status line instead of a line per record
     bool quiet = false;                      // -quiet: errors and warnings only
+    std::string font;                        // -font: a font file or fontconfig pattern; "" for font.txt
+    int32_t fontSize = 16;                   // -font-size, pixels
+    double lineHeight = 1.0;                 // -line-height
+    Theme theme;                             // -theme, else an asciicast recording's own, else classic
+    bool themeGiven = false;
+    int32_t boldBright = -1;                 // -bold-bright on (1) or off (0); -1: the theme's own
 };
 
 extern RunSettings settings;

@@ -1,13 +1,14 @@
 #include "render/box_drawing.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <string_view>
 
 namespace {
 
-constexpr int32_t kWidth = 10;
-constexpr int32_t kHeight = 20;
-constexpr int32_t kDoubleGap = 2;  // a double line's strokes lie this far either side of the centre
+constexpr int32_t kDefaultWidth = 10;
+constexpr int32_t kDefaultHeight = 20;
 
 // What a line does on one side of the cell's centre.
 enum class Arm : uint8_t { none, light, heavy, double_ };
@@ -41,9 +42,13 @@ struct Cell {
     int32_t x;  // top-left pixel
     int32_t y;
     Colour colour;
+    int32_t width;  // the cell's size in pixels
+    int32_t height;
+    int32_t light;       // stroke widths: one pixel in the 10 x 20 cell, more in taller ones
+    int32_t heavy;
+    int32_t gap;  // a double line's strokes lie this far either side of the centre
 
-    int32_t centreX() const { return x + kWidth / 2; }
-    int32_t centreY() const { return y + kHeight / 2; }
+    bool isDefault() const { return width == kDefaultWidth && height == kDefaultHeight; }
     void fill(int32_t x0, int32_t y0, int32_t x1, int32_t y1) const {
         fillRect(surface, x + x0, y + y0, x + x1, y + y1, colour);
     }
@@ -51,23 +56,28 @@ struct Cell {
 };
 
 // A stroke along one arm, `across` pixels off the centre line, running from the cell's edge to
-// `reach` pixels past the centre (negative: short of it). Heavy strokes are three pixels wide.
+// `reach` pixels past the centre (negative: short of it).
 void drawArmStroke(const Cell& cell, Side side, int32_t across, int32_t reach, bool heavy) {
-    int32_t half = heavy ? 1 : 0;
-    int32_t cx = kWidth / 2;
-    int32_t cy = kHeight / 2;
+    int32_t width = heavy ? cell.heavy : cell.light;
+    int32_t low = (width - 1) / 2;  // pixels before the centre line, then after it
+    int32_t high = width - 1 - low;
+    int32_t cx = cell.width / 2;
+    int32_t cy = cell.height / 2;
+    // Wider strokes reach on past the centre by their own half, so that corners close.
+    int32_t toward = reach + high;
+    int32_t back = reach + low;
     switch (side) {
         case kUp:
-            cell.fill(cx + across - half, 0, cx + across + half, cy + reach);
+            cell.fill(cx + across - low, 0, cx + across + high, cy + toward);
             break;
         case kDown:
-            cell.fill(cx + across - half, cy - reach, cx + across + half, kHeight - 1);
+            cell.fill(cx + across - low, cy - back, cx + across + high, cell.height - 1);
             break;
         case kLeft:
-            cell.fill(0, cy + across - half, cx + reach, cy + across + half);
+            cell.fill(0, cy + across - low, cx + toward, cy + across + high);
             break;
         case kRight:
-            cell.fill(cx - reach, cy + across - half, kWidth - 1, cy + across + half);
+            cell.fill(cx - back, cy + across - low, cell.width - 1, cy + across + high);
             break;
     }
 }
@@ -81,9 +91,9 @@ std::array<Side, 2> crossSides(Side side) {
 
 // Where a crossing arm's edge lies, seen from an arm: a double line's near or far stroke, or
 // the centre line of a single one.
-int32_t edgeOf(Arm arm, bool far) {
+int32_t edgeOf(const Cell& cell, Arm arm, bool far) {
     if (arm != Arm::double_) return 0;
-    return far ? kDoubleGap : -kDoubleGap;
+    return far ? cell.gap : -cell.gap;
 }
 
 // Light and heavy arms meet at the centre; next to double lines they stop at the near stroke
@@ -93,11 +103,9 @@ void drawSingleArm(const Cell& cell, const std::array<Arm, 4>& arms, Side side) 
     int doubles = (arms[across[0]] == Arm::double_) + (arms[across[1]] == Arm::double_);
     int32_t reach = 0;
     if (doubles == 2) {
-        reach = arms[opposite(side)] != Arm::none ? 0 : -kDoubleGap;
+        reach = arms[opposite(side)] != Arm::none ? 0 : -cell.gap;
     } else if (doubles == 1) {
-        reach = kDoubleGap;
-    } else if (arms[side] == Arm::heavy) {
-        reach = 1;  // fills the centre, so heavy corners are square
+        reach = cell.gap;
     }
     drawArmStroke(cell, side, 0, reach, arms[side] == Arm::heavy);
 }
@@ -111,11 +119,11 @@ void drawDoubleArm(const Cell& cell, const std::array<Arm, 4>& arms, Side side) 
         Arm other = arms[across[1 - stroke]];
         int32_t reach = 0;
         if (own != Arm::none) {
-            reach = edgeOf(own, false);
+            reach = edgeOf(cell, own, false);
         } else if (other != Arm::none) {
-            reach = edgeOf(other, true);
+            reach = edgeOf(cell, other, true);
         }
-        drawArmStroke(cell, side, stroke == 0 ? -kDoubleGap : kDoubleGap, reach, false);
+        drawArmStroke(cell, side, stroke == 0 ? -cell.gap : cell.gap, reach, false);
     }
 }
 
@@ -143,30 +151,75 @@ void drawDashes(const Cell& cell, bool vertical, int dashes, bool heavy) {
     constexpr std::array<std::string_view, 3> kHorizontal{"###..###..", "##.##.##..", "#.#.#.#.#."};
     constexpr std::array<std::string_view, 3> kVertical{"#######...#######...", "#####..#####..#####.",
                                                         "###..###..###..###.."};
-    std::string_view pattern = (vertical ? kVertical : kHorizontal)[static_cast<size_t>(dashes - 2)];
-    int32_t half = heavy ? 1 : 0;
-    for (int32_t i = 0; i < static_cast<int32_t>(pattern.size()); ++i) {
-        if (pattern[static_cast<size_t>(i)] != '#') continue;
+    int32_t width = heavy ? cell.heavy : cell.light;
+    int32_t low = (width - 1) / 2;
+    int32_t high = width - 1 - low;
+    int32_t length = vertical ? cell.height : cell.width;
+    auto dash = [&](int32_t from, int32_t to) {
         if (vertical) {
-            cell.fill(kWidth / 2 - half, i, kWidth / 2 + half, i);
+            cell.fill(cell.width / 2 - low, from, cell.width / 2 + high, to);
         } else {
-            cell.fill(i, kHeight / 2 - half, i, kHeight / 2 + half);
+            cell.fill(from, cell.height / 2 - low, to, cell.height / 2 + high);
         }
+    };
+    if (!cell.isDefault()) {
+        // Each dash takes the first three fifths of its share of the cell.
+        for (int32_t i = 0; i < dashes; ++i) {
+            int32_t from = i * length / dashes;
+            int32_t share = (i + 1) * length / dashes - from;
+            dash(from, from + std::max(1, share * 3 / 5) - 1);
+        }
+        return;
+    }
+    std::string_view pattern = (vertical ? kVertical : kHorizontal)[static_cast<size_t>(dashes - 2)];
+    for (int32_t i = 0; i < static_cast<int32_t>(pattern.size()); ++i) {
+        if (pattern[static_cast<size_t>(i)] == '#') dash(i, i);
+    }
+}
+
+// A quarter circle of a third of the cell's width joins the two arms, in light strokes.
+void drawRoundedArc(const Cell& cell, int32_t towardsX, int32_t towardsY) {
+    int32_t cx = cell.width / 2;
+    int32_t cy = cell.height / 2;
+    int32_t radius = std::max(2, cell.width / 3);
+    int32_t low = (cell.light - 1) / 2;
+    int32_t high = cell.light - 1 - low;
+    auto spot = [&](int32_t px, int32_t py) { cell.fill(px - low, py - low, px + high, py + high); };
+    if (towardsX > 0) {
+        cell.fill(cx + radius, cy - low, cell.width - 1, cy + high);
+    } else {
+        cell.fill(0, cy - low, cx - radius, cy + high);
+    }
+    if (towardsY > 0) {
+        cell.fill(cx - low, cy + radius, cx + high, cell.height - 1);
+    } else {
+        cell.fill(cx - low, 0, cx + high, cy - radius);
+    }
+    int32_t steps = 8 * radius;
+    for (int32_t i = 0; i <= steps; ++i) {
+        double angle = 1.5707963267948966 * i / steps;
+        int32_t px = cx + towardsX * static_cast<int32_t>(std::lround(radius - radius * std::sin(angle)));
+        int32_t py = cy + towardsY * static_cast<int32_t>(std::lround(radius - radius * std::cos(angle)));
+        spot(px, py);
     }
 }
 
 // The quarter-circle corners ╭╮╯╰ : light strokes that stop two pixels short of the centre,
 // joined by one diagonal pixel.
 void drawRoundedCorner(const Cell& cell, int32_t towardsX, int32_t towardsY) {
-    int32_t cx = kWidth / 2;
-    int32_t cy = kHeight / 2;
+    int32_t cx = cell.width / 2;
+    int32_t cy = cell.height / 2;
+    if (!cell.isDefault()) {
+        drawRoundedArc(cell, towardsX, towardsY);
+        return;
+    }
     if (towardsX > 0) {
-        cell.fill(cx + 2, cy, kWidth - 1, cy);
+        cell.fill(cx + 2, cy, cell.width - 1, cy);
     } else {
         cell.fill(0, cy, cx - 2, cy);
     }
     if (towardsY > 0) {
-        cell.fill(cx, cy + 2, cx, kHeight - 1);
+        cell.fill(cx, cy + 2, cx, cell.height - 1);
     } else {
         cell.fill(cx, 0, cx, cy - 2);
     }
@@ -174,9 +227,12 @@ void drawRoundedCorner(const Cell& cell, int32_t towardsX, int32_t towardsY) {
 }
 
 void drawDiagonal(const Cell& cell, bool rising) {
-    for (int32_t row = 0; row < kHeight; ++row) {
-        int32_t column = row * kWidth / kHeight;
-        cell.dot(rising ? kWidth - 1 - column : column, row);
+    int32_t low = (cell.light - 1) / 2;
+    int32_t high = cell.light - 1 - low;
+    for (int32_t row = 0; row < cell.height; ++row) {
+        int32_t column = row * cell.width / cell.height;
+        int32_t at = rising ? cell.width - 1 - column : column;
+        cell.fill(at - low, row, at + high, row);
     }
 }
 
@@ -213,8 +269,8 @@ int32_t eighths(int32_t length, int32_t count) { return (length * count + 4) / 8
 
 // Shades are regular dot patterns; cell sizes are even, so they tile across cells.
 void drawShade(const Cell& cell, int level) {
-    for (int32_t row = 0; row < kHeight; ++row) {
-        for (int32_t column = 0; column < kWidth; ++column) {
+    for (int32_t row = 0; row < cell.height; ++row) {
+        for (int32_t column = 0; column < cell.width; ++column) {
             bool even = column % 2 == 0 && row % 2 == 0;
             bool chequer = (column + row) % 2 == 0;
             bool ink = level == 1 ? even : level == 2 ? chequer : !(column % 2 == 1 && row % 2 == 1);
@@ -225,31 +281,31 @@ void drawShade(const Cell& cell, int level) {
 
 // Quadrant bits: 1 upper left, 2 upper right, 4 lower left, 8 lower right.
 void drawQuadrants(const Cell& cell, int quadrants) {
-    int32_t midX = kWidth / 2;
-    int32_t midY = kHeight / 2;
+    int32_t midX = cell.width / 2;
+    int32_t midY = cell.height / 2;
     if (quadrants & 1) cell.fill(0, 0, midX - 1, midY - 1);
-    if (quadrants & 2) cell.fill(midX, 0, kWidth - 1, midY - 1);
-    if (quadrants & 4) cell.fill(0, midY, midX - 1, kHeight - 1);
-    if (quadrants & 8) cell.fill(midX, midY, kWidth - 1, kHeight - 1);
+    if (quadrants & 2) cell.fill(midX, 0, cell.width - 1, midY - 1);
+    if (quadrants & 4) cell.fill(0, midY, midX - 1, cell.height - 1);
+    if (quadrants & 8) cell.fill(midX, midY, cell.width - 1, cell.height - 1);
 }
 
 void drawBlockElement(const Cell& cell, uint32_t codePoint) {
     if (codePoint == 0x2580) {  // ▀ upper half
-        cell.fill(0, 0, kWidth - 1, kHeight / 2 - 1);
+        cell.fill(0, 0, cell.width - 1, cell.height / 2 - 1);
     } else if (codePoint <= 0x2588) {  // ▁▂▃▄▅▆▇█ lower eighths, full block
-        int32_t height = eighths(kHeight, static_cast<int32_t>(codePoint - 0x2580));
-        cell.fill(0, kHeight - height, kWidth - 1, kHeight - 1);
+        int32_t height = eighths(cell.height, static_cast<int32_t>(codePoint - 0x2580));
+        cell.fill(0, cell.height - height, cell.width - 1, cell.height - 1);
     } else if (codePoint <= 0x258F) {  // ▉▊▋▌▍▎▏ left seven eighths down to one eighth
-        int32_t width = eighths(kWidth, static_cast<int32_t>(0x2590 - codePoint));
-        cell.fill(0, 0, width - 1, kHeight - 1);
+        int32_t width = eighths(cell.width, static_cast<int32_t>(0x2590 - codePoint));
+        cell.fill(0, 0, width - 1, cell.height - 1);
     } else if (codePoint == 0x2590) {  // ▐ right half
-        cell.fill(kWidth / 2, 0, kWidth - 1, kHeight - 1);
+        cell.fill(cell.width / 2, 0, cell.width - 1, cell.height - 1);
     } else if (codePoint <= 0x2593) {  // ░▒▓
         drawShade(cell, static_cast<int>(codePoint - 0x2590));
     } else if (codePoint == 0x2594) {  // ▔ upper one eighth
-        cell.fill(0, 0, kWidth - 1, eighths(kHeight, 1) - 1);
+        cell.fill(0, 0, cell.width - 1, eighths(cell.height, 1) - 1);
     } else if (codePoint == 0x2595) {  // ▕ right one eighth
-        cell.fill(kWidth - eighths(kWidth, 1), 0, kWidth - 1, kHeight - 1);
+        cell.fill(cell.width - eighths(cell.width, 1), 0, cell.width - 1, cell.height - 1);
     } else {  // ▖▗▘▙▚▛▜▝▞▟
         constexpr std::array<int, 10> kQuadrants{4, 8, 1, 1 | 4 | 8, 1 | 8, 1 | 2 | 4, 1 | 2 | 8, 2, 2 | 4, 2 | 4 | 8};
         drawQuadrants(cell, kQuadrants[codePoint - 0x2596]);
@@ -259,8 +315,16 @@ void drawBlockElement(const Cell& cell, uint32_t codePoint) {
 }  // namespace
 
 bool drawBoxDrawing(Surface& surface, uint32_t codePoint, int32_t x, int32_t y, Colour colour) {
+    return drawBoxDrawingScaled(surface, codePoint, x, y, kDefaultWidth, kDefaultHeight, colour);
+}
+
+int32_t boxLineWidth(int32_t height) { return std::max(1, (height + 10) / 20); }
+
+bool drawBoxDrawingScaled(Surface& surface, uint32_t codePoint, int32_t x, int32_t y, int32_t width, int32_t height,
+                          Colour colour) {
     if (!isBoxDrawing(codePoint)) return false;
-    Cell cell{surface, x, y, colour};
+    int32_t light = boxLineWidth(height);
+    Cell cell{surface, x, y, colour, width, height, light, 2 * light + 1, 2 * light};
     if (codePoint >= 0x2580) {
         drawBlockElement(cell, codePoint);
     } else if (!drawSpecialLine(cell, codePoint)) {

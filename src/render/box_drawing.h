@@ -17,3 +17,12 @@ inline bool isBoxDrawing(uint32_t codePoint) {
 // Draws the shape of codePoint in colour over the cell whose top-left pixel is (x, y); pixels
 // outside the shape are left alone. False, drawing nothing, when codePoint is not in the range.
 bool drawBoxDrawing(Surface& surface, uint32_t codePoint, int32_t x, int32_t y, Colour colour);
+
+// The same shapes in a cell of any size, with strokes as wide as boxLineWidth(height) (heavy
+// ones twice that and one more): the 10 x 20 cell gives exactly drawBoxDrawing's pixels.
+bool drawBoxDrawingScaled(Surface& surface, uint32_t codePoint, int32_t x, int32_t y, int32_t width, int32_t height,
+                          Colour colour);
+
+// The width of a light line in a cell of this height: one pixel up to 29 rows, then one more
+// every 20.
+int32_t boxLineWidth(int32_t height);

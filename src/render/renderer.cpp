@@ -7,6 +7,8 @@
 
 #include "render/fallback_font.h"
 #include "render/glyph_font.h"
+#include "render/outline_font.h"
+#include "render/outline_painter.h"
 #include "render/screen_changes.h"
 #include "render/xterm_renderer.h"
 #include "terminal/screen_grid.h"
@@ -32,12 +34,8 @@ struct CellColours {
 };
 
 CellColours cellColours(CellAttr attr) {
-    const std::array<Colour, 8>& palette = (attr & kAttrBold) ? brightPalette : normalPalette;
-    uint32_t fg = attr & 0xF;
-    uint32_t bg = (attr >> 4) & 0xF;
-    CellColours colours{fg > 7 ? 0xFFFFFF : palette[fg], (bg > 7 || bg == 0) ? 0 : palette[bg]};
-    if (attr & kAttrReverse) std::swap(colours.foreground, colours.background);
-    return colours;
+    CellPaint paint = basicCellPaint(options.theme, attr);
+    return {paint.foreground, paint.background};
 }
 
 // Both surfaces are cleared to black, whose four bytes are all zero.
@@ -490,6 +488,11 @@ void paintChanges(int32_t columns, int32_t rows) {
 
 void startRenderer(const RenderOptions& chosen) {
     options = chosen;
+    resetOutlinePainter();
+    if (!options.outlineFont.empty()) {
+        std::string error;
+        openOutlineFont(options.outlineFont, options.fontSize, options.lineHeight, error);
+    }
     surfacesReady = false;
     painted.valid = false;
 }
@@ -533,6 +536,7 @@ bool renderScreen() {
 }
 
 bool paintScreen() {
+    if (!options.outlineFont.empty()) return paintOutlineScreen();
     return terminalOptions().emulation == Emulation::xterm ? renderXtermScreen() : renderScreen();
 }
 
@@ -540,4 +544,5 @@ void resetRenderer() {
     startRenderer(RenderOptions{});
     fontMissing = false;
     resetGlyphs();
+    closeOutlineFont();
 }

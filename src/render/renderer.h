@@ -6,6 +6,7 @@
 #include <string>
 
 #include "render/surface.h"
+#include "render/theme.h"
 
 constexpr int kCellWidth = 10;
 constexpr int kCellHeight = 20;
@@ -14,6 +15,10 @@ extern const std::array<Colour, 8> normalPalette;
 extern const std::array<Colour, 8> brightPalette;  // index 0 is 0x777777 for foregrounds only
 
 struct RenderOptions {
+    Theme theme{};             // the colours of every cell
+    std::string outlineFont{}; // -font: a font file or fontconfig pattern; "" paints with font.txt
+    int32_t fontSize = 16;     // -font-size, in pixels
+    double lineHeight = 1.0;   // -line-height: the cell's height over the font's
     bool plainPaths = false;   // every screen painted whole
     std::string fontPath;      // font.txt, read on the first cell that needs it; "" when none was found
 };

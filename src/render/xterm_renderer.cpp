@@ -8,6 +8,7 @@
 #include "render/fallback_font.h"
 #include "render/glyph_font.h"
 #include "render/renderer.h"
+#include "render/theme.h"
 #include "render/unicode_font.h"
 #include "terminal/xterm_emulation.h"
 
@@ -42,48 +43,14 @@ struct Painted {
 
 Painted painted;
 
-// A 256-colour index above 15: the 6 x 6 x 6 cube, then 24 greys.
-Colour extendedColour(uint8_t index) {
-    if (index >= 232) {
-        int32_t grey = 8 + 10 * (index - 232);
-        return (grey << 16) | (grey << 8) | grey;
-    }
-    int32_t cube = index - 16;
-    auto level = [](int32_t step) { return step == 0 ? 0 : 55 + 40 * step; };
-    return (level(cube / 36) << 16) | (level(cube / 6 % 6) << 8) | level(cube % 6);
-}
-
-// Colours 0-7 follow the default renderer (bold takes the bright palette, a background 0 stays
-// black); 8-15 are the bright palette; an explicit bright black background is grey.
-Colour resolveColour(const XtermColour& colour, bool bold, bool background) {
-    switch (colour.kind) {
-        case XtermColourKind::standard:
-            if (background) return 0x000000;
-            return bold ? brightPalette[7] : normalPalette[7];
-        case XtermColourKind::rgb:
-            return static_cast<Colour>(colour.rgb);
-        case XtermColourKind::indexed:
-            break;
-    }
-    uint8_t index = colour.index;
-    if (index < 8) {
-        if (background && index == 0) return 0x000000;
-        return bold ? brightPalette[index] : normalPalette[index];
-    }
-    if (index < 16) return brightPalette[index - 8];
-    return extendedColour(index);
-}
-
 struct CellColours {
     Colour foreground;
     Colour background;
 };
 
 CellColours cellColours(const XtermCell& cell) {
-    CellColours colours{resolveColour(cell.foreground, cell.bold, false),
-                        resolveColour(cell.background, cell.bold, true)};
-    if (cell.reverse) std::swap(colours.foreground, colours.background);
-    return colours;
+    CellPaint paint = xtermCellPaint(renderOptions().theme, cell);
+    return {paint.foreground, paint.background};
 }
 
 void refreshFontIndex() {
@@ -223,5 +190,7 @@ bool renderXtermScreen() {
     }
     return true;
 }
+
+uint32_t codePage437Character(uint8_t code) { return code < 128 ? code : kCodePage437[code - 128]; }
 
 void resetXtermRenderer() { painted = Painted{}; }

@@ -141,6 +141,8 @@ XtermCell readCell(int32_t row, int32_t column) {
     cell.bold = source.attrs.bold;
     cell.underline = source.attrs.underline != VTERM_UNDERLINE_OFF;
     cell.reverse = source.attrs.reverse;
+    cell.italic = source.attrs.italic;
+    cell.strike = source.attrs.strike;
     return cell;
 }
 

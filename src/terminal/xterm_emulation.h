@@ -23,6 +23,8 @@ struct XtermCell {
     bool bold = false;
     bool underline = false;  // any underline style
     bool reverse = false;
+    bool italic = false;
+    bool strike = false;
     XtermColour foreground;
     XtermColour background;
     bool operator==(const XtermCell&) const = default;

@@ -1,0 +1,304 @@
+#include "render/outline_painter.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
+#include "render/box_drawing.h"
+#include "render/outline_font.h"
+#include "render/renderer.h"
+#include "render/screen_changes.h"
+#include "render/theme.h"
+#include "render/xterm_renderer.h"
+#include "terminal/screen_grid.h"
+#include "terminal/terminal.h"
+#include "terminal/xterm_emulation.h"
+
+namespace {
+
+constexpr size_t kMostCachedBytes = size_t{64} << 20;
+
+struct CellHash {
+    size_t operator()(const OutlineCell& cell) const {
+        uint64_t h = cell.codePoint;
+        h = h * 0x9E3779B97F4A7C15u ^ static_cast<uint32_t>(cell.foreground);
+        h = h * 0x9E3779B97F4A7C15u ^ static_cast<uint32_t>(cell.background);
+        h = h * 0x9E3779B97F4A7C15u ^ (uint64_t{cell.span} << 16 | uint64_t{cell.style} << 8 |
+                                       uint64_t{cell.underline} << 1 | uint64_t{cell.strike});
+        return static_cast<size_t>(h ^ (h >> 31));
+    }
+};
+
+struct GlyphKey {
+    uint32_t codePoint;
+    uint8_t style;
+    uint8_t span;
+    bool operator==(const GlyphKey&) const = default;
+};
+
+struct GlyphKeyHash {
+    size_t operator()(const GlyphKey& key) const {
+        return std::hash<uint64_t>{}(uint64_t{key.codePoint} << 16 | uint64_t{key.style} << 8 | key.span);
+    }
+};
+
+struct CachedGlyph {
+    bool found = false;
+    OutlineGlyph glyph;
+};
+
+struct PainterState {
+    std::unordered_map<OutlineCell, Surface, CellHash> tiles;  // finished cells, pixels and all
+    std::unordered_map<GlyphKey, CachedGlyph, GlyphKeyHash> glyphs;  // drawn characters, colourless
+    size_t cachedBytes = 0;
+    std::vector<OutlineCell> cells;    // this screen
+    std::vector<OutlineCell> painted;  // what mainSurface shows
+    int32_t columns = 0;
+    int32_t rows = 0;
+    uint64_t generation = 0;
+};
+
+PainterState painter;
+
+// sRGB to linear light, and back through a finer table.
+const std::array<float, 256>& linearTable() {
+    static const std::array<float, 256> table = [] {
+        std::array<float, 256> values{};
+        for (int i = 0; i < 256; ++i) {
+            double c = i / 255.0;
+            values[i] = static_cast<float>(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+        }
+        return values;
+    }();
+    return table;
+}
+
+constexpr int kEncodeSteps = 4096;
+
+const std::array<uint8_t, kEncodeSteps + 1>& encodeTable() {
+    static const std::array<uint8_t, kEncodeSteps + 1> table = [] {
+        std::array<uint8_t, kEncodeSteps + 1> values{};
+        for (int i = 0; i <= kEncodeSteps; ++i) {
+            double l = static_cast<double>(i) / kEncodeSteps;
+            double c = l <= 0.0031308 ? l * 12.92 : 1.055 * std::pow(l, 1.0 / 2.4) - 0.055;
+            values[i] = static_cast<uint8_t>(std::lround(std::clamp(c, 0.0, 1.0) * 255.0));
+        }
+        return values;
+    }();
+    return table;
+}
+
+uint8_t* pixel(Surface& surface, int32_t x, int32_t y) {
+    return surface.pixels.data() + 4 * (static_cast<size_t>(x) + static_cast<size_t>(surface.height - 1 - y) * surface.width);
+}
+
+void blendCoverage(Surface& tile, const OutlineGlyph& glyph, Colour foreground) {
+    const uint8_t fg[3] = {static_cast<uint8_t>(foreground), static_cast<uint8_t>(foreground >> 8),
+                           static_cast<uint8_t>(foreground >> 16)};
+    for (int32_t y = 0; y < glyph.height; ++y) {
+        int32_t ty = glyph.top + y;
+        if (ty < 0 || ty >= tile.height) continue;
+        for (int32_t x = 0; x < glyph.width; ++x) {
+            int32_t tx = glyph.left + x;
+            if (tx < 0 || tx >= tile.width) continue;
+            if (glyph.colour) {
+                const uint8_t* source = &glyph.pixels[(static_cast<size_t>(y) * glyph.width + x) * 4];
+                uint8_t* out = pixel(tile, tx, ty);
+                for (int c = 0; c < 3; ++c) out[c] = static_cast<uint8_t>(source[c] + out[c] * (255 - source[3]) / 255);
+                continue;
+            }
+            uint8_t coverage = glyph.pixels[static_cast<size_t>(y) * glyph.width + x];
+            if (coverage == 0) continue;
+            uint8_t* out = pixel(tile, tx, ty);
+            for (int c = 0; c < 3; ++c) out[c] = blendChannel(out[c], fg[c], coverage);
+        }
+    }
+}
+
+const CachedGlyph& cachedGlyph(uint32_t codePoint, uint8_t style, uint8_t span) {
+    GlyphKey key{codePoint, style, span};
+    auto found = painter.glyphs.find(key);
+    if (found != painter.glyphs.end()) return found->second;
+    CachedGlyph& entry = painter.glyphs[key];
+    entry.found = drawOutlineGlyph(codePoint, style, span, entry.glyph);
+    painter.cachedBytes += entry.glyph.pixels.size() + sizeof(CachedGlyph);
+    return entry;
+}
+
+void makeTile(Surface& tile, const OutlineCell& cell) {
+    const OutlineMetrics& m = outlineMetrics();
+    int32_t width = std::max<int32_t>(1, cell.span) * m.cellWidth;
+    allocSurface(tile, width, m.cellHeight);
+    fillRect(tile, 0, 0, width - 1, m.cellHeight - 1, cell.background);
+    uint32_t cp = cell.codePoint;
+    if (drawBoxDrawingScaled(tile, cp, 0, 0, m.cellWidth, m.cellHeight, cell.foreground)) {
+        // strokes and fills, joined across cells
+    } else if (cp > 0x20 && !(cp >= 0x7F && cp < 0xA0)) {
+        const CachedGlyph& drawn = cachedGlyph(cp, cell.style, std::max<uint8_t>(1, cell.span));
+        if (drawn.found) {
+            blendCoverage(tile, drawn.glyph, cell.foreground);
+        } else {
+            // A character no font has: an empty box.
+            int32_t inset = std::max(1, m.cellWidth / 8);
+            int32_t stroke = boxLineWidth(m.cellHeight);
+            for (int32_t i = 0; i < stroke; ++i) {
+                outlineRect(tile, inset + i, 2 * inset + i, width - 1 - inset - i, m.cellHeight - 1 - 2 * inset - i,
+                            cell.foreground);
+            }
+        }
+    }
+    if (cell.underline) fillRect(tile, 0, m.underlineTop, width - 1, m.underlineTop + m.underlineRows - 1, cell.foreground);
+    if (cell.strike) fillRect(tile, 0, m.strikeTop, width - 1, m.strikeTop + m.strikeRows - 1, cell.foreground);
+}
+
+// The basic emulation's codes, as the characters they stand for.
+uint32_t basicCharacter(uint8_t code) {
+    static constexpr std::array<uint16_t, 32> kControlPictures{
+        0x0020, 0x263A, 0x263B, 0x2665, 0x2666, 0x2663, 0x2660, 0x2022, 0x25D8, 0x25CB, 0x25D9,
+        0x2642, 0x2640, 0x266A, 0x266B, 0x263C, 0x25BA, 0x25C4, 0x2195, 0x203C, 0x00B6, 0x00A7,
+        0x25AC, 0x21A8, 0x2191, 0x2193, 0x2192, 0x2190, 0x221F, 0x2194, 0x25B2, 0x25BC};
+    if (code < 0x20) return kControlPictures[code];
+    if (code == 0x7F) return 0x2302;
+    if (code < 0x80) return code;
+    return codePage437Character(code);
+}
+
+void collectBasicCells(int32_t columns, int32_t rows, const Theme& theme) {
+    const ScreenGrid& grid = screenGrid();
+    for (int32_t r = 0; r < rows; ++r) {
+        for (int32_t c = 0; c < columns; ++c) {
+            size_t index = static_cast<size_t>(r) * kGridColumns + static_cast<size_t>(c);
+            CellAttr attr = grid.attrPlane[index];
+            CellPaint paint = basicCellPaint(theme, attr);
+            OutlineCell& cell = painter.cells[static_cast<size_t>(r) * columns + c];
+            cell = OutlineCell{};
+            cell.codePoint = basicCharacter(grid.charPlane[index]);
+            cell.foreground = paint.foreground;
+            cell.background = paint.background;
+            cell.style = (attr & kAttrBold) ? kStyleBold : 0;
+            cell.underline = (attr & kAttrUnderline) != 0;
+        }
+    }
+}
+
+void collectXtermCells(const XtermScreen& screen, const Theme& theme) {
+    for (int32_t r = 0; r < screen.rows; ++r) {
+        for (int32_t c = 0; c < screen.columns; ++c) {
+            const XtermCell& source = screen.at(r, c);
+            CellPaint paint = xtermCellPaint(theme, source);
+            OutlineCell& cell = painter.cells[static_cast<size_t>(r) * screen.columns + c];
+            cell = OutlineCell{};
+            bool rightHalf = source.width == 0 && c > 0 && screen.at(r, c - 1).width == 2;
+            cell.span = rightHalf ? 0 : (source.width == 2 && c + 1 < screen.columns) ? 2 : 1;
+            cell.codePoint = rightHalf ? 0 : source.codePoint;
+            cell.foreground = paint.foreground;
+            cell.background = paint.background;
+            cell.style = static_cast<uint8_t>((source.bold ? kStyleBold : 0) | (source.italic ? kStyleItalic : 0));
+            cell.underline = source.underline;
+            cell.strike = source.strike;
+        }
+    }
+}
+
+}  // namespace
+
+uint8_t blendChannel(uint8_t background, uint8_t foreground, uint8_t coverage) {
+    const std::array<float, 256>& linear = linearTable();
+    float a = coverage / 255.0f;
+    float mixed = linear[background] * (1.0f - a) + linear[foreground] * a;
+    return encodeTable()[static_cast<size_t>(std::lround(mixed * kEncodeSteps))];
+}
+
+int32_t evenSide(int32_t pixels) { return pixels + (pixels & 1); }
+
+void paintOutlineCell(Surface& surface, const OutlineCell& cell, int32_t x, int32_t y) {
+    auto found = painter.tiles.find(cell);
+    if (found == painter.tiles.end()) {
+        if (painter.cachedBytes > kMostCachedBytes) {
+            painter.tiles.clear();
+            painter.glyphs.clear();
+            painter.cachedBytes = 0;
+        }
+        Surface tile;
+        makeTile(tile, cell);
+        painter.cachedBytes += tile.pixels.size() + sizeof(Surface) + sizeof(OutlineCell);
+        found = painter.tiles.emplace(cell, std::move(tile)).first;
+    }
+    const Surface& tile = found->second;
+    int32_t width = std::min(tile.width, surface.width - x);
+    if (width <= 0 || x < 0) return;
+    for (int32_t row = 0; row < tile.height; ++row) {
+        if (y + row < 0 || y + row >= surface.height) continue;
+        std::memcpy(pixel(surface, x, y + row),
+                    tile.pixels.data() + 4 * static_cast<size_t>(tile.height - 1 - row) * tile.width,
+                    static_cast<size_t>(width) * 4);
+    }
+}
+
+bool paintOutlineScreen() {
+    if (!outlineFontOpen()) return false;
+    const Theme& theme = renderOptions().theme;
+    const OutlineMetrics& m = outlineMetrics();
+    int32_t columns = 0;
+    int32_t rows = 0;
+    const XtermScreen* screen = nullptr;
+    if (terminalOptions().emulation == Emulation::xterm) {
+        screen = &xtermScreen();
+        columns = screen->columns;
+        rows = screen->rows;
+    } else {
+        columns = std::clamp(terminalOptions().columns, 0, kGridColumns);
+        rows = std::clamp(terminalOptions().rows, 0, kGridRows);
+    }
+    painter.cells.resize(static_cast<size_t>(columns) * rows);
+    if (screen != nullptr) {
+        collectXtermCells(*screen, theme);
+    } else {
+        collectBasicCells(columns, rows, theme);
+    }
+
+    int32_t width = evenSide(columns * m.cellWidth);
+    int32_t height = evenSide(rows * m.cellHeight);
+    Surface& surface = mainSurface();
+    bool repaintAll = renderOptions().plainPaths || painter.columns != columns || painter.rows != rows ||
+                      painter.painted.size() != painter.cells.size();
+    if (surface.width != width || surface.height != height ||
+        surface.pixels.size() != static_cast<size_t>(width) * height * 4) {
+        allocSurface(surface, width, height);
+        allocSurface(doubleSurface(), width * 2, height * 2);
+        repaintAll = true;
+    }
+    repaintAll = repaintAll || surface.generation != painter.generation;
+    if (repaintAll) {
+        fillRect(surface, 0, 0, width - 1, height - 1, theme.background);
+        painter.columns = columns;
+        painter.rows = rows;
+        painter.generation = surface.generation;
+        painter.painted.assign(painter.cells.size(), OutlineCell{});
+    }
+    int32_t top = INT32_MAX;
+    int32_t bottom = -1;
+    for (int32_t r = 0; r < rows; ++r) {
+        for (int32_t c = 0; c < columns; ++c) {
+            size_t index = static_cast<size_t>(r) * columns + c;
+            const OutlineCell& cell = painter.cells[index];
+            if (!repaintAll && cell == painter.painted[index]) continue;
+            painter.painted[index] = cell;
+            if (cell.span == 0) continue;
+            paintOutlineCell(surface, cell, c * m.cellWidth, r * m.cellHeight);
+            top = std::min(top, r * m.cellHeight);
+            bottom = std::max(bottom, (r + 1) * m.cellHeight - 1);
+        }
+    }
+    if (repaintAll) {
+        noteScreenReplaced();
+    } else {
+        noteScreenPainted(top, bottom);
+    }
+    return true;
+}
+
+void resetOutlinePainter() { painter = PainterState{}; }

@@ -1,0 +1,36 @@
+#pragma once
+// Paints the terminal's screen with a scalable font (-font) into mainSurface: cells of the
+// font's size, glyphs anti-aliased onto each cell's background with gamma-correct blending,
+// box drawing and block elements as strokes and fills scaled to the cell. Both emulations.
+
+#include <cstdint>
+
+#include "render/surface.h"
+
+// Paints what changed since the last call (everything the first time, or when the size or
+// the surface changed); false when the font is not open.
+bool paintOutlineScreen();
+
+// One cell's pixels, as the painter stores and copies them: a box of span cells.
+struct OutlineCell {
+    uint32_t codePoint = ' ';
+    Colour foreground = 0;
+    Colour background = 0;
+    uint8_t span = 1;  // 2: a wide character; 0: the right half of one, painted with its left
+    uint8_t style = 0;  // OutlineStyle bits
+    bool underline = false;
+    bool strike = false;
+    bool operator==(const OutlineCell&) const = default;
+};
+
+// Draws one cell at (x, y) of surface, through the cache.
+void paintOutlineCell(Surface& surface, const OutlineCell& cell, int32_t x, int32_t y);
+
+// sRGB channel blending in linear light: coverage 0 gives background, 255 foreground.
+uint8_t blendChannel(uint8_t background, uint8_t foreground, uint8_t coverage);
+
+// The picture's size for columns x rows cells: each side rounded up to even.
+int32_t evenSide(int32_t pixels);
+
+// Forgets what was painted and the cached cells.
+void resetOutlinePainter();
