@@ -29,14 +29,24 @@ _reelcap() {
         -emulation)
             mapfile -t COMPREPLY < <(compgen -W 'basic xterm' -- "${cur,,}")
             return ;;
-        -output)
+        -theme)
+            local themes
+            mapfile -t themes < <(compgen -W 'classic xterm tango solarized-dark solarized-light dracula
+                gruvbox-dark nord monokai asciinema' -- "${cur,,}")
+            _reelcap_files
+            COMPREPLY+=("${themes[@]}")
+            return ;;
+        -bold-bright)
+            mapfile -t COMPREPLY < <(compgen -W 'on off' -- "${cur,,}")
+            return ;;
+        -output | -font)
             _reelcap_files
             return ;;
-        -width | -height | -fps | -skip | -stop)
+        -width | -height | -fps | -skip | -stop | -font-size | -line-height)
             return ;;
     esac
     mapfile -t COMPREPLY < <(compgen -W '-width -height -fps -skip -stop -output -double -png -codec -emulation
-        -progress -quiet' -- "${cur,,}")
+        -font -font-size -line-height -theme -bold-bright -progress -quiet' -- "${cur,,}")
 }
 
 complete -F _reelcap reelcap
