@@ -16,6 +16,10 @@ extern const std::array<Colour, 8> brightPalette;  // index 0 is 0x777777 for fo
 struct RenderOptions {
     bool plainPaths = false;   // every screen painted whole
     std::string fontPath;      // font.txt, read on the first cell that needs it; "" when none was found
+    // The picture's size in cells, which a terminal that is resized may not fill: what lies
+    // outside the terminal's size is black. 0: the terminal's size when the first screen is painted.
+    int32_t pictureColumns = 0;
+    int32_t pictureRows = 0;
 };
 
 // Both renderers paint with these from here on; the surfaces are allocated again.
