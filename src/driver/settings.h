@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "playback/recording.h"
 #include "terminal/terminal.h"
 
 struct RunSettings {
@@ -28,6 +29,18 @@ struct RunSettings {
     Emulation emulation = Emulation::basic;  // -emulation
     bool statusLine = false;                 // -progress: one status line instead of a line per record
     bool quiet = false;                      // -quiet: errors and warnings only
+    bool outputGiven = false;                // -output was given
+    // The picture's size in cells: the terminal's, or the largest an asciicast recording's
+    // resizes reach on a side that -width or -height does not fix.
+    int32_t pictureColumns = 0;
+    int32_t pictureRows = 0;
+    bool realtime = false;     // -realtime
+    double idleSeconds = -1;   // -idle; negative: not given
+    double speed = 1;          // -speed
+    double lastSeconds = -1;   // -last; negative: the container's default
+    TimePoint from;            // -from
+    TimePoint to;              // -to
+    TimePoint at;              // -at: one PNG of the screen at this time
 };
 
 extern RunSettings settings;
