@@ -11,6 +11,8 @@
 //   size COLUMNS ROWS
 //   record BYTES          one record (\e \r \n \b \t \a \\ \xNN \u{HEX} escapes); the screens
 //                         are compared after each record
+//   resize COLUMNS ROWS   the terminal takes a new size (tmux's window, without scrollback,
+//                         and resizeTerminal); the screens are compared again
 // Lines starting with # and blank lines are ignored.
 //
 // Differences between tmux and libvterm that are not faults, and how they are treated:
@@ -32,6 +34,8 @@
 //   nothing, where xterm blanks the rest of the line;
 // - a wide character whose right half is overwritten or erased stays, where xterm blanks it
 //   (and so does reelcap, making up for libvterm, which leaves half a character).
+// - tmux rewraps lines when the width changes; libvterm 0.1.4 cuts them. The resize cases keep
+//   their lines shorter than any width they take.
 // Characters that recent Unicode made wide but libvterm 0.1.4's tables do not (newer emoji,
 // for instance) are one cell wide in reelcap and two in tmux; the cases use none.
 
@@ -65,11 +69,18 @@ namespace {
 
 constexpr auto kCheckpointTimeout = std::chrono::seconds(60);
 
+struct Resize {
+    size_t before = 0;  // the number of records fed before it
+    int32_t columns = 0;
+    int32_t rows = 0;
+};
+
 struct Case {
     std::string name;
     int32_t columns = 80;
     int32_t rows = 25;
     std::vector<std::string> records;
+    std::vector<Resize> resizes;
 };
 
 // ---- Reading the inputs ----
@@ -142,6 +153,11 @@ std::vector<Case> readCaseFile(const fs::path& path) {
             words >> cases.back().columns >> cases.back().rows;
         } else if (directive == "record") {
             cases.back().records.push_back(unescapeRecord(line.substr(line.find("record") + 7)));
+        } else if (directive == "resize") {
+            Resize resize{cases.back().records.size()};
+            words >> resize.columns >> resize.rows;
+            if (resize.before == 0) ADD_FAILURE() << path << ": a resize before any record";
+            cases.back().resizes.push_back(resize);
         } else {
             ADD_FAILURE() << path << ": unknown directive " << directive;
         }
@@ -150,7 +166,7 @@ std::vector<Case> readCaseFile(const fs::path& path) {
 }
 
 Case readRecording(const fs::path& path, int32_t columns, int32_t rows) {
-    Case recording{path.filename().string(), columns, rows, {}};
+    Case recording{path.filename().string(), columns, rows, {}, {}};
     std::string data = readFile(path);
     size_t position = 0;
     while (data.size() - position >= 12) {
@@ -290,7 +306,9 @@ public:
 
         std::string command = "exec bash " + sourcePath("tests/xterm_cases/feed_pane.sh").string() + " " +
                               dir_.string() + " " + std::to_string(chunks.size());
-        ToolResult started = runTool({"tmux", "-L", socket_, "-f", "/dev/null", "new-session", "-d", "-x",
+        // Without scrollback, as the emulation has none: lines a shrinking screen pushes out are gone.
+        ToolResult started = runTool({"tmux", "-L", socket_, "-f", "/dev/null", "start-server", ";", "set-option",
+                                      "-g", "history-limit", "0", ";", "new-session", "-d", "-x",
                                       std::to_string(testCase.columns), "-y", std::to_string(testCase.rows),
                                       "-s", "oracle", command});
         started_ = started.status == 0;
@@ -334,6 +352,12 @@ public:
 
     std::string capture() {
         return runTool({"tmux", "-L", socket_, "capture-pane", "-p", "-e", "-N", "-t", "oracle"}).output;
+    }
+
+    bool resize(int32_t columns, int32_t rows) {
+        return runTool({"tmux", "-L", socket_, "resize-window", "-t", "oracle", "-x", std::to_string(columns), "-y",
+                        std::to_string(rows)})
+                   .status == 0;
     }
 
     // Lets the feeder go on to the next chunk.
@@ -572,7 +596,7 @@ int compareWithTmux(const Case& testCase) {
     resetXtermEmulation();
     startTerminal({.columns = testCase.columns, .rows = testCase.rows, .emulation = Emulation::xterm});
 
-    // Records are grouped into chunks that end where a query can follow.
+    // Records are grouped into chunks that end where a query can follow, and where a resize comes.
     std::vector<std::string> chunks;
     std::vector<size_t> chunkEnds;  // records fed once the chunk is through
     GroundTracker tracker;
@@ -586,6 +610,15 @@ int compareWithTmux(const Case& testCase) {
             pending.clear();
         }
     }
+    for (const Resize& resize : testCase.resizes) {
+        if (std::find(chunkEnds.begin(), chunkEnds.end(), resize.before) == chunkEnds.end()) {
+            ADD_FAILURE() << testCase.name << ": a resize inside a sequence";
+            return 0;
+        }
+    }
+    int32_t columns = testCase.columns;
+    int32_t rows = testCase.rows;
+    size_t nextResize = 0;
 
     TmuxPane pane(testCase, chunks);
     if (!pane.started()) {
@@ -598,12 +631,23 @@ int compareWithTmux(const Case& testCase) {
             ADD_FAILURE() << testCase.name << ": tmux did not get through chunk " << chunk + 1;
             return static_cast<int>(chunk);
         }
-        CapturedScreen oracle = parseCapture(pane.capture(), testCase.columns, testCase.rows);
+        CapturedScreen oracle = parseCapture(pane.capture(), columns, rows);
         for (; fed < chunkEnds[chunk]; ++fed) {
             const std::string& record = testCase.records[fed];
             feedXterm(std::span(reinterpret_cast<const uint8_t*>(record.data()), record.size()));
         }
         std::string differences = compareScreens(xtermScreen(), oracle);
+        for (; differences.empty() && nextResize < testCase.resizes.size() &&
+               testCase.resizes[nextResize].before == fed;
+             ++nextResize) {
+            const Resize& resize = testCase.resizes[nextResize];
+            columns = resize.columns;
+            rows = resize.rows;
+            if (!pane.resize(columns, rows)) differences = "tmux did not resize";
+            resizeTerminal(columns, rows);
+            if (differences.empty()) differences = compareScreens(xtermScreen(), parseCapture(pane.capture(), columns, rows));
+            if (!differences.empty()) differences = "resized to " + std::to_string(columns) + " x " + std::to_string(rows) + ": " + differences;
+        }
         if (!differences.empty()) {
             ADD_FAILURE() << testCase.name << ", after record " << fed << " of " << testCase.records.size()
                           << ": " << differences;
