@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "driver/font_search.h"
 #include "driver/run_end.h"
@@ -328,9 +329,17 @@ void prepareAsciicastInput() {
     if (!error.empty()) fail("Error: " + name + " " + error);
     settings.pictureColumns = settings.columns;
     settings.pictureRows = settings.rows;
-    for (const TimePoint* point : {&settings.from, &settings.to}) {
+    // Any regular file and standard input were looked at; a named pipe is read only by playback.
+    std::error_code ignored;
+    const bool read = recording != nullptr || namesStandardInput(settings.inputPath) ||
+                      fs::is_regular_file(settings.inputPath, ignored);
+    // -at leaves -from and -to aside.
+    const std::vector<const TimePoint*> points =
+        settings.at.given ? std::vector<const TimePoint*>{&settings.at}
+                          : std::vector<const TimePoint*>{&settings.from, &settings.to};
+    for (const TimePoint* point : points) {
         size_t markers = recording != nullptr ? recording->markers.size() : 0;
-        if (point->given && static_cast<size_t>(point->marker) > markers && !settings.at.given) {
+        if (read && point->given && static_cast<size_t>(point->marker) > markers) {
             fail("Error: " + name + " has no marker " + std::to_string(point->marker) + " (it has " +
                  std::to_string(markers) + ")");
         }

@@ -86,6 +86,9 @@ struct Timing {
 };
 
 constexpr int64_t kMicrosPerSecond = 1000000;
+// Later than any recording plays, however slowly: the played clock stops there.
+constexpr int64_t kLatestPlayed = int64_t{1} << 60;
+constexpr double kLatestSeconds = 1e12;
 
 PlaybackResult failure(std::string message) { return {PlaybackEnd::recordingError, std::move(message)}; }
 
@@ -263,7 +266,7 @@ Timing timeRecord(const FrameClock& clock, uint32_t seconds, int32_t micros) {
     const Cut& cut = playback.cut;
     Timing timing;
     int64_t gap = microsOf(seconds, micros) - microsOf(clock.previousSeconds, clock.previousMicros);
-    timing.played = clock.haveFirst ? clock.playedTime + playedGap(gap) : 0;
+    timing.played = clock.haveFirst ? std::min(clock.playedTime + playedGap(gap), kLatestPlayed) : 0;
     const int64_t sinceFrom = timing.played - cut.from;
     if (playback.options.realtime) {
         timing.frame = realtimeFrame(sinceFrom);
@@ -394,7 +397,7 @@ int64_t markerTime(std::span<const uint8_t> data, const AsciicastMarker& marker)
     size_t at = 0;
     for (size_t index = 0; index < marker.recordIndex && data.size() - at >= kHeaderSize; ++index) {
         int64_t time = microsOf(readU32le(data.data() + at), static_cast<int32_t>(readU32le(data.data() + at + 4)));
-        if (index > 0) played += playedGap(time - previous);
+        if (index > 0) played = std::min(played + playedGap(time - previous), kLatestPlayed);
         previous = time;
         at += kHeaderSize + std::min<size_t>(readU32le(data.data() + at + 8), data.size() - at - kHeaderSize);
     }
@@ -410,7 +413,7 @@ std::optional<PlaybackResult> startCut(std::span<const uint8_t> data) {
     if (options.idleLimit >= 0) {
         cut.idle = options.idleLimit;
     } else if (playback.events.idleTimeLimit) {
-        cut.idle = std::llround(*playback.events.idleTimeLimit * kMicrosPerSecond);
+        cut.idle = std::llround(std::min(*playback.events.idleTimeLimit, kLatestSeconds) * kMicrosPerSecond);
     }
     const std::vector<AsciicastMarker>& markers = playback.events.markers;
     auto resolve = [&](const TimePoint& point, int64_t& micros) -> std::optional<PlaybackResult> {
