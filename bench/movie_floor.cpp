@@ -13,6 +13,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -21,29 +22,11 @@ extern "C" {
 #include <utility>
 
 #include "bench_support.h"
+#include "platform/codecs.h"
+#include "playback/ttyrec_record.h"
 #include "render/surface.h"
 
 namespace {
-
-// As the converter's encoder table has them (src/platform/avi_file.cpp); bench/run checks that
-// the packets written here and by the converter are the same.
-struct Setup {
-    const char* name;
-    const char* encoder;
-    AVPixelFormat pixelFormat;
-    int fixedQuantizer;
-    const char* options;
-    AVColorRange colorRange;
-};
-
-constexpr Setup kSetups[] = {
-    {"zmbv", "zmbv", AV_PIX_FMT_BGR0, 0, "me_range=1:compression_level=6", AVCOL_RANGE_UNSPECIFIED},
-    {"ffv1", "ffv1", AV_PIX_FMT_BGR0, 0, "level=3:coder=range_def:slices=4:slicecrc=1:threads=2",
-     AVCOL_RANGE_UNSPECIFIED},
-    {"mjpeg", "mjpeg", AV_PIX_FMT_YUVJ420P, 2, "", AVCOL_RANGE_JPEG},
-    {"h264", "libx264", AV_PIX_FMT_YUV420P, 0, "crf=18:tune=stillimage:preset=veryfast:threads=1:rc-lookahead=3",
-     AVCOL_RANGE_MPEG},
-};
 
 [[noreturn]] void die(const char* what, int code = 0) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -79,7 +62,7 @@ void writePackets(Movie& movie) {
     }
 }
 
-void open(Movie& movie, const Setup& setup, const std::string& options, const char* path, int fps) {
+void open(Movie& movie, const EncoderSettings& setup, const std::string& options, const char* path, int fps) {
     movie.width = mainSurface().width;
     movie.height = mainSurface().height;
     av_reduce(&movie.timeBase.num, &movie.timeBase.den, 1000 / fps, 1000, INT32_MAX);
@@ -91,15 +74,19 @@ void open(Movie& movie, const Setup& setup, const std::string& options, const ch
 
     const AVCodec* codec = avcodec_find_encoder_by_name(setup.encoder);
     if (codec == nullptr) die("no encoder");
+    const AVPixelFormat pixelFormat = av_get_pix_fmt(setup.pixelFormat);
+    const int colourRange =
+        setup.colourRange == nullptr ? AVCOL_RANGE_UNSPECIFIED : av_color_range_from_name(setup.colourRange);
+    if (pixelFormat == AV_PIX_FMT_NONE || colourRange < 0) die("unknown pixel format or colour range");
     movie.encoder = avcodec_alloc_context3(codec);
     AVCodecContext* encoder = movie.encoder;
     encoder->width = movie.width;
     encoder->height = movie.height;
-    encoder->pix_fmt = setup.pixelFormat;
+    encoder->pix_fmt = pixelFormat;
     encoder->time_base = movie.timeBase;
     encoder->framerate = av_inv_q(movie.timeBase);
-    encoder->color_range = setup.colorRange;
-    if (setup.colorRange != AVCOL_RANGE_UNSPECIFIED) encoder->colorspace = AVCOL_SPC_SMPTE170M;
+    encoder->color_range = static_cast<AVColorRange>(colourRange);
+    if (colourRange != AVCOL_RANGE_UNSPECIFIED) encoder->colorspace = AVCOL_SPC_SMPTE170M;
     if (setup.fixedQuantizer > 0) {
         encoder->flags |= AV_CODEC_FLAG_QSCALE;
         encoder->global_quality = FF_QP2LAMBDA * setup.fixedQuantizer;
@@ -111,13 +98,13 @@ void open(Movie& movie, const Setup& setup, const std::string& options, const ch
     avcodec_parameters_from_context(movie.stream->codecpar, encoder);
 
     movie.frame = av_frame_alloc();
-    movie.frame->format = setup.pixelFormat;
+    movie.frame->format = pixelFormat;
     movie.frame->width = movie.width;
     movie.frame->height = movie.height;
     av_frame_get_buffer(movie.frame, 0);
     movie.packet = av_packet_alloc();
     movie.converter = sws_getContext(movie.width, movie.height, AV_PIX_FMT_BGR0, movie.width, movie.height,
-                                     setup.pixelFormat, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+                                     pixelFormat, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
     if (int opened = avio_open(&movie.format->pb, path, AVIO_FLAG_WRITE); opened < 0) die("opening the file:", opened);
     AVDictionary* muxerOptions = nullptr;
     av_dict_set(&muxerOptions, "flipped_raw_rgb", "1", 0);
@@ -172,11 +159,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: movie_floor RECORDING CODEC FPS OUTPUT [STOP] [OPTIONS]\n");
         return 2;
     }
-    const Setup* setup = nullptr;
-    for (const Setup& candidate : kSetups) {
-        if (std::strcmp(candidate.name, argv[2]) == 0) setup = &candidate;
+    // The converter's own settings for the codec (its table in src/platform/codecs.cpp); bench/run
+    // checks that the packets written here and by the converter are the same.
+    const CodecChoice* codec = findCodecChoice(argv[2]);
+    if (codec == nullptr || codec->encoding.encoder == nullptr ||
+        !movieContainerHolds(MovieContainer::avi, codec->fourcc)) {
+        die("unknown codec");
     }
-    if (setup == nullptr) die("unknown codec");
+    const EncoderSettings* setup = &codec->encoding;
     const int fps = std::atoi(argv[3]);
     const char* path = argv[4];
     const long stop = argc > 5 ? std::atol(argv[5]) : 0;
@@ -197,7 +187,7 @@ int main(int argc, char** argv) {
     int32_t previousEnd = 0;
     const uint8_t* position = data.data();
     const uint8_t* end = position + data.size();
-    while (end - position >= 12) {
+    while (end - position >= static_cast<ptrdiff_t>(kRecordHeaderSize)) {
         double started = bench::now();
         position = stepRecord(position, end);
         renderSeconds += bench::now() - started;

@@ -13,6 +13,7 @@
 
 #include "bench_support.h"
 #include "emission/png_writer.h"
+#include "playback/ttyrec_record.h"
 #include "render/surface.h"
 
 int main(int argc, char** argv) {
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
     double seconds = 0;
     const uint8_t* position = data.data();
     const uint8_t* end = position + data.size();
-    while (end - position >= 12) {
+    while (end - position >= static_cast<ptrdiff_t>(kRecordHeaderSize)) {
         position = stepRecord(position, end);
         if (mainSurface().pixels == encoded) continue;
         encoded = mainSurface().pixels;

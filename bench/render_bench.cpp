@@ -5,6 +5,7 @@
 // Prints records, seconds, records_per_second and peak_rss_kib.
 
 #include "bench_support.h"
+#include "playback/ttyrec_record.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -21,7 +22,7 @@ int main(int argc, char** argv) {
     const uint8_t* position = data.data();
     const uint8_t* end = position + data.size();
     double start = bench::now();
-    while (end - position >= 12) {
+    while (end - position >= static_cast<ptrdiff_t>(kRecordHeaderSize)) {
         position = stepRecord(position, end);
         ++records;
     }

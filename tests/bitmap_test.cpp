@@ -2,19 +2,23 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <functional>
 
 #include "emission/bmp_writer.h"
 #include "output_test_support.h"
+#include "platform/little_endian.h"
 
 namespace {
 
 using BitmapTest = ScratchDirTest;
 
 void putU32(std::string& file, size_t offset, uint32_t value) {
-    for (int i = 0; i < 4; ++i) file[offset + i] = static_cast<char>(value >> (8 * i));
+    std::vector<uint8_t> field;
+    putU32le(field, value);
+    std::copy(field.begin(), field.end(), file.begin() + static_cast<ptrdiff_t>(offset));
 }
 
 std::string bmpFile(int32_t width, int32_t height, const std::vector<uint8_t>& pixels) {

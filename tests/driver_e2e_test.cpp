@@ -1,12 +1,21 @@
 // End-to-end runs of the binary: banner, options, announcements, the recording walk and the log.
 
 #include <gtest/gtest.h>
+#include <lodepng.h>
 
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "test_support.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+#include <libswscale/swscale.h>
+}
 
 namespace {
 
@@ -69,6 +78,35 @@ TEST_F(DriverTest, NoArgumentPrintsBannerAndUsage) {
     RunResult result = run({});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output, kBanner + "\n" + kUsage);
+}
+
+TEST_F(DriverTest, HelpOptionsPrintBannerAndUsage) {
+    for (const char* option : {"-h", "--help", "-help", "--HELP"}) {
+        RunResult result = run({option, "-png"});
+        EXPECT_EQ(result.status, 0) << option;
+        EXPECT_EQ(result.output, kBanner + "\n" + kUsage) << option;
+    }
+    EXPECT_FALSE(fs::exists(dir / "frames"));
+}
+
+// FFmpeg's and LodePNG's numbers are those of the libraries this process loaded too; libvterm's
+// is the one built against.
+TEST_F(DriverTest, VersionNamesReelcapAndTheLibrariesLoaded) {
+    auto version = [](unsigned number) {
+        return std::to_string(AV_VERSION_MAJOR(number)) + "." + std::to_string(AV_VERSION_MINOR(number)) + "." +
+               std::to_string(AV_VERSION_MICRO(number));
+    };
+    RunResult result = run({"--version", "-png"});
+    EXPECT_EQ(result.status, 0);
+    std::smatch vterm;
+    ASSERT_TRUE(std::regex_search(result.output, vterm, std::regex("\nlibvterm [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+        << result.output;
+    EXPECT_EQ(std::string(vterm.prefix()) + "\n" + std::string(vterm.suffix()),
+              std::string("reelcap ") + REELCAP_VERSION + "\nFFmpeg " + av_version_info() + "\nlibavformat " +
+                  version(avformat_version()) + "\nlibavcodec " + version(avcodec_version()) + "\nlibavutil " +
+                  version(avutil_version()) + "\nlibswscale " + version(swscale_version()) + "\nLodePNG " +
+                  LODEPNG_VERSION_STRING + "\n");
+    EXPECT_FALSE(fs::exists(dir / "frames"));
 }
 
 TEST_F(DriverTest, MissingOptionValuesEndTheRun) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures.h"
 #include "test_support.h"
 
 namespace {
@@ -13,13 +14,6 @@ namespace {
 constexpr Colour kInk = 0xFFFFFF;
 constexpr Colour kPaper = 0x000000;
 constexpr Colour kUntouched = 0x00AA55;
-
-Colour colourAt(const Surface& surface, int32_t x, int32_t y) {
-    size_t offset = 4 * (static_cast<size_t>(x) + static_cast<size_t>(surface.height - 1 - y) *
-                                                      static_cast<size_t>(surface.width));
-    const uint8_t* p = surface.pixels.data() + offset;
-    return static_cast<Colour>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
-}
 
 Surface markedSurface(int32_t width, int32_t height) {
     Surface surface;

@@ -8,8 +8,6 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
-#include <lodepng.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -19,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "fixtures.h"
 #include "movie_reader.h"
 #include "test_support.h"
 
@@ -177,11 +176,7 @@ TEST_F(FaultsTest, FullDiskDuringAPngSeriesGoesOnWithoutPartialFiles) {
     size_t files = 0;
     for (const auto& entry : fs::directory_iterator(small / "frames")) {
         ++files;
-        unsigned width = 0, height = 0;
-        unsigned char* pixels = nullptr;
-        EXPECT_EQ(lodepng_decode32_file(&pixels, &width, &height, entry.path().c_str()), 0u)
-            << entry.path() << " is a partial file";
-        free(pixels);
+        EXPECT_EQ(readPng(entry.path()).error, 0u) << entry.path() << " is a partial file";
     }
     EXPECT_GT(files, 0u);
     EXPECT_LT(files, 88u) << "the disk was meant to fill up";

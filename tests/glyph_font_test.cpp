@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "driver/font_search.h"
+#include "fixtures.h"
 #include "test_support.h"
 
 namespace {
@@ -28,13 +28,6 @@ bool findFontFile(std::ifstream& stream) {
 constexpr Colour kInk = 0xFFFFFF;
 constexpr Colour kPaper = 0x000000;
 constexpr Colour kUntouched = 0x00AA55;
-
-Colour colourAt(const Surface& surface, int32_t x, int32_t y) {
-    size_t offset = 4 * (static_cast<size_t>(x) + static_cast<size_t>(surface.height - 1 - y) *
-                                                      static_cast<size_t>(surface.width));
-    const uint8_t* p = surface.pixels.data() + offset;
-    return static_cast<Colour>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
-}
 
 // Sixteen distinct rows: row r has ink in column r % 10 and, from row 10 on, in column 9.
 std::vector<std::string> diagonalRows() {
@@ -64,29 +57,8 @@ std::string currentDir() {
     return getcwd(buffer, sizeof buffer) ? buffer : "";
 }
 
-// Every test runs in a fresh temporary working directory with PATH cleared; both are
-// restored afterwards.
-class GlyphFontTest : public testing::Test {
+class GlyphFontTest : public FontSearchTest {
 protected:
-    void SetUp() override {
-        resetAll();
-        startDir_ = currentDir();
-        if (const char* path = std::getenv("PATH")) savedPath_ = path;
-        dir_ = makeTempDir();
-        ASSERT_EQ(chdir(dir_.c_str()), 0);
-        setenv("PATH", "", 1);
-    }
-
-    void TearDown() override {
-        EXPECT_EQ(chdir(startDir_.c_str()), 0);
-        if (savedPath_) {
-            setenv("PATH", savedPath_->c_str(), 1);
-        } else {
-            unsetenv("PATH");
-        }
-        fs::remove_all(dir_);
-    }
-
     void writeFont(const std::string& text) { writeFile(dir_ / "font.txt", text); }
 
     // Loads font.txt from the working directory and returns what was printed.
@@ -118,9 +90,6 @@ protected:
         }
     }
 
-    std::string startDir_;
-    std::optional<std::string> savedPath_;
-    fs::path dir_;
 };
 
 TEST_F(GlyphFontTest, ReadsKeysAndOffsets) {

@@ -2,12 +2,9 @@
 // cell gives; and the rows it reports as changed must hold every pixel that changed.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -20,21 +17,10 @@
 #include "terminal/interpreter.h"
 #include "terminal/screen_grid.h"
 #include "terminal/terminal.h"
+#include "fixtures.h"
 #include "test_support.h"
 
 namespace {
-
-std::vector<std::string> payloadsOf(const std::string& recording) {
-    std::vector<std::string> payloads;
-    size_t at = 0;
-    while (at + 12 <= recording.size()) {
-        uint32_t length = 0;
-        for (int i = 0; i < 4; ++i) length |= static_cast<uint32_t>(static_cast<uint8_t>(recording[at + 8 + i])) << (8 * i);
-        payloads.push_back(recording.substr(at + 12, length));
-        at += 12 + length;
-    }
-    return payloads;
-}
 
 // Payloads made of everything the interpreter understands, and some of what it does not,
 // drawn from a fixed seed: text, line drawing, every attribute, erases, clears, cursor moves
@@ -128,23 +114,8 @@ struct Screen {
     int32_t resizeEvery = 0;     // payloads between resizes, to sizes up to a little beyond the picture
 };
 
-class IncrementalRenderTest : public testing::Test {
+class IncrementalRenderTest : public FontSearchTest {
 protected:
-    void SetUp() override {
-        resetAll();
-        home_ = fs::current_path();
-        if (const char* path = std::getenv("PATH")) savedPath_ = path;
-        dir_ = makeTempDir();
-        fs::current_path(dir_);
-        setenv("PATH", "", 1);
-    }
-    void TearDown() override {
-        fs::current_path(home_);
-        if (savedPath_) setenv("PATH", savedPath_->c_str(), 1);
-        fs::remove_all(dir_);
-        resetAll();
-    }
-
     // The picture after every payload, painted one way or the other. With changes tracked,
     // also checks that every row that differs from the previous picture was reported.
     std::vector<uint64_t> paint(const std::vector<std::string>& payloads, Screen screen, bool plain) {
@@ -192,14 +163,11 @@ protected:
         }
     }
 
-    fs::path home_;
-    fs::path dir_;
-    std::optional<std::string> savedPath_;
 };
 
 TEST_F(IncrementalRenderTest, DemoRecordingWithOurFont) {
     installFont(dir_);
-    expectSamePictures(payloadsOf(readFile(sourcePath("samples/demo.ttyrec"))), {80, 25});
+    expectSamePictures(ttyrecPayloads(readFile(sourcePath("samples/demo.ttyrec"))), {80, 25});
 }
 
 // A pager's screen of 40 x 12 redrawn a few lines further on or back.
@@ -241,7 +209,7 @@ TEST_F(IncrementalRenderTest, RandomPayloadsWithGlyphsAndFallbacksLeavingTheirCe
     writeFile(dir_ / "font.txt", reachingFont());
     expectSamePictures(randomPayloads(3, 600), {40, 12});
     expectSamePictures(randomPayloads(4, 300), {9, 4});
-    expectSamePictures(payloadsOf(readFile(sourcePath("samples/demo.ttyrec"))), {80, 25});
+    expectSamePictures(ttyrecPayloads(readFile(sourcePath("samples/demo.ttyrec"))), {80, 25});
 }
 
 // A terminal resized within a larger picture: the rest is black, whatever reached into it.

@@ -2,6 +2,8 @@
 // Reads a movie back with FFmpeg the way a player would, for checking what the writer made.
 
 #include <cstdint>
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -61,7 +63,10 @@ inline std::vector<uint8_t> toTopDownBgr0(const AVFrame* frame) {
 
 }  // namespace movie_reader
 
-inline DecodedMovie readMovie(const std::string& path) {
+// The pictures as a player shows them at the constant rate of framesPerSecond: a picture stored
+// once lasts until the next one's time. An AVI file's times count frames, so it needs no rate.
+// With neither, the pictures as they are stored.
+inline DecodedMovie readMovie(const std::string& path, double framesPerSecond = 0) {
     using namespace movie_reader;
     DecodedMovie movie;
     av_log_set_level(AV_LOG_QUIET);
@@ -91,9 +96,14 @@ inline DecodedMovie readMovie(const std::string& path) {
 
     std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
     std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
+    std::vector<int64_t> ticks;
     auto receiveFrames = [&] {
         while (avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
             movie.frames.push_back(toTopDownBgr0(frame.get()));
+            int64_t time = frame->best_effort_timestamp;
+            ticks.push_back(framesPerSecond > 0 ? std::llround(static_cast<double>(time) * av_q2d(movie.timeBase) *
+                                                               framesPerSecond)
+                                                : time);
             av_frame_unref(frame.get());
         }
     };
@@ -109,6 +119,14 @@ inline DecodedMovie readMovie(const std::string& path) {
     }
     avcodec_send_packet(decoder.get(), nullptr);
     receiveFrames();
+    if (framesPerSecond > 0 || movie.formatName == "avi") {
+        std::vector<std::vector<uint8_t>> shown;
+        for (size_t i = 0; i < movie.frames.size(); ++i) {
+            int64_t lasts = i + 1 < ticks.size() ? std::max<int64_t>(ticks[i + 1] - ticks[i], 0) : 1;
+            for (int64_t tick = 0; tick < lasts; ++tick) shown.push_back(movie.frames[i]);
+        }
+        movie.frames = std::move(shown);
+    }
     return movie;
 }
 

@@ -14,6 +14,7 @@
 
 #include "movie_reader.h"
 #include "platform/compression_dialog.h"
+#include "platform/little_endian.h"
 #include "test_support.h"
 
 namespace {
@@ -183,9 +184,8 @@ TEST_F(MovieWriterTest, UncompressedFramesAreStoredBottomUpAsKeyFrames) {
 }
 
 uint32_t u32At(const std::string& bytes, size_t at) {
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<uint8_t>(bytes.at(at + static_cast<size_t>(i)));
-    return value;
+    std::string_view field = std::string_view(bytes).substr(at, 4);  // throws when at is past the end
+    return field.size() == 4 ? readU32le(bytesOf(field)) : 0;
 }
 
 // The headers as stored: the stream's timing and quality, and a format that says bottom-up

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "fixtures.h"
 #include "test_support.h"
 
 // Each test starts from fresh process-wide state inside a new temporary working directory.
@@ -35,11 +36,6 @@ inline std::vector<uint8_t> patternPixels(int32_t width, int32_t height, uint32_
     std::vector<uint8_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
     for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 7 + i / 251 + seed * 41);
     return pixels;
-}
-
-// Pixel (x, y), y = 0 at the top, of a bottom-up 32-bit block.
-inline const uint8_t* pixelAt(const uint8_t* block, int32_t width, int32_t height, int32_t x, int32_t y) {
-    return block + 4 * (static_cast<size_t>(x) + static_cast<size_t>(height - 1 - y) * static_cast<size_t>(width));
 }
 
 inline std::vector<uint8_t> asBytes(const std::string& text) { return {text.begin(), text.end()}; }

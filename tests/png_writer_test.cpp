@@ -63,11 +63,10 @@ TEST(PngImageBuffer, HoldsExactlyTheOutputImage) {
 // Decodes path and compares it with surface scaled by factor: same red, green and blue,
 // alpha 255 everywhere.
 testing::AssertionResult pngShows(const std::string& path, const Surface& surface, int32_t factor) {
-    unsigned char* decoded = nullptr;
-    unsigned width = 0;
-    unsigned height = 0;
-    unsigned error = lodepng_decode32_file(&decoded, &width, &height, path.c_str());
-    if (error != 0) return testing::AssertionFailure() << path << ": " << lodepng_error_text(error);
+    PngImage decoded = readPng(path);
+    if (decoded.error != 0) return testing::AssertionFailure() << path << ": " << lodepng_error_text(decoded.error);
+    unsigned width = decoded.width;
+    unsigned height = decoded.height;
     testing::AssertionResult result = testing::AssertionSuccess();
     if (width != static_cast<unsigned>(surface.width * factor) || height != static_cast<unsigned>(surface.height * factor)) {
         result = testing::AssertionFailure() << path << " is " << width << "x" << height;
@@ -76,14 +75,13 @@ testing::AssertionResult pngShows(const std::string& path, const Surface& surfac
             for (unsigned x = 0; x < width && result; ++x) {
                 const uint8_t* source = pixelAt(surface.pixels.data(), surface.width, surface.height,
                                                 static_cast<int32_t>(x) / factor, static_cast<int32_t>(y) / factor);
-                const unsigned char* got = decoded + 4 * (static_cast<size_t>(y) * width + x);
+                const uint8_t* got = decoded.at(x, y);
                 if (got[0] != source[2] || got[1] != source[1] || got[2] != source[0] || got[3] != 0xFF) {
                     result = testing::AssertionFailure() << path << " differs at (" << x << ", " << y << ")";
                 }
             }
         }
     }
-    std::free(decoded);
     return result;
 }
 

@@ -1,12 +1,9 @@
 #include "render/renderer.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,16 +11,10 @@
 #include "driver/settings.h"
 #include "render/glyph_font.h"
 #include "terminal/screen_grid.h"
+#include "fixtures.h"
 #include "test_support.h"
 
 namespace {
-
-Colour colourAt(const Surface& surface, int32_t x, int32_t y) {
-    size_t offset = 4 * (static_cast<size_t>(x) + static_cast<size_t>(surface.height - 1 - y) *
-                                                      static_cast<size_t>(surface.width));
-    const uint8_t* p = surface.pixels.data() + offset;
-    return static_cast<Colour>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
-}
 
 std::string entry(const std::string& key, int offset, const std::vector<std::string>& rows) {
     std::string text = key + " " + std::to_string(offset) + "\n";
@@ -66,36 +57,15 @@ void setCell(int32_t row, int32_t column, uint8_t code, CellAttr attr) {
 
 // A small screen in a temporary working directory that holds the test font; the working
 // directory and PATH are restored afterwards.
-class RendererTest : public testing::Test {
+class RendererTest : public FontSearchTest {
 protected:
     void SetUp() override {
-        resetAll();
-        char buffer[4096];
-        ASSERT_NE(getcwd(buffer, sizeof buffer), nullptr);
-        startDir_ = buffer;
-        if (const char* path = std::getenv("PATH")) savedPath_ = path;
-        dir_ = makeTempDir();
-        ASSERT_EQ(chdir(dir_.c_str()), 0);
-        setenv("PATH", "", 1);
+        FontSearchTest::SetUp();
         writeFile(dir_ / "font.txt", testFont());
         settings.columns = 4;
         settings.rows = 3;
         startStages(settings);
     }
-
-    void TearDown() override {
-        EXPECT_EQ(chdir(startDir_.c_str()), 0);
-        if (savedPath_) {
-            setenv("PATH", savedPath_->c_str(), 1);
-        } else {
-            unsetenv("PATH");
-        }
-        fs::remove_all(dir_);
-    }
-
-    std::string startDir_;
-    std::optional<std::string> savedPath_;
-    fs::path dir_;
 };
 
 TEST_F(RendererTest, DefaultSizeSurfaces) {

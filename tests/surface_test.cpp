@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "fixtures.h"
 #include "test_support.h"
 
 namespace {
@@ -16,13 +17,6 @@ using PixelSet = std::set<std::pair<int32_t, int32_t>>;
 
 constexpr Colour kInk = 0x123456;
 constexpr Colour kPaper = 0xFFFFFF;
-
-Colour colourAt(const Surface& surface, int32_t x, int32_t y) {
-    size_t offset = 4 * (static_cast<size_t>(x) + static_cast<size_t>(surface.height - 1 - y) *
-                                                      static_cast<size_t>(surface.width));
-    const uint8_t* p = surface.pixels.data() + offset;
-    return static_cast<Colour>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
-}
 
 PixelSet pixelsOf(const Surface& surface, Colour colour) {
     PixelSet found;

@@ -5,7 +5,7 @@
 //   size COLUMNS ROWS        terminal size for this stanza
 //   resize COLUMNS ROWS      resizeTerminal, as an asciicast resize does
 //   cursor-set ROW COL       put the cursor somewhere before pushing
-//   push BYTES               one record's payload (\e \r \n \b \t \0 \\ \xNN escapes)
+//   push BYTES               one record's payload (with the escapes of decodeEscapes)
 //   text ROW COL "CHARS"     the cells from (ROW, COL) hold CHARS
 //   codes ROW COL N...       the cells from (ROW, COL) hold these character codes
 //   attrs ROW COL COUNT A    COUNT cells from (ROW, COL) have attribute A (hex with 0x)
@@ -31,32 +31,6 @@
 
 namespace {
 
-std::string unescape(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 >= text.size()) {
-            out.push_back(text[i]);
-            continue;
-        }
-        char next = text[++i];
-        switch (next) {
-            case 'e': out.push_back('\x1b'); break;
-            case 'r': out.push_back('\r'); break;
-            case 'n': out.push_back('\n'); break;
-            case 'b': out.push_back('\b'); break;
-            case 't': out.push_back('\t'); break;
-            case '0': out.push_back('\0'); break;
-            case 's': out.push_back(' '); break;
-            case 'x':
-                out.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
-                i += 2;
-                break;
-            default: out.push_back(next); break;
-        }
-    }
-    return out;
-}
-
 uint32_t parseNumber(const std::string& token) { return static_cast<uint32_t>(std::stoul(token, nullptr, 0)); }
 
 std::string quoted(std::istringstream& in) {
@@ -68,7 +42,7 @@ std::string quoted(std::istringstream& in) {
         ADD_FAILURE() << "text without its quotes: " << rest;
         return {};
     }
-    return unescape(rest.substr(first + 1, last - first - 1));
+    return decodeEscapes(rest.substr(first + 1, last - first - 1));
 }
 
 int cellIndex(int row, int col) { return row * kGridColumns + col; }
@@ -105,7 +79,7 @@ void runCaseFile(const fs::path& path) {
         } else if (directive == "push") {
             std::string rest;
             std::getline(in >> std::ws, rest);
-            std::string bytes = unescape(rest);
+            std::string bytes = decodeEscapes(rest);
             applyPayload(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
         } else if (directive == "sgr") {
             int32_t code;
@@ -168,16 +142,12 @@ void runCaseFile(const fs::path& path) {
     EXPECT_GT(stanzas, 0) << path;
 }
 
-class TerminalCases : public testing::TestWithParam<std::string> {};
+class TerminalCases : public testing::TestWithParam<fs::path> {};
 
-TEST_P(TerminalCases, HoldAsWritten) { runCaseFile(sourcePath("tests/terminal_cases") / GetParam()); }
+TEST_P(TerminalCases, HoldAsWritten) { runCaseFile(GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(Files, TerminalCases,
-                         testing::Values("worked_examples.test", "grid.test", "sequences.test",
-                                         "out_of_range.test", "resize.test"),
-                         [](const testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param.substr(0, info.param.find('.'));
-                             return name;
-                         });
+// Every .test file in the folder is a test of its own, named after the file.
+INSTANTIATE_TEST_SUITE_P(Files, TerminalCases, testing::ValuesIn(filesIn(sourcePath("tests/terminal_cases"), ".test")),
+                         [](const testing::TestParamInfo<fs::path>& info) { return testNameOf(info.param); });
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -20,6 +22,7 @@
 #include "platform/interrupts.h"
 #include "playback/asciicast.h"
 #include "playback/recording.h"
+#include "playback/ttyrec_record.h"
 #include "render/renderer.h"
 #include "render/screen_changes.h"
 #include "render/surface.h"
@@ -53,6 +56,23 @@ fs::path makeTempDir() {
 
 fs::path sourcePath(std::string_view relative) { return fs::path(REELCAP_SOURCE_DIR) / relative; }
 
+std::vector<fs::path> filesIn(const fs::path& dir, std::string_view extension) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        if (entry.path().extension() == extension) files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::string testNameOf(const fs::path& file) {
+    std::string name = file.stem().string();
+    for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    }
+    return name;
+}
+
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -63,13 +83,74 @@ void writeFile(const fs::path& path, std::string_view bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string ttyrecRecord(uint32_t seconds, uint32_t micros, std::string_view payload) {
-    std::string record;
-    for (uint32_t value : {seconds, micros, static_cast<uint32_t>(payload.size())}) {
-        for (int i = 0; i < 4; ++i) record.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+std::string decodeEscapes(std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 >= text.size()) {
+            out.push_back(text[i]);
+            continue;
+        }
+        char next = text[++i];
+        switch (next) {
+            case 'e': out.push_back('\x1b'); break;
+            case 'a': out.push_back('\a'); break;
+            case 'b': out.push_back('\b'); break;
+            case 't': out.push_back('\t'); break;
+            case 'n': out.push_back('\n'); break;
+            case 'r': out.push_back('\r'); break;
+            case '0': out.push_back('\0'); break;
+            case 's': out.push_back(' '); break;
+            case 'x':
+                out.push_back(static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16)));
+                i += 2;
+                break;
+            case 'u': {
+                size_t close = text.find('}', i);
+                std::string hex(text.substr(i + 2, close - i - 2));
+                appendUtf8(out, static_cast<uint32_t>(std::stoul(hex, nullptr, 16)));
+                i = close;
+                break;
+            }
+            default: out.push_back(next); break;
+        }
     }
-    record.append(payload);
-    return record;
+    return out;
+}
+
+void appendUtf8(std::string& out, uint32_t codePoint) {
+    if (codePoint < 0x80) {
+        out.push_back(static_cast<char>(codePoint));
+    } else if (codePoint < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    } else if (codePoint < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    }
+}
+
+std::string ttyrecRecord(uint32_t seconds, uint32_t micros, std::string_view payload) {
+    std::vector<uint8_t> record;
+    appendRecord(record, seconds, micros, payload);
+    return std::string(record.begin(), record.end());
+}
+
+std::vector<std::string> ttyrecPayloads(std::string_view recording) {
+    std::vector<std::string> payloads;
+    while (recording.size() >= kRecordHeaderSize) {
+        RecordHeader header = readRecordHeader(bytesOf(recording));
+        recording.remove_prefix(kRecordHeaderSize);
+        std::string_view payload = recording.substr(0, header.length);
+        payloads.emplace_back(payload);
+        recording.remove_prefix(payload.size());
+    }
+    return payloads;
 }
 
 RunningReelcap startReelcap(const fs::path& dir, const std::vector<std::string>& args, const RunOptions& options) {
@@ -107,7 +188,7 @@ RunningReelcap startReelcap(const fs::path& dir, const std::vector<std::string>&
         if (options.alarmSeconds > 0) alarm(static_cast<unsigned>(options.alarmSeconds));
         if (options.uid >= 0 && (setgid(options.uid) != 0 || setuid(options.uid) != 0)) _exit(125);
         std::vector<char*> argv;
-        std::string binary = REELCAP_BINARY;
+        std::string binary = options.binary.empty() ? REELCAP_BINARY : options.binary;
         argv.push_back(binary.data());
         std::vector<std::string> copies(args);
         for (std::string& arg : copies) argv.push_back(arg.data());

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,11 +19,33 @@ fs::path makeTempDir();
 // The repository's own files (font.txt, samples/).
 fs::path sourcePath(std::string_view relative);
 
+// The files in dir whose names end in extension, sorted by name.
+std::vector<fs::path> filesIn(const fs::path& dir, std::string_view extension);
+
+// A file's stem as a test name: letters and digits, anything else as '_'.
+std::string testNameOf(const fs::path& file);
+
 std::string readFile(const fs::path& path);
 void writeFile(const fs::path& path, std::string_view bytes);
 
+// The bytes a case file's escaped text stands for: \e \a \b \t \n \r \0 \s (a space), \xNN,
+// \u{HEX} (a code point, written as UTF-8); a backslash before any other character stands for
+// that character.
+std::string decodeEscapes(std::string_view text);
+
+// Appends codePoint to out as UTF-8.
+void appendUtf8(std::string& out, uint32_t codePoint);
+
+// The bytes of text, for readers that take bytes.
+inline std::span<const uint8_t> bytesOf(std::string_view text) {
+    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
 // One ttyrec record: 12-byte little-endian header and the payload.
 std::string ttyrecRecord(uint32_t seconds, uint32_t micros, std::string_view payload);
+
+// The payloads of a ttyrec recording's records; a payload cut by the end of the data is kept cut.
+std::vector<std::string> ttyrecPayloads(std::string_view recording);
 
 struct RunResult {
     int status = -1;     // exit status, or 128 + signal number
@@ -49,6 +72,7 @@ struct RunOptions {
     RunInput input = RunInput::devNull;
     int alarmSeconds = 0;               // a run still going then is killed by SIGALRM
     bool errorsToOutput = false;        // standard error goes where standard output goes
+    std::string binary;                 // another reelcap to run; the built one when empty
 };
 
 // A started reelcap whose standard output is read when it is finished.

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "fixtures.h"
+
 namespace {
 
 constexpr Colour kInk = 0x123456;
@@ -17,12 +19,6 @@ constexpr int32_t kCellX = 10;  // the cell under test: column 1, row 1 of a 3 x
 constexpr int32_t kCellY = 20;
 
 using Pixels = std::set<std::pair<int32_t, int32_t>>;  // (x, y) inside the cell
-
-Colour colourAt(const Surface& surface, int32_t x, int32_t y) {
-    const uint8_t* p = surface.pixels.data() + 4 * (static_cast<size_t>(x) + static_cast<size_t>(surface.height - 1 - y) *
-                                                                                static_cast<size_t>(surface.width));
-    return static_cast<Colour>(p[0] | p[1] << 8 | p[2] << 16);
-}
 
 // Draws code point in the middle cell and returns the inked pixels, cell-relative; pixels inked
 // outside the cell are returned with their offset too, so that they show up as errors.

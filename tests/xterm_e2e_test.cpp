@@ -2,13 +2,12 @@
 // names and timing as in the default mode but with the full emulation's screens.
 
 #include <gtest/gtest.h>
-#include <lodepng.h>
 
-#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "fixtures.h"
 #include "test_support.h"
 
 namespace {
@@ -20,25 +19,9 @@ std::set<std::string> fileNames(const fs::path& dir) {
     return names;
 }
 
-struct Image {
-    unsigned width = 0;
-    unsigned height = 0;
-    std::vector<uint8_t> rgba;
-
-    uint32_t rgbAt(unsigned x, unsigned y) const {
-        const uint8_t* p = rgba.data() + 4 * (static_cast<size_t>(y) * width + x);
-        return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
-    }
-};
-
-Image readPng(const fs::path& path) {
-    Image image;
-    unsigned char* pixels = nullptr;
-    EXPECT_EQ(lodepng_decode32_file(&pixels, &image.width, &image.height, path.c_str()), 0u) << path;
-    if (pixels != nullptr) {
-        image.rgba.assign(pixels, pixels + 4 * static_cast<size_t>(image.width) * image.height);
-        std::free(pixels);
-    }
+PngImage decodedPng(const fs::path& path) {
+    PngImage image = readPng(path);
+    EXPECT_EQ(image.error, 0u) << path;
     return image;
 }
 
@@ -91,13 +74,13 @@ TEST_F(XtermEndToEndTest, SameFramesAndProgressAsTheDefaultMode) {
     EXPECT_EQ(frames, fileNames(dir / "basic" / "frames"));
     EXPECT_EQ(frames.size(), 30u);
 
-    Image first = readPng(dir / "xterm" / "frames" / "0000003.png");
+    PngImage first = decodedPng(dir / "xterm" / "frames" / "0000003.png");
     ASSERT_EQ(first.width, 200u);
     ASSERT_EQ(first.height, 200u);
     EXPECT_EQ(first.rgbAt(0, 0), 0x010203u);
-    Image last = readPng(dir / "xterm" / "frames" / "0000030.png");
+    PngImage last = decodedPng(dir / "xterm" / "frames" / "0000030.png");
     EXPECT_EQ(last.rgbAt(85, 170), 0xAF0000u);  // the red space at row 9, column 9
-    EXPECT_NE(last.rgba, readPng(dir / "basic" / "frames" / "0000030.png").rgba);
+    EXPECT_NE(last.rgba, decodedPng(dir / "basic" / "frames" / "0000030.png").rgba);
 }
 
 TEST_F(XtermEndToEndTest, SkipStopAndDoubleWorkAsInTheDefaultMode) {
@@ -115,7 +98,7 @@ TEST_F(XtermEndToEndTest, SkipStopAndDoubleWorkAsInTheDefaultMode) {
     EXPECT_EQ(fileNames(dir / "xterm" / "frames"), fileNames(dir / "basic" / "frames"));
     EXPECT_FALSE(fileNames(dir / "xterm" / "frames").empty());
     for (const std::string& name : fileNames(dir / "xterm" / "frames")) {
-        Image image = readPng(dir / "xterm" / "frames" / name);
+        PngImage image = decodedPng(dir / "xterm" / "frames" / name);
         EXPECT_EQ(image.width, 160u);
         EXPECT_EQ(image.height, 80u);
     }

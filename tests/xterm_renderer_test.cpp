@@ -5,11 +5,8 @@
 #include "render/xterm_renderer.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,15 +18,10 @@
 #include "terminal/screen_grid.h"
 #include "terminal/terminal.h"
 #include "terminal/xterm_emulation.h"
+#include "fixtures.h"
 #include "test_support.h"
 
 namespace {
-
-Colour colourAt(const Surface& surface, int32_t x, int32_t y) {
-    const uint8_t* p = surface.pixels.data() + 4 * (static_cast<size_t>(x) + static_cast<size_t>(surface.height - 1 - y) *
-                                                                                static_cast<size_t>(surface.width));
-    return static_cast<Colour>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
-}
 
 // A cell's pixels as text, '#' for the colour ink and '.' for anything else; rows from the top.
 std::vector<std::string> cellPicture(const Surface& surface, int32_t x, int32_t y, int32_t width, Colour ink) {
@@ -67,19 +59,10 @@ std::vector<PcfTestGlyph> unicodeGlyphs() {
     };
 }
 
-class XtermRendererTest : public testing::Test {
+class XtermRendererTest : public FontSearchTest {
 protected:
     void SetUp() override {
-        resetAll();
-        resetXtermEmulation();
-        resetXtermRenderer();
-        char buffer[4096];
-        ASSERT_NE(getcwd(buffer, sizeof buffer), nullptr);
-        startDir_ = buffer;
-        if (const char* path = std::getenv("PATH")) savedPath_ = path;
-        dir_ = makeTempDir();
-        ASSERT_EQ(chdir(dir_.c_str()), 0);
-        setenv("PATH", "", 1);
+        FontSearchTest::SetUp();
         writeFile(dir_ / "font.txt", fontEntry("A", 0, frameRows()) + fontEntry("\x82", 2, frameRows()) + "end\n");
         writeGzipFile(dir_ / "unicode.pcf.gz", buildPcfFont(unicodeGlyphs(), 16, 4));
         setUnicodeFontPath((dir_ / "unicode.pcf.gz").string());
@@ -87,28 +70,11 @@ protected:
         startRenderer({.fontPath = "font.txt"});
     }
 
-    void TearDown() override {
-        EXPECT_EQ(chdir(startDir_.c_str()), 0);
-        if (savedPath_) {
-            setenv("PATH", savedPath_->c_str(), 1);
-        } else {
-            unsetenv("PATH");
-        }
-        fs::remove_all(dir_);
-        resetUnicodeFont();
-        resetXtermEmulation();
-        resetXtermRenderer();
-        resetAll();
-    }
-
     void render(const std::string& bytes) {
         feedXterm(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
         renderXtermScreen();
     }
 
-    std::string startDir_;
-    std::optional<std::string> savedPath_;
-    fs::path dir_;
 };
 
 TEST_F(XtermRendererTest, SurfacesFitTheScreen) {

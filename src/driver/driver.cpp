@@ -1,5 +1,6 @@
 #include "driver/driver.h"
 
+#include <lodepng.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -34,9 +35,18 @@
 #include "render/surface.h"
 #include "terminal/terminal.h"
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+#include <libswscale/swscale.h>
+}
+
 namespace {
 
 namespace fs = std::filesystem;
+
+bool optionIs(const char* argument, const char* name) { return strcasecmp(argument, name) == 0; }
 
 constexpr const char* kUsage[] = {
     "Usage: reelcap <input file> (options)",
@@ -69,12 +79,33 @@ void announce(const std::string& line) {
     if (!quiet) printAlways(line);
 }
 
+bool isHelpOption(const char* argument) {
+    return optionIs(argument, "-h") || optionIs(argument, "--help") || optionIs(argument, "-help");
+}
+
+std::string libraryVersion(unsigned version) {
+    return std::to_string(AV_VERSION_MAJOR(version)) + "." + std::to_string(AV_VERSION_MINOR(version)) + "." +
+           std::to_string(AV_VERSION_MICRO(version));
+}
+
+// FFmpeg's and LodePNG's versions are those of the libraries loaded; libvterm has no call for
+// its version, so its version is the one built against.
+void printVersions() {
+    std::printf("reelcap %s\n", REELCAP_VERSION);
+    std::printf("FFmpeg %s\n", av_version_info());
+    std::printf("libavformat %s\n", libraryVersion(avformat_version()).c_str());
+    std::printf("libavcodec %s\n", libraryVersion(avcodec_version()).c_str());
+    std::printf("libavutil %s\n", libraryVersion(avutil_version()).c_str());
+    std::printf("libswscale %s\n", libraryVersion(swscale_version()).c_str());
+    std::printf("libvterm %s\n", REELCAP_VTERM_VERSION);
+    std::printf("LodePNG %s\n", LODEPNG_VERSION_STRING);
+    std::fflush(stdout);
+}
+
 [[noreturn]] void fail(const std::string& message) {
     printAlways(message);
     endRun(1);
 }
-
-bool optionIs(const char* argument, const char* name) { return strcasecmp(argument, name) == 0; }
 
 // Reads a number the way atoi does, saturating instead of overflowing.
 int32_t readNumber(const char* text) {
@@ -443,12 +474,16 @@ void requireFramesDirectory() {
 }  // namespace
 
 int runConverter(int argc, char** argv) {
+    if (argc >= 2 && optionIs(argv[1], "--version")) {
+        printVersions();
+        return 0;
+    }
     quiet = quietAsked(argc, argv);
     announce("TTY to AVI/PNG conversion utility");
-    announce("reelcap version 0.0.1");
+    announce(std::string("reelcap version ") + REELCAP_VERSION);
     announce("Documentation: README.md in the source distribution");
     announce("");
-    if (argc < 2) {
+    if (argc < 2 || isHelpOption(argv[1])) {
         printAlways("");
         for (const char* line : kUsage) printAlways(line);
         return 0;

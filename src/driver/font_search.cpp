@@ -32,9 +32,8 @@ fs::path enter(const fs::path& here, std::string_view entry) {
     return error ? here : resolved;
 }
 
-}  // namespace
-
-std::string findFontPath() {
+// The working directory's font.txt, then each PATH entry's.
+std::string fontAlongPath() {
     if (usableFont(kFontFileName)) return kFontFileName;
     std::error_code error;
     fs::path here = fs::current_path(error);
@@ -49,6 +48,24 @@ std::string findFontPath() {
         if (end == std::string_view::npos) return "";
         entries.remove_prefix(end + 1);
     }
+}
+
+// An installed reelcap, <prefix>/bin/reelcap, has its font in <prefix>/share/reelcap. The
+// kernel's link names the binary itself, whatever link or PATH entry started it.
+fs::path installedFont() {
+    std::error_code error;
+    fs::path binary = fs::read_symlink("/proc/self/exe", error);
+    if (error || !binary.has_parent_path()) return {};
+    return binary.parent_path().parent_path() / "share" / "reelcap" / kFontFileName;
+}
+
+}  // namespace
+
+std::string findFontPath() {
+    std::string found = fontAlongPath();
+    if (!found.empty()) return found;
+    fs::path installed = installedFont();
+    return !installed.empty() && usableFont(installed) ? installed.string() : "";
 }
 
 void endForMissingFont() {

@@ -1,12 +1,14 @@
 #pragma once
-// Where font.txt is: the working directory, then each PATH entry.
+// Where font.txt is: the working directory, each PATH entry, then the share/reelcap folder of the
+// prefix reelcap is installed in.
 
 #include <string>
 
 // The path of the first regular, non-empty font.txt found, or "" when there is none. PATH is
 // split at ':' and ';'. Entries are taken as a shell that changes into each in turn would: a
 // relative entry starts from the directory of the entry before it (or stays put when that
-// entry could not be entered). The working directory itself never changes.
+// entry could not be entered). The working directory itself never changes. Last comes
+// <prefix>/share/reelcap/font.txt for the binary <prefix>/bin/reelcap.
 std::string findFontPath();
 
 // Prints why there is no font and ends the run with status 1.

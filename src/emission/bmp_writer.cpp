@@ -4,21 +4,13 @@
 #include <cstring>
 
 #include "emission/frame_files.h"
+#include "platform/little_endian.h"
 #include "render/surface.h"
 
 namespace {
 
 constexpr uint32_t kInfoHeaderSize = 40;
 constexpr int32_t kPixelsPerMetre = 1000;
-
-void putU16le(uint8_t*& out, uint16_t value) {
-    *out++ = static_cast<uint8_t>(value);
-    *out++ = static_cast<uint8_t>(value >> 8);
-}
-
-void putU32le(uint8_t*& out, uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) *out++ = static_cast<uint8_t>(value >> shift);
-}
 
 size_t pixelBytes(int32_t width, int32_t height) {
     if (width <= 0 || height <= 0) return 0;
@@ -29,30 +21,30 @@ size_t pixelBytes(int32_t width, int32_t height) {
 
 std::vector<uint8_t> encodeBmp(int32_t width, int32_t height, const uint8_t* pixels) {
     size_t imageSize = pixelBytes(width, height);
-    std::vector<uint8_t> file(kBmpHeaderSize + imageSize);
-    uint8_t* out = file.data();
+    std::vector<uint8_t> file;
+    file.reserve(kBmpHeaderSize + imageSize);
 
     // BITMAPFILEHEADER
-    putU16le(out, 0x4D42);  // "BM"
-    putU32le(out, static_cast<uint32_t>(file.size()));
-    putU16le(out, 0);
-    putU16le(out, 0);
-    putU32le(out, kBmpHeaderSize);
+    putU16le(file, 0x4D42);  // "BM"
+    putU32le(file, static_cast<uint32_t>(kBmpHeaderSize + imageSize));
+    putU16le(file, 0);
+    putU16le(file, 0);
+    putU32le(file, kBmpHeaderSize);
     // BITMAPINFOHEADER; the positive height means the bottom row comes first
-    putU32le(out, kInfoHeaderSize);
-    putU32le(out, static_cast<uint32_t>(width));
-    putU32le(out, static_cast<uint32_t>(height));
-    putU16le(out, 1);   // planes
-    putU16le(out, 32);  // bits per pixel
-    putU32le(out, 0);   // BI_RGB
-    putU32le(out, static_cast<uint32_t>(imageSize));
-    putU32le(out, kPixelsPerMetre);
-    putU32le(out, kPixelsPerMetre);
-    putU32le(out, 0);  // colours used
-    putU32le(out, 0);  // important colours
-    assert(out == file.data() + kBmpHeaderSize);
+    putU32le(file, kInfoHeaderSize);
+    putU32le(file, static_cast<uint32_t>(width));
+    putU32le(file, static_cast<uint32_t>(height));
+    putU16le(file, 1);   // planes
+    putU16le(file, 32);  // bits per pixel
+    putU32le(file, 0);   // BI_RGB
+    putU32le(file, static_cast<uint32_t>(imageSize));
+    putU32le(file, kPixelsPerMetre);
+    putU32le(file, kPixelsPerMetre);
+    putU32le(file, 0);  // colours used
+    putU32le(file, 0);  // important colours
+    assert(file.size() == static_cast<size_t>(kBmpHeaderSize));
 
-    if (imageSize > 0) std::memcpy(out, pixels, imageSize);
+    if (imageSize > 0) file.insert(file.end(), pixels, pixels + imageSize);
     return file;
 }
 

@@ -1,19 +1,11 @@
 #include "platform/avi_file.h"
 
-#include <fcntl.h>
-#include <strings.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <span>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -21,269 +13,17 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/error.h>
-#include <libavutil/frame.h>
 #include <libavutil/log.h>
-#include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
 }
 
 #include "platform/bitmap.h"
-
-namespace {
-
-// How one compressor is driven. Frames always arrive as B, G, R, 0 bytes per pixel.
-struct EncoderSetup {
-    uint32_t fourcc;
-    const char* encoderName;   // nullptr: frames are stored as they arrive
-    AVPixelFormat pixelFormat;
-    int fixedQuantizer;        // above 0: constant quality at this quantizer
-    const char* options;       // the encoder's own options, "key=value:key=value"
-    AVColorRange colorRange;
-};
-
-// zmbv and ffv1 take the pixels as they are, so they stay lossless. Terminal screens scroll by
-// whole text rows, further than zmbv's motion search reaches, so its search is cut to one
-// pixel (the default of 8 takes five times as long on a scrolling screen, for a fifth fewer
-// bytes); zlib level 6 instead of 9 is three to four times faster on busy screens for a tenth
-// more bytes. Key frames come as each compressor spaces them by default (zmbv: every 25). ffv1
-// takes level 3 (RFC 9043) with slices on two threads and checksums, and the range coder, which
-// makes terminal screens 40 to 60 percent smaller than the default Golomb coder for a third to
-// a half more time. (bench/codec_study compares these settings.)
-// mjpeg and h264 use 4:2:0 because that is what hardware decoders and most players accept; for
-// h264, crf 18 keeps text edges clean and "stillimage" lowers the deblocking that would soften
-// them, while the mostly unchanged frames of a terminal cost almost nothing either way. x264 on
-// one thread with a lookahead of 3 frames holds about 25 MB rather than 90 (its frame threads and
-// lookahead of 40 each keep frames), for files a quarter smaller than with no lookahead at all;
-// its veryfast preset takes half the time of the default for a tenth more bytes. vp9 and av1 are
-// for browsers too, so 4:2:0 as well, at constant quality in the encoders' real-time modes: on
-// terminal screens these are several times faster than their slower modes and hardly larger. gif
-// gets palette indexes from us.
-constexpr EncoderSetup kEncoders[] = {
-    {kCompressorDib, nullptr, AV_PIX_FMT_BGR0, 0, "", AVCOL_RANGE_UNSPECIFIED},
-    {fourcc("ZMBV"), "zmbv", AV_PIX_FMT_BGR0, 0, "me_range=1:compression_level=6",
-     AVCOL_RANGE_UNSPECIFIED},
-    {fourcc("FFV1"), "ffv1", AV_PIX_FMT_BGR0, 0, "level=3:coder=range_def:slices=4:slicecrc=1:threads=2",
-     AVCOL_RANGE_UNSPECIFIED},
-    {fourcc("MJPG"), "mjpeg", AV_PIX_FMT_YUVJ420P, 2, "", AVCOL_RANGE_JPEG},
-    {fourcc("H264"), "libx264", AV_PIX_FMT_YUV420P, 0, "crf=18:tune=stillimage:preset=veryfast:threads=1:rc-lookahead=3",
-     AVCOL_RANGE_MPEG},
-    {kCompressorVp9, "libvpx-vp9", AV_PIX_FMT_YUV420P, 0,
-     "crf=32:b=0:deadline=realtime:cpu-used=7:row-mt=1:tune-content=screen", AVCOL_RANGE_MPEG},
-    {kCompressorAv1, "libaom-av1", AV_PIX_FMT_YUV420P, 0, "crf=24:usage=realtime:cpu-used=8", AVCOL_RANGE_MPEG},
-    {kCompressorGif, "gif", AV_PIX_FMT_PAL8, 0, "", AVCOL_RANGE_UNSPECIFIED},
-};
-
-constexpr MovieContainerInfo kContainers[] = {
-    {MovieContainer::avi, ".avi", "AVI", kCompressorDib},
-    {MovieContainer::mp4, ".mp4", "MP4", fourcc("H264")},
-    {MovieContainer::matroska, ".mkv", "Matroska", fourcc("H264")},
-    {MovieContainer::webm, ".webm", "WebM", kCompressorVp9},
-    {MovieContainer::gif, ".gif", "GIF", kCompressorGif},
-};
-
-// What each container takes, as FFmpeg's muxers write it and common players read it back.
-constexpr uint32_t kAviCompressors[] = {kCompressorDib, fourcc("ZMBV"), fourcc("FFV1"), fourcc("MJPG"),
-                                        fourcc("H264")};
-constexpr uint32_t kMp4Compressors[] = {fourcc("H264"), kCompressorVp9, kCompressorAv1};
-constexpr uint32_t kMatroskaCompressors[] = {fourcc("H264"), kCompressorVp9, kCompressorAv1, fourcc("ZMBV"),
-                                             fourcc("FFV1"), fourcc("MJPG")};
-constexpr uint32_t kWebmCompressors[] = {kCompressorVp9, kCompressorAv1};
-constexpr uint32_t kGifCompressors[] = {kCompressorGif};
-
-struct ContainerSetup {
-    const char* muxer;
-    std::span<const uint32_t> compressors;
-};
-
-ContainerSetup containerSetup(MovieContainer container) {
-    switch (container) {
-        case MovieContainer::mp4: return {"mp4", kMp4Compressors};
-        case MovieContainer::matroska: return {"matroska", kMatroskaCompressors};
-        case MovieContainer::webm: return {"webm", kWebmCompressors};
-        case MovieContainer::gif: return {"gif", kGifCompressors};
-        case MovieContainer::avi: break;
-    }
-    return {"avi", kAviCompressors};
-}
-
-// A movie with no frame at all: only an AVI file can be left that way.
-const int kNoFramesError = FFERRTAG('N', 'O', 'F', 'R');
-
-constexpr int kIoBufferSize = 1 << 16;
-// Room kept free beyond what is written, so that the index and the final sizes can always be
-// written at the end, even when the disk fills up during the run.
-constexpr int64_t kClosingReserve = 1 << 16;
-constexpr int64_t kIndexBytesPerFrame = 32;
-constexpr int64_t kMostReservedAhead = int64_t{64} << 20;
-constexpr int64_t kChunkHeaderSize = 9;  // chunk id, size and a padding byte
-
-uint32_t failure(int averror) { return static_cast<uint32_t>(averror); }
-
-const EncoderSetup* findEncoderSetup(uint32_t handler) {
-    if (handler == 0) handler = kCompressorDib;
-    for (const EncoderSetup& setup : kEncoders) {
-        if (setup.fourcc == handler) return &setup;
-    }
-    return nullptr;
-}
-
-void putU32le(std::vector<uint8_t>& out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-void putFourcc(std::vector<uint8_t>& out, const char (&text)[5]) { putU32le(out, fourcc(text)); }
-
-// GIF frames are indexes into palettes of 256 colours. The palette learns the colours of every
-// frame before the first is encoded (see GifFrames), so on terminal screens one exact palette
-// serves the whole file: the GIF's global one, against which the encoder stores only what
-// changed. When the frames hold more colours than that, the frames that need others, and all
-// after them, get palettes of their own.
-// The last index is transparent and never a colour: the encoder marks unchanged pixels with it.
-constexpr int kTransparentIndex = 255;
-constexpr uint32_t kOpaque = 0xFF000000;
-// A frame's own palette must never match the global one: the encoder would take the frame for
-// one on the global palette and compare its indexes with the previous frame's, which mean other
-// colours. Its transparent entry differs for that.
-constexpr uint32_t kOwnTransparent = 0x00FFFFFF;
-
-struct PaletteMap {
-    std::array<uint32_t, 256> colours{};
-    int count = 0;
-    std::unordered_map<uint32_t, uint8_t> indexOf;
-    bool ownPalettes = false;
-};
-
-// Unused entries are opaque black, so that the encoder finds the transparent one at the end.
-std::array<uint32_t, 256> paletteOf(std::span<const uint32_t> colours, uint32_t transparent = 0) {
-    std::array<uint32_t, 256> palette;
-    palette.fill(kOpaque);
-    for (size_t i = 0; i < colours.size(); ++i) palette[i] = kOpaque | colours[i];
-    palette[kTransparentIndex] = transparent;
-    return palette;
-}
-
-uint32_t pixelAt(const uint8_t* row, int x) {
-    const uint8_t* pixel = row + static_cast<ptrdiff_t>(x) * 4;
-    return static_cast<uint32_t>(pixel[0]) | static_cast<uint32_t>(pixel[1]) << 8 |
-           static_cast<uint32_t>(pixel[2]) << 16;
-}
-
-// Indexes in the shared palette, which takes in new colours while it has room; false when the
-// frame has a colour it cannot take.
-bool mapToSharedPalette(PaletteMap& map, const uint8_t* top, int stride, int width, int height, uint8_t* indexes,
-                        int indexStride) {
-    uint32_t lastColour = 0;
-    int lastIndex = -1;
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* row = top + static_cast<ptrdiff_t>(stride) * y;
-        uint8_t* out = indexes + static_cast<ptrdiff_t>(indexStride) * y;
-        for (int x = 0; x < width; ++x) {
-            uint32_t colour = pixelAt(row, x);
-            if (colour != lastColour || lastIndex < 0) {
-                auto found = map.indexOf.find(colour);
-                if (found != map.indexOf.end()) {
-                    lastIndex = found->second;
-                } else {
-                    if (map.count == kTransparentIndex) return false;
-                    lastIndex = map.count++;
-                    map.colours[lastIndex] = colour;
-                    map.indexOf.emplace(colour, static_cast<uint8_t>(lastIndex));
-                }
-                lastColour = colour;
-            }
-            out[x] = static_cast<uint8_t>(lastIndex);
-        }
-    }
-    return true;
-}
-
-// A palette for this frame alone: exact up to 255 colours, else the nearest of 6 x 7 x 6 levels.
-std::array<uint32_t, 256> mapToOwnPalette(const uint8_t* top, int stride, int width, int height, uint8_t* indexes,
-                                          int indexStride) {
-    std::unordered_map<uint32_t, uint8_t> indexOf;
-    std::vector<uint32_t> colours;
-    for (int y = 0; y < height && colours.size() <= kTransparentIndex; ++y) {
-        const uint8_t* row = top + static_cast<ptrdiff_t>(stride) * y;
-        for (int x = 0; x < width && colours.size() <= kTransparentIndex; ++x) {
-            uint32_t colour = pixelAt(row, x);
-            if (indexOf.emplace(colour, static_cast<uint8_t>(colours.size())).second) colours.push_back(colour);
-        }
-    }
-    bool exact = colours.size() <= kTransparentIndex;
-    if (!exact) {
-        colours.clear();
-        for (uint32_t r = 0; r < 6; ++r) {
-            for (uint32_t g = 0; g < 7; ++g) {
-                for (uint32_t b = 0; b < 6; ++b) colours.push_back(r * 51 << 16 | g * 85 / 2 << 8 | b * 51);
-            }
-        }
-    }
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* row = top + static_cast<ptrdiff_t>(stride) * y;
-        uint8_t* out = indexes + static_cast<ptrdiff_t>(indexStride) * y;
-        for (int x = 0; x < width; ++x) {
-            uint32_t colour = pixelAt(row, x);
-            if (exact) {
-                out[x] = indexOf[colour];
-            } else {
-                int r = ((colour >> 16 & 0xFF) + 25) / 51;
-                int g = ((colour >> 8 & 0xFF) * 2 + 42) / 85;
-                int b = ((colour & 0xFF) + 25) / 51;
-                out[x] = static_cast<uint8_t>(r * 42 + g * 6 + b);
-            }
-        }
-    }
-    return paletteOf(colours, kOwnTransparent);
-}
-
-// Fills the frame's indexes and palette from top-down B, G, R, 0 pixels.
-void mapToPalette(PaletteMap& map, const uint8_t* top, int stride, int width, int height, AVFrame* frame) {
-    auto* palette = reinterpret_cast<uint32_t*>(frame->data[1]);
-    if (!map.ownPalettes &&
-        !mapToSharedPalette(map, top, stride, width, height, frame->data[0], frame->linesize[0])) {
-        map.ownPalettes = true;
-    }
-    std::array<uint32_t, 256> chosen =
-        map.ownPalettes ? mapToOwnPalette(top, stride, width, height, frame->data[0], frame->linesize[0])
-                        : paletteOf(std::span(map.colours).first(static_cast<size_t>(map.count)));
-    std::memcpy(palette, chosen.data(), sizeof chosen);
-}
-
-// GIF frames are held, losslessly compressed by zmbv in memory, until the last one has come:
-// only then are all their colours known, and the palette built from them.
-struct GifFrames {
-    struct Held {
-        int64_t position;
-        std::vector<uint8_t> bytes;  // a zmbv packet
-        bool repeat = false;         // the previous frame again, with no packet
-    };
-    AVCodecContext* holder = nullptr;
-    AVFrame* frame = nullptr;  // B, G, R, 0, top row first
-    AVPacket* packet = nullptr;
-    std::vector<Held> held;
-    PaletteMap palette;
-
-    GifFrames() = default;
-    GifFrames(const GifFrames&) = delete;
-    GifFrames& operator=(const GifFrames&) = delete;
-    ~GifFrames() {
-        avcodec_free_context(&holder);
-        av_frame_free(&frame);
-        av_packet_free(&packet);
-    }
-};
-
-}  // namespace
+#include "platform/file_sink.h"
+#include "platform/video_encoder.h"
 
 struct AviFile {
-    std::string path;
+    FileSink sink;
     MovieContainer container = MovieContainer::avi;
-    int fd = -1;
-    bool regularFile = false;
     AVFormatContext* format = nullptr;
-    int64_t position = 0;     // where the next write lands
-    int64_t end = 0;          // the length of what has been written
-    int64_t reservedEnd = 0;  // disk space is held up to here
     int64_t packetCount = 0;
     bool headerTried = false;
     bool headerWritten = false;
@@ -292,99 +32,53 @@ struct AviFile {
 struct AviStream {
     AviFile* file = nullptr;
     AVStream* stream = nullptr;
-    const EncoderSetup* setup = nullptr;
-    AVRational timeBase{1, 1};  // of frame positions
-    AVCodecContext* encoder = nullptr;
-    SwsContext* converter = nullptr;
-    AVFrame* frame = nullptr;
-    AVFrame* spare = nullptr;  // the other picture, while the encoder holds one
-    AVPacket* packet = nullptr;
+    const CodecChoice* codec = nullptr;
+    AVRational timeBase{1, 1};   // of frame positions
+    VideoEncoder encoder{};      // compressed streams
+    AVPacket* packet = nullptr;  // frames stored as they are
     int width = 0;
     int height = 0;
     bool bottomUp = true;
+    bool formatTried = false;
     bool formatSet = false;
     bool broken = false;  // a write failed: held-back frames are dropped, not written after the gap
-    bool converted = false;  // frame holds the conversion of the last write's pixels
-    std::unique_ptr<GifFrames> gif{};  // GIF files only
 };
 
 namespace {
 
-int writeToFile(void* opaque, uint8_t* buffer, int size) {
-    auto* file = static_cast<AviFile*>(opaque);
-    int done = 0;
-    while (done < size) {
-        ssize_t written = write(file->fd, buffer + done, static_cast<size_t>(size - done));
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return AVERROR(errno);
-        }
-        done += static_cast<int>(written);
-        file->position += written;
-        file->end = std::max(file->end, file->position);
-    }
-    return size;
-}
+// A movie with no frame at all: only an AVI file can be left that way.
+const int kNoFramesError = FFERRTAG('N', 'O', 'F', 'R');
 
-int64_t seekInFile(void* opaque, int64_t offset, int whence) {
-    auto* file = static_cast<AviFile*>(opaque);
-    if (whence & AVSEEK_SIZE) return file->end;
-    off_t reached = lseek(file->fd, offset, whence & ~AVSEEK_FORCE);
-    if (reached < 0) return AVERROR(errno);
-    file->position = reached;
-    return reached;
-}
+// Room kept free beyond what is written, so that the index and the final sizes can always be
+// written at the end, even when the disk fills up during the run.
+constexpr int64_t kClosingReserve = 1 << 16;
+constexpr int64_t kIndexBytesPerFrame = 32;
+constexpr int64_t kChunkHeaderSize = 9;  // chunk id, size and a padding byte
 
-uint32_t flushFile(AviFile* file) {
+uint32_t failure(int averror) { return static_cast<uint32_t>(averror); }
+
+int64_t closingBytes(const AviFile* file) { return kClosingReserve + kIndexBytesPerFrame * (file->packetCount + 1); }
+
+int flushFile(AviFile* file) {
     avio_flush(file->format->pb);
-    return file->format->pb->error < 0 ? failure(file->format->pb->error) : 0;
+    return file->format->pb->error < 0 ? file->format->pb->error : 0;
 }
 
 // FFmpeg's AVI muxer marks the stream's quality as "default" (-1); ours is 0, which players
-// ignore either way. The header sits at the start of the file, read through a second opening
-// (the movie is open for writing only); where that is refused the mark stays.
-uint32_t clearStreamQuality(AviFile* file) {
+// ignore either way. Where the header cannot be read back the mark stays.
+int clearStreamQuality(AviFile* file) {
     constexpr size_t kQualityAt = 8 + 40;  // past the chunk's name and size, then ten fields in
-    std::array<char, 1024> head{};
-    int reader = open(("/proc/self/fd/" + std::to_string(file->fd)).c_str(), O_RDONLY | O_CLOEXEC);
-    if (reader < 0) return 0;
-    ssize_t got = pread(reader, head.data(), head.size(), 0);
-    close(reader);
-    if (got < 0) return 0;
-    std::string_view bytes(head.data(), static_cast<size_t>(got));
+    std::vector<uint8_t> head = readSinkHead(file->sink, 1024);
+    std::string_view bytes(reinterpret_cast<const char*>(head.data()), head.size());
     size_t at = bytes.find("strh");
     if (at == std::string_view::npos || at + kQualityAt + 4 > bytes.size()) return 0;
     const uint8_t zero[4] = {};
-    if (pwrite(file->fd, zero, sizeof zero, static_cast<off_t>(at + kQualityAt)) != sizeof zero) {
-        return failure(AVERROR(errno));
-    }
-    return 0;
+    return overwriteInSink(file->sink, static_cast<int64_t>(at + kQualityAt), zero);
 }
 
-// Holds disk space for the next bytes plus everything closing the file may still add, so a
-// full disk refuses a frame before the muxer has taken it, never in the middle of one.
-uint32_t reserveSpace(AviFile* file, int64_t bytes) {
-    if (!file->regularFile) return 0;
-    int64_t target = std::max(file->end, file->position) + bytes + kClosingReserve +
-                     kIndexBytesPerFrame * (file->packetCount + 1);
-    if (target <= file->reservedEnd) return 0;
-    // Space is held well ahead, an eighth of what is written at a time (up to 64 MB), so that
-    // large frames do not each ask the file system for theirs; where that much is not free, the
-    // exact amount decides.
-    int64_t ahead = std::max(target, file->reservedEnd + std::min(file->end / 8, kMostReservedAhead));
-    if (ahead > target && posix_fallocate(file->fd, file->reservedEnd, ahead - file->reservedEnd) == 0) {
-        file->reservedEnd = ahead;
-        return 0;
-    }
-    int error = posix_fallocate(file->fd, file->reservedEnd, target - file->reservedEnd);
-    if (error != 0) return failure(AVERROR(error));
-    file->reservedEnd = target;
-    return 0;
-}
-
-uint32_t writeHeader(AviFile* file) {
+int writeHeader(AviFile* file) {
     int64_t extradata = file->format->nb_streams > 0 ? file->format->streams[0]->codecpar->extradata_size : 0;
-    if (uint32_t reserved = reserveSpace(file, kClosingReserve + extradata)) return reserved;
+    if (int reserved = reserveSpace(file->sink, kClosingReserve + extradata, closingBytes(file))) return reserved;
     file->headerTried = true;  // the muxer cannot be asked twice
     AVDictionary* options = nullptr;
     // Our frames are bottom-up bitmaps: the format then carries a positive height.
@@ -393,25 +87,14 @@ uint32_t writeHeader(AviFile* file) {
     if (file->container == MovieContainer::mp4) av_dict_set(&options, "movflags", "+faststart", 0);
     int result = avformat_write_header(file->format, &options);
     av_dict_free(&options);
-    if (result < 0) return failure(result);
+    if (result < 0) return result;
     file->headerWritten = true;
     return flushFile(file);
 }
 
-// Moving an MP4 index to the front reads the file back in blocks up to its length, so the space
-// held beyond what is written must not count as length then; it stays held all the same.
-uint32_t unreserveLength(AviFile* file) {
-    if (!file->regularFile || file->reservedEnd <= file->end) return 0;
-    if (ftruncate(file->fd, file->end) != 0) return failure(AVERROR(errno));
-    if (fallocate(file->fd, FALLOC_FL_KEEP_SIZE, file->end, file->reservedEnd - file->end) != 0) {
-        file->reservedEnd = file->end;  // the file system cannot hold space that way
-    }
-    return 0;
-}
-
 // The muxer refuses a file without streams; this is the smallest AVI that readers accept:
 // a main header announcing no stream, and an empty movie list.
-uint32_t writeEmptyAvi(AviFile* file) {
+int writeEmptyAvi(AviFile* file) {
     std::vector<uint8_t> out;
     putFourcc(out, "RIFF");
     putU32le(out, 4 + 8 + 4 + 8 + 56 + 8 + 4);
@@ -425,293 +108,33 @@ uint32_t writeEmptyAvi(AviFile* file) {
     putFourcc(out, "LIST");
     putU32le(out, 4);
     putFourcc(out, "movi");
-    if (out.size() != 8 + 4 + 8 + 4 + 8 + 56 + 8 + 4) return failure(AVERROR_BUG);
+    if (out.size() != 8 + 4 + 8 + 4 + 8 + 56 + 8 + 4) return AVERROR_BUG;
 
-    if (uint32_t reserved = reserveSpace(file, static_cast<int64_t>(out.size()))) return reserved;
-    int written = writeToFile(file, out.data(), static_cast<int>(out.size()));
-    return written < 0 ? failure(written) : 0;
+    if (int reserved = reserveSpace(file->sink, static_cast<int64_t>(out.size()), closingBytes(file))) return reserved;
+    int written = writeToSink(file->sink, out);
+    return written < 0 ? written : 0;
 }
 
-uint32_t writePacket(AviStream* stream, AVPacket* packet) {
+// Takes the packet's contents; the packet is empty after.
+int writePacket(AviStream* stream, AVPacket& packet) {
     AviFile* file = stream->file;
-    packet->stream_index = stream->stream->index;
-    av_packet_rescale_ts(packet, stream->timeBase, stream->stream->time_base);
-    uint32_t result = reserveSpace(file, packet->size + kChunkHeaderSize);
+    packet.stream_index = stream->stream->index;
+    av_packet_rescale_ts(&packet, stream->timeBase, stream->stream->time_base);
+    int result = reserveSpace(file->sink, packet.size + kChunkHeaderSize, closingBytes(file));
     if (result == 0) {
-        int written = av_write_frame(file->format, packet);
-        result = written < 0 ? failure(written) : 0;
+        int written = av_write_frame(file->format, &packet);
+        result = written < 0 ? written : 0;
         if (result == 0) ++file->packetCount;
     }
-    av_packet_unref(packet);
-    if (result == 0) result = flushFile(file);
-    if (result != 0) stream->broken = true;
-    return result;
+    av_packet_unref(&packet);
+    return result == 0 ? flushFile(file) : result;
 }
 
-// Hands every packet the encoder has ready to the file.
-uint32_t drainEncoder(AviStream* stream) {
-    while (true) {
-        int received = avcodec_receive_packet(stream->encoder, stream->packet);
-        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return 0;
-        if (received < 0) {
-            stream->broken = true;
-            return failure(received);
-        }
-        if (uint32_t result = writePacket(stream, stream->packet)) return result;
-    }
+PacketUse packetsInto(AviStream* stream) {
+    return [stream](AVPacket& packet) { return writePacket(stream, packet); };
 }
 
-// zmbv keeps a screen that does not change in a few bytes; rare key frames keep the rest small.
-constexpr int kHeldKeyFrameEvery = 3000;
-
-uint32_t openGifHolder(AviStream* stream) {
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_ZMBV);
-    if (codec == nullptr) return failure(AVERROR_ENCODER_NOT_FOUND);
-    stream->gif = std::make_unique<GifFrames>();
-    GifFrames& gif = *stream->gif;
-    gif.holder = avcodec_alloc_context3(codec);
-    gif.frame = av_frame_alloc();
-    gif.packet = av_packet_alloc();
-    if (gif.holder == nullptr || gif.frame == nullptr || gif.packet == nullptr) return failure(AVERROR(ENOMEM));
-    gif.holder->width = stream->width;
-    gif.holder->height = stream->height;
-    gif.holder->pix_fmt = AV_PIX_FMT_BGR0;
-    gif.holder->time_base = stream->timeBase;
-    gif.holder->gop_size = kHeldKeyFrameEvery;
-    gif.holder->compression_level = 1;
-    int opened = avcodec_open2(gif.holder, codec, nullptr);
-    if (opened < 0) return failure(opened);
-    gif.frame->format = AV_PIX_FMT_BGR0;
-    gif.frame->width = stream->width;
-    gif.frame->height = stream->height;
-    int allocated = av_frame_get_buffer(gif.frame, 0);
-    return allocated < 0 ? failure(allocated) : 0;
-}
-
-uint32_t drainHolder(AviStream* stream) {
-    GifFrames& gif = *stream->gif;
-    while (true) {
-        int received = avcodec_receive_packet(gif.holder, gif.packet);
-        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return 0;
-        if (received < 0) {
-            stream->broken = true;
-            return failure(received);
-        }
-        try {
-            const uint8_t* bytes = gif.packet->data;
-            gif.held.push_back({gif.packet->pts, std::vector<uint8_t>(bytes, bytes + gif.packet->size)});
-        } catch (const std::bad_alloc&) {
-            received = AVERROR(ENOMEM);
-        }
-        av_packet_unref(gif.packet);
-        if (received < 0) {
-            stream->broken = true;
-            return failure(received);
-        }
-    }
-}
-
-uint32_t holdGifFrame(AviStream* stream, const uint8_t* data, int64_t position) {
-    GifFrames& gif = *stream->gif;
-    size_t rowBytes = static_cast<size_t>(stream->width) * 4;
-    auto sourceRow = [&](int row) {
-        return data + rowBytes * static_cast<size_t>(stream->bottomUp ? stream->height - 1 - row : row);
-    };
-    auto heldRow = [&](int row) { return gif.frame->data[0] + static_cast<ptrdiff_t>(gif.frame->linesize[0]) * row; };
-    // A screen that stays for many frames is held once.
-    bool repeat = !gif.held.empty();
-    for (int row = 0; repeat && row < stream->height; ++row) {
-        repeat = std::memcmp(heldRow(row), sourceRow(row), rowBytes) == 0;
-    }
-    if (repeat) {
-        try {
-            gif.held.push_back({position, {}, true});
-        } catch (const std::bad_alloc&) {
-            stream->broken = true;
-            return failure(AVERROR(ENOMEM));
-        }
-        return 0;
-    }
-    int writable = av_frame_make_writable(gif.frame);
-    if (writable < 0) return failure(writable);
-    for (int row = 0; row < stream->height; ++row) std::memcpy(heldRow(row), sourceRow(row), rowBytes);
-    gif.frame->pts = position;
-    int sent = avcodec_send_frame(gif.holder, gif.frame);
-    if (sent < 0) {
-        stream->broken = true;
-        return failure(sent);
-    }
-    return drainHolder(stream);
-}
-
-// Hands every held frame, decoded, to use(frame, position, repeat); stops at the first failure.
-template <typename Use>
-uint32_t decodeHeldFrames(AviStream* stream, Use use) {
-    GifFrames& gif = *stream->gif;
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_ZMBV);
-    if (codec == nullptr) return failure(AVERROR_DECODER_NOT_FOUND);
-    AVCodecContext* decoder = avcodec_alloc_context3(codec);
-    AVFrame* frame = av_frame_alloc();
-    AVFrame* shown = av_frame_alloc();  // the frame decoded last, which a repeat shows again
-    AVPacket* packet = av_packet_alloc();
-    int status =
-        decoder == nullptr || frame == nullptr || shown == nullptr || packet == nullptr ? AVERROR(ENOMEM) : 0;
-    if (status == 0) {
-        decoder->width = stream->width;
-        decoder->height = stream->height;
-        status = avcodec_open2(decoder, codec, nullptr);
-    }
-    uint32_t result = status < 0 ? failure(status) : 0;
-    for (size_t i = 0; result == 0 && i < gif.held.size(); ++i) {
-        const GifFrames::Held& held = gif.held[i];
-        if (held.repeat) {
-            result = shown->data[0] != nullptr ? use(shown, held.position, true) : failure(AVERROR_BUG);
-            continue;
-        }
-        status = av_new_packet(packet, static_cast<int>(held.bytes.size()));
-        if (status == 0) {
-            std::memcpy(packet->data, held.bytes.data(), held.bytes.size());
-            status = avcodec_send_packet(decoder, packet);
-            av_packet_unref(packet);
-        }
-        while (status >= 0 && result == 0) {
-            status = avcodec_receive_frame(decoder, frame);
-            if (status < 0) break;
-            av_frame_unref(shown);
-            av_frame_move_ref(shown, frame);
-            result = use(shown, held.position, false);
-        }
-        if (result == 0 && status < 0 && status != AVERROR(EAGAIN)) result = failure(status);
-    }
-    avcodec_free_context(&decoder);
-    av_frame_free(&frame);
-    av_frame_free(&shown);
-    av_packet_free(&packet);
-    return result;
-}
-
-// Hands the current picture to the encoder as the frame at position, and writes what comes out.
-uint32_t sendPicture(AviStream* stream, int64_t position) {
-    stream->frame->pts = position;
-    int sent = avcodec_send_frame(stream->encoder, stream->frame);
-    if (sent < 0) {
-        stream->broken = true;
-        return failure(sent);
-    }
-    return drainEncoder(stream);
-}
-
-// Builds the palette from the colours of every held frame, then indexes and encodes them.
-uint32_t writeGifFrames(AviStream* stream) {
-    GifFrames& gif = *stream->gif;
-    int sent = avcodec_send_frame(gif.holder, nullptr);
-    if (sent < 0) return failure(sent);
-    if (uint32_t result = drainHolder(stream)) return result;
-    int writable = av_frame_make_writable(stream->frame);
-    if (writable < 0) return failure(writable);
-    // Learning the colours; a frame with more than fit is left to get a palette of its own later.
-    uint32_t result = decodeHeldFrames(stream, [&](const AVFrame* frame, int64_t, bool repeat) {
-        if (repeat) return 0u;
-        mapToSharedPalette(gif.palette, frame->data[0], frame->linesize[0], stream->width, stream->height,
-                           stream->frame->data[0], stream->frame->linesize[0]);
-        return 0u;
-    });
-    if (result != 0) return result;
-    return decodeHeldFrames(stream, [&](const AVFrame* frame, int64_t position, bool repeat) {
-        // A repeat sends the indexed frame again, which the encoder stores as "nothing changed".
-        if (!repeat) {
-            int ready = av_frame_make_writable(stream->frame);
-            if (ready < 0) return failure(ready);
-            mapToPalette(gif.palette, frame->data[0], frame->linesize[0], stream->width, stream->height,
-                         stream->frame);
-        }
-        return sendPicture(stream, position);
-    });
-}
-
-int allocPicture(const AviStream* stream, AVFrame* frame) {
-    frame->format = stream->setup->pixelFormat;
-    frame->width = stream->width;
-    frame->height = stream->height;
-    return av_frame_get_buffer(frame, 0);
-}
-
-uint32_t openEncoder(AviStream* stream) {
-    const EncoderSetup& setup = *stream->setup;
-    const AVCodec* codec = avcodec_find_encoder_by_name(setup.encoderName);
-    if (codec == nullptr) return failure(AVERROR_ENCODER_NOT_FOUND);
-    // Subsampled chroma needs whole chroma samples; asked anyway, x264 refuses (and leaks).
-    const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(setup.pixelFormat);
-    if (stream->width % (1 << layout->log2_chroma_w) != 0 || stream->height % (1 << layout->log2_chroma_h) != 0) {
-        return failure(AVERROR(EINVAL));
-    }
-    stream->encoder = avcodec_alloc_context3(codec);
-    stream->frame = av_frame_alloc();
-    if (stream->encoder == nullptr || stream->frame == nullptr) return failure(AVERROR(ENOMEM));
-
-    AVCodecContext* encoder = stream->encoder;
-    encoder->width = stream->width;
-    encoder->height = stream->height;
-    encoder->pix_fmt = setup.pixelFormat;
-    encoder->time_base = stream->timeBase;
-    encoder->framerate = av_inv_q(stream->timeBase);
-    encoder->color_range = setup.colorRange;
-    if (setup.colorRange != AVCOL_RANGE_UNSPECIFIED) encoder->colorspace = AVCOL_SPC_SMPTE170M;
-    if (setup.fixedQuantizer > 0) {
-        encoder->flags |= AV_CODEC_FLAG_QSCALE;
-        encoder->global_quality = FF_QP2LAMBDA * setup.fixedQuantizer;
-    }
-    if (stream->file->container != MovieContainer::avi &&
-        (stream->file->format->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
-        encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    }
-    AVDictionary* options = nullptr;
-    av_dict_parse_string(&options, setup.options, "=", ":", 0);
-    int opened = avcodec_open2(encoder, codec, &options);
-    av_dict_free(&options);
-    if (opened < 0) return failure(opened);
-
-    int allocated = allocPicture(stream, stream->frame);
-    if (allocated < 0) return failure(allocated);
-    if (setup.pixelFormat == AV_PIX_FMT_PAL8) {
-        if (uint32_t result = openGifHolder(stream)) return result;
-        int copied = avcodec_parameters_from_context(stream->stream->codecpar, encoder);
-        return copied < 0 ? failure(copied) : 0;
-    }
-    stream->converter = sws_getContext(stream->width, stream->height, AV_PIX_FMT_BGR0, stream->width, stream->height,
-                                       setup.pixelFormat, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
-    if (stream->converter == nullptr) return failure(AVERROR(EINVAL));
-    int copied = avcodec_parameters_from_context(stream->stream->codecpar, encoder);
-    return copied < 0 ? failure(copied) : 0;
-}
-
-// A picture the encoder still holds (it keeps a reference until it is done with it) is not
-// copied to be made writable, as the new picture overwrites every byte of it: the spare
-// picture takes its place, and only when the encoder holds both does a fresh one come.
-int takeWritablePicture(AviStream* stream) {
-    if (av_frame_is_writable(stream->frame)) return 0;
-    std::swap(stream->frame, stream->spare);
-    if (stream->frame == nullptr) {
-        stream->frame = av_frame_alloc();
-        if (stream->frame == nullptr) return AVERROR(ENOMEM);
-        return allocPicture(stream, stream->frame);
-    }
-    if (av_frame_is_writable(stream->frame)) return 0;
-    av_frame_unref(stream->frame);
-    return allocPicture(stream, stream->frame);
-}
-
-void freeEncoder(AviStream* stream) {
-    stream->gif.reset();
-    avcodec_free_context(&stream->encoder);
-    sws_freeContext(stream->converter);
-    stream->converter = nullptr;
-    av_frame_free(&stream->frame);
-    av_frame_free(&stream->spare);
-    av_packet_free(&stream->packet);
-}
-
-uint32_t writeStoredFrame(AviStream* stream, const uint8_t* data, int32_t length, int64_t position) {
+int writeStoredFrame(AviStream* stream, const uint8_t* data, int32_t length, int64_t position) {
     AVPacket* packet = stream->packet;
     size_t rowBytes = static_cast<size_t>(stream->width) * 4;
     if (stream->bottomUp) {
@@ -719,8 +142,7 @@ uint32_t writeStoredFrame(AviStream* stream, const uint8_t* data, int32_t length
         packet->data = const_cast<uint8_t*>(data);
         packet->size = length;
     } else if (int made = av_new_packet(packet, length); made < 0) {
-        stream->broken = true;
-        return failure(made);
+        return made;
     } else {
         for (int row = 0; row < stream->height; ++row) {
             std::memcpy(packet->data + rowBytes * static_cast<size_t>(stream->height - 1 - row),
@@ -731,25 +153,25 @@ uint32_t writeStoredFrame(AviStream* stream, const uint8_t* data, int32_t length
     packet->dts = position;
     packet->duration = 1;
     packet->flags |= AV_PKT_FLAG_KEY;
-    return writePacket(stream, packet);
+    return writePacket(stream, *packet);
 }
 
-// same: data holds the pixels of the previous write, whose conversion the frame still holds.
-uint32_t encodeFrame(AviStream* stream, const uint8_t* data, int64_t position, bool same) {
-    if (stream->gif) return holdGifFrame(stream, data, position);
-    if (!same || !stream->converted) {
-        int writable = takeWritablePicture(stream);
-        if (writable < 0) return failure(writable);
-        AVFrame* frame = stream->frame;
-        int stride = stream->width * 4;
-        // Encoders take the top row first.
-        const uint8_t* top = stream->bottomUp ? data + static_cast<ptrdiff_t>(stride) * (stream->height - 1) : data;
-        const uint8_t* planes[1] = {top};
-        const int strides[1] = {stream->bottomUp ? -stride : stride};
-        sws_scale(stream->converter, planes, strides, 0, stream->height, frame->data, frame->linesize);
-        stream->converted = true;
-    }
-    return sendPicture(stream, position);
+// Encoders take the top row first.
+PixelRows topDownRows(const AviStream* stream, const uint8_t* data) {
+    int stride = stream->width * 4;
+    if (!stream->bottomUp) return {data, stride, stream->width, stream->height};
+    return {data + static_cast<ptrdiff_t>(stride) * (stream->height - 1), -stride, stream->width, stream->height};
+}
+
+int openEncoder(AviStream* stream) {
+    AviFile* file = stream->file;
+    bool globalHeader =
+        file->container != MovieContainer::avi && (file->format->oformat->flags & AVFMT_GLOBALHEADER) != 0;
+    int opened = openVideoEncoder(stream->encoder, *stream->codec, stream->width, stream->height, stream->timeBase,
+                                  globalHeader, file->container == MovieContainer::avi);
+    if (opened < 0) return opened;
+    int copied = avcodec_parameters_from_context(stream->stream->codecpar, stream->encoder.context);
+    return copied < 0 ? copied : 0;
 }
 
 }  // namespace
@@ -757,33 +179,21 @@ uint32_t encodeFrame(AviStream* stream, const uint8_t* data, int64_t position, b
 uint32_t aviFileOpen(AviFile** file, const std::string& path) {
     *file = nullptr;
     av_log_set_level(AV_LOG_QUIET);  // failures are reported through the result codes
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return failure(AVERROR(errno));
+    FileSink sink;
+    if (!openFileSink(sink, path)) return failure(AVERROR(errno));
 
-    auto* opened = new AviFile;
-    opened->path = path;
-    opened->fd = fd;
-    struct stat status {};
-    opened->regularFile = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
-    bool seekable = lseek(fd, 0, SEEK_CUR) >= 0;
-
+    auto* opened = new AviFile{.sink = std::move(sink)};
     auto giveUp = [&](int averror) {
-        close(fd);
+        closeFileSink(opened->sink);
         delete opened;
         errno = ENOMEM;
         return failure(averror);
     };
-    auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
-    if (buffer == nullptr) return giveUp(AVERROR(ENOMEM));
-    AVIOContext* io = avio_alloc_context(buffer, kIoBufferSize, 1, opened, nullptr, writeToFile,
-                                         seekable ? seekInFile : nullptr);
-    if (io == nullptr) {
-        av_free(buffer);
-        return giveUp(AVERROR(ENOMEM));
-    }
-    opened->container = movieContainerFor(path).container;
-    int allocated =
-        avformat_alloc_output_context2(&opened->format, nullptr, containerSetup(opened->container).muxer, path.c_str());
+    AVIOContext* io = openSinkIo(opened->sink);
+    if (io == nullptr) return giveUp(AVERROR(ENOMEM));
+    const MovieContainerInfo& container = movieContainerFor(path);
+    opened->container = container.container;
+    int allocated = avformat_alloc_output_context2(&opened->format, nullptr, container.muxer, path.c_str());
     if (allocated >= 0 && opened->container == MovieContainer::mp4) {
         // Moving the index to the front reads the file back by this name, whatever it holds.
         av_freep(&opened->format->url);
@@ -794,8 +204,7 @@ uint32_t aviFileOpen(AviFile** file, const std::string& path) {
         }
     }
     if (allocated < 0) {
-        av_freep(&io->buffer);
-        avio_context_free(&io);
+        closeSinkIo(io);
         return giveUp(allocated);
     }
     opened->format->pb = io;
@@ -827,20 +236,21 @@ uint32_t aviFileCreateStream(AviFile* file, AviStream** stream, const AviStreamI
     parameters->width = info.rcFrame.right - info.rcFrame.left;
     parameters->height = info.rcFrame.bottom - info.rcFrame.top;
 
-    *stream = new AviStream{.file = file, .stream = created, .setup = findEncoderSetup(kCompressorDib), .timeBase = period};
+    *stream = new AviStream{.file = file, .stream = created, .codec = codecWithFourcc(kCompressorDib), .timeBase = period};
     return 0;
 }
 
 uint32_t aviMakeCompressedStream(AviStream** compressed, AviStream* source, const AviCompressOptions& options) {
     *compressed = nullptr;
     if (source == nullptr) return failure(AVERROR(EINVAL));
-    const EncoderSetup* setup = findEncoderSetup(options.fccHandler);
-    if (setup == nullptr) return failure(AVERROR_ENCODER_NOT_FOUND);
-    if (!movieContainerHolds(source->file->container, setup->fourcc)) return failure(AVERROR(EINVAL));
-    if (setup->encoderName != nullptr && avcodec_find_encoder_by_name(setup->encoderName) == nullptr) {
+    const CodecChoice* codec = codecWithFourcc(options.fccHandler);
+    if (codec == nullptr) return failure(AVERROR_ENCODER_NOT_FOUND);
+    if (!movieContainerHolds(source->file->container, codec->fourcc)) return failure(AVERROR(EINVAL));
+    const char* encoder = codec->encoding.encoder;
+    if (encoder != nullptr && avcodec_find_encoder_by_name(encoder) == nullptr) {
         return failure(AVERROR_ENCODER_NOT_FOUND);
     }
-    *compressed = new AviStream{.file = source->file, .stream = source->stream, .setup = setup, .timeBase = source->timeBase};
+    *compressed = new AviStream{.file = source->file, .stream = source->stream, .codec = codec, .timeBase = source->timeBase};
     return 0;
 }
 
@@ -859,16 +269,17 @@ uint32_t aviStreamSetFormat(AviStream* stream, int32_t position, const void* for
         return header.biWidth == stream->width && height == stream->height ? 0 : failure(AVERROR(EINVAL));
     }
     // Formats are set once: a failed attempt is not retried, and the file's one stream has one.
-    if (stream->packet != nullptr || stream->file->headerTried) return failure(AVERROR(EINVAL));
+    if (stream->formatTried || stream->file->headerTried) return failure(AVERROR(EINVAL));
+    stream->formatTried = true;
 
     stream->width = header.biWidth;
     stream->height = height;
     stream->bottomUp = header.biHeight > 0;
-    stream->packet = av_packet_alloc();
-    if (stream->packet == nullptr) return failure(AVERROR(ENOMEM));
-    if (stream->setup->encoderName != nullptr) {
-        if (uint32_t result = openEncoder(stream)) return result;
+    if (stream->codec->encoding.encoder != nullptr) {
+        if (int opened = openEncoder(stream)) return failure(opened);
     } else {
+        stream->packet = av_packet_alloc();
+        if (stream->packet == nullptr) return failure(AVERROR(ENOMEM));
         AVCodecParameters* parameters = stream->stream->codecpar;
         parameters->width = stream->width;
         parameters->height = stream->height;
@@ -876,7 +287,7 @@ uint32_t aviStreamSetFormat(AviStream* stream, int32_t position, const void* for
         // pixels instead of through the I/O buffer.
         stream->file->format->pb->direct = 1;
     }
-    if (uint32_t result = writeHeader(stream->file)) return result;
+    if (int written = writeHeader(stream->file)) return failure(written);
     stream->formatSet = true;
     return 0;
 }
@@ -889,54 +300,53 @@ uint32_t aviStreamWrite(AviStream* stream, int32_t position, int32_t samples, co
     }
     // Stored frames are all key frames; a compressor places its key frames as it sees fit.
     const auto* bytes = static_cast<const uint8_t*>(data);
-    return stream->encoder == nullptr ? writeStoredFrame(stream, bytes, length, position)
-                                      : encodeFrame(stream, bytes, position, (flags & kAviSameFrameFlag) != 0);
+    int result = stream->codec->encoding.encoder == nullptr
+                     ? writeStoredFrame(stream, bytes, length, position)
+                     : encodePicture(stream->encoder, topDownRows(stream, bytes), position,
+                                     (flags & kAviSameFrameFlag) != 0, packetsInto(stream));
+    if (result < 0) stream->broken = true;
+    return failure(result);
 }
 
 uint32_t aviStreamRelease(AviStream* stream) {
     if (stream == nullptr) return 0;
-    uint32_t result = 0;
-    if (stream->encoder != nullptr && stream->formatSet && !stream->broken) {
-        if (stream->gif) result = writeGifFrames(stream);
-        int sent = result == 0 ? avcodec_send_frame(stream->encoder, nullptr) : 0;
-        if (result == 0) result = sent < 0 ? failure(sent) : drainEncoder(stream);
+    int result = 0;
+    if (stream->encoder.context != nullptr && stream->formatSet && !stream->broken) {
+        result = finishEncoding(stream->encoder, packetsInto(stream));
     }
-    freeEncoder(stream);
+    closeVideoEncoder(stream->encoder);
+    av_packet_free(&stream->packet);
     delete stream;
-    return result;
+    return failure(result);
 }
 
 uint32_t aviFileRelease(AviFile* file) {
     if (file == nullptr) return 0;
-    uint32_t result = 0;
+    int result = 0;
     if (file->format->nb_streams == 0) {
-        result = file->container == MovieContainer::avi ? writeEmptyAvi(file) : failure(kNoFramesError);
+        result = file->container == MovieContainer::avi ? writeEmptyAvi(file) : kNoFramesError;
     } else {
         // A stream whose format never came (the choice was cancelled, the encoder refused the
         // frame size) still gets its header, announcing uncompressed frames of its size.
         if (!file->headerTried) result = writeHeader(file);
         if (file->headerWritten) {
-            if (file->container == MovieContainer::mp4 && result == 0) result = unreserveLength(file);
+            if (file->container == MovieContainer::mp4 && result == 0) result = unreserveLength(file->sink);
             int finished = av_write_trailer(file->format);
-            if (result == 0 && finished < 0) result = failure(finished);
+            if (result == 0 && finished < 0) result = finished;
             if (result == 0) result = flushFile(file);
-            if (file->container == MovieContainer::avi && file->regularFile && result == 0) {
+            if (file->container == MovieContainer::avi && file->sink.regularFile && result == 0) {
                 result = clearStreamQuality(file);
             }
         }
     }
-    AVIOContext* io = file->format->pb;
-    av_freep(&io->buffer);
-    avio_context_free(&io);
-    file->format->pb = nullptr;
+    closeSinkIo(file->format->pb);
     avformat_free_context(file->format);
-    // Space held for the closing writes that was not needed goes back.
-    if (file->regularFile && ftruncate(file->fd, file->end) != 0 && result == 0) result = failure(AVERROR(errno));
-    if (close(file->fd) != 0 && result == 0) result = failure(AVERROR(errno));
+    int closed = closeFileSink(file->sink);
+    if (result == 0) result = closed;
     // An empty file would only pose as a movie.
-    if (result == failure(kNoFramesError) && file->regularFile) unlink(file->path.c_str());
+    if (result == kNoFramesError && file->sink.regularFile) unlink(file->sink.path.c_str());
     delete file;
-    return result;
+    return failure(result);
 }
 
 std::string aviFileErrorText(uint32_t code) {
@@ -944,28 +354,4 @@ std::string aviFileErrorText(uint32_t code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(static_cast<int>(code), text, sizeof text);
     return text;
-}
-
-std::span<const MovieContainerInfo> movieContainers() { return kContainers; }
-
-const MovieContainerInfo& movieContainerFor(std::string_view path) {
-    size_t slash = path.find_last_of('/');
-    std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    size_t dot = name.find_last_of('.');
-    if (dot != std::string_view::npos) {
-        std::string_view extension = name.substr(dot);
-        for (const MovieContainerInfo& info : kContainers) {
-            std::string_view known = info.extension;
-            if (known.size() == extension.size() && strncasecmp(known.data(), extension.data(), known.size()) == 0) {
-                return info;
-            }
-        }
-    }
-    return kContainers[0];
-}
-
-bool movieContainerHolds(MovieContainer container, uint32_t compressor) {
-    if (compressor == 0) compressor = kCompressorDib;
-    std::span<const uint32_t> held = containerSetup(container).compressors;
-    return std::find(held.begin(), held.end(), compressor) != held.end();
 }

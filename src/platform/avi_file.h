@@ -7,49 +7,19 @@
 // streams must be released before their file.
 
 #include <cstdint>
-#include <span>
 #include <string>
-#include <string_view>
+
+#include "platform/codecs.h"
+#include "platform/little_endian.h"
 
 struct AviFile;
 struct AviStream;
 
-constexpr uint32_t fourcc(const char (&text)[5]) {
-    return static_cast<uint32_t>(static_cast<uint8_t>(text[0])) |
-           static_cast<uint32_t>(static_cast<uint8_t>(text[1])) << 8 |
-           static_cast<uint32_t>(static_cast<uint8_t>(text[2])) << 16 |
-           static_cast<uint32_t>(static_cast<uint8_t>(text[3])) << 24;
-}
-
 constexpr uint32_t kStreamTypeVideo = fourcc("vids");  // streamtypeVIDEO
-constexpr uint32_t kCompressorDib = fourcc("DIB ");    // comptypeDIB: frames stored as they are
 constexpr uint32_t kAviKeyFrameFlag = 0x10;            // AVIIF_KEYFRAME
 // Ours: the data holds the same pixels as the stream's previous write, so what was made of
 // them then (the converted picture) is used again.
 constexpr uint32_t kAviSameFrameFlag = 0x80000000;
-
-// Compressors beyond those an AVI file takes, for the other containers.
-constexpr uint32_t kCompressorVp9 = fourcc("VP90");
-constexpr uint32_t kCompressorAv1 = fourcc("AV01");
-constexpr uint32_t kCompressorGif = fourcc("GIF ");
-
-// The container follows the file name's extension; any other name gets an AVI file, written
-// exactly as before there were others.
-enum class MovieContainer { avi, mp4, matroska, webm, gif };
-
-struct MovieContainerInfo {
-    MovieContainer container;
-    const char* extension;       // lower case, with its dot
-    const char* name;            // for messages: "MP4"
-    uint32_t defaultCompressor;  // without -codec; for AVI the compression dialog decides
-};
-
-std::span<const MovieContainerInfo> movieContainers();
-
-// By the extension, whatever its letter case.
-const MovieContainerInfo& movieContainerFor(std::string_view path);
-
-bool movieContainerHolds(MovieContainer container, uint32_t compressor);
 
 // The fields of AVICOMPRESSOPTIONS. The blocks behind lpFormat and lpParms are never filled here.
 struct AviCompressOptions {

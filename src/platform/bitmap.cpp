@@ -4,18 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <span>
+
+#include "platform/little_endian.h"
 
 namespace {
 
 constexpr size_t kFileHeaderSize = 14;
 constexpr size_t kInfoHeaderSize = 40;
-
-uint16_t readU16le(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | bytes[1] << 8); }
-
-uint32_t readU32le(const uint8_t* bytes) {
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
 
 // false with errno set when the file cannot be opened or read.
 bool readWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
@@ -42,22 +38,22 @@ std::unique_ptr<Bitmap> loadBitmapFile(const std::string& path) {
         return nullptr;
     };
     if (file.size() < kFileHeaderSize + kInfoHeaderSize || file[0] != 'B' || file[1] != 'M') return invalid();
-    uint32_t pixelOffset = readU32le(&file[10]);
-    const uint8_t* info = &file[kFileHeaderSize];
+    uint32_t pixelOffset = readU32le(file, 10);
+    std::span<const uint8_t> info = std::span(file).subspan(kFileHeaderSize, kInfoHeaderSize);
 
     auto bitmap = std::make_unique<Bitmap>();
     BitmapInfoHeader& header = bitmap->header;
-    header.biSize = readU32le(info);
-    header.biWidth = static_cast<int32_t>(readU32le(info + 4));
-    header.biHeight = static_cast<int32_t>(readU32le(info + 8));
-    header.biPlanes = readU16le(info + 12);
-    header.biBitCount = readU16le(info + 14);
-    header.biCompression = readU32le(info + 16);
-    header.biSizeImage = readU32le(info + 20);
-    header.biXPelsPerMeter = static_cast<int32_t>(readU32le(info + 24));
-    header.biYPelsPerMeter = static_cast<int32_t>(readU32le(info + 28));
-    header.biClrUsed = readU32le(info + 32);
-    header.biClrImportant = readU32le(info + 36);
+    header.biSize = readU32le(info, 0);
+    header.biWidth = static_cast<int32_t>(readU32le(info, 4));
+    header.biHeight = static_cast<int32_t>(readU32le(info, 8));
+    header.biPlanes = readU16le(info, 12);
+    header.biBitCount = readU16le(info, 14);
+    header.biCompression = readU32le(info, 16);
+    header.biSizeImage = readU32le(info, 20);
+    header.biXPelsPerMeter = static_cast<int32_t>(readU32le(info, 24));
+    header.biYPelsPerMeter = static_cast<int32_t>(readU32le(info, 28));
+    header.biClrUsed = readU32le(info, 32);
+    header.biClrImportant = readU32le(info, 36);
 
     if (header.biSize != kInfoHeaderSize || header.biPlanes != 1 || header.biBitCount != 32 ||
         header.biCompression != 0 || header.biClrUsed != 0 || header.biWidth <= 0 || header.biHeight <= 0) {

@@ -2,11 +2,9 @@
 
 #include <poll.h>
 #include <signal.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <string>
 #include <vector>
@@ -14,18 +12,6 @@
 #include "platform/avi_file.h"
 
 namespace {
-
-// The first five are what AVI files take; the menu, which only AVI files get, offers those.
-constexpr std::array<CodecChoice, 8> kChoices{{
-    {"dib", "uncompressed 32-bit frames, the largest files (default)", kCompressorDib},
-    {"zmbv", "Zip Motion Blocks Video: lossless, made for screen content, small (recommended)", fourcc("ZMBV")},
-    {"ffv1", "FFV1: lossless, larger than zmbv on terminal screens", fourcc("FFV1")},
-    {"mjpeg", "Motion JPEG: lossy, every frame a picture of its own, plays almost anywhere", fourcc("MJPG")},
-    {"h264", "H.264 by x264 (4:2:0, crf 18): small, for common players and the web", fourcc("H264")},
-    {"vp9", "VP9 by libvpx (4:2:0): small, plays in browsers; .webm, .mp4, .mkv", kCompressorVp9},
-    {"av1", "AV1 by libaom (4:2:0): smaller than vp9 in .webm, .mp4, .mkv", kCompressorAv1},
-    {"gif", "GIF with exact colours, for .gif files", kCompressorGif},
-}};
 
 struct Dialog {
     const CodecChoice* preset = nullptr;
@@ -38,10 +24,8 @@ Dialog dialog;
 
 // The prefilled choice; a compressor the menu does not offer falls back to uncompressed frames.
 const CodecChoice& choiceFor(uint32_t handler) {
-    for (const CodecChoice& choice : kChoices) {
-        if (choice.fourcc == handler && movieContainerHolds(MovieContainer::avi, handler)) return choice;
-    }
-    return kChoices[0];
+    const CodecChoice* choice = codecWithFourcc(handler);
+    return choice != nullptr && movieContainerHolds(MovieContainer::avi, handler) ? *choice : codecChoices()[0];
 }
 
 void confirm(AviCompressOptions& options, const CodecChoice& choice) {
@@ -87,7 +71,7 @@ std::string_view trimmed(std::string_view text) {
 
 std::vector<const CodecChoice*> aviChoices() {
     std::vector<const CodecChoice*> offered;
-    for (const CodecChoice& choice : kChoices) {
+    for (const CodecChoice& choice : codecChoices()) {
         if (movieContainerHolds(MovieContainer::avi, choice.fourcc)) offered.push_back(&choice);
     }
     return offered;
@@ -135,27 +119,6 @@ const CodecChoice* askForChoice(std::FILE* input, std::FILE* output, const Codec
 }
 
 }  // namespace
-
-std::span<const CodecChoice> codecChoices() { return kChoices; }
-
-const CodecChoice* findCodecChoice(std::string_view name) {
-    for (const CodecChoice& choice : kChoices) {
-        std::string_view known = choice.name;
-        if (known.size() == name.size() && strncasecmp(known.data(), name.data(), name.size()) == 0) return &choice;
-    }
-    return nullptr;
-}
-
-const CodecChoice* defaultCodecChoice(MovieContainer container) {
-    if (container == MovieContainer::avi) return nullptr;
-    for (const MovieContainerInfo& info : movieContainers()) {
-        if (info.container != container) continue;
-        for (const CodecChoice& choice : kChoices) {
-            if (choice.fourcc == info.defaultCompressor) return &choice;
-        }
-    }
-    return nullptr;
-}
 
 void presetCompressionChoice(const CodecChoice* choice) { dialog.preset = choice; }
 

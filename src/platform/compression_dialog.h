@@ -3,28 +3,11 @@
 // on a terminal, or the prefilled default (uncompressed frames). The menu is for AVI files
 // and offers what they hold; -codec names the compressors of every container.
 
-#include <cstdint>
 #include <cstdio>
-#include <span>
-#include <string_view>
+
+#include "platform/codecs.h"
 
 struct AviCompressOptions;
-enum class MovieContainer;
-
-struct CodecChoice {
-    const char* name;         // as typed after -codec
-    const char* description;  // one line for -codec list and the menu
-    uint32_t fourcc;          // the compressor's four characters, little-endian
-};
-
-std::span<const CodecChoice> codecChoices();
-
-// Case-insensitive; nullptr for an unknown name.
-const CodecChoice* findCodecChoice(std::string_view name);
-
-// What a movie in this container gets without -codec; nullptr for AVI files, where the dialog
-// decides (asking at a terminal, uncompressed frames otherwise).
-const CodecChoice* defaultCodecChoice(MovieContainer container);
 
 // A choice made on the command line; the dialog then asks nothing.
 void presetCompressionChoice(const CodecChoice* choice);

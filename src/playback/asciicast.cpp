@@ -19,6 +19,7 @@
 
 #include "platform/decompress.h"
 #include "playback/recording.h"
+#include "playback/ttyrec_record.h"
 
 namespace {
 
@@ -34,10 +35,6 @@ Prepared prepared;
 
 constexpr int64_t kMicrosPerSecond = 1000000;
 constexpr size_t kSniffSize = 64;
-
-void putU32le(std::vector<uint8_t>& out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
 
 std::span<const uint8_t> firstLine(std::span<const uint8_t> data) {
     auto newline = std::find(data.begin(), data.end(), uint8_t{'\n'});
@@ -216,10 +213,8 @@ bool takeEvent(Reading& reading, int64_t time, std::string_view code, const Json
             error = "the event's data is too long for one record";
             return false;
         }
-        putU32le(recording.records, static_cast<uint32_t>(at / kMicrosPerSecond));
-        putU32le(recording.records, static_cast<uint32_t>(at % kMicrosPerSecond));
-        putU32le(recording.records, static_cast<uint32_t>(text.size()));
-        recording.records.insert(recording.records.end(), text.begin(), text.end());
+        appendRecord(recording.records, static_cast<uint32_t>(at / kMicrosPerSecond),
+                     static_cast<uint32_t>(at % kMicrosPerSecond), text);
         ++reading.recordCount;
     } else if (code == "r") {
         AsciicastResize resize{reading.recordCount, recording.records.size(), at, 0, 0};

@@ -1,0 +1,42 @@
+# bash completion for reelcap: options, -codec and -emulation values, file names.
+
+_reelcap_files() {
+    if declare -F _filedir >/dev/null; then
+        _filedir
+    else
+        compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+    fi
+}
+
+_reelcap() {
+    local cur=${COMP_WORDS[COMP_CWORD]}
+    local prev=${COMP_WORDS[COMP_CWORD - 1]}
+    COMPREPLY=()
+    if ((COMP_CWORD == 1)); then
+        if [[ $cur == -* ]]; then
+            mapfile -t COMPREPLY < <(compgen -W '-h --help -help --version' -- "$cur")
+        else
+            _reelcap_files
+        fi
+        return
+    fi
+    # Option names ignore letter case.
+    case ${prev,,} in
+        -codec)
+            mapfile -t COMPREPLY < <(compgen -W 'list dib zmbv ffv1 mjpeg h264 vp9 av1 gif' -- "${cur,,}")
+            return ;;
+        -emulation)
+            mapfile -t COMPREPLY < <(compgen -W 'basic xterm' -- "${cur,,}")
+            return ;;
+        -output)
+            _reelcap_files
+            return ;;
+        -width | -height | -fps | -skip | -stop | -idle | -speed | -last | -from | -to | -at)
+            return ;;
+    esac
+    mapfile -t COMPREPLY < <(compgen -W '-width -height -fps -skip -stop -output -double -png -codec -emulation
+        -idle -speed -realtime -last -from -to -at -progress -quiet' -- "${cur,,}")
+}
+
+complete -F _reelcap reelcap

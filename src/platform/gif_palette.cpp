@@ -1,0 +1,100 @@
+#include "platform/gif_palette.h"
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kOpaque = 0xFF000000;
+// An own palette's transparent entry differs from the shared palette's, so the two never match.
+constexpr uint32_t kOwnTransparent = 0x00FFFFFF;
+
+Palette paletteOf(std::span<const uint32_t> colours, uint32_t transparent = 0) {
+    Palette palette;
+    palette.fill(kOpaque);
+    for (size_t i = 0; i < colours.size(); ++i) palette[i] = kOpaque | colours[i];
+    palette[kTransparentIndex] = transparent;
+    return palette;
+}
+
+const uint8_t* rowOf(PixelRows pixels, int y) { return pixels.top + static_cast<ptrdiff_t>(pixels.stride) * y; }
+
+uint8_t* rowOf(IndexRows indexes, int y) { return indexes.top + static_cast<ptrdiff_t>(indexes.stride) * y; }
+
+uint32_t pixelAt(const uint8_t* row, int x) {
+    const uint8_t* pixel = row + static_cast<ptrdiff_t>(x) * 4;
+    return static_cast<uint32_t>(pixel[0]) | static_cast<uint32_t>(pixel[1]) << 8 |
+           static_cast<uint32_t>(pixel[2]) << 16;
+}
+
+}  // namespace
+
+bool mapToSharedPalette(SharedPalette& shared, PixelRows pixels, IndexRows indexes) {
+    uint32_t lastColour = 0;
+    int lastIndex = -1;
+    for (int y = 0; y < pixels.height; ++y) {
+        const uint8_t* row = rowOf(pixels, y);
+        uint8_t* out = rowOf(indexes, y);
+        for (int x = 0; x < pixels.width; ++x) {
+            uint32_t colour = pixelAt(row, x);
+            if (colour != lastColour || lastIndex < 0) {
+                auto found = shared.indexOf.find(colour);
+                if (found != shared.indexOf.end()) {
+                    lastIndex = found->second;
+                } else {
+                    if (shared.count == kTransparentIndex) return false;
+                    lastIndex = shared.count++;
+                    shared.colours[lastIndex] = colour;
+                    shared.indexOf.emplace(colour, static_cast<uint8_t>(lastIndex));
+                }
+                lastColour = colour;
+            }
+            out[x] = static_cast<uint8_t>(lastIndex);
+        }
+    }
+    return true;
+}
+
+Palette mapToOwnPalette(PixelRows pixels, IndexRows indexes) {
+    std::unordered_map<uint32_t, uint8_t> indexOf;
+    std::vector<uint32_t> colours;
+    for (int y = 0; y < pixels.height && colours.size() <= kTransparentIndex; ++y) {
+        const uint8_t* row = rowOf(pixels, y);
+        for (int x = 0; x < pixels.width && colours.size() <= kTransparentIndex; ++x) {
+            uint32_t colour = pixelAt(row, x);
+            if (indexOf.emplace(colour, static_cast<uint8_t>(colours.size())).second) colours.push_back(colour);
+        }
+    }
+    bool exact = colours.size() <= kTransparentIndex;
+    if (!exact) {
+        colours.clear();
+        for (uint32_t r = 0; r < 6; ++r) {
+            for (uint32_t g = 0; g < 7; ++g) {
+                for (uint32_t b = 0; b < 6; ++b) colours.push_back(r * 51 << 16 | g * 85 / 2 << 8 | b * 51);
+            }
+        }
+    }
+    for (int y = 0; y < pixels.height; ++y) {
+        const uint8_t* row = rowOf(pixels, y);
+        uint8_t* out = rowOf(indexes, y);
+        for (int x = 0; x < pixels.width; ++x) {
+            uint32_t colour = pixelAt(row, x);
+            if (exact) {
+                out[x] = indexOf[colour];
+            } else {
+                int r = ((colour >> 16 & 0xFF) + 25) / 51;
+                int g = ((colour >> 8 & 0xFF) * 2 + 42) / 85;
+                int b = ((colour & 0xFF) + 25) / 51;
+                out[x] = static_cast<uint8_t>(r * 42 + g * 6 + b);
+            }
+        }
+    }
+    return paletteOf(colours, kOwnTransparent);
+}
+
+Palette mapToPalette(SharedPalette& shared, PixelRows pixels, IndexRows indexes) {
+    if (!shared.ownPalettes && !mapToSharedPalette(shared, pixels, indexes)) shared.ownPalettes = true;
+    return shared.ownPalettes ? mapToOwnPalette(pixels, indexes)
+                              : paletteOf(std::span(shared.colours).first(static_cast<size_t>(shared.count)));
+}

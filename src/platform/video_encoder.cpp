@@ -1,0 +1,184 @@
+#include "platform/video_encoder.h"
+
+#include <cstring>
+#include <utility>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+AVPixelFormat pixelFormatOf(const VideoEncoder& encoder) { return av_get_pix_fmt(encoder.codec->encoding.pixelFormat); }
+
+int allocPicture(const VideoEncoder& encoder, AVFrame* frame) {
+    frame->format = pixelFormatOf(encoder);
+    frame->width = encoder.width;
+    frame->height = encoder.height;
+    return av_frame_get_buffer(frame, 0);
+}
+
+// A picture the encoder still holds (it keeps a reference until it is done with it) is not
+// copied to be made writable, as the new picture overwrites every byte of it: the spare
+// picture takes its place, and only when the encoder holds both does a fresh one come.
+int takeWritablePicture(VideoEncoder& encoder) {
+    if (av_frame_is_writable(encoder.frame)) return 0;
+    std::swap(encoder.frame, encoder.spare);
+    if (encoder.frame == nullptr) {
+        encoder.frame = av_frame_alloc();
+        if (encoder.frame == nullptr) return AVERROR(ENOMEM);
+        return allocPicture(encoder, encoder.frame);
+    }
+    if (av_frame_is_writable(encoder.frame)) return 0;
+    av_frame_unref(encoder.frame);
+    return allocPicture(encoder, encoder.frame);
+}
+
+int sendPicture(VideoEncoder& encoder, int64_t position, const PacketUse& use) {
+    encoder.frame->pts = position;
+    return sendAndDrain(encoder.context, encoder.frame, encoder.packet, use);
+}
+
+// Builds the palette from the colours of every held frame, then indexes and encodes them.
+int encodeGifFrames(VideoEncoder& encoder, const PacketUse& use) {
+    if (int finished = finishHoldingGifFrames(*encoder.gif); finished < 0) return finished;
+    AVFrame* indexed = encoder.frame;
+    int writable = av_frame_make_writable(indexed);
+    if (writable < 0) return writable;
+    auto indexesOf = [&] { return IndexRows{indexed->data[0], indexed->linesize[0]}; };
+    SharedPalette palette;
+    // Learning the colours; a frame with more than fit is left to get a palette of its own later.
+    int result = replayGifFrames(*encoder.gif, [&](PixelRows pixels, int64_t, bool repeat) {
+        if (!repeat) mapToSharedPalette(palette, pixels, indexesOf());
+        return 0;
+    });
+    if (result < 0) return result;
+    return replayGifFrames(*encoder.gif, [&](PixelRows pixels, int64_t position, bool repeat) {
+        // A repeat sends the indexed frame again, which the encoder stores as "nothing changed".
+        if (!repeat) {
+            int ready = av_frame_make_writable(indexed);
+            if (ready < 0) return ready;
+            Palette chosen = mapToPalette(palette, pixels, indexesOf());
+            std::memcpy(indexed->data[1], chosen.data(), sizeof chosen);
+        }
+        return sendPicture(encoder, position, use);
+    });
+}
+
+}  // namespace
+
+int sendAndDrain(AVCodecContext* encoder, const AVFrame* frame, AVPacket* packet, const PacketUse& use) {
+    int sent = avcodec_send_frame(encoder, frame);
+    if (sent < 0) return sent;
+    while (true) {
+        int received = avcodec_receive_packet(encoder, packet);
+        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return 0;
+        if (received < 0) return received;
+        int used = use(*packet);
+        av_packet_unref(packet);
+        if (used < 0) return used;
+    }
+}
+
+int openVideoEncoder(VideoEncoder& encoder, const CodecChoice& codec, int width, int height, AVRational timeBase,
+                     bool globalHeader, bool decodeOrder) {
+    const EncoderSettings& settings = codec.encoding;
+    encoder.codec = &codec;
+    encoder.width = width;
+    encoder.height = height;
+    const AVCodec* found = avcodec_find_encoder_by_name(settings.encoder);
+    if (found == nullptr) return AVERROR_ENCODER_NOT_FOUND;
+    AVPixelFormat pixelFormat = pixelFormatOf(encoder);
+    int colourRange = settings.colourRange == nullptr ? AVCOL_RANGE_UNSPECIFIED
+                                                      : av_color_range_from_name(settings.colourRange);
+    const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(pixelFormat);
+    if (layout == nullptr || colourRange < 0) return AVERROR_BUG;
+    // Subsampled chroma needs whole chroma samples; asked anyway, x264 refuses (and leaks).
+    if (width % (1 << layout->log2_chroma_w) != 0 || height % (1 << layout->log2_chroma_h) != 0) {
+        return AVERROR(EINVAL);
+    }
+    encoder.context = avcodec_alloc_context3(found);
+    encoder.frame = av_frame_alloc();
+    encoder.packet = av_packet_alloc();
+    if (encoder.context == nullptr || encoder.frame == nullptr || encoder.packet == nullptr) return AVERROR(ENOMEM);
+
+    AVCodecContext* context = encoder.context;
+    context->width = width;
+    context->height = height;
+    context->pix_fmt = pixelFormat;
+    context->time_base = timeBase;
+    context->framerate = av_inv_q(timeBase);
+    context->color_range = static_cast<AVColorRange>(colourRange);
+    if (colourRange != AVCOL_RANGE_UNSPECIFIED) context->colorspace = AVCOL_SPC_SMPTE170M;
+    if (settings.fixedQuantizer > 0) {
+        context->flags |= AV_CODEC_FLAG_QSCALE;
+        context->global_quality = FF_QP2LAMBDA * settings.fixedQuantizer;
+    }
+    if (globalHeader) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    // Frames stored in decode order with no times of their own would show B-frames late.
+    if (decodeOrder) context->max_b_frames = 0;
+    AVDictionary* options = nullptr;
+    av_dict_parse_string(&options, settings.options, "=", ":", 0);
+    int opened = avcodec_open2(context, found, &options);
+    av_dict_free(&options);
+    if (opened < 0) return opened;
+
+    if (int allocated = allocPicture(encoder, encoder.frame); allocated < 0) return allocated;
+    if (pixelFormat == AV_PIX_FMT_PAL8) {
+        encoder.gif = std::make_unique<GifFrames>();
+        return openGifFrames(*encoder.gif, width, height, timeBase);
+    }
+    encoder.converter = sws_getContext(width, height, AV_PIX_FMT_BGR0, width, height, pixelFormat,
+                                       SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+    return encoder.converter == nullptr ? AVERROR(EINVAL) : 0;
+}
+
+int encodePicture(VideoEncoder& encoder, PixelRows pixels, int64_t position, bool same, const PacketUse& use) {
+    bool repeat = same && encoder.lastEncoded >= 0;
+    encoder.lastShown = position;
+    if (repeat) return 0;
+    encoder.lastEncoded = position;
+    if (encoder.gif) return holdGifFrame(*encoder.gif, pixels, position);
+    if (!encoder.converted || !same) {
+        if (int writable = takeWritablePicture(encoder); writable < 0) return writable;
+        const uint8_t* planes[1] = {pixels.top};
+        const int strides[1] = {pixels.stride};
+        sws_scale(encoder.converter, planes, strides, 0, encoder.height, encoder.frame->data, encoder.frame->linesize);
+        encoder.converted = true;
+    }
+    return sendPicture(encoder, position, use);
+}
+
+int finishEncoding(VideoEncoder& encoder, const PacketUse& use) {
+    if (encoder.lastShown > encoder.lastEncoded) {
+        int64_t last = encoder.lastShown;
+        int sent = 0;
+        if (encoder.gif) {
+            // A GIF's last frame lasts as long as the one before it: the tick before the end
+            // comes too, so that the end lasts one tick as it does with every frame written.
+            if (last - 1 > encoder.lastEncoded) sent = holdGifRepeat(*encoder.gif, last - 1);
+            if (sent >= 0) sent = holdGifRepeat(*encoder.gif, last);
+        } else {
+            sent = sendPicture(encoder, last, use);
+        }
+        if (sent < 0) return sent;
+        encoder.lastEncoded = last;
+    }
+    if (encoder.gif) {
+        if (int encoded = encodeGifFrames(encoder, use); encoded < 0) return encoded;
+    }
+    return sendAndDrain(encoder.context, nullptr, encoder.packet, use);
+}
+
+void closeVideoEncoder(VideoEncoder& encoder) {
+    encoder.gif.reset();
+    avcodec_free_context(&encoder.context);
+    sws_freeContext(encoder.converter);
+    encoder.converter = nullptr;
+    av_frame_free(&encoder.frame);
+    av_frame_free(&encoder.spare);
+    av_packet_free(&encoder.packet);
+}

@@ -1,0 +1,58 @@
+#pragma once
+// One stream's FFmpeg encoder, driven by a codec's row of the table: pixels of B, G, R, 0 in,
+// packets out. Results are 0 or a negative FFmpeg error number.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+extern "C" {
+#include <libavutil/rational.h>
+}
+
+#include "platform/codecs.h"
+#include "platform/gif_frames.h"
+#include "platform/gif_palette.h"
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+struct SwsContext;
+
+// Takes one packet the encoder made; the packet is emptied after.
+using PacketUse = std::function<int(AVPacket& packet)>;
+
+// Hands frame to the encoder, then every packet it has ready to use, until it wants more
+// frames. frame nullptr ends the stream: every packet the encoder still holds back comes out.
+int sendAndDrain(AVCodecContext* encoder, const AVFrame* frame, AVPacket* packet, const PacketUse& use);
+
+struct VideoEncoder {
+    const CodecChoice* codec = nullptr;
+    AVCodecContext* context = nullptr;
+    SwsContext* converter = nullptr;
+    AVFrame* frame = nullptr;
+    AVFrame* spare = nullptr;  // the other picture, while the encoder holds one
+    AVPacket* packet = nullptr;
+    int width = 0;
+    int height = 0;
+    bool converted = false;             // frame holds the conversion of the last pixels encoded
+    int64_t lastEncoded = -1;           // the position of the last picture encoded
+    int64_t lastShown = -1;             // the last position asked for: the same picture until here
+    std::unique_ptr<GifFrames> gif{};  // GIF files only: the frames wait for the palette
+};
+
+// globalHeader: the container wants the codec's set-up in its header, not in the packets.
+// decodeOrder: the container keeps no presentation times (AVI), so frames are never reordered.
+int openVideoEncoder(VideoEncoder& encoder, const CodecChoice& codec, int width, int height, AVRational timeBase,
+                     bool globalHeader, bool decodeOrder);
+
+// same: pixels are those of the previous call. Such a repeat is not encoded: the picture before
+// lasts until the next one, and the container keeps the time between them (an AVI file stores
+// the frames between as empty chunks, "the previous frame again").
+int encodePicture(VideoEncoder& encoder, PixelRows pixels, int64_t position, bool same, const PacketUse& use);
+
+// The last picture once more at the last position asked for when repeats came after it, so
+// that the movie lasts as long; then the held GIF frames, and every packet the encoder held back.
+int finishEncoding(VideoEncoder& encoder, const PacketUse& use);
+
+void closeVideoEncoder(VideoEncoder& encoder);

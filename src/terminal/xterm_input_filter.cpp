@@ -1,0 +1,310 @@
+#include "terminal/xterm_input_filter.h"
+
+#include <algorithm>
+#include <charconv>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr uint8_t kEsc = 0x1B;
+constexpr uint8_t kCan = 0x18;
+constexpr uint8_t kSub = 0x1A;
+constexpr size_t kLongestSequence = 1024;  // bytes past it are dropped from a control sequence
+
+// The code point of a complete UTF-8 character.
+uint32_t decodeUtf8(std::string_view text) {
+    uint32_t codePoint = static_cast<uint8_t>(text[0]) & (0x7F >> text.size());
+    for (size_t i = 1; i < text.size(); ++i) codePoint = (codePoint << 6) | (static_cast<uint8_t>(text[i]) & 0x3F);
+    return codePoint;
+}
+
+// The parameters of a finished control sequence ESC [ ... final, or nothing when it has a
+// leader other than '?' or intermediate bytes.
+struct ControlSequence {
+    bool privateMode = false;  // leader '?'
+    std::vector<std::string_view> parameters;
+    char final = 0;
+};
+
+std::optional<ControlSequence> splitSequence(std::string_view sequence) {
+    ControlSequence parsed;
+    std::string_view body = sequence.substr(2, sequence.size() - 3);
+    parsed.final = sequence.back();
+    if (!body.empty() && body.front() == '?') {
+        parsed.privateMode = true;
+        body.remove_prefix(1);
+    }
+    for (char c : body) {
+        if (!(c >= '0' && c <= '9') && c != ';') return std::nullopt;
+    }
+    while (!body.empty()) {
+        size_t end = body.find(';');
+        parsed.parameters.push_back(body.substr(0, end));
+        if (end == std::string_view::npos) break;
+        body.remove_prefix(end + 1);
+        if (body.empty()) parsed.parameters.push_back(body);
+    }
+    return parsed;
+}
+
+bool parameterIs(std::string_view parameter, int value) {
+    int parsed = -1;
+    auto result = std::from_chars(parameter.data(), parameter.data() + parameter.size(), parsed);
+    return result.ec == std::errc() && result.ptr == parameter.data() + parameter.size() && parsed == value;
+}
+
+// libvterm 0.1.4 keeps 16 parameters (sub-parameters included) and writes past its array when
+// given more.
+constexpr size_t kMostParameters = 16;
+
+// A control sequence (from its ESC, finished or not) without the parameters past the 16th.
+std::string capParameters(std::string_view sequence) {
+    std::string capped(sequence.substr(0, 2));
+    size_t separators = 0;
+    for (char c : sequence.substr(2)) {
+        bool separator = c == ';' || c == ':';
+        bool digit = c >= '0' && c <= '9';
+        if (separator) ++separators;
+        if ((separator || digit) && separators >= kMostParameters) continue;
+        capped += c;
+    }
+    return capped;
+}
+
+size_t countParameters(std::string_view body) {
+    return 1 + static_cast<size_t>(std::count_if(body.begin(), body.end(), [](char c) { return c == ';' || c == ':'; }));
+}
+
+// The first `count` parameters of a parameter string.
+std::string_view firstParameters(std::string_view body, size_t count) {
+    size_t seen = 0;
+    for (size_t i = 0; i < body.size(); ++i) {
+        if ((body[i] == ';' || body[i] == ':') && ++seen == count) return body.substr(0, i);
+    }
+    return body;
+}
+
+// SGR parameters are applied one after another, so a long SGR can be passed on as several,
+// cut between colour specifications (38;5;N and 38;2;R;G;B stay whole).
+void splitLongSgr(std::string_view body, std::string& out) {
+    std::vector<std::string_view> fields;
+    while (true) {
+        size_t end = body.find(';');
+        fields.push_back(body.substr(0, end));
+        if (end == std::string_view::npos) break;
+        body.remove_prefix(end + 1);
+    }
+    std::string pending;
+    size_t pendingCount = 0;
+    for (size_t i = 0; i < fields.size();) {
+        size_t length = 1;
+        bool colour = fields[i] == "38" || fields[i] == "48" || fields[i] == "58";
+        if (colour && i + 1 < fields.size()) length = fields[i + 1] == "5" ? 3 : fields[i + 1] == "2" ? 5 : 1;
+        length = std::min(length, fields.size() - i);
+        std::string group;
+        for (size_t k = 0; k < length; ++k) {
+            if (k > 0) group += ';';
+            group += fields[i + k];
+        }
+        i += length;
+        std::string_view kept = firstParameters(group, kMostParameters);
+        size_t count = countParameters(kept);
+        if (pendingCount > 0 && pendingCount + count > kMostParameters) {
+            out.append("\x1b[").append(pending).append("m");
+            pending.clear();
+            pendingCount = 0;
+        }
+        if (pendingCount > 0) pending += ';';
+        pending += kept;
+        pendingCount += count;
+    }
+    out.append("\x1b[").append(pending).append("m");
+}
+
+// REP - repeat the preceding character. libvterm 0.1.4 loops forever when that character
+// had no width (or there was none), and stops at the end of the line where xterm wraps; so
+// the character is sent again instead. Beyond a screenful, only the cursor's column changes.
+void repeatLastCharacter(const XtermInputFilter& filter, std::string_view body, std::string& out) {
+    if (filter.lastPrinted.empty()) return;
+    uint64_t count = 0;
+    for (char c : body) {
+        if (c < '0' || c > '9') break;
+        count = std::min<uint64_t>(count * 10 + static_cast<uint64_t>(c - '0'), uint64_t{1} << 30);
+    }
+    count = std::max<uint64_t>(count, 1);
+    uint64_t screenful = filter.screenCells + filter.screenColumns;
+    if (count > screenful) count = screenful + (count - screenful) % filter.screenColumns;
+    for (uint64_t i = 0; i < count; ++i) out += filter.lastPrinted;
+}
+
+// The bytes libvterm receives for a finished control sequence.
+void finishSequence(XtermInputFilter& filter, std::string& out) {
+    std::string sequence = std::move(filter.sequence);
+    filter.sequence.clear();
+    std::string_view body = std::string_view(sequence).substr(2, sequence.size() - 3);
+    char final = sequence.back();
+    bool plain = body.empty() || (body.front() >= '0' && body.front() <= ';');  // no leader
+
+    bool intermediates = body.find_first_of(" !\"#$%&'()*+,-./") != std::string_view::npos;
+    if (final == 'b' && plain && !intermediates) {
+        repeatLastCharacter(filter, body, out);
+        return;
+    }
+
+    if (countParameters(body) > kMostParameters) {
+        if (final == 'm' && plain && !intermediates) {
+            splitLongSgr(body, out);
+            return;
+        }
+        sequence = capParameters(sequence);
+    }
+
+    std::optional<ControlSequence> parsed = splitSequence(sequence);
+    std::string replacement = sequence;
+    if (parsed && parsed->privateMode && (parsed->final == 'h' || parsed->final == 'l')) {
+        // DECSET, DECRST - one sequence per mode: libvterm acts on the first mode only.
+        bool set = parsed->final == 'h';
+        replacement.clear();
+        for (std::string_view parameter : parsed->parameters) {
+            if (parameterIs(parameter, 69)) filter.marginsEnabled = set;  // DECLRMM
+            replacement += "\x1b[?";
+            replacement += parameterIs(parameter, 47) ? std::string_view("1047") : parameter;  // alternate screen
+            replacement += parsed->final;
+        }
+    } else if (parsed && !parsed->privateMode && parsed->parameters.empty()) {
+        if (parsed->final == 's' && !filter.marginsEnabled) replacement = "\x1b" "7";  // SCOSC - save cursor
+        if (parsed->final == 'u') replacement = "\x1b" "8";                            // SCORC - restore cursor
+    }
+    out += replacement;
+}
+
+// A sequence cut short by ESC, CAN or SUB does nothing in libvterm either; it is not passed
+// on, for libvterm must never be left inside a sequence that the filter has finished with.
+void abandonSequence(XtermInputFilter& filter) { filter.sequence.clear(); }
+
+// Moves a held UTF-8 start on to libvterm, finished or not.
+void releaseText(XtermInputFilter& filter, std::string& out) {
+    out += filter.heldText;
+    filter.heldText.clear();
+    filter.utf8Missing = 0;
+}
+
+void filterText(XtermInputFilter& filter, uint8_t byte, CharacterWidth widthOf, std::string& out) {
+    char c = static_cast<char>(byte);
+    if (byte == kEsc) {
+        releaseText(filter, out);
+        filter.sequence = c;
+        filter.state = XtermFilterState::escape;
+    } else if (filter.utf8Missing > 0 && (byte & 0xC0) == 0x80) {
+        filter.heldText += c;
+        if (--filter.utf8Missing > 0) return;
+        if (widthOf(decodeUtf8(filter.heldText)) > 0) filter.lastPrinted = filter.heldText;
+        releaseText(filter, out);
+    } else {
+        releaseText(filter, out);
+        filter.utf8Missing = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
+        if (filter.utf8Missing > 0) {
+            filter.heldText = c;
+        } else {
+            out += c;
+            if (byte >= 0x20 && byte < 0x7F) filter.lastPrinted = c;
+        }
+    }
+}
+
+// After ESC and any intermediate bytes, which are held: the filter reads what follows as
+// libvterm 0.1.4's parser does. A [ begins a control sequence (collected whole), a ] or P a
+// control string, even after intermediates (which are then dropped); bytes from DEL up are
+// ignored; any other byte from 0x30 is the final one.
+void filterEscape(XtermInputFilter& filter, uint8_t byte, std::string& out) {
+    char c = static_cast<char>(byte);
+    if (byte == kEsc) {
+        abandonSequence(filter);  // cut short by another: libvterm starts afresh too
+        filter.sequence = c;
+    } else if (byte < 0x20) {
+        out += c;  // a control in the middle of a sequence acts at once
+    } else if (byte < 0x30) {
+        if (filter.sequence.size() < kLongestSequence) filter.sequence += c;  // intermediate
+        filter.state = XtermFilterState::escapeIntermediate;
+    } else if (byte >= 0x7F) {
+        // ignored, as libvterm ignores it
+    } else if (byte == '[') {
+        filter.sequence = "\x1b[";
+        filter.state = XtermFilterState::controlSequence;
+    } else if (byte == ']' || byte == 'P') {  // OSC, DCS
+        filter.sequence.clear();
+        out += '\x1b';
+        out += c;
+        filter.state = XtermFilterState::controlString;
+    } else {
+        out += filter.sequence;
+        out += c;
+        filter.sequence.clear();
+        filter.state = XtermFilterState::text;
+    }
+}
+
+void filterByte(XtermInputFilter& filter, uint8_t byte, CharacterWidth widthOf, std::string& out) {
+    char c = static_cast<char>(byte);
+    if (byte == kCan || byte == kSub) {  // cancels any sequence
+        releaseText(filter, out);
+        abandonSequence(filter);
+        out += c;
+        filter.state = XtermFilterState::text;
+        return;
+    }
+    switch (filter.state) {
+        case XtermFilterState::text:
+            filterText(filter, byte, widthOf, out);
+            break;
+        case XtermFilterState::escape:
+        case XtermFilterState::escapeIntermediate:
+            filterEscape(filter, byte, out);
+            break;
+        case XtermFilterState::controlSequence:
+            if (byte == kEsc) {
+                abandonSequence(filter);
+                filter.sequence = c;
+                filter.state = XtermFilterState::escape;
+            } else if (byte < 0x20) {
+                out += c;  // a control inside a sequence acts at once, before the sequence
+            } else if (byte >= 0x40 && byte <= 0x7E) {
+                filter.sequence += c;
+                finishSequence(filter, out);
+                filter.state = XtermFilterState::text;
+            } else if (filter.sequence.size() < kLongestSequence) {
+                filter.sequence += c;
+            }
+            break;
+        case XtermFilterState::controlString:
+            if (byte == kEsc) {
+                filter.state = XtermFilterState::controlStringEscape;  // ST, or the start of something new
+                break;
+            }
+            out += c;
+            if (byte == 0x07) filter.state = XtermFilterState::text;
+            break;
+        case XtermFilterState::controlStringEscape:
+            if (byte == '\\') {  // ST - string terminator
+                out += "\x1b\\";
+                filter.state = XtermFilterState::text;
+                break;
+            }
+            // Any other byte ends the string, and the ESC begins a new sequence, as in libvterm.
+            // The string is ended explicitly, as the new sequence may be rewritten.
+            out += "\x1b\\";
+            filter.sequence.assign(1, static_cast<char>(kEsc));
+            filter.state = XtermFilterState::escape;
+            filterEscape(filter, byte, out);
+            break;
+    }
+}
+
+}  // namespace
+
+void filterXtermInput(XtermInputFilter& filter, std::span<const uint8_t> bytes, CharacterWidth widthOf,
+                      std::string& out) {
+    for (uint8_t byte : bytes) filterByte(filter, byte, widthOf, out);
+}

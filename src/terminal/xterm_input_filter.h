@@ -1,0 +1,45 @@
+#pragma once
+// libvterm 0.1.4 lacks a few things that xterm (and tmux) do and that recordings use. The
+// filter sits between the payloads and libvterm and makes up for them:
+// - a UTF-8 character cut by a record boundary is held back until its rest arrives (libvterm
+//   would show it as two replacement characters);
+// - DECSET/DECRST 47, the older alternate-screen switch, is passed on as 1047, and a
+//   DECSET/DECRST of several modes as one sequence per mode;
+// - CSI s and CSI u save and restore the cursor as ESC 7 and ESC 8 do, unless left and right
+//   margins are enabled (DECLRMM), where CSI s sets them;
+// - REP (CSI b) is done here, by sending the character again (libvterm can hang on it), and
+//   control sequences of more than 16 parameters are cut down (libvterm would write past its
+//   array). To find the sequences, the filter follows libvterm's parser, oddities included.
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+// What the input filter is in the middle of, as far as it needs to know.
+enum class XtermFilterState : uint8_t {
+    text,
+    escape,              // after ESC
+    escapeIntermediate,  // after ESC and an intermediate byte, as in ESC ( 0
+    controlSequence,     // after ESC [
+    controlString,       // OSC or DCS, up to BEL, ST or any other ESC
+    controlStringEscape,
+};
+
+// libvterm's own width of a character, 0 to 2: REP repeats only a character with a width.
+using CharacterWidth = int (*)(uint32_t codePoint);
+
+// The filter's state, which lasts across payloads as the terminal's does.
+struct XtermInputFilter {
+    XtermFilterState state = XtermFilterState::text;
+    std::string sequence;   // the control sequence being collected, from its ESC
+    std::string heldText;   // the start of a UTF-8 character
+    size_t utf8Missing = 0;
+    bool marginsEnabled = false;
+    std::string lastPrinted;  // the last character with a width, for REP
+    uint64_t screenColumns = 1;  // the screen's size, set by the emulation: it bounds REP
+    uint64_t screenCells = 1;
+};
+
+// Appends to out the bytes libvterm is to receive for bytes.
+void filterXtermInput(XtermInputFilter& filter, std::span<const uint8_t> bytes, CharacterWidth widthOf,
+                      std::string& out);
