@@ -42,11 +42,12 @@ _reelcap() {
         -output | -font)
             _reelcap_files
             return ;;
-        -width | -height | -fps | -skip | -stop | -font-size | -line-height)
+        -width | -height | -fps | -skip | -stop | -font-size | -line-height | -idle | -speed | -last | -from | -to | -at)
             return ;;
     esac
     mapfile -t COMPREPLY < <(compgen -W '-width -height -fps -skip -stop -output -double -png -codec -emulation
-        -font -font-size -line-height -theme -bold-bright -progress -quiet' -- "${cur,,}")
+        -font -font-size -line-height -theme -bold-bright -idle -speed -realtime -last -from -to -at -progress
+        -quiet' -- "${cur,,}")
 }
 
 complete -F _reelcap reelcap

@@ -407,12 +407,12 @@ TEST_F(PreparedAsciicastTest, RecordsAreHandedOverOnceToTheirPathOnly) {
     EXPECT_EQ(recording->columns, 40);
     EXPECT_EQ(recording->rows, 12);
 
-    std::vector<uint8_t> records;
-    EXPECT_FALSE(takePreparedAsciicast((dir / "other.cast").string(), records));
-    EXPECT_TRUE(records.empty());
-    ASSERT_TRUE(takePreparedAsciicast(path, records));
-    EXPECT_EQ(std::string(records.begin(), records.end()), ttyrecRecord(0, 500000, "hi"));
-    EXPECT_FALSE(takePreparedAsciicast(path, records));
+    AsciicastRecording taken;
+    EXPECT_FALSE(takePreparedAsciicast((dir / "other.cast").string(), taken));
+    EXPECT_TRUE(taken.records.empty());
+    ASSERT_TRUE(takePreparedAsciicast(path, taken));
+    EXPECT_EQ(std::string(taken.records.begin(), taken.records.end()), ttyrecRecord(0, 500000, "hi"));
+    EXPECT_FALSE(takePreparedAsciicast(path, taken));
 }
 
 TEST_F(PreparedAsciicastTest, OtherFilesAreLeftForTheRecordingReader) {
@@ -435,8 +435,8 @@ TEST_F(PreparedAsciicastTest, OtherFilesAreLeftForTheRecordingReader) {
         std::string error = "unchanged";
         EXPECT_EQ(prepareAsciicast(path, error), nullptr) << c.name;
         EXPECT_EQ(error, c.error) << c.name;
-        std::vector<uint8_t> records;
-        EXPECT_FALSE(takePreparedAsciicast(path, records)) << c.name;
+        AsciicastRecording taken;
+        EXPECT_FALSE(takePreparedAsciicast(path, taken)) << c.name;
     }
 }
 

@@ -16,6 +16,7 @@
 #include "render/surface.h"
 #include "terminal/interpreter.h"
 #include "terminal/screen_grid.h"
+#include "terminal/terminal.h"
 #include "fixtures.h"
 #include "test_support.h"
 
@@ -108,6 +109,9 @@ uint64_t digest(const Surface& surface) {
 struct Screen {
     int32_t columns;
     int32_t rows;
+    int32_t pictureColumns = 0;  // 0: the terminal's size
+    int32_t pictureRows = 0;
+    int32_t resizeEvery = 0;     // payloads between resizes, to sizes up to a little beyond the picture
 };
 
 class IncrementalRenderTest : public FontSearchTest {
@@ -119,10 +123,16 @@ protected:
         settings.columns = screen.columns;
         settings.rows = screen.rows;
         settings.plainPaths = plain;
+        settings.pictureColumns = screen.pictureColumns;
+        settings.pictureRows = screen.pictureRows;
         startStages(settings);
         std::vector<uint64_t> digests;
         std::vector<uint8_t> previous;
         for (size_t i = 0; i < payloads.size(); ++i) {
+            const int32_t n = static_cast<int32_t>(i);
+            if (screen.resizeEvery > 0 && n % screen.resizeEvery == screen.resizeEvery - 1) {
+                resizeTerminal(1 + n * 7 % (screen.pictureColumns + 3), 1 + n * 5 % (screen.pictureRows + 2));
+            }
             const std::string& payload = payloads[i];
             applyPayload(std::span(reinterpret_cast<const uint8_t*>(payload.data()), payload.size()));
             renderScreen();
@@ -160,10 +170,8 @@ TEST_F(IncrementalRenderTest, DemoRecordingWithOurFont) {
     expectSamePictures(ttyrecPayloads(readFile(sourcePath("samples/demo.ttyrec"))), {80, 25});
 }
 
-// A pager's screen redrawn a few lines further on or back: rows whose cells moved are moved,
-// the rest painted, and the picture is the full repaint's.
-TEST_F(IncrementalRenderTest, ScrolledScreensMatchAFullRepaint) {
-    installFont(dir_);
+// A pager's screen of 40 x 12 redrawn a few lines further on or back.
+std::vector<std::string> scrolledPayloads() {
     std::mt19937 random(5);
     std::vector<std::string> lines;
     for (int i = 0; i < 200; ++i) {
@@ -182,7 +190,13 @@ TEST_F(IncrementalRenderTest, ScrolledScreensMatchAFullRepaint) {
         }
         payloads.push_back(payload);
     }
-    expectSamePictures(payloads, {40, 12});
+    return payloads;
+}
+
+// Rows whose cells moved are moved, the rest painted, and the picture is the full repaint's.
+TEST_F(IncrementalRenderTest, ScrolledScreensMatchAFullRepaint) {
+    installFont(dir_);
+    expectSamePictures(scrolledPayloads(), {40, 12});
 }
 
 TEST_F(IncrementalRenderTest, RandomPayloadsWithOurFont) {
@@ -196,6 +210,15 @@ TEST_F(IncrementalRenderTest, RandomPayloadsWithGlyphsAndFallbacksLeavingTheirCe
     expectSamePictures(randomPayloads(3, 600), {40, 12});
     expectSamePictures(randomPayloads(4, 300), {9, 4});
     expectSamePictures(ttyrecPayloads(readFile(sourcePath("samples/demo.ttyrec"))), {80, 25});
+}
+
+// A terminal resized within a larger picture: the rest is black, whatever reached into it.
+TEST_F(IncrementalRenderTest, ResizedTerminalsInALargerPicture) {
+    writeFile(dir_ / "font.txt", reachingFont());
+    expectSamePictures(randomPayloads(6, 600), {30, 8, 40, 12, 25});
+    installFont(dir_);
+    expectSamePictures(randomPayloads(7, 400), {20, 6, 40, 12, 20});
+    expectSamePictures(scrolledPayloads(), {40, 12, 44, 15});
 }
 
 // A font with no glyph at all: every character is a fallback picture.

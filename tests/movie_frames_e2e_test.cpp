@@ -130,7 +130,9 @@ protected:
 
     fs::path make(const std::string& name, const Movie& movie, const std::vector<std::string>& options, bool plain) {
         std::string output = name + movie.extension;
-        std::vector<std::string> args{"rec.ttyrec", "-codec", movie.codec, "-fps", kFps, "-output", output};
+        // Every container ends where an AVI file does, without -last's final seconds.
+        std::vector<std::string> args{"rec.ttyrec", "-codec", movie.codec, "-fps", kFps, "-output", output,
+                                      "-last", "0"};
         args.insert(args.end(), options.begin(), options.end());
         RunOptions run;
         if (plain) run.extraEnv.push_back("REELCAP_PLAIN_PATHS=1");

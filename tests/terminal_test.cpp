@@ -3,6 +3,7 @@
 // A stanza starts with "test NAME" and starts from a reset grid (80 x 25 unless "size" says
 // otherwise). Directives, one per line:
 //   size COLUMNS ROWS        terminal size for this stanza
+//   resize COLUMNS ROWS      resizeTerminal, as an asciicast resize does
 //   cursor-set ROW COL       put the cursor somewhere before pushing
 //   push BYTES               one record's payload (with the escapes of decodeEscapes)
 //   text ROW COL "CHARS"     the cells from (ROW, COL) hold CHARS
@@ -69,6 +70,10 @@ void runCaseFile(const fs::path& path) {
             TerminalOptions size;
             in >> size.columns >> size.rows;
             startTerminal(size);
+        } else if (directive == "resize") {
+            int32_t columns, rows;
+            in >> columns >> rows;
+            resizeTerminal(columns, rows);
         } else if (directive == "cursor-set") {
             in >> screenGrid().cursorRow >> screenGrid().cursorCol;
         } else if (directive == "push") {

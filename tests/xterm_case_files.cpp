@@ -352,9 +352,13 @@ std::vector<XtermCase> readCaseFile(const fs::path& path) {
             words >> cases.back().columns >> cases.back().rows;
         } else if (directive == "record") {
             cases.back().records.push_back(decodeEscapes(line.substr(line.find("record") + 7)));
+        } else if (directive == "resize") {
+            CaseResize resize{cases.back().records.size()};
+            words >> resize.columns >> resize.rows;
+            cases.back().resizes.push_back(resize);
         } else if (directive == "screen") {
             std::vector<ExpectedScreen>& screens = cases.back().screens;
-            if (previous != "screen") screens.push_back({cases.back().records.size(), {}});
+            if (previous != "screen") screens.push_back({cases.back().records.size(), cases.back().resizes.size(), {}});
             size_t text = line.find("screen") + 7;
             screens.back().capture += decodeEscapes(text < line.size() ? line.substr(text) : "") + "\n";
         } else {
@@ -371,6 +375,7 @@ void rewriteScreens(const fs::path& path, const std::vector<XtermCase>& cases) {
     std::string line;
     size_t casesSeen = 0;
     size_t records = 0;
+    size_t resizes = 0;
     size_t screensWritten = 0;
     while (std::getline(file, line)) {
         std::istringstream words(line);
@@ -381,11 +386,14 @@ void rewriteScreens(const fs::path& path, const std::vector<XtermCase>& cases) {
         if (directive == "case") {
             ++casesSeen;
             records = 0;
+            resizes = 0;
             screensWritten = 0;
-        } else if (directive == "record" && casesSeen > 0 && casesSeen <= cases.size()) {
-            ++records;
+        } else if ((directive == "record" || directive == "resize") && casesSeen > 0 && casesSeen <= cases.size()) {
+            ++(directive == "record" ? records : resizes);
             const std::vector<ExpectedScreen>& screens = cases[casesSeen - 1].screens;
-            for (; screensWritten < screens.size() && screens[screensWritten].afterRecords == records; ++screensWritten) {
+            for (; screensWritten < screens.size() && screens[screensWritten].afterRecords == records &&
+                   screens[screensWritten].afterResizes == resizes;
+                 ++screensWritten) {
                 for (const std::string& row : rowsOf(screens[screensWritten].capture)) {
                     out += row.empty() ? "screen\n" : "screen " + escapeRow(row) + "\n";
                 }
@@ -406,17 +414,40 @@ std::vector<size_t> checkpointsOf(const std::vector<std::string>& records) {
     return checkpoints;
 }
 
+std::vector<ExpectedScreen> screenPointsOf(const XtermCase& testCase) {
+    std::vector<ExpectedScreen> points;
+    size_t resized = 0;
+    for (size_t checkpoint : checkpointsOf(testCase.records)) {
+        for (; resized < testCase.resizes.size() && testCase.resizes[resized].afterRecords < checkpoint; ++resized) {
+            points.push_back({testCase.resizes[resized].afterRecords, resized + 1, {}});
+        }
+        points.push_back({checkpoint, resized, {}});
+    }
+    for (; resized < testCase.resizes.size(); ++resized) {
+        points.push_back({testCase.resizes[resized].afterRecords, resized + 1, {}});
+    }
+    return points;
+}
+
 void startReplay(const XtermCase& testCase) {
     resetAll();
     resetXtermEmulation();
     startTerminal({.columns = testCase.columns, .rows = testCase.rows, .emulation = Emulation::xterm});
 }
 
-std::string compareWithCapture(const XtermCase& testCase, size_t& fed, const ExpectedScreen& expected) {
-    CapturedScreen oracle = parseCapture(expected.capture, testCase.columns, testCase.rows);
-    for (; fed < expected.afterRecords && fed < testCase.records.size(); ++fed) {
-        const std::string& record = testCase.records[fed];
-        feedXterm(std::span(reinterpret_cast<const uint8_t*>(record.data()), record.size()));
+std::string compareWithCapture(const XtermCase& testCase, ReplayPosition& position, const ExpectedScreen& expected) {
+    while (true) {
+        if (position.resized < expected.afterResizes && position.resized < testCase.resizes.size() &&
+            testCase.resizes[position.resized].afterRecords <= position.fed) {
+            const CaseResize& resize = testCase.resizes[position.resized++];
+            resizeTerminal(resize.columns, resize.rows);
+        } else if (position.fed < expected.afterRecords && position.fed < testCase.records.size()) {
+            const std::string& record = testCase.records[position.fed++];
+            feedXterm(std::span(reinterpret_cast<const uint8_t*>(record.data()), record.size()));
+        } else {
+            break;
+        }
     }
-    return compareScreens(xtermScreen(), oracle);
+    const TerminalOptions& size = terminalOptions();
+    return compareScreens(xtermScreen(), parseCapture(expected.capture, size.columns, size.rows));
 }

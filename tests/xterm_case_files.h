@@ -6,13 +6,17 @@
 //   case NAME             starts a case (80 x 25 unless "size" says otherwise)
 //   size COLUMNS ROWS
 //   record BYTES          one record (with the escapes of decodeEscapes)
+//   resize COLUMNS ROWS   the terminal takes a new size after the records before it, which end
+//                         at a checkpoint (tmux's window without scrollback; resizeTerminal)
 //   screen ROW            a row of the screen tmux showed after the records before it, as
 //                         capture-pane -e prints it (text and SGR changes), escaped as records
 //                         are; a screen's rows stand together from the top, and rows after the
 //                         last are empty
 // Lines starting with # and blank lines are ignored. A screen follows every record after which
-// the parser is at rest (no sequence or UTF-8 character left open): the screens are compared
-// there. The tmux test writes them (REELCAP_REFRESH_XTERM_CASES=1).
+// the parser is at rest (no sequence or UTF-8 character left open), and every resize: the
+// screens are compared there. The tmux test writes them (REELCAP_REFRESH_XTERM_CASES=1). tmux
+// rewraps lines when the width changes where libvterm 0.1.4 cuts them: the resize cases keep
+// their lines shorter than every width they take.
 
 #include <cstdint>
 #include <string>
@@ -23,7 +27,15 @@
 // What tmux's capture-pane -p -e -N printed at a checkpoint.
 struct ExpectedScreen {
     size_t afterRecords = 0;  // how many of the case's records come before it
+    size_t afterResizes = 0;  // and how many of its resizes
     std::string capture;
+    bool operator==(const ExpectedScreen&) const = default;
+};
+
+struct CaseResize {
+    size_t afterRecords = 0;
+    int32_t columns = 0;
+    int32_t rows = 0;
 };
 
 struct XtermCase {
@@ -32,6 +44,7 @@ struct XtermCase {
     int32_t rows = 25;
     std::vector<std::string> records;
     std::vector<ExpectedScreen> screens;
+    std::vector<CaseResize> resizes;
 };
 
 std::vector<XtermCase> readCaseFile(const fs::path& path);
@@ -43,10 +56,20 @@ void rewriteScreens(const fs::path& path, const std::vector<XtermCase>& cases);
 // The numbers of records after which a terminal's parser is at rest: the checkpoints.
 std::vector<size_t> checkpointsOf(const std::vector<std::string>& records);
 
+// Where the case's screens are compared, in order (captures left empty): every checkpoint, and
+// after every resize.
+std::vector<ExpectedScreen> screenPointsOf(const XtermCase& testCase);
+
+// How far a replay has gone.
+struct ReplayPosition {
+    size_t fed = 0;      // records
+    size_t resized = 0;  // resizes
+};
+
 // Starts a fresh emulation at the case's size.
 void startReplay(const XtermCase& testCase);
 
-// Feeds the emulation the case's records from `fed` up to the screen's checkpoint and compares
-// its screen with the captured one. Empty when they agree; otherwise the first differences and
-// both screens.
-std::string compareWithCapture(const XtermCase& testCase, size_t& fed, const ExpectedScreen& expected);
+// Feeds the emulation the case's records, and resizes it, from `position` up to the screen's
+// point and compares its screen with the captured one. Empty when they agree; otherwise the
+// first differences and both screens.
+std::string compareWithCapture(const XtermCase& testCase, ReplayPosition& position, const ExpectedScreen& expected);

@@ -24,20 +24,20 @@ TEST_P(XtermCases, MatchTheScreensTmuxShowed) {
     ASSERT_FALSE(cases.empty());
     for (const XtermCase& testCase : cases) {
         SCOPED_TRACE(testCase.name);
-        std::vector<size_t> screensAfter;
-        for (const ExpectedScreen& screen : testCase.screens) screensAfter.push_back(screen.afterRecords);
-        if (testCase.screens.empty() || screensAfter != checkpointsOf(testCase.records)) {
+        std::vector<ExpectedScreen> points;
+        for (const ExpectedScreen& screen : testCase.screens) points.push_back({screen.afterRecords, screen.afterResizes, {}});
+        if (testCase.screens.empty() || points != screenPointsOf(testCase)) {
             ADD_FAILURE() << testCase.name << ": its screens do not follow its records; refresh them from tmux "
                           << "(REELCAP_REFRESH_XTERM_CASES=1, see README.md)";
             continue;
         }
         startReplay(testCase);
-        size_t fed = 0;
+        ReplayPosition position;
         for (const ExpectedScreen& screen : testCase.screens) {
-            std::string differences = compareWithCapture(testCase, fed, screen);
+            std::string differences = compareWithCapture(testCase, position, screen);
             if (!differences.empty()) {
-                ADD_FAILURE() << testCase.name << ", after record " << fed << " of " << testCase.records.size()
-                              << ": " << differences;
+                ADD_FAILURE() << testCase.name << ", after record " << position.fed << " of " << testCase.records.size()
+                              << " and resize " << position.resized << ": " << differences;
                 break;
             }
         }

@@ -48,7 +48,7 @@ namespace {
 constexpr auto kCheckpointTimeout = std::chrono::seconds(60);
 
 XtermCase readRecording(const fs::path& path, int32_t columns, int32_t rows) {
-    XtermCase recording{path.filename().string(), columns, rows, {}, {}};
+    XtermCase recording{path.filename().string(), columns, rows, {}, {}, {}};
     recording.records = ttyrecPayloads(readFile(path));
     return recording;
 }
@@ -120,7 +120,9 @@ public:
 
         std::string command = "exec bash " + sourcePath("tests/xterm_cases/feed_pane.sh").string() + " " +
                               dir_.string() + " " + std::to_string(chunks.size());
-        ToolResult started = runTool({"tmux", "-L", socket_, "-f", "/dev/null", "new-session", "-d", "-x",
+        // Without scrollback, as the emulation has none: the lines a shrinking screen pushes out are gone.
+        ToolResult started = runTool({"tmux", "-L", socket_, "-f", "/dev/null", "start-server", ";", "set-option",
+                                      "-g", "history-limit", "0", ";", "new-session", "-d", "-x",
                                       std::to_string(testCase.columns), "-y", std::to_string(testCase.rows),
                                       "-s", "oracle", command});
         started_ = started.status == 0;
@@ -166,6 +168,12 @@ public:
         return runTool({"tmux", "-L", socket_, "capture-pane", "-p", "-e", "-N", "-t", "oracle"}).output;
     }
 
+    bool resize(const CaseResize& size) {
+        return runTool({"tmux", "-L", socket_, "resize-window", "-t", "oracle", "-x", std::to_string(size.columns),
+                        "-y", std::to_string(size.rows)})
+                   .status == 0;
+    }
+
     // Lets the feeder go on to the next chunk.
     bool release() {
         if (goFd_ < 0) {
@@ -203,12 +211,27 @@ bool replayInTmux(const XtermCase& testCase, const std::function<bool(const Expe
         ADD_FAILURE() << testCase.name << ": tmux did not start";
         return false;
     }
+    // Resizes come between chunks, while the feeder waits.
+    size_t resized = 0;
+    for (const CaseResize& resize : testCase.resizes) {
+        if (resize.afterRecords == 0 || std::find(checkpoints.begin(), checkpoints.end(), resize.afterRecords) == checkpoints.end()) {
+            ADD_FAILURE() << testCase.name << ": a resize where no checkpoint is";
+            return false;
+        }
+    }
     for (size_t chunk = 0; chunk < chunks.size(); ++chunk) {
         if (!pane.waitForChunk(chunk + 1)) {
             ADD_FAILURE() << testCase.name << ": tmux did not get through chunk " << chunk + 1;
             return false;
         }
-        if (!onScreen(ExpectedScreen{checkpoints[chunk], pane.capture()})) return true;
+        if (!onScreen(ExpectedScreen{checkpoints[chunk], resized, pane.capture()})) return true;
+        for (; resized < testCase.resizes.size() && testCase.resizes[resized].afterRecords == checkpoints[chunk]; ++resized) {
+            if (!pane.resize(testCase.resizes[resized])) {
+                ADD_FAILURE() << testCase.name << ": tmux did not resize";
+                return false;
+            }
+            if (!onScreen(ExpectedScreen{checkpoints[chunk], resized + 1, pane.capture()})) return true;
+        }
         if (!pane.release()) {
             ADD_FAILURE() << testCase.name << ": the feeder is gone";
             return false;
@@ -221,14 +244,14 @@ bool replayInTmux(const XtermCase& testCase, const std::function<bool(const Expe
 // of checkpoints compared.
 int compareWithTmux(const XtermCase& testCase) {
     startReplay(testCase);
-    size_t fed = 0;
+    ReplayPosition position;
     int compared = 0;
     replayInTmux(testCase, [&](const ExpectedScreen& screen) {
         ++compared;
-        std::string differences = compareWithCapture(testCase, fed, screen);
+        std::string differences = compareWithCapture(testCase, position, screen);
         if (differences.empty()) return true;
-        ADD_FAILURE() << testCase.name << ", after record " << fed << " of " << testCase.records.size() << ": "
-                      << differences;
+        ADD_FAILURE() << testCase.name << ", after record " << position.fed << " of " << testCase.records.size()
+                      << " and resize " << position.resized << ": " << differences;
         return false;
     });
     resetXtermEmulation();

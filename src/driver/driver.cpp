@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,13 +15,17 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "driver/font_search.h"
 #include "driver/run_end.h"
 #include "driver/settings.h"
 #include "emission/emission.h"
+#include "emission/frame_files.h"
 #include "emission/movie_writer.h"
+#include "emission/png_writer.h"
 #include "platform/avi_file.h"
 #include "platform/compression_dialog.h"
 #include "platform/interrupts.h"
@@ -28,6 +34,7 @@
 #include "render/outline_font.h"
 #include "render/renderer.h"
 #include "render/theme.h"
+#include "render/surface.h"
 #include "terminal/terminal.h"
 
 extern "C" {
@@ -143,9 +150,10 @@ void printCodecList() {
 // -quiet counts from the first line on, so it is looked for before the options are read (the
 // values of the options that take one are stepped over).
 bool quietAsked(int argc, char** argv) {
-    static constexpr const char* kTakesValue[] = {"-width", "-height",     "-fps",   "-stop",      "-skip",
-                                                  "-output", "-codec",     "-emulation", "-font", "-font-size",
-                                                  "-line-height", "-theme", "-bold-bright"};
+    static constexpr const char* kTakesValue[] = {
+        "-width", "-height", "-fps",  "-stop", "-skip",       "-output",      "-codec", "-emulation", "-idle",
+        "-speed", "-last",   "-from", "-to",   "-at",         "-font",        "-font-size", "-line-height",
+        "-theme", "-bold-bright"};
     for (int i = 2; i < argc; ++i) {
         if (optionIs(argv[i], "-quiet")) return true;
         for (const char* name : kTakesValue) {
@@ -204,6 +212,72 @@ void parseLookOption(const char* argument, int& i, ValueOf valueOf) {
     }
 }
 
+// Digits with at most one decimal point among or after them: "12", "1.5", ".5".
+std::optional<double> readDecimal(std::string_view text) {
+    size_t digits = 0;
+    size_t points = 0;
+    for (char c : text) {
+        if (c == '.') {
+            ++points;
+        } else if (std::isdigit(static_cast<unsigned char>(c))) {
+            ++digits;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (digits == 0 || points > 1) return std::nullopt;
+    return std::strtod(std::string(text).c_str(), nullptr);
+}
+
+// A value of -idle, -speed or -last within [low, high] (low itself only where lowAllowed).
+double readSecondsOption(const char* option, const char* text, double low, bool lowAllowed, double high,
+                         const std::string& expected) {
+    std::optional<double> value = readDecimal(text);
+    if (!value || *value < low || (*value == low && !lowAllowed) || *value > high) {
+        fail(std::string("Error: ") + option + " must be " + expected + ", not \"" + text + "\".");
+    }
+    return *value;
+}
+
+// The latest time that can be named: far past any recording.
+constexpr double kLatestSeconds = 1e12;
+
+// Seconds with decimals, [h:]mm:ss (the seconds with decimals), or marker:N.
+TimePoint readTimeOption(const char* option, const char* text) {
+    TimePoint point;
+    point.given = true;
+    std::string_view value(text);
+    bool valid = false;
+    constexpr std::string_view kMarker = "marker:";
+    if (value.size() > kMarker.size() && strncasecmp(text, kMarker.data(), kMarker.size()) == 0) {
+        std::string_view number = value.substr(kMarker.size());
+        valid = number.size() <= 9 && std::all_of(number.begin(), number.end(), [](char c) {
+                    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+                });
+        if (valid) point.marker = static_cast<int32_t>(std::strtol(std::string(number).c_str(), nullptr, 10));
+        valid = valid && point.marker > 0;
+    } else {
+        double seconds = 0;
+        size_t parts = 0;
+        valid = true;
+        while (valid) {
+            size_t colon = value.find(':');
+            std::string_view part = value.substr(0, colon);
+            bool last = colon == std::string_view::npos;
+            std::optional<double> number = readDecimal(part);
+            // Hours and minutes are whole.
+            valid = number.has_value() && (last || part.find('.') == std::string_view::npos) && ++parts <= 3;
+            if (valid) seconds = seconds * 60 + *number;
+            if (last) break;
+            value.remove_prefix(colon + 1);
+        }
+        valid = valid && seconds <= kLatestSeconds;
+        point.micros = std::llround(seconds * 1e6);
+    }
+    if (!valid) fail(std::string("Error: ") + option + " must be seconds (12.5), [h:]mm:ss or marker:N, not \"" + text + "\".");
+    return point;
+}
+
 // Options take effect in order; a missing value ends the run at the moment it is met.
 void parseOptions(int argc, char** argv) {
     auto valueOf = [&](int& index, const char* missingMessage) -> const char* {
@@ -233,6 +307,7 @@ void parseOptions(int argc, char** argv) {
             settings.skipFrames = readNumber(valueOf(i, "Error: need to specify number of frames to skip."));
         } else if (optionIs(argument, "-output")) {
             settings.outputName = valueOf(i, "Error: no output .AVI file name?");
+            settings.outputGiven = true;
         } else if (optionIs(argument, "-codec")) {
             const char* name = valueOf(i, "Error: need to specify codec name.");
             if (optionIs(name, "list")) {
@@ -247,6 +322,23 @@ void parseOptions(int argc, char** argv) {
             settings.statusLine = true;
         } else if (optionIs(argument, "-quiet")) {
             settings.quiet = true;
+        } else if (optionIs(argument, "-realtime")) {
+            settings.realtime = true;
+        } else if (optionIs(argument, "-idle")) {
+            settings.idleSeconds = readSecondsOption("-idle", valueOf(i, "Error: need to specify idle seconds."), 0, false,
+                                                     kLatestSeconds, "a number of seconds above 0");
+        } else if (optionIs(argument, "-speed")) {
+            settings.speed = readSecondsOption("-speed", valueOf(i, "Error: need to specify speed factor."), 0.01, true,
+                                               10000, "a number from 0.01 to 10000");
+        } else if (optionIs(argument, "-last")) {
+            settings.lastSeconds = readSecondsOption("-last", valueOf(i, "Error: need to specify last screen seconds."),
+                                                     0, true, kLatestSeconds, "a number of seconds from 0 on");
+        } else if (optionIs(argument, "-from")) {
+            settings.from = readTimeOption("-from", valueOf(i, "Error: need to specify a time for -from."));
+        } else if (optionIs(argument, "-to")) {
+            settings.to = readTimeOption("-to", valueOf(i, "Error: need to specify a time for -to."));
+        } else if (optionIs(argument, "-at")) {
+            settings.at = readTimeOption("-at", valueOf(i, "Error: need to specify a time for -at."));
         } else if (optionIs(argument, "-emulation")) {
             const char* name = valueOf(i, "Error: need to specify emulation name.");
             if (optionIs(name, "basic")) {
@@ -293,7 +385,7 @@ void checkRanges() {
 
 // A refused combination ends the run before anything is written.
 void checkMovieContainer() {
-    if (!settings.movieOutput) return;
+    if (!settings.movieOutput || settings.at.given) return;
     const MovieContainerInfo& container = movieContainerFor(settings.outputName);
     const CodecChoice* chosen = settings.codecName.empty() ? nullptr : findCodecChoice(settings.codecName);
     if (chosen != nullptr && !movieContainerHolds(container.container, chosen->fourcc)) {
@@ -309,10 +401,31 @@ void checkMovieContainer() {
 // An asciicast recording carries its terminal size, which counts where -width or -height was
 // not given. Read before the run is announced, so that the announced size is the one used and
 // a malformed line ends the run before anything is written.
+// Standard input and compressed files are read here too, so that a corrupt stream ends the run
+// as early, and standard input is read once. The picture takes the largest size the
+// recording's resizes reach.
 void prepareAsciicastInput() {
     std::string error;
     const AsciicastRecording* recording = prepareAsciicast(settings.inputPath, error);
-    if (!error.empty()) fail("Error: " + settings.inputPath + " " + error);
+    const std::string name = recordingName(settings.inputPath);
+    if (!error.empty()) fail("Error: " + name + " " + error);
+    settings.pictureColumns = settings.columns;
+    settings.pictureRows = settings.rows;
+    // Any regular file and standard input were looked at; a named pipe is read only by playback.
+    std::error_code ignored;
+    const bool read = recording != nullptr || namesStandardInput(settings.inputPath) ||
+                      fs::is_regular_file(settings.inputPath, ignored);
+    // -at leaves -from and -to aside.
+    const std::vector<const TimePoint*> points =
+        settings.at.given ? std::vector<const TimePoint*>{&settings.at}
+                          : std::vector<const TimePoint*>{&settings.from, &settings.to};
+    for (const TimePoint* point : points) {
+        size_t markers = recording != nullptr ? recording->markers.size() : 0;
+        if (read && point->given && static_cast<size_t>(point->marker) > markers) {
+            fail("Error: " + name + " has no marker " + std::to_string(point->marker) + " (it has " +
+                 std::to_string(markers) + ")");
+        }
+    }
     if (recording == nullptr) return;
     if (recording->theme && !settings.themeGiven) {
         settings.theme = themeFromColours(recording->theme->foreground, recording->theme->background,
@@ -323,35 +436,69 @@ void prepareAsciicastInput() {
         const char* option;
         bool given;
         int32_t size;
+        int32_t largest;
         int32_t most;
         int32_t& setting;
+        int32_t& picture;
     };
     const Side sides[] = {
-        {"width", "-width", settings.columnsGiven, recording->columns, kMostColumns, settings.columns},
-        {"height", "-height", settings.rowsGiven, recording->rows, kMostRows, settings.rows},
+        {"width", "-width", settings.columnsGiven, recording->columns, recording->largestColumns, kMostColumns,
+         settings.columns, settings.pictureColumns},
+        {"height", "-height", settings.rowsGiven, recording->rows, recording->largestRows, kMostRows, settings.rows,
+         settings.pictureRows},
     };
     for (const Side& side : sides) {
-        if (side.given || side.size == 0) continue;
-        if (side.size > side.most) {
-            fail("Error: " + settings.inputPath + " has a terminal " + side.what + " of " + std::to_string(side.size) +
+        if (side.given) continue;
+        if (side.largest > side.most) {
+            fail("Error: " + name + " has a terminal " + side.what + " of " + std::to_string(side.largest) +
                  "; at most " + std::to_string(side.most) + " can be converted (" + side.option +
                  " plays it at another).");
         }
-        side.setting = side.size;
+        if (side.size != 0) side.setting = side.size;
+        side.picture = std::max(side.setting, side.largest);
+    }
+}
+
+// Plain times must leave something between -from and -to.
+void checkCut() {
+    if (settings.at.given || !settings.from.given || !settings.to.given) return;
+    if (settings.from.marker == 0 && settings.to.marker == 0 && settings.to.micros <= settings.from.micros) {
+        fail("Error: -to must come after -from.");
     }
 }
 
 // Deleting the old movie must never delete the recording itself.
-void refuseOutputOverRecording() {
+void refuseOutputOverRecording(const std::string& outputName) {
     std::error_code error;
-    if (fs::equivalent(settings.inputPath, settings.outputName, error)) {
-        fail("Error: the output file \"" + settings.outputName + "\" is the recording itself; choose another -output name.");
+    if (!namesStandardInput(settings.inputPath) && fs::equivalent(settings.inputPath, outputName, error)) {
+        fail("Error: the output file \"" + outputName + "\" is the recording itself; choose another -output name.");
     }
 }
 
+std::string posterName() { return settings.outputGiven ? settings.outputName : "poster.png"; }
+
+// -at: the screen at that time, as one PNG file.
+void writePoster() {
+    if (!paintScreen()) endForMissingFont();
+    EncodedPng png = encodePng(mainSurface(), settings.sizeFactor);
+    if (png.error != 0) fail("Error: cannot encode " + posterName() + " (encoder error " + std::to_string(png.error) + ")");
+    if (!writeWholeFile(posterName(), png.bytes)) fail("Error: cannot write " + posterName() + ": " + std::strerror(errno));
+}
+
+// The seconds -last gives the final screen: those asked for, else 3 for the movies people share
+// (which should end on it) and none for AVI files and PNG series, as the frame clock has it.
+double finalSeconds(const RunSettings& settings) {
+    if (settings.lastSeconds >= 0) return settings.lastSeconds;
+    if (!settings.movieOutput) return 0;
+    MovieContainer container = movieContainerFor(settings.outputName).container;
+    return container == MovieContainer::avi ? 0 : 3;
+}
+
+int64_t microsOf(double seconds) { return std::llround(std::min(seconds, kLatestSeconds) * 1e6); }
+
 void openMovie() {
     announce("Output to " + settings.outputName + "...");
-    refuseOutputOverRecording();
+    refuseOutputOverRecording(settings.outputName);
     // The old movie goes, whether or not it exists; a device, pipe or directory of that name
     // is never deleted (opening it then fails or writes into it, as the user asked).
     std::error_code error;
@@ -401,6 +548,7 @@ int runConverter(int argc, char** argv) {
     if (settings.inputPath.empty()) fail("Error: no input .ttyrec file?");
     checkRanges();
     checkMovieContainer();
+    checkCut();
     prepareAsciicastInput();
     if (!settings.font.empty()) {
         std::string error;
@@ -426,7 +574,10 @@ int runConverter(int argc, char** argv) {
     // From here an interruption closes whatever movie there is, even one still being opened.
     installInterruptHandlers();
     setCompressionDialogInterruptCheck(interruptRequested);
-    if (settings.movieOutput) {
+    if (settings.at.given) {
+        announce("Output to " + posterName() + "...");
+        refuseOutputOverRecording(posterName());
+    } else if (settings.movieOutput) {
         openMovie();
     } else {
         requireFramesDirectory();
@@ -458,6 +609,7 @@ int runConverter(int argc, char** argv) {
         printAlways("Interrupted at frame " + std::to_string(frame) + what + ".");
         endRun(128 + interruptSignal());
     }
+    if (settings.at.given) writePoster();
     finishMovie();
     std::fflush(stdout);
     return movieWriteFailed() ? 1 : 0;
@@ -472,17 +624,30 @@ void startStages(const RunSettings& settings) {
                    .fontSize = settings.fontSize,
                    .lineHeight = settings.lineHeight,
                    .plainPaths = settings.plainPaths,
-                   .fontPath = findFontPath()});
+                   .fontPath = findFontPath(),
+                   .pictureColumns = settings.pictureColumns,
+                   .pictureRows = settings.pictureRows});
     startEmission({.movieOutput = settings.movieOutput,
                    .sizeFactor = settings.sizeFactor,
                    .skipFrames = settings.skipFrames,
                    .stopFrame = settings.stopFrame,
-                   .writeFrames = settings.writeFrames,
+                   .writeFrames = settings.writeFrames && !settings.at.given,
                    .plainPaths = settings.plainPaths});
+    const double lastFrames = std::round(finalSeconds(settings) * settings.fps);
     startPlayback({.frameInterval = settings.frameInterval,
+                   .fps = settings.fps,
                    .skipFrames = settings.skipFrames,
                    .stopFrame = settings.stopFrame,
                    .progress = settings.quiet        ? Progress::none
                                : settings.statusLine ? Progress::statusLine
-                                                     : Progress::lines});
+                                                     : Progress::lines,
+                   .realtime = settings.realtime,
+                   .idleLimit = settings.idleSeconds >= 0 ? microsOf(settings.idleSeconds) : -1,
+                   .speed = settings.speed,
+                   .from = settings.at.given ? settings.at : settings.from,
+                   .to = settings.at.given ? TimePoint{} : settings.to,
+                   .poster = settings.at.given,
+                   .finalFrames = static_cast<int32_t>(std::min<double>(lastFrames, INT32_MAX - 1)),
+                   .columnsFixed = settings.columnsGiven,
+                   .rowsFixed = settings.rowsGiven});
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "render/theme.h"
+#include "playback/recording.h"
 #include "terminal/terminal.h"
 
 struct RunSettings {
@@ -35,6 +36,18 @@ struct RunSettings {
     Theme theme;                             // -theme, else an asciicast recording's own, else classic
     bool themeGiven = false;
     int32_t boldBright = -1;                 // -bold-bright on (1) or off (0); -1: the theme's own
+    bool outputGiven = false;                // -output was given
+    // The picture's size in cells: the terminal's, or the largest an asciicast recording's
+    // resizes reach on a side that -width or -height does not fix.
+    int32_t pictureColumns = 0;
+    int32_t pictureRows = 0;
+    bool realtime = false;     // -realtime
+    double idleSeconds = -1;   // -idle; negative: not given
+    double speed = 1;          // -speed
+    double lastSeconds = -1;   // -last; negative: the container's default
+    TimePoint from;            // -from
+    TimePoint to;              // -to
+    TimePoint at;              // -at: one PNG of the screen at this time
 };
 
 extern RunSettings settings;

@@ -339,6 +339,17 @@ void emitFrames(const FrameSpan& span) {
     }
 }
 
+void emitFinalFrames(const FrameSpan& span) {
+    if (!options.writeFrames || span.end <= span.start) return;
+    // The screen is unchanged, so a span ending past the last frame shows it as its previous
+    // screen; a PNG series already holds its frame at span.start.
+    if (options.movieOutput) {
+        options.plainPaths ? emitMovieFrames(span.start, span.end) : emitMovieFramesKept(span.start, span.end);
+    } else if (span.end - 1 > span.start) {
+        options.plainPaths ? emitPngFrames(span.start, span.end - 1) : emitPngFramesQueued(span.start, span.end - 1);
+    }
+}
+
 void finishFrames() {
     finishPngFiles();
     writeLastBmp();

@@ -32,6 +32,10 @@ struct FrameSpan {
 // and end gets the new screen.
 void emitFrames(const FrameSpan& span);
 
+// Shows the screen of the last emitFrames call again at the end: its own frame was span.start
+// (in a PNG series already written), and it fills the frames up to span.end - 1.
+void emitFinalFrames(const FrameSpan& span);
+
 // Completes the frames still being made (PNG encodings under way, the BMP file left after the
 // run); every end of a run calls it, and calling it again does nothing.
 void finishFrames();

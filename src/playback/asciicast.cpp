@@ -17,6 +17,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/decompress.h"
+#include "playback/recording.h"
 #include "playback/ttyrec_record.h"
 
 namespace {
@@ -519,20 +521,39 @@ bool readAll(int fd, std::vector<uint8_t>& data, size_t limit) {
     return true;
 }
 
-// The whole file, or nothing when it is not a regular file that starts like a JSON object.
-std::optional<std::vector<uint8_t>> readCandidate(const std::string& path) {
+// What is read ahead: all of standard input, a compressed file (decoded), or a regular file
+// that starts like a JSON object.
+struct Candidate {
+    std::optional<std::vector<uint8_t>> data;
+    bool keep = false;  // held whatever it holds, so that it is read (or decoded) once
+};
+
+// Nothing when the recording is left for loadRecording to read; error says why when what was
+// read cannot be used.
+Candidate readCandidate(const std::string& path, std::string& error) {
+    constexpr size_t kWhole = std::numeric_limits<size_t>::max();
+    Candidate candidate;
+    std::vector<uint8_t> data;
+    if (namesStandardInput(path)) {
+        if (readDecompressing(STDIN_FILENO, kWhole, data, error)) candidate = {std::move(data), true};
+        return candidate;
+    }
     // Only a regular file is opened here: opening a named pipe, even without waiting, would let
     // its writer start and then see the pipe closed under it.
     struct stat status {};
-    if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return candidate;
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
-    std::vector<uint8_t> data;
-    bool complete = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && readAll(fd, data, kSniffSize) &&
-                startsLikeAnObject(data) && readAll(fd, data, std::numeric_limits<size_t>::max());
+    if (fd < 0) return candidate;
+    bool complete = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && readAll(fd, data, kSniffSize);
+    if (complete && isCompressed(data)) {
+        complete = lseek(fd, 0, SEEK_SET) == 0 && readDecompressing(fd, kWhole, data, error);
+        candidate.keep = complete;
+    } else {
+        complete = complete && startsLikeAnObject(data) && readAll(fd, data, kWhole);
+    }
     close(fd);
-    if (!complete) return std::nullopt;
-    return data;
+    if (complete) candidate.data = std::move(data);
+    return candidate;
 }
 
 }  // namespace
@@ -561,22 +582,31 @@ bool convertAsciicast(std::span<const uint8_t> data, AsciicastRecording& recordi
 const AsciicastRecording* prepareAsciicast(const std::string& path, std::string& error) {
     prepared = Prepared{};
     error.clear();
-    std::optional<std::vector<uint8_t>> data;
+    Candidate candidate;
     try {
-        data = readCandidate(path);
+        candidate = readCandidate(path, error);
     } catch (const std::bad_alloc&) {
-        return nullptr;  // loadRecording reads it again and says so
+        // A file is read again by loadRecording, which says so; standard input cannot be.
+        if (namesStandardInput(path)) error = "cannot be read: not enough memory";
+        return nullptr;
     }
-    if (!data || !isAsciicast(*data)) return nullptr;
-    if (!convertAsciicast(*data, prepared.recording, error)) return nullptr;
+    if (!candidate.data) return nullptr;
+    const bool asciicast = isAsciicast(*candidate.data);
+    if (asciicast) {
+        if (!convertAsciicast(*candidate.data, prepared.recording, error)) return nullptr;
+    } else if (candidate.keep) {
+        prepared.recording.records = std::move(*candidate.data);
+    } else {
+        return nullptr;
+    }
     prepared.held = true;
     prepared.path = path;
-    return &prepared.recording;
+    return asciicast ? &prepared.recording : nullptr;
 }
 
-bool takePreparedAsciicast(const std::string& path, std::vector<uint8_t>& records) {
+bool takePreparedAsciicast(const std::string& path, AsciicastRecording& recording) {
     if (!prepared.held || prepared.path != path) return false;
-    records = std::move(prepared.recording.records);
+    recording = std::move(prepared.recording);
     prepared = Prepared{};
     return true;
 }

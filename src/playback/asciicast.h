@@ -62,11 +62,14 @@ bool convertAsciicast(std::span<const uint8_t> data, AsciicastRecording& recordi
 
 // Reads path and, when it holds an asciicast recording, converts it and keeps the result until
 // loadRecording takes it, so that the driver knows its size before announcing the run and the
-// file is read once. Returns nullptr when path is not an asciicast recording or cannot be read
-// (loadRecording then reads it as before), and also on a malformed line, with error set.
+// file is read once. Standard input ("-") and compressed files are read (and decoded) here
+// whatever they hold, and kept too: a ttyrec recording as the records of a recording of
+// version 0. Returns nullptr when path is not an asciicast recording or cannot be read
+// (loadRecording then reads it as before), and also, with error set, on a malformed line, a
+// corrupt compressed stream or standard input that cannot be read.
 const AsciicastRecording* prepareAsciicast(const std::string& path, std::string& error);
 
-// Moves the records prepared for path into records; false when none were prepared for it.
-bool takePreparedAsciicast(const std::string& path, std::vector<uint8_t>& records);
+// Moves the recording prepared for path into recording; false when none was prepared for it.
+bool takePreparedAsciicast(const std::string& path, AsciicastRecording& recording);
 
 void resetAsciicast();

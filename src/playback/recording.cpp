@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "emission/emission.h"
+#include "platform/decompress.h"
 #include "platform/interrupts.h"
 #include "playback/asciicast.h"
 #include "render/renderer.h"
@@ -40,11 +42,25 @@ struct StatusLine {
     int32_t firstMicros = 0;
 };
 
+// What -from, -to and the idle time limit come to for the walk, in microseconds.
+struct Cut {
+    int64_t idle = -1;          // gaps longer than this play as this long; negative: none
+    bool hasFrom = false;       // records up to from share the first screen's frame
+    int64_t from = 0;
+    int64_t to = -1;            // negative: none
+    int64_t lastToFrame = -1;   // -realtime: the last frame before -to
+    bool reachedTo = false;     // a record after -to ended the walk
+};
+
 struct Playback {
     PlaybackOptions options;
     StatusLine status;
     FrameClock clock;
+    std::string name;               // of the recording, for messages
     std::vector<uint8_t> recordBuffer;
+    AsciicastRecording events;      // what an asciicast recording holds beside its records
+    size_t nextResize = 0;
+    Cut cut;
     FILE* frameLog = nullptr;
     const uint8_t* dataStart = nullptr;
     const uint8_t* dataEnd = nullptr;
@@ -61,6 +77,18 @@ struct Record {
     std::span<const uint8_t> payload;
     const uint8_t* next = nullptr;
 };
+
+// Where a record falls on the frame clock.
+struct Timing {
+    int64_t played = 0;  // its time from the first record, after -idle and -speed
+    int64_t frame = 0;   // the frame its screen begins at
+    bool past = false;   // after -to: not played
+};
+
+constexpr int64_t kMicrosPerSecond = 1000000;
+// Later than any recording plays, however slowly: the played clock stops there.
+constexpr int64_t kLatestPlayed = int64_t{1} << 60;
+constexpr double kLatestSeconds = 1e12;
 
 PlaybackResult failure(std::string message) { return {PlaybackEnd::recordingError, std::move(message)}; }
 
@@ -99,8 +127,28 @@ bool readToEnd(int fd) {
     }
 }
 
-// Reads the whole file; on failure returns the message the user sees.
+// A compressed recording is decoded as a whole once read.
+std::optional<PlaybackResult> decompressRecording(const std::string& path) {
+    if (!isCompressed(playback.recordBuffer)) return std::nullopt;
+    std::vector<uint8_t> decoded;
+    std::string error;
+    if (!decompress(playback.recordBuffer, std::numeric_limits<size_t>::max(), decoded, error)) {
+        return failure("Error: " + recordingName(path) + " " + error);
+    }
+    playback.recordBuffer = std::move(decoded);
+    return std::nullopt;
+}
+
+// Reads the whole file, decoded when it is compressed; on failure returns the message the user
+// sees.
 std::optional<PlaybackResult> readRecordingFile(const std::string& path) {
+    if (namesStandardInput(path)) {
+        std::string error;
+        if (!readDecompressing(STDIN_FILENO, std::numeric_limits<size_t>::max(), playback.recordBuffer, error)) {
+            return failure("Error: " + recordingName(path) + " " + error);
+        }
+        return std::nullopt;
+    }
     // A named pipe is read like cat reads it: the open waits for its writer.
     int fd = open(path.c_str(), O_RDONLY);
     struct stat info {};
@@ -135,7 +183,7 @@ std::optional<PlaybackResult> readRecordingFile(const std::string& path) {
     }
     close(fd);
     if (done < length) return failure("error in fread()?");
-    return std::nullopt;
+    return decompressRecording(path);
 }
 
 // An asciicast recording the driver did not prepare is converted here, into the records the
@@ -144,16 +192,25 @@ std::optional<PlaybackResult> convertIfAsciicast(const std::string& path) {
     if (!isAsciicast(playback.recordBuffer)) return std::nullopt;
     AsciicastRecording recording;
     std::string error;
-    if (!convertAsciicast(playback.recordBuffer, recording, error)) return failure("Error: " + path + " " + error);
+    if (!convertAsciicast(playback.recordBuffer, recording, error)) {
+        return failure("Error: " + recordingName(path) + " " + error);
+    }
     playback.recordBuffer = std::move(recording.records);
+    playback.events = std::move(recording);
+    playback.events.records.clear();
     return std::nullopt;
 }
 
-// Writes the time since the first record as "%02d:%02d:%02d", without a newline.
-void printRecordTime(uint32_t seconds, int32_t micros) {
+// True when -idle, -speed or an idle time limit changes the recording's clock.
+bool clockAdjusted() { return playback.cut.idle >= 0 || playback.options.speed != 1; }
+
+// Writes the time since the first record as "%02d:%02d:%02d", without a newline: on the clock
+// that -from and -to count on.
+void printRecordTime(uint32_t seconds, int32_t micros, const Timing& timing) {
     const FrameClock& clock = playback.clock;
     int64_t elapsed = static_cast<int64_t>(seconds) - clock.firstSeconds;
     if (micros < clock.firstMicros) elapsed -= 1;  // borrow: count whole seconds only
+    if (clockAdjusted()) elapsed = timing.played / kMicrosPerSecond;
     std::printf("%02" PRId64 ":%02" PRId64 ":%02" PRId64, elapsed / 3600, (elapsed / 60) % 60, elapsed % 60);
 }
 
@@ -178,28 +235,66 @@ Record readRecord(const uint8_t* position, const uint8_t* end) {
     return record;
 }
 
-// The frames the record's screen begins at, from the time since the previous record; nothing
-// when frame numbers would overflow.
-std::optional<FrameSpan> advanceClock(const Record& record) {
-    FrameClock& clock = playback.clock;
-    if (!clock.haveFirst) {
-        clock.haveFirst = true;
-        clock.firstSeconds = clock.previousSeconds = record.seconds;
-        clock.firstMicros = clock.previousMicros = record.micros;
+// A gap between records as it is played: none when time goes back, at most the idle limit,
+// divided by -speed.
+int64_t playedGap(int64_t gap) {
+    if (gap <= 0) return 0;
+    if (playback.cut.idle >= 0) gap = std::min(gap, playback.cut.idle);
+    if (playback.options.speed != 1) gap = std::llround(static_cast<double>(gap) / playback.options.speed);
+    return gap;
+}
+
+int64_t microsOf(uint32_t seconds, int32_t micros) { return int64_t{seconds} * kMicrosPerSecond + micros; }
+
+// The first frame whose time, k / fps, is at or after time (microseconds from -from).
+int64_t realtimeFrame(int64_t time) {
+    if (time <= 0) return 0;
+    const int64_t fps = playback.options.fps;
+    return time / kMicrosPerSecond * fps + (time % kMicrosPerSecond * fps + kMicrosPerSecond - 1) / kMicrosPerSecond;
+}
+
+// Frames a gap takes on the default clock: at least one, and one for a gap over a minute
+// where no idle limit is in effect.
+int64_t gapFrames(int64_t gap) {
+    if (playback.cut.idle < 0 && gap > kLongestGap) gap = 1;
+    return std::max<int64_t>(1, gap / playback.options.frameInterval);
+}
+
+// Where a record at seconds.micros falls, coming after the records clock has seen. Records up
+// to -from share the first screen's frame.
+Timing timeRecord(const FrameClock& clock, uint32_t seconds, int32_t micros) {
+    const Cut& cut = playback.cut;
+    Timing timing;
+    int64_t gap = microsOf(seconds, micros) - microsOf(clock.previousSeconds, clock.previousMicros);
+    timing.played = clock.haveFirst ? std::min(clock.playedTime + playedGap(gap), kLatestPlayed) : 0;
+    const int64_t sinceFrom = timing.played - cut.from;
+    if (playback.options.realtime) {
+        timing.frame = realtimeFrame(sinceFrom);
+        timing.past = cut.to >= 0 && timing.frame > cut.lastToFrame;
+    } else {
+        timing.past = cut.to >= 0 && sinceFrom > cut.to - cut.from;
+        timing.frame = clock.frameStart + 1;
+        if (sinceFrom > 0 && clock.screenShown) {
+            timing.frame = clock.frameStart + gapFrames(sinceFrom - std::max<int64_t>(clock.playedTime - cut.from, 0));
+        }
     }
-    int64_t elapsed = (static_cast<int64_t>(record.seconds) - clock.previousSeconds) * 1000000 +
-                      (static_cast<int64_t>(record.micros) - clock.previousMicros);
-    if (elapsed > kLongestGap) elapsed = 1;
-    int64_t frames = elapsed / playback.options.frameInterval;
-    if (frames < 1) frames = 1;
-    if (clock.frameStart + frames > std::numeric_limits<int32_t>::max()) {
-        std::printf("Warning: frame numbers would pass %" PRId32 "; the rest of the recording is not played\n",
-                    std::numeric_limits<int32_t>::max());
-        std::fflush(stdout);
-        return std::nullopt;
-    }
-    clock.frameEnd = clock.frameStart + static_cast<int32_t>(frames);
-    return FrameSpan{clock.frameStart, clock.frameEnd};
+    return timing;
+}
+
+// True when the next record takes the same frame, so that this record's screen is never seen:
+// on the -realtime clock, or before -from.
+bool sharesFrameWithNext(const Record& record, const Timing& timing, const uint8_t* end) {
+    const Cut& cut = playback.cut;
+    const bool beforeFrom = cut.hasFrom && timing.played <= cut.from;
+    if (!playback.options.realtime && !beforeFrom) return false;
+    if (static_cast<size_t>(end - record.next) < kHeaderSize) return false;
+    FrameClock after = playback.clock;
+    after.previousSeconds = record.seconds;
+    after.previousMicros = record.micros;
+    after.playedTime = timing.played;
+    const Timing next = timeRecord(after, readU32le(record.next), static_cast<int32_t>(readU32le(record.next + 4)));
+    if (next.past) return false;
+    return playback.options.realtime ? next.frame == timing.frame : next.played <= cut.from;
 }
 
 double monotonicSeconds() {
@@ -238,10 +333,10 @@ void showStatus(const Record& record, const FrameSpan& span, bool last) {
 }
 
 // The progress line (or status line) and the log entry.
-void reportRecord(const Record& record, const FrameSpan& span) {
+void reportRecord(const Record& record, const FrameSpan& span, const Timing& timing) {
     if (playback.options.progress == Progress::lines) {
         std::printf("Frame %" PRId32 ", time ", span.end);
-        printRecordTime(record.seconds, record.micros);
+        printRecordTime(record.seconds, record.micros, timing);
         std::fputs(span.end < playback.options.skipFrames ? " (skipping) \n" : "...\n", stdout);
         std::fflush(stdout);
     } else if (playback.options.progress == Progress::statusLine) {
@@ -270,13 +365,94 @@ void startStatus(std::span<const uint8_t> data) {
     }
 }
 
-// The screen shown from the previous record on has had its frames; this record's screen owns
-// the frames from here.
-void closeSpan(const Record& record, const FrameSpan& span) {
+// The screen shown from the previous record on has had its frames; a record whose screen is
+// shown owns the frames from here.
+void closeSpan(const Record& record, const FrameSpan& span, const Timing& timing, bool shown) {
     FrameClock& clock = playback.clock;
-    clock.frameStart = span.end;
+    if (shown) {
+        clock.frameStart = span.end;
+        clock.screenShown = true;
+    }
     clock.previousSeconds = record.seconds;
     clock.previousMicros = record.micros;
+    clock.playedTime = timing.played;
+}
+
+// Resizes placed before the record at position take effect, each side unless fixed.
+void applyResizes(const uint8_t* position) {
+    const std::vector<AsciicastResize>& resizes = playback.events.resizes;
+    const auto offset = static_cast<size_t>(position - playback.dataStart);
+    while (playback.nextResize < resizes.size() && resizes[playback.nextResize].recordOffset <= offset) {
+        const AsciicastResize& resize = resizes[playback.nextResize++];
+        const TerminalOptions& now = terminalOptions();
+        resizeTerminal(playback.options.columnsFixed ? now.columns : resize.columns,
+                       playback.options.rowsFixed ? now.rows : resize.rows);
+    }
+}
+
+// A marker's time on the played clock: its distance from the record before it played as a gap.
+int64_t markerTime(std::span<const uint8_t> data, const AsciicastMarker& marker) {
+    int64_t played = 0;
+    int64_t previous = 0;
+    size_t at = 0;
+    for (size_t index = 0; index < marker.recordIndex && data.size() - at >= kHeaderSize; ++index) {
+        int64_t time = microsOf(readU32le(data.data() + at), static_cast<int32_t>(readU32le(data.data() + at + 4)));
+        if (index > 0) played = std::min(played + playedGap(time - previous), kLatestPlayed);
+        previous = time;
+        at += kHeaderSize + std::min<size_t>(readU32le(data.data() + at + 8), data.size() - at - kHeaderSize);
+    }
+    return marker.recordIndex == 0 ? 0 : played + playedGap(marker.time - previous);
+}
+
+// The idle limit, -from and -to in microseconds on the played clock; a marker that is not there
+// ends the walk before it starts.
+std::optional<PlaybackResult> startCut(std::span<const uint8_t> data) {
+    const PlaybackOptions& options = playback.options;
+    Cut& cut = playback.cut;
+    cut = Cut{};
+    if (options.idleLimit >= 0) {
+        cut.idle = options.idleLimit;
+    } else if (playback.events.idleTimeLimit) {
+        cut.idle = std::llround(std::min(*playback.events.idleTimeLimit, kLatestSeconds) * kMicrosPerSecond);
+    }
+    const std::vector<AsciicastMarker>& markers = playback.events.markers;
+    auto resolve = [&](const TimePoint& point, int64_t& micros) -> std::optional<PlaybackResult> {
+        if (!point.given) return std::nullopt;
+        micros = point.micros;
+        if (point.marker == 0) return std::nullopt;
+        if (static_cast<size_t>(point.marker) > markers.size()) {
+            return failure("Error: " + recordingName(playback.name) + " has no marker " + std::to_string(point.marker) +
+                           " (it has " + std::to_string(markers.size()) + ")");
+        }
+        micros = markerTime(data, markers[static_cast<size_t>(point.marker) - 1]);
+        return std::nullopt;
+    };
+    if (std::optional<PlaybackResult> failed = resolve(options.from, cut.from)) return failed;
+    cut.hasFrom = options.from.given;
+    if (!options.poster) {
+        if (std::optional<PlaybackResult> failed = resolve(options.to, cut.to)) return failed;
+    }
+    // -realtime shows time from -from up to, not including, -to.
+    if (cut.to >= 0) cut.lastToFrame = realtimeFrame(cut.to - cut.from) - 1;
+    return std::nullopt;
+}
+
+// At the end the final screen fills the frames up to -to, and then -last's.
+void showFinalScreen() {
+    const FrameClock& clock = playback.clock;
+    const Cut& cut = playback.cut;
+    if (!clock.screenShown || playback.options.poster) return;
+    const int64_t screenFrame = clock.frameStart;
+    int64_t lastFrame = screenFrame - 1;  // a movie ends before the final screen's own frame
+    if (cut.reachedTo) {
+        lastFrame = playback.options.realtime
+                        ? cut.lastToFrame
+                        : screenFrame - 1 + gapFrames(cut.to - std::max(clock.playedTime, cut.from));
+    }
+    lastFrame = std::min<int64_t>(lastFrame + playback.options.finalFrames, std::numeric_limits<int32_t>::max() - 1);
+    if (lastFrame < screenFrame) return;
+    if (!paintScreen()) return;  // unchanged: painting it again reports that nothing changed
+    emitFinalFrames({static_cast<int32_t>(screenFrame), static_cast<int32_t>(lastFrame + 1)});
 }
 
 bool stopLimitReached(const FrameSpan& span) {
@@ -286,23 +462,46 @@ bool stopLimitReached(const FrameSpan& span) {
 }  // namespace
 
 const uint8_t* stepRecord(const uint8_t* position, const uint8_t* end) {
+    applyResizes(position);
     const Record record = readRecord(position, end);
-    const std::optional<FrameSpan> span = advanceClock(record);
-    if (!span) return end;
-    reportRecord(record, *span);
-
-    feedTerminal(record.payload);
-    if (!paintScreen()) {
-        playback.result.end = PlaybackEnd::fontMissing;
+    FrameClock& clock = playback.clock;
+    if (!clock.haveFirst) {
+        clock.haveFirst = true;
+        clock.firstSeconds = clock.previousSeconds = record.seconds;
+        clock.firstMicros = clock.previousMicros = record.micros;
+    }
+    const Timing timing = timeRecord(clock, record.seconds, record.micros);
+    if (timing.past) {
+        playback.cut.reachedTo = true;
         return end;
     }
-    emitFrames(*span);
+    if (timing.frame > std::numeric_limits<int32_t>::max()) {
+        std::printf("Warning: frame numbers would pass %" PRId32 "; the rest of the recording is not played\n",
+                    std::numeric_limits<int32_t>::max());
+        std::fflush(stdout);
+        return end;
+    }
+    const FrameSpan span{clock.frameStart, static_cast<int32_t>(timing.frame)};
+    clock.frameEnd = span.end;
+    reportRecord(record, span, timing);
 
-    closeSpan(record, *span);
-    if (stopLimitReached(*span)) {
+    feedTerminal(record.payload);
+    // Only the last screen of a frame is painted and shown.
+    const bool shown = !sharesFrameWithNext(record, timing, end);
+    if (shown) {
+        if (!paintScreen()) {
+            playback.result.end = PlaybackEnd::fontMissing;
+            return end;
+        }
+        emitFrames(span);
+    }
+
+    closeSpan(record, span, timing, shown);
+    if (shown && stopLimitReached(span)) {
         playback.result.end = PlaybackEnd::stopLimit;
         return end;
     }
+    if (shown && playback.options.poster) return end;
     return record.next;
 }
 
@@ -313,11 +512,20 @@ void startPlayback(const PlaybackOptions& options) {
 
 const FrameClock& frameClock() { return playback.clock; }
 
+bool namesStandardInput(const std::string& path) { return path == "-"; }
+
+std::string recordingName(const std::string& path) { return namesStandardInput(path) ? "standard input" : path; }
+
 PlaybackResult loadRecording(const std::string& path) {
     if (path.empty()) return failure("Error: no input ttyrec specified?");
     playback.clock = FrameClock{};
+    playback.name = path;
+    playback.events = AsciicastRecording{};
 
-    if (!takePreparedAsciicast(path, playback.recordBuffer)) {
+    if (takePreparedAsciicast(path, playback.events)) {
+        playback.recordBuffer = std::move(playback.events.records);
+        playback.events.records.clear();
+    } else {
         if (std::optional<PlaybackResult> failed = readRecordingFile(path)) return *failed;
         if (std::optional<PlaybackResult> failed = convertIfAsciicast(path)) return *failed;
     }
@@ -333,6 +541,8 @@ PlaybackResult walkRecording(std::span<const uint8_t> data) {
     playback.dataStart = position;
     playback.dataEnd = end;
     playback.result = PlaybackResult{};
+    playback.nextResize = 0;
+    if (std::optional<PlaybackResult> failed = startCut(data)) return *failed;
     if (playback.options.progress == Progress::statusLine) startStatus(data);
     while (position < end && !interruptRequested()) {
         if (static_cast<size_t>(end - position) < kHeaderSize) {
@@ -344,6 +554,7 @@ PlaybackResult walkRecording(std::span<const uint8_t> data) {
         }
         position = stepRecord(position, end);
     }
+    if (playback.result.end == PlaybackEnd::finished && !interruptRequested()) showFinalScreen();
     if (playback.status.lineOpen) std::fputc('\n', stderr);
     playback.status.lineOpen = false;
     return playback.result;

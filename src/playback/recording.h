@@ -13,8 +13,18 @@ struct FrameClock {
     int32_t firstMicros = 0;
     uint32_t previousSeconds = 0;
     int32_t previousMicros = 0;
+    int64_t playedTime = 0;     // the previous record's time from the first, after -idle and -speed (us)
+    bool screenShown = false;   // a record's screen has had its frame
     int32_t frameStart = 0;  // first frame number of the gap owned by the previous screen
     int32_t frameEnd = 1;    // frame number at which the current record's screen begins
+};
+
+// A time on the recording's clock after -idle and -speed, counted from the first record, as
+// -from, -to and -at name it: microseconds, or the number (from 1) of an asciicast marker.
+struct TimePoint {
+    bool given = false;
+    int64_t micros = 0;
+    int32_t marker = 0;  // 0: micros
 };
 
 // How the walk shows where it is: a line per record on standard output, one status line that
@@ -23,9 +33,21 @@ enum class Progress { lines, statusLine, none };
 
 struct PlaybackOptions {
     int32_t frameInterval = 1000000 / 30;  // microseconds per video frame
+    int32_t fps = 30;                      // frames per second, for -realtime's exact clock
     int32_t skipFrames = 0;                // frame numbers up to this one are shown as skipped
     int32_t stopFrame = -1;                // the walk ends once a record reaches it; negative: never
     Progress progress = Progress::lines;
+    // Every gap takes at least one frame and a gap over a minute one frame; -realtime: frame k
+    // shows the screen after the last record at or before k / fps.
+    bool realtime = false;
+    int64_t idleLimit = -1;    // -idle, microseconds; negative: an asciicast idle_time_limit, if any
+    double speed = 1;          // -speed: gaps are divided by it
+    TimePoint from;            // -from: frame 0 shows the screen at this time
+    TimePoint to;              // -to: nothing after this time is played
+    bool poster = false;       // -at: the walk ends once the screen at `from` is painted
+    int32_t finalFrames = 0;   // -last: frames the final screen fills at the end
+    bool columnsFixed = false;  // -width: resizes leave the number of columns alone
+    bool rowsFixed = false;     // -height likewise
 };
 
 enum class PlaybackEnd {
@@ -43,12 +65,20 @@ struct PlaybackResult {
 // Takes the options for the next walk and starts a fresh clock and log.
 void startPlayback(const PlaybackOptions& options);
 
-// Reads path (or the asciicast recording prepared for it) and walks it, writing the log
-// "output".
+// "-" names standard input.
+bool namesStandardInput(const std::string& path);
+
+// The recording as messages name it: its path, or "standard input".
+std::string recordingName(const std::string& path);
+
+// Reads path (or the recording prepared for it), decoding it when it is compressed, and walks
+// it, writing the log "output". An asciicast recording's resizes, markers and idle time limit
+// count.
 PlaybackResult loadRecording(const std::string& path);
 
 // Walks records already in memory (the log, if open, receives their entries). Returns early
-// when an interruption was asked for, after the record in progress.
+// when an interruption was asked for, after the record in progress. At the end the final
+// screen fills the frames that -to and -last give it.
 PlaybackResult walkRecording(std::span<const uint8_t> data);
 
 // Plays the record whose header starts at position (end: where the recording data ends; a

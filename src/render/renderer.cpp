@@ -251,10 +251,23 @@ bool paintedMatches(int32_t columns, int32_t rows) {
            painted.surfaceGeneration == mainSurface().generation && painted.glyphGeneration == glyphGeneration();
 }
 
-// Painting changed cells alone relies on the cells tiling the surface exactly.
-bool surfaceIsTheGrid(int32_t columns, int32_t rows) {
-    return mainSurface().width == columns * kCellWidth && mainSurface().height == rows * kCellHeight &&
+// Painting changed cells alone relies on every cell lying within the surface.
+bool surfaceHoldsTheGrid(int32_t columns, int32_t rows) {
+    return mainSurface().width >= columns * kCellWidth && mainSurface().height >= rows * kCellHeight &&
            mainSurface().pixels.size() == static_cast<size_t>(mainSurface().width) * mainSurface().height * 4;
+}
+
+// The part of area outside the grid (a terminal smaller than the picture) is black below
+// whatever cells reach into it.
+void clearOutsideGrid(const PixelRect& area, int32_t columns, int32_t rows) {
+    const int32_t gridRight = columns * kCellWidth - 1;
+    const int32_t gridBottom = rows * kCellHeight - 1;
+    if (area.right > gridRight) {
+        fillRect(mainSurface(), std::max(area.left, gridRight + 1), area.top, area.right, area.bottom, 0);
+    }
+    if (area.bottom > gridBottom) {
+        fillRect(mainSurface(), area.left, std::max(area.top, gridBottom + 1), area.right, area.bottom, 0);
+    }
 }
 
 void rememberEverything(int32_t columns, int32_t rows) {
@@ -365,6 +378,7 @@ void paintReachingCells(int32_t columns, int32_t rows) {
         if (!overlaps(area, surface)) continue;
         area = {std::max(area.left, 0), std::max(area.top, 0), std::min(area.right, surface.right),
                 std::min(area.bottom, surface.bottom)};
+        clearOutsideGrid(area, columns, rows);
         top = std::min(top, area.top);
         bottom = std::max(bottom, area.bottom);
         // Cells whose extent can meet the area, by the largest reach on the screen.
@@ -447,10 +461,12 @@ int32_t findScroll(int32_t columns, int32_t rows) {
 void moveRows(int32_t shift, int32_t rows) {
     const int32_t first = std::max(0, -shift);  // the first row that receives
     const int32_t count = rows - (shift > 0 ? shift : -shift);
-    const size_t rowBytes = static_cast<size_t>(mainSurface().width) * 4 * kCellHeight;
+    const size_t pixelRowBytes = static_cast<size_t>(mainSurface().width) * 4;
+    const size_t rowBytes = pixelRowBytes * kCellHeight;
     uint8_t* pixels = mainSurface().pixels.data();
-    // Memory holds the bottom row first: cell row r starts at memory cell row rows - 1 - r.
-    auto memoryOf = [&](int32_t row) { return pixels + static_cast<size_t>(rows - 1 - row) * rowBytes; };
+    const int32_t height = mainSurface().height;
+    // Memory holds the bottom pixel row first: cell row r starts at the memory of its own bottom row.
+    auto memoryOf = [&](int32_t row) { return pixels + static_cast<size_t>(height - kCellHeight * (row + 1)) * pixelRowBytes; };
     std::memmove(memoryOf(first + count - 1), memoryOf(first + shift + count - 1), rowBytes * count);
     const size_t cells = static_cast<size_t>(count) * kGridColumns;
     const size_t to = static_cast<size_t>(first) * kGridColumns;
@@ -509,16 +525,21 @@ bool renderScreen() {
     int32_t columns = std::clamp(terminalOptions().columns, 0, kGridColumns);
     int32_t rows = std::clamp(terminalOptions().rows, 0, kGridRows);
     if (!surfacesReady) {
-        allocSurface(mainSurface(), columns * kCellWidth, rows * kCellHeight);
+        int32_t pictureColumns = options.pictureColumns > 0 ? std::min(options.pictureColumns, kGridColumns) : columns;
+        int32_t pictureRows = options.pictureRows > 0 ? std::min(options.pictureRows, kGridRows) : rows;
+        allocSurface(mainSurface(), pictureColumns * kCellWidth, pictureRows * kCellHeight);
         // doubleSurface gets its size only: the doubled BMP writer makes and overwrites all of
         // its pixels before anything reads them, so holding them from here on would only cost.
         doubleSurface().pixels.clear();
-        doubleSurface().width = columns * kCellWidth * 2;
-        doubleSurface().height = rows * kCellHeight * 2;
+        doubleSurface().width = pictureColumns * kCellWidth * 2;
+        doubleSurface().height = pictureRows * kCellHeight * 2;
         surfacesReady = true;
         painted.valid = false;
     }
-    if (options.plainPaths || !surfaceIsTheGrid(columns, rows)) {
+    // A terminal larger than the picture is cut at its edges.
+    columns = std::min(columns, mainSurface().width / kCellWidth);
+    rows = std::min(rows, mainSurface().height / kCellHeight);
+    if (options.plainPaths || !surfaceHoldsTheGrid(columns, rows)) {
         paintEverything(columns, rows);
         painted.valid = false;
         noteScreenReplaced();

@@ -21,6 +21,10 @@ struct RenderOptions {
     double lineHeight = 1.0;   // -line-height: the cell's height over the font's
     bool plainPaths = false;   // every screen painted whole
     std::string fontPath;      // font.txt, read on the first cell that needs it; "" when none was found
+    // The picture's size in cells, which a terminal that is resized may not fill: what lies
+    // outside the terminal's size is black. 0: the terminal's size when the first screen is painted.
+    int32_t pictureColumns = 0;
+    int32_t pictureRows = 0;
 };
 
 // Both renderers paint with these from here on; the surfaces are allocated again.

@@ -156,8 +156,12 @@ bool renderXtermScreen() {
     if (!ensureFont()) return false;
     const XtermScreen& screen = xtermScreen();
 
-    int32_t width = screen.columns * kCellWidth;
-    int32_t height = screen.rows * kCellHeight;
+    // The picture's own size, or the screen's; a screen larger than the picture is cut at its
+    // edges, a smaller one leaves the rest black.
+    int32_t columns = renderOptions().pictureColumns > 0 ? renderOptions().pictureColumns : screen.columns;
+    int32_t rows = renderOptions().pictureRows > 0 ? renderOptions().pictureRows : screen.rows;
+    int32_t width = columns * kCellWidth;
+    int32_t height = rows * kCellHeight;
     bool repaintAll = false;
     if (mainSurface().width != width || mainSurface().height != height ||
         mainSurface().pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height) * 4) {
@@ -177,13 +181,20 @@ bool renderXtermScreen() {
     // Glyphs that reach into other rows need the whole screen painted top to bottom.
     repaintAll = repaintAll || painted.glyphsLeaveCells || renderOptions().plainPaths;
 
+    const bool smaller = screen.columns < columns || screen.rows < rows;
     if (repaintAll) {
         painted.columns = screen.columns;
         painted.rows = screen.rows;
         painted.cells = screen.cells;
+        if (smaller) fillRect(mainSurface(), 0, 0, width - 1, height - 1, 0x000000);
     }
-    for (int32_t row = 0; row < screen.rows; ++row) {
+    for (int32_t row = 0; row < std::min(screen.rows, rows); ++row) {
         if (!repaintAll && !rowChanged(screen, row)) continue;
+        // What the row's last glyph drew past the screen's edge goes with it.
+        if (smaller && !repaintAll) {
+            fillRect(mainSurface(), screen.columns * kCellWidth, row * kCellHeight, width - 1,
+                     row * kCellHeight + kCellHeight - 1, 0x000000);
+        }
         paintRow(screen, row);
         auto first = screen.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns;
         std::copy(first, first + screen.columns, painted.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns);

@@ -19,6 +19,11 @@ struct TerminalOptions {
 void startTerminal(const TerminalOptions& options);
 const TerminalOptions& terminalOptions();
 
+// The terminal takes a new size (each side at least 1, at most the grid's storage), as a real one
+// does when its window is resized: libvterm resizes its screen; the grid shows that much of its
+// storage, the cells it newly shows blank and the cursor kept within the new size.
+void resizeTerminal(int32_t columns, int32_t rows);
+
 // Interprets one record's payload with the chosen emulation.
 void feedTerminal(std::span<const uint8_t> payload);
 

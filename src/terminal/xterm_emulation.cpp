@@ -62,10 +62,24 @@ const VTermScreenCallbacks kScreenCallbacks = {
     .sb_popline = nullptr,
 };
 
+// The driver keeps the size within these bounds; tests may not.
+int32_t clampColumns(int32_t columns) { return std::clamp(columns, 1, kGridColumns); }
+int32_t clampRows(int32_t rows) { return std::clamp(rows, 1, kGridRows); }
+
+// Our copy of the screen at a new size, every row to be read again from libvterm.
+void sizeCells(int32_t columns, int32_t rows) {
+    terminal.filter.screenColumns = static_cast<uint64_t>(columns);
+    terminal.filter.screenCells = static_cast<uint64_t>(columns) * static_cast<uint64_t>(rows);
+    terminal.cells.columns = columns;
+    terminal.cells.rows = rows;
+    terminal.cells.cells.assign(static_cast<size_t>(columns) * static_cast<size_t>(rows), XtermCell{});
+    terminal.rowDamaged.assign(static_cast<size_t>(rows), 1);
+    terminal.anyDamage = true;
+}
+
 void createTerminal() {
-    // The driver keeps the size within these bounds; tests may not.
-    int32_t columns = std::clamp(terminalOptions().columns, 1, kGridColumns);
-    int32_t rows = std::clamp(terminalOptions().rows, 1, kGridRows);
+    int32_t columns = clampColumns(terminalOptions().columns);
+    int32_t rows = clampRows(terminalOptions().rows);
     // libvterm 0.1.4 crashes on a wide character that cannot fit its screen; a screen one
     // column wide is emulated two wide, of which the first column is shown.
     terminal.vterm = vterm_new(rows, std::max(columns, 2));
@@ -75,14 +89,7 @@ void createTerminal() {
     vterm_screen_enable_altscreen(terminal.screen, 1);
     vterm_screen_set_callbacks(terminal.screen, &kScreenCallbacks, nullptr);
     vterm_screen_reset(terminal.screen, 1);
-
-    terminal.filter.screenColumns = static_cast<uint64_t>(columns);
-    terminal.filter.screenCells = static_cast<uint64_t>(columns) * static_cast<uint64_t>(rows);
-    terminal.cells.columns = columns;
-    terminal.cells.rows = rows;
-    terminal.cells.cells.assign(static_cast<size_t>(columns) * static_cast<size_t>(rows), XtermCell{});
-    terminal.rowDamaged.assign(static_cast<size_t>(rows), 1);
-    terminal.anyDamage = true;
+    sizeCells(columns, rows);
 }
 
 // libvterm's own idea of a character's width, 0 to 2 (its tables are not those of the C
@@ -187,6 +194,16 @@ void feedXterm(std::span<const uint8_t> bytes) {
     filterXtermInput(terminal.filter, bytes, libvtermWidth, terminal.forward);
     if (terminal.forward.empty()) return;
     vterm_input_write(terminal.vterm, terminal.forward.data(), terminal.forward.size());
+}
+
+void resizeXterm(int32_t columns, int32_t rows) {
+    if (terminal.vterm == nullptr) return;
+    columns = clampColumns(columns);
+    rows = clampRows(rows);
+    // Sized first, so that the damage libvterm reports while resizing falls within the rows.
+    sizeCells(columns, rows);
+    vterm_set_size(terminal.vterm, rows, std::max(columns, 2));
+    sizeCells(columns, rows);
 }
 
 const XtermScreen& xtermScreen() {

@@ -43,6 +43,10 @@ struct XtermScreen {
 // Interprets bytes; the terminal is made on first use at terminalOptions()'s size.
 void feedXterm(std::span<const uint8_t> bytes);
 
+// libvterm's screen takes the new size (each side clamped as when the terminal is made), after
+// everything fed so far; before the first use there is nothing to resize.
+void resizeXterm(int32_t columns, int32_t rows);
+
 // The visible screen (the alternate one while it is active) after everything fed so far.
 const XtermScreen& xtermScreen();
 
