@@ -104,7 +104,7 @@ TEST_F(XtermRendererTest, ColoursFollowThePalettesAndRgb) {
         {"91", 0xFF0000, 0x000000},
         {"90", 0x777777, 0x000000},
         {"44", 0xBBBBBB, 0x004080},
-        {"1;44", 0xFFFFFF, 0x0000FF},
+        {"1;44", 0xFFFFFF, 0x004080},  // bold brightens the text, not the background
         {"1;40", 0xFFFFFF, 0x000000},
         {"100", 0xBBBBBB, 0x777777},
         {"104", 0xBBBBBB, 0x0000FF},

@@ -57,8 +57,9 @@ Colour extendedColour(uint8_t index) {
     return (level(cube / 36) << 16) | (level(cube / 6 % 6) << 8) | level(cube % 6);
 }
 
+// Bold brightens colours 0-7 of the text, never of the background, as xterm and tmux paint it.
 Colour xtermColour(const Theme& theme, const XtermColour& colour, bool bold, bool background) {
-    bool brighten = bold && theme.boldBright;
+    bool brighten = bold && theme.boldBright && !background;
     switch (colour.kind) {
         case XtermColourKind::standard:
             if (background) return theme.background;
@@ -70,8 +71,6 @@ Colour xtermColour(const Theme& theme, const XtermColour& colour, bool bold, boo
     }
     uint8_t index = colour.index;
     if (index < 8) {
-        // A black background stays black when bold.
-        if (background && index == 0) return theme.palette[0];
         return theme.palette[brighten ? index + 8 : index];
     }
     if (index < 16) return theme.palette[index];
