@@ -1,6 +1,6 @@
-// The floor of movie mode: FFmpeg's libraries alone encoding and muxing the frame sequence a
-// movie run makes (each record's gap frames showing the previous screen), with the encoder
-// settings the converter uses.
+// The floor of movie mode: FFmpeg's libraries alone encoding and muxing each distinct screen of
+// a movie run once, at the first frame that shows it (the AVI muxer stores the frames between
+// as empty chunks), with the encoder settings the converter uses.
 //
 //     movie_floor RECORDING CODEC FPS OUTPUT [STOP] [OPTIONS]
 //
@@ -86,6 +86,7 @@ void open(Movie& movie, const EncoderSettings& setup, const std::string& options
     encoder->time_base = movie.timeBase;
     encoder->framerate = av_inv_q(movie.timeBase);
     encoder->color_range = static_cast<AVColorRange>(colourRange);
+    encoder->max_b_frames = 0;  // an AVI file keeps no presentation times
     if (colourRange != AVCOL_RANGE_UNSPECIFIED) encoder->colorspace = AVCOL_SPC_SMPTE170M;
     if (setup.fixedQuantizer > 0) {
         encoder->flags |= AV_CODEC_FLAG_QSCALE;
@@ -138,8 +139,9 @@ void convert(Movie& movie, const std::vector<uint8_t>& pixels) {
     sws_scale(movie.converter, planes, strides, 0, movie.height, movie.frame->data, movie.frame->linesize);
 }
 
-void append(Movie& movie) {
-    movie.frame->pts = movie.frames++;
+void append(Movie& movie, int64_t position) {
+    movie.frame->pts = position;
+    ++movie.frames;
     if (int sent = avcodec_send_frame(movie.encoder, movie.frame); sent < 0) die("sending:", sent);
     writePackets(movie);
 }
@@ -185,6 +187,8 @@ int main(int argc, char** argv) {
     double renderSeconds = 0;
     double encodeSeconds = 0;
     int32_t previousEnd = 0;
+    int64_t lastFrame = -1;
+    int64_t lastEncoded = -1;
     const uint8_t* position = data.data();
     const uint8_t* end = position + data.size();
     while (end - position >= static_cast<ptrdiff_t>(kRecordHeaderSize)) {
@@ -201,10 +205,13 @@ int main(int argc, char** argv) {
         if (shown.empty()) shown = mainSurface().pixels;  // the first record fills its own gap
         for (int32_t frame = frameStart; frame < frameEnd; ++frame) {
             if (stop > 0 && frame > stop) break;
+            lastFrame = frame;
+            if (convertedShown) continue;  // a repeat costs nothing
             started = bench::now();
-            if (!convertedShown) convert(movie, shown);
+            convert(movie, shown);
             convertedShown = true;
-            append(movie);
+            append(movie, frame);
+            lastEncoded = frame;
             encodeSeconds += bench::now() - started;
         }
         if (shown != mainSurface().pixels) {
@@ -214,6 +221,8 @@ int main(int argc, char** argv) {
         if (stop > 0 && frameEnd >= stop) break;
     }
     double started = bench::now();
+    // The last screen once more at the last frame, so that the movie lasts as long.
+    if (lastFrame > lastEncoded) append(movie, lastFrame);
     close(movie);
     encodeSeconds += bench::now() - started;
 

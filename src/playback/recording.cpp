@@ -22,12 +22,12 @@
 #include "platform/decompress.h"
 #include "platform/interrupts.h"
 #include "playback/asciicast.h"
+#include "playback/ttyrec_record.h"
 #include "render/renderer.h"
 #include "terminal/terminal.h"
 
 namespace {
 
-constexpr size_t kHeaderSize = 12;
 constexpr int64_t kLongestGap = 60000000;  // a pause longer than a minute shrinks to one frame
 
 // The status line of Progress::statusLine.
@@ -92,10 +92,8 @@ constexpr double kLatestSeconds = 1e12;
 
 PlaybackResult failure(std::string message) { return {PlaybackEnd::recordingError, std::move(message)}; }
 
-uint32_t readU32le(const uint8_t* bytes) {
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
+// The header of the record that starts at position, which leaves room for one.
+RecordHeader headerAt(const uint8_t* position) { return readRecordHeader(std::span(position, kRecordHeaderSize)); }
 
 void closeLog() {
     if (playback.frameLog != nullptr) std::fclose(playback.frameLog);
@@ -218,10 +216,11 @@ void printRecordTime(uint32_t seconds, int32_t micros, const Timing& timing) {
 // is there, and said to be cut.
 Record readRecord(const uint8_t* position, const uint8_t* end) {
     Record record;
-    record.seconds = readU32le(position);
-    record.micros = static_cast<int32_t>(readU32le(position + 4));
-    record.length = readU32le(position + 8);
-    const uint8_t* payload = position + kHeaderSize;
+    const RecordHeader header = headerAt(position);
+    record.seconds = header.seconds;
+    record.micros = static_cast<int32_t>(header.micros);
+    record.length = header.length;
+    const uint8_t* payload = position + kRecordHeaderSize;
     const size_t available = static_cast<size_t>(end - payload);
     // Pointing past the buffer is not even computed: the record then ends with the file.
     record.next = record.length > available ? end : payload + record.length;
@@ -287,12 +286,13 @@ bool sharesFrameWithNext(const Record& record, const Timing& timing, const uint8
     const Cut& cut = playback.cut;
     const bool beforeFrom = cut.hasFrom && timing.played <= cut.from;
     if (!playback.options.realtime && !beforeFrom) return false;
-    if (static_cast<size_t>(end - record.next) < kHeaderSize) return false;
+    if (static_cast<size_t>(end - record.next) < kRecordHeaderSize) return false;
     FrameClock after = playback.clock;
     after.previousSeconds = record.seconds;
     after.previousMicros = record.micros;
     after.playedTime = timing.played;
-    const Timing next = timeRecord(after, readU32le(record.next), static_cast<int32_t>(readU32le(record.next + 4)));
+    const RecordHeader header = headerAt(record.next);
+    const Timing next = timeRecord(after, header.seconds, static_cast<int32_t>(header.micros));
     if (next.past) return false;
     return playback.options.realtime ? next.frame == timing.frame : next.played <= cut.from;
 }
@@ -353,15 +353,16 @@ void startStatus(std::span<const uint8_t> data) {
     status.terminal = isatty(STDERR_FILENO) != 0;
     status.started = monotonicSeconds();
     size_t at = 0;
-    while (data.size() - at >= kHeaderSize) {
+    while (data.size() - at >= kRecordHeaderSize) {
+        const RecordHeader header = headerAt(data.data() + at);
         if (status.records == 0) {
-            status.firstSeconds = readU32le(data.data() + at);
-            status.firstMicros = static_cast<int32_t>(readU32le(data.data() + at + 4));
+            status.firstSeconds = header.seconds;
+            status.firstMicros = static_cast<int32_t>(header.micros);
         }
         ++status.records;
-        size_t length = readU32le(data.data() + at + 8);
-        if (length > data.size() - at - kHeaderSize) break;
-        at += kHeaderSize + length;
+        size_t length = header.length;
+        if (length > data.size() - at - kRecordHeaderSize) break;
+        at += kRecordHeaderSize + length;
     }
 }
 
@@ -395,11 +396,12 @@ int64_t markerTime(std::span<const uint8_t> data, const AsciicastMarker& marker)
     int64_t played = 0;
     int64_t previous = 0;
     size_t at = 0;
-    for (size_t index = 0; index < marker.recordIndex && data.size() - at >= kHeaderSize; ++index) {
-        int64_t time = microsOf(readU32le(data.data() + at), static_cast<int32_t>(readU32le(data.data() + at + 4)));
+    for (size_t index = 0; index < marker.recordIndex && data.size() - at >= kRecordHeaderSize; ++index) {
+        const RecordHeader header = headerAt(data.data() + at);
+        int64_t time = microsOf(header.seconds, static_cast<int32_t>(header.micros));
         if (index > 0) played = std::min(played + playedGap(time - previous), kLatestPlayed);
         previous = time;
-        at += kHeaderSize + std::min<size_t>(readU32le(data.data() + at + 8), data.size() - at - kHeaderSize);
+        at += kRecordHeaderSize + std::min<size_t>(header.length, data.size() - at - kRecordHeaderSize);
     }
     return marker.recordIndex == 0 ? 0 : played + playedGap(marker.time - previous);
 }
@@ -545,7 +547,7 @@ PlaybackResult walkRecording(std::span<const uint8_t> data) {
     if (std::optional<PlaybackResult> failed = startCut(data)) return *failed;
     if (playback.options.progress == Progress::statusLine) startStatus(data);
     while (position < end && !interruptRequested()) {
-        if (static_cast<size_t>(end - position) < kHeaderSize) {
+        if (static_cast<size_t>(end - position) < kRecordHeaderSize) {
             std::printf("Warning: the recording is cut at byte offset %td: the %td bytes from offset %td "
                         "are too short for a record header and are ignored\n",
                         end - playback.dataStart, end - position, position - playback.dataStart);
