@@ -38,9 +38,14 @@ CellColours cellColours(CellAttr attr) {
     return {paint.foreground, paint.background};
 }
 
-// Both surfaces are cleared to black, whose four bytes are all zero.
-void clearToBlack(Surface& surface) {
-    std::fill(surface.pixels.begin(), surface.pixels.end(), uint8_t{0});
+// The surface cleared to the theme's background (black, whose four bytes are all zero, unless
+// a theme says otherwise).
+void clearToBackground(Surface& surface, Colour background) {
+    if (background == 0) {
+        std::fill(surface.pixels.begin(), surface.pixels.end(), uint8_t{0});
+    } else {
+        fillRect(surface, 0, 0, surface.width - 1, surface.height - 1, background);
+    }
 }
 
 // The single-line box-drawing shapes, centred on column X + 5 and row Y + 10. Returns false
@@ -236,9 +241,9 @@ void paintGridCell(size_t cell) {
               static_cast<int32_t>(cell / kGridColumns) * kCellHeight);
 }
 
-// The reference: the whole surface black, then every cell in row-major order.
+// The reference: the whole surface in the background, then every cell in row-major order.
 void paintEverything(int32_t columns, int32_t rows) {
-    clearToBlack(mainSurface());
+    clearToBackground(mainSurface(), options.theme.background);
     for (int32_t r = 0; r < rows; ++r) {
         for (int32_t c = 0; c < columns; ++c) {
             paintGridCell(static_cast<size_t>(r) * kGridColumns + static_cast<size_t>(c));
@@ -257,16 +262,18 @@ bool surfaceHoldsTheGrid(int32_t columns, int32_t rows) {
            mainSurface().pixels.size() == static_cast<size_t>(mainSurface().width) * mainSurface().height * 4;
 }
 
-// The part of area outside the grid (a terminal smaller than the picture) is black below
-// whatever cells reach into it.
+// The part of area outside the grid (a terminal smaller than the picture) is the theme's
+// background below whatever cells reach into it.
 void clearOutsideGrid(const PixelRect& area, int32_t columns, int32_t rows) {
     const int32_t gridRight = columns * kCellWidth - 1;
     const int32_t gridBottom = rows * kCellHeight - 1;
     if (area.right > gridRight) {
-        fillRect(mainSurface(), std::max(area.left, gridRight + 1), area.top, area.right, area.bottom, 0);
+        fillRect(mainSurface(), std::max(area.left, gridRight + 1), area.top, area.right, area.bottom,
+                 options.theme.background);
     }
     if (area.bottom > gridBottom) {
-        fillRect(mainSurface(), area.left, std::max(area.top, gridBottom + 1), area.right, area.bottom, 0);
+        fillRect(mainSurface(), area.left, std::max(area.top, gridBottom + 1), area.right, area.bottom,
+                 options.theme.background);
     }
 }
 

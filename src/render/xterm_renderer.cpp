@@ -157,7 +157,7 @@ bool renderXtermScreen() {
     const XtermScreen& screen = xtermScreen();
 
     // The picture's own size, or the screen's; a screen larger than the picture is cut at its
-    // edges, a smaller one leaves the rest black.
+    // edges, a smaller one leaves the rest in the theme's background.
     int32_t columns = renderOptions().pictureColumns > 0 ? renderOptions().pictureColumns : screen.columns;
     int32_t rows = renderOptions().pictureRows > 0 ? renderOptions().pictureRows : screen.rows;
     int32_t width = columns * kCellWidth;
@@ -186,14 +186,14 @@ bool renderXtermScreen() {
         painted.columns = screen.columns;
         painted.rows = screen.rows;
         painted.cells = screen.cells;
-        if (smaller) fillRect(mainSurface(), 0, 0, width - 1, height - 1, 0x000000);
+        if (smaller) fillRect(mainSurface(), 0, 0, width - 1, height - 1, renderOptions().theme.background);
     }
     for (int32_t row = 0; row < std::min(screen.rows, rows); ++row) {
         if (!repaintAll && !rowChanged(screen, row)) continue;
         // What the row's last glyph drew past the screen's edge goes with it.
         if (smaller && !repaintAll) {
             fillRect(mainSurface(), screen.columns * kCellWidth, row * kCellHeight, width - 1,
-                     row * kCellHeight + kCellHeight - 1, 0x000000);
+                     row * kCellHeight + kCellHeight - 1, renderOptions().theme.background);
         }
         paintRow(screen, row);
         auto first = screen.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns;
