@@ -83,15 +83,7 @@ protected:
 
     // "SOURCE | reelcap - OPTIONS" run by the shell in dir.
     RunResult runPiped(const std::string& source, const std::string& options) {
-        std::string command = "cd '" + dir.string() + "' && " + source + " | " + REELCAP_BINARY + " - " + options;
-        RunResult result;
-        FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-        char buffer[4096];
-        size_t got;
-        while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, got);
-        int status = pclose(pipe);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return result;
+        return runCommand("cd '" + dir.string() + "' && " + source + " | " + REELCAP_BINARY + " - " + options);
     }
 
     fs::path dir;

@@ -18,28 +18,6 @@
 
 namespace {
 
-struct CommandResult {
-    int status = -1;
-    std::string output;  // standard output and error together
-};
-
-CommandResult runCommand(const std::string& command) {
-    CommandResult result;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, got);
-    int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
-std::string shellQuoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
 
 // The option names of the README's option table ("| `-width N`, `-height N` | ..." gives both).
 std::vector<std::string> readmeOptions() {
@@ -103,7 +81,7 @@ TEST(InstalledLayout, FontIsFoundInShareBesideTheBinary) {
 
 TEST(ManualPage, RendersWithoutWarningsAndDescribesEveryOption) {
     fs::path manual = sourcePath("docs/reelcap.1");
-    CommandResult lint = runCommand("groff -ww -z -man " + shellQuoted(manual.string()));
+    RunResult lint = runCommand("groff -ww -z -man " + shellQuoted(manual.string()));
     EXPECT_EQ(lint.status, 0);
     EXPECT_EQ(lint.output, "");
 
@@ -149,7 +127,7 @@ TEST(BashCompletion, CompletesOptionsValuesAndFileNames) {
         std::string script = "source " + shellQuoted(sourcePath("completion/reelcap.bash").string()) +
                              "; COMP_WORDS=(" + words + "); COMP_CWORD=" + std::to_string(c.words.size() - 1) +
                              "; _reelcap; printf '%s\\n' \"${COMPREPLY[@]}\"";
-        CommandResult result = runCommand("cd " + shellQuoted(dir.string()) + " && bash -c " + shellQuoted(script));
+        RunResult result = runCommand("cd " + shellQuoted(dir.string()) + " && bash -c " + shellQuoted(script));
         std::istringstream lines(result.output);
         std::multiset<std::string> got;
         for (std::string line; std::getline(lines, line);) {

@@ -43,30 +43,15 @@ std::string gapsRecording() {
     return recording;
 }
 
-std::string shellQuote(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-std::string commandOutput(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
-        pclose(pipe);
-    }
-    return out;
-}
+std::string commandOutput(const std::string& command) { return runCommand(command).output; }
 
 // The digest of every picture of the movie decoded at the constant rate. The fps filter shows at
 // each tick the picture whose time has come; ffmpeg's -fps_mode cfr would show a picture that
 // follows a gap one tick early, since a stream stored with timestamps alone (as AVI files are)
 // gives its pictures no durations.
 std::vector<std::string> frameDigests(const fs::path& movie) {
-    std::istringstream lines(commandOutput("ffmpeg -v error -i " + shellQuote(movie.string()) + " -vf fps=" + kFps +
-                                           " -f framemd5 - 2>&1"));
+    std::istringstream lines(commandOutput("ffmpeg -v error -i " + shellQuoted(movie.string()) + " -vf fps=" + kFps +
+                                           " -f framemd5 -"));
     std::vector<std::string> digests;
     for (std::string line; std::getline(lines, line);) {
         if (line.empty() || line[0] == '#') continue;
@@ -81,8 +66,8 @@ std::vector<std::string> frameDigests(const fs::path& movie) {
 std::pair<double, int> leastPsnr(const fs::path& movie, const fs::path& reference) {
     std::string filter = std::string("[0:v]fps=") + kFps + ",format=yuv420p[a];[1:v]fps=" + kFps +
                          ",format=yuv420p[b];[a][b]psnr=stats_file=-";
-    std::istringstream lines(commandOutput("ffmpeg -v error -i " + shellQuote(movie.string()) + " -i " +
-                                           shellQuote(reference.string()) + " -lavfi '" + filter + "' -f null - 2>&1"));
+    std::istringstream lines(commandOutput("ffmpeg -v error -i " + shellQuoted(movie.string()) + " -i " +
+                                           shellQuoted(reference.string()) + " -lavfi '" + filter + "' -f null -"));
     double least = std::numeric_limits<double>::infinity();
     int frames = 0;
     for (std::string line; std::getline(lines, line);) {
@@ -193,10 +178,10 @@ TEST_F(MovieFramesTest, AviCountsEveryFrame) {
         fs::path plain = make("plain", {".avi", codec, true}, {"-width", "40", "-height", "10"}, true);
         auto count = [](const fs::path& movie) {
             return commandOutput("ffprobe -v error -select_streams v -show_entries stream=nb_frames -of csv=p=0 " +
-                                 shellQuote(movie.string()));
+                                 shellQuoted(movie.string()));
         };
         EXPECT_EQ(count(fast), count(plain));
-        EXPECT_EQ(commandOutput("ffmpeg -v error -i " + shellQuote(fast.string()) + " -f null - 2>&1"), "");
+        EXPECT_EQ(commandOutput("ffmpeg -v error -i " + shellQuoted(fast.string()) + " -f null -"), "");
         EXPECT_LT(fs::file_size(fast), fs::file_size(plain));
     }
 }

@@ -52,6 +52,12 @@ struct RunResult {
     std::string output;  // standard output
 };
 
+// Runs command with the shell; standard output and error together.
+RunResult runCommand(const std::string& command);
+
+// text as one shell word.
+std::string shellQuoted(const std::string& text);
+
 // Runs the built reelcap in dir with args; standard input is /dev/null. extraEnv entries
 // are NAME=value strings added to (or replacing) the environment.
 RunResult runReelcap(const fs::path& dir, const std::vector<std::string>& args,
