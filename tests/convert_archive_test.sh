@@ -76,8 +76,10 @@ convert() {
     "$repo/tools/convert-archive" --reelcap "$reelcap" "$@" archive movies -- "${options[@]}"
 }
 
+# The frames a player shows at 30 a second: a movie stores each screen once, lasting until the
+# next, so its length tells.
 frames() {
-    ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$1"
+    ffprobe -v error -show_entries format=duration -of csv=p=0 "$1" | awk '{ printf "%d\n", $1 * 30 + 0.5 }'
 }
 mkdir reference
 # The built reelcap finds its font beside it through PATH.
