@@ -22,6 +22,7 @@ struct Terminal {
     std::vector<uint8_t> rowDamaged;  // rows whose cells must be read again from libvterm
     bool anyDamage = false;
     XtermInputFilter filter;
+    bool alternate = false;  // the alternate screen is shown
     std::string forward;  // what the filter passes on from one feed
     VTerm* scratch = nullptr;  // for measuring characters
     std::unordered_map<uint32_t, int> widths;
@@ -34,6 +35,11 @@ int onDamage(VTermRect rect, void*) {
     int32_t last = std::min(rect.end_row, terminal.cells.rows);
     for (int32_t row = first; row < last; ++row) terminal.rowDamaged[static_cast<size_t>(row)] = 1;
     terminal.anyDamage = true;
+    return 1;
+}
+
+int onTermProp(VTermProp prop, VTermValue* value, void*) {
+    if (prop == VTERM_PROP_ALTSCREEN) terminal.alternate = value->boolean != 0;
     return 1;
 }
 
@@ -55,7 +61,7 @@ const VTermScreenCallbacks kScreenCallbacks = {
     .damage = onDamage,
     .moverect = nullptr,  // without it, scrolls are reported as damage
     .movecursor = nullptr,
-    .settermprop = nullptr,
+    .settermprop = onTermProp,
     .bell = nullptr,
     .resize = nullptr,
     .sb_pushline = nullptr,  // lines scrolled off the top are gone, as on a video
@@ -196,10 +202,30 @@ void feedXterm(std::span<const uint8_t> bytes) {
     vterm_input_write(terminal.vterm, terminal.forward.data(), terminal.forward.size());
 }
 
+// CUP to a row and column counted from 0.
+std::string cursorTo(int32_t row, int32_t column) {
+    return "\x1b[" + std::to_string(row + 1) + ";" + std::to_string(column + 1) + "H";
+}
+
 void resizeXterm(int32_t columns, int32_t rows) {
     if (terminal.vterm == nullptr) return;
     columns = clampColumns(columns);
     rows = clampRows(rows);
+    // The margins go, as xterm and tmux drop them on a resize: libvterm 0.1.4 would keep a top
+    // margin below a shrunk screen's bottom and write out of bounds.
+    VTermPos cursor{};
+    vterm_state_get_cursorpos(vterm_obtain_state(terminal.vterm), &cursor);
+    std::string before = "\x1b[r";
+    if (terminal.filter.marginsEnabled) before += "\x1b[s";
+    // A main screen losing rows loses the lines below the cursor first, from the bottom, as in
+    // tmux: libvterm would scroll up to keep the last line written, the cursor past the top.
+    const int32_t oldRows = terminal.cells.rows;
+    if (!terminal.alternate && rows < oldRows) {
+        const int32_t dropped = std::min(oldRows - rows, oldRows - 1 - cursor.row);
+        for (int32_t row = oldRows - dropped; row < oldRows; ++row) before += cursorTo(row, 0) + "\x1b[2K";
+    }
+    before += cursorTo(cursor.row, cursor.col);
+    vterm_input_write(terminal.vterm, before.data(), before.size());
     // Sized first, so that the damage libvterm reports while resizing falls within the rows.
     sizeCells(columns, rows);
     vterm_set_size(terminal.vterm, rows, std::max(columns, 2));
