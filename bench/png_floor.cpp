@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     bench::useFps(bench::fpsArgument(argc, argv, 2));
     const int32_t factor = argc > 3 ? std::atoi(argv[3]) : 1;
     settings.writeFrames = false;
-    startStages(settings);
+    bench::startConverterStages();
 
     std::vector<uint8_t> encoded;
     size_t screens = 0;
