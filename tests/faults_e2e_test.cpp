@@ -222,17 +222,38 @@ TEST_F(FaultsTest, BadRecordingsInBothModes) {
             std::string expectedLast = c.lastLine == "Output to" && !movie ? "Using terminal size" : c.lastLine;
             EXPECT_EQ(lastLine(result.output).rfind(expectedLast, 0), 0u) << result.output;
             EXPECT_EQ(fs::exists(dir / "output"), c.frames >= 0);
-            EXPECT_EQ(fs::exists(dir / "out.avi"), movie);
-            if (movie) {
-                DecodedMovie written = readMovie((dir / "out.avi").string());
-                EXPECT_TRUE(written.opened);
-                EXPECT_EQ(written.frames.size(), static_cast<size_t>(std::max(c.frames, 0)));
-            } else {
+            EXPECT_EQ(fs::exists(dir / "out.avi"), movie && c.frames >= 0) << "made for an unreadable recording";
+            if (!movie) {
                 size_t files = 0;
                 for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir / "frames")) ++files;
                 EXPECT_EQ(files, static_cast<size_t>(std::max(c.frames, 0)));
+            } else if (c.frames >= 0) {
+                DecodedMovie written = readMovie((dir / "out.avi").string());
+                EXPECT_TRUE(written.opened);
+                EXPECT_EQ(written.frames.size(), static_cast<size_t>(c.frames));
             }
         }
+    }
+}
+
+// A recording that cannot be read is found out before the outputs of an earlier run are touched.
+TEST_F(FaultsTest, UnreadableRecordingLeavesEarlierOutputsAlone) {
+    writeFile(dir / "output.avi", "an earlier movie");
+    fs::create_directory(dir / "frames");
+    writeFile(dir / "frames" / "0000001.png", "an earlier frame");
+    writeFile(dir / "poster.png", "an earlier poster");
+    fs::create_directory(dir / "adir");
+    const std::vector<std::vector<std::string>> runs = {
+        {"typo.ttyrec"}, {"typo.ttyrec", "-png"}, {"typo.ttyrec", "-at", "1"}, {"adir", "-codec", "zmbv"}};
+    for (const std::vector<std::string>& args : runs) {
+        SCOPED_TRACE(args[0] + " " + args.back());
+        RunResult result = runReelcap(dir, args);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(lastLine(result.output), args[0] == "adir" ? "errno 21" : "errno 2");
+        EXPECT_EQ(readFile(dir / "output.avi"), "an earlier movie");
+        EXPECT_EQ(readFile(dir / "frames" / "0000001.png"), "an earlier frame");
+        EXPECT_EQ(readFile(dir / "poster.png"), "an earlier poster");
+        EXPECT_FALSE(fs::exists(dir / "output"));
     }
 }
 
@@ -376,6 +397,7 @@ TEST_F(FaultsTest, RunningOutOfMemoryEndsWithAMessage) {
     };
     const Case cases[] = {
         {{"huge.ttyrec", "-png"}, "Error: not enough memory to read huge.ttyrec (2147483648 bytes)"},
+        {{"/dev/zero", "-png"}, "Error: not enough memory to read /dev/zero (memory ran out after "},
         {{"rec.ttyrec", "-png", "-double", "-width", "200", "-height", "80"}, "Error: not enough memory to go on"},
         {{"rec.ttyrec", "-codec", "zmbv", "-double", "-width", "200", "-height", "80"}, "Error: "},
     };
