@@ -163,27 +163,54 @@ TEST_F(FaultsTest, FullDiskDuringAMovieKeepsWhatWasWritten) {
     EXPECT_EQ(movie.frames.size(), movie.packets.size()) << "every stored frame decodes";
 }
 
+// The frame files lost are told at the end, with the first of them (the lowest number, as files
+// are written in order), and the run ends with status 1; the paths that encode every frame
+// afresh lose them likewise.
 TEST_F(FaultsTest, FullDiskDuringAPngSeriesGoesOnWithoutPartialFiles) {
     writeFile(dir / "rec.ttyrec", recordingOf(30, 100000));
     RunOptions options;
     fs::path small = makeSmallDisk(256 * 1024, options);
     installFont(small);
     fs::copy_file(dir / "rec.ttyrec", small / "rec.ttyrec");
-    fs::create_directory(small / "frames");
-    RunResult result = runReelcapWith(small, {"rec.ttyrec", "-png"}, options);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(progressCount(result.output), 30) << "the run goes on";
-    size_t files = 0;
-    for (const auto& entry : fs::directory_iterator(small / "frames")) {
-        ++files;
-        EXPECT_EQ(readPng(entry.path()).error, 0u) << entry.path() << " is a partial file";
+    const std::string why = mounted ? "No space left on device" : "File too large";
+    for (bool plain : {false, true}) {
+        SCOPED_TRACE(plain ? "plain paths" : "queued encodings");
+        fs::remove_all(small / "frames");
+        fs::create_directory(small / "frames");
+        RunOptions run = options;
+        if (plain) run.extraEnv = {"REELCAP_PLAIN_PATHS=1"};
+        RunResult result = runReelcapWith(small, {"rec.ttyrec", "-png"}, run);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(progressCount(result.output), 30) << "the run goes on";
+        size_t files = 0;
+        int firstMissing = 0;
+        for (int frame = 1; frame <= 88; ++frame) {
+            fs::path file = small / "frames" / (std::string(frame < 10 ? "000000" : "00000") + std::to_string(frame) + ".png");
+            if (!fs::exists(file)) {
+                if (firstMissing == 0) firstMissing = frame;
+                continue;
+            }
+            ++files;
+            EXPECT_EQ(readPng(file).error, 0u) << file << " is a partial file";
+        }
+        EXPECT_GT(files, 0u);
+        ASSERT_LT(files, 88u) << "the disk was meant to fill up";
+        std::string first = std::to_string(firstMissing);
+        EXPECT_EQ(lastLine(result.output), "Error: " + std::to_string(88 - files) +
+                                               " frame files could not be written (first: frames/" +
+                                               std::string(7 - first.size(), '0') + first + ".png: " + why + ")");
     }
-    EXPECT_GT(files, 0u);
-    EXPECT_LT(files, 88u) << "the disk was meant to fill up";
+    // A single frame file in the way.
+    fs::remove_all(small / "frames");
+    fs::create_directories(small / "frames" / "0000003.png");
+    RunResult result = runReelcapWith(small, {"rec.ttyrec", "-png", "-stop", "5"}, RunOptions{});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(lastLine(result.output), "Error: 1 frame file could not be written (frames/0000003.png: Is a directory)");
 }
 
 // What a bad recording leaves in either mode: the log only when playback began, and in movie
-// mode a movie closed properly, never a file without its headers.
+// mode a movie closed properly, never a file without its headers; one that cannot be read at
+// all, no movie.
 TEST_F(FaultsTest, BadRecordingsInBothModes) {
     fs::create_directory(dir / "adir");
     writeFile(dir / "locked.ttyrec", recordingOf(2, 100000));

@@ -599,7 +599,7 @@ int runConverter(int argc, char** argv) {
         case PlaybackEnd::stopLimit:
             announce("Exiting...");
             finishMovie();
-            endRun(movieWriteFailed() ? 1 : 0);
+            endRun(outputStatus());
         case PlaybackEnd::finished:
             break;
     }
@@ -616,7 +616,7 @@ int runConverter(int argc, char** argv) {
     if (settings.at.given) writePoster();
     finishMovie();
     std::fflush(stdout);
-    return movieWriteFailed() ? 1 : 0;
+    return outputStatus();
 }
 
 void startStages(const RunSettings& settings) {
