@@ -163,27 +163,54 @@ TEST_F(FaultsTest, FullDiskDuringAMovieKeepsWhatWasWritten) {
     EXPECT_EQ(movie.frames.size(), movie.packets.size()) << "every stored frame decodes";
 }
 
+// The frame files lost are told at the end, with the first of them (the lowest number, as files
+// are written in order), and the run ends with status 1; the paths that encode every frame
+// afresh lose them likewise.
 TEST_F(FaultsTest, FullDiskDuringAPngSeriesGoesOnWithoutPartialFiles) {
     writeFile(dir / "rec.ttyrec", recordingOf(30, 100000));
     RunOptions options;
     fs::path small = makeSmallDisk(256 * 1024, options);
     installFont(small);
     fs::copy_file(dir / "rec.ttyrec", small / "rec.ttyrec");
-    fs::create_directory(small / "frames");
-    RunResult result = runReelcapWith(small, {"rec.ttyrec", "-png"}, options);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(progressCount(result.output), 30) << "the run goes on";
-    size_t files = 0;
-    for (const auto& entry : fs::directory_iterator(small / "frames")) {
-        ++files;
-        EXPECT_EQ(readPng(entry.path()).error, 0u) << entry.path() << " is a partial file";
+    const std::string why = mounted ? "No space left on device" : "File too large";
+    for (bool plain : {false, true}) {
+        SCOPED_TRACE(plain ? "plain paths" : "queued encodings");
+        fs::remove_all(small / "frames");
+        fs::create_directory(small / "frames");
+        RunOptions run = options;
+        if (plain) run.extraEnv = {"REELCAP_PLAIN_PATHS=1"};
+        RunResult result = runReelcapWith(small, {"rec.ttyrec", "-png"}, run);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(progressCount(result.output), 30) << "the run goes on";
+        size_t files = 0;
+        int firstMissing = 0;
+        for (int frame = 1; frame <= 88; ++frame) {
+            fs::path file = small / "frames" / (std::string(frame < 10 ? "000000" : "00000") + std::to_string(frame) + ".png");
+            if (!fs::exists(file)) {
+                if (firstMissing == 0) firstMissing = frame;
+                continue;
+            }
+            ++files;
+            EXPECT_EQ(readPng(file).error, 0u) << file << " is a partial file";
+        }
+        EXPECT_GT(files, 0u);
+        ASSERT_LT(files, 88u) << "the disk was meant to fill up";
+        std::string first = std::to_string(firstMissing);
+        EXPECT_EQ(lastLine(result.output), "Error: " + std::to_string(88 - files) +
+                                               " frame files could not be written (first: frames/" +
+                                               std::string(7 - first.size(), '0') + first + ".png: " + why + ")");
     }
-    EXPECT_GT(files, 0u);
-    EXPECT_LT(files, 88u) << "the disk was meant to fill up";
+    // A single frame file in the way.
+    fs::remove_all(small / "frames");
+    fs::create_directories(small / "frames" / "0000003.png");
+    RunResult result = runReelcapWith(small, {"rec.ttyrec", "-png", "-stop", "5"}, RunOptions{});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(lastLine(result.output), "Error: 1 frame file could not be written (frames/0000003.png: Is a directory)");
 }
 
 // What a bad recording leaves in either mode: the log only when playback began, and in movie
-// mode a movie closed properly, never a file without its headers.
+// mode a movie closed properly, never a file without its headers; one that cannot be read at
+// all, no movie.
 TEST_F(FaultsTest, BadRecordingsInBothModes) {
     fs::create_directory(dir / "adir");
     writeFile(dir / "locked.ttyrec", recordingOf(2, 100000));
@@ -222,17 +249,38 @@ TEST_F(FaultsTest, BadRecordingsInBothModes) {
             std::string expectedLast = c.lastLine == "Output to" && !movie ? "Using terminal size" : c.lastLine;
             EXPECT_EQ(lastLine(result.output).rfind(expectedLast, 0), 0u) << result.output;
             EXPECT_EQ(fs::exists(dir / "output"), c.frames >= 0);
-            EXPECT_EQ(fs::exists(dir / "out.avi"), movie);
-            if (movie) {
-                DecodedMovie written = readMovie((dir / "out.avi").string());
-                EXPECT_TRUE(written.opened);
-                EXPECT_EQ(written.frames.size(), static_cast<size_t>(std::max(c.frames, 0)));
-            } else {
+            EXPECT_EQ(fs::exists(dir / "out.avi"), movie && c.frames >= 0) << "made for an unreadable recording";
+            if (!movie) {
                 size_t files = 0;
                 for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir / "frames")) ++files;
                 EXPECT_EQ(files, static_cast<size_t>(std::max(c.frames, 0)));
+            } else if (c.frames >= 0) {
+                DecodedMovie written = readMovie((dir / "out.avi").string());
+                EXPECT_TRUE(written.opened);
+                EXPECT_EQ(written.frames.size(), static_cast<size_t>(c.frames));
             }
         }
+    }
+}
+
+// A recording that cannot be read is found out before the outputs of an earlier run are touched.
+TEST_F(FaultsTest, UnreadableRecordingLeavesEarlierOutputsAlone) {
+    writeFile(dir / "output.avi", "an earlier movie");
+    fs::create_directory(dir / "frames");
+    writeFile(dir / "frames" / "0000001.png", "an earlier frame");
+    writeFile(dir / "poster.png", "an earlier poster");
+    fs::create_directory(dir / "adir");
+    const std::vector<std::vector<std::string>> runs = {
+        {"typo.ttyrec"}, {"typo.ttyrec", "-png"}, {"typo.ttyrec", "-at", "1"}, {"adir", "-codec", "zmbv"}};
+    for (const std::vector<std::string>& args : runs) {
+        SCOPED_TRACE(args[0] + " " + args.back());
+        RunResult result = runReelcap(dir, args);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(lastLine(result.output), args[0] == "adir" ? "errno 21" : "errno 2");
+        EXPECT_EQ(readFile(dir / "output.avi"), "an earlier movie");
+        EXPECT_EQ(readFile(dir / "frames" / "0000001.png"), "an earlier frame");
+        EXPECT_EQ(readFile(dir / "poster.png"), "an earlier poster");
+        EXPECT_FALSE(fs::exists(dir / "output"));
     }
 }
 
@@ -376,6 +424,7 @@ TEST_F(FaultsTest, RunningOutOfMemoryEndsWithAMessage) {
     };
     const Case cases[] = {
         {{"huge.ttyrec", "-png"}, "Error: not enough memory to read huge.ttyrec (2147483648 bytes)"},
+        {{"/dev/zero", "-png"}, "Error: not enough memory to read /dev/zero (memory ran out after "},
         {{"rec.ttyrec", "-png", "-double", "-width", "200", "-height", "80"}, "Error: not enough memory to go on"},
         {{"rec.ttyrec", "-codec", "zmbv", "-double", "-width", "200", "-height", "80"}, "Error: "},
     };

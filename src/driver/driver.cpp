@@ -571,6 +571,10 @@ int runConverter(int argc, char** argv) {
         settings.stopFrame = static_cast<int32_t>(
             std::min<int64_t>(static_cast<int64_t>(settings.stopFrame) + settings.skipFrames, INT32_MAX));
     }
+    // Read before any output is touched: a recording that cannot be read leaves an earlier movie
+    // of the same name as it was.
+    PlaybackResult read = readRecording(settings.inputPath);
+    if (read.end == PlaybackEnd::recordingError) fail(read.message);
     // From here an interruption closes whatever movie there is, even one still being opened.
     installInterruptHandlers();
     setCompressionDialogInterruptCheck(interruptRequested);
@@ -595,7 +599,7 @@ int runConverter(int argc, char** argv) {
         case PlaybackEnd::stopLimit:
             announce("Exiting...");
             finishMovie();
-            endRun(movieWriteFailed() ? 1 : 0);
+            endRun(outputStatus());
         case PlaybackEnd::finished:
             break;
     }
@@ -612,7 +616,7 @@ int runConverter(int argc, char** argv) {
     if (settings.at.given) writePoster();
     finishMovie();
     std::fflush(stdout);
-    return movieWriteFailed() ? 1 : 0;
+    return outputStatus();
 }
 
 void startStages(const RunSettings& settings) {

@@ -1,15 +1,25 @@
 #include "driver/run_end.h"
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 
 #include "emission/emission.h"
+#include "emission/frame_files.h"
 #include "emission/movie_writer.h"
 
 void finishMovie() {
     finishFrames();
     closeMovieWriter();
+    // The run went on past them; they are told once, at its end.
+    const UnwrittenFrames& lost = unwrittenFrames();
+    if (lost.count == 1) std::printf("Error: 1 frame file could not be written (%s)\n", lost.first.c_str());
+    if (lost.count > 1) {
+        std::printf("Error: %" PRId64 " frame files could not be written (first: %s)\n", lost.count, lost.first.c_str());
+    }
 }
+
+int outputStatus() { return movieWriteFailed() || unwrittenFrames().count > 0 ? 1 : 0; }
 
 void endRun(int status) {
     std::fflush(stdout);

@@ -107,6 +107,7 @@ void emitPngFrames(int32_t frameStart, int32_t frameEnd) {
         std::string name = pngFrameName(frame);
         if (sourceWritten) {
             CopyResult result = copyWholeFile(sourceName, name, emission.copyBuffer);
+            if (result == CopyResult::targetUnwritable) noteUnwrittenFrame(name);
             if (result != CopyResult::sourceUnreadable) continue;
             sourceWritten = false;
         }
@@ -357,6 +358,7 @@ void finishFrames() {
 
 void resetEmission() {
     resetPngQueue();
+    resetUnwrittenFrames();
     bool hooked = emission.finishHookInstalled;
     emission = Emission{};
     emission.finishHookInstalled = hooked;

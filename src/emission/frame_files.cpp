@@ -7,13 +7,22 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
-// Closes a file being written; when anything went wrong the half-written file is removed.
+UnwrittenFrames unwritten;
+
+// Closes a file being written; when anything went wrong the half-written file is removed,
+// errno still saying what.
 bool finishWrite(int fd, const std::string& path, bool ok) {
-    if (close(fd) != 0) ok = false;
+    int why = errno;
+    if (close(fd) != 0) {
+        why = ok ? errno : why;
+        ok = false;
+    }
     if (!ok) unlink(path.c_str());
+    errno = why;
     return ok;
 }
 
@@ -79,3 +88,11 @@ CopyResult copyWholeFile(const std::string& source, const std::string& target, s
     }
     return CopyResult::copied;
 }
+
+void noteUnwrittenFrame(const std::string& path) {
+    if (unwritten.count++ == 0) unwritten.first = path + ": " + std::strerror(errno);
+}
+
+const UnwrittenFrames& unwrittenFrames() { return unwritten; }
+
+void resetUnwrittenFrames() { unwritten = UnwrittenFrames{}; }

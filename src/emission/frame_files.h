@@ -5,7 +5,8 @@
 #include <span>
 #include <string>
 
-// Creates or replaces path with bytes; false when the file could not be written completely.
+// Creates or replaces path with bytes; false, errno saying why, when the file could not be
+// written completely.
 bool writeWholeFile(const std::string& path, std::span<const uint8_t> bytes);
 
 enum class CopyResult { copied, sourceUnreadable, targetUnwritable };
@@ -15,6 +16,20 @@ enum class CopyResult { copied, sourceUnreadable, targetUnwritable };
 enum class CopyWay { clone, kernel, plain };
 
 // Duplicates source as target, trying the ways from firstWay on; the plain way moves pieces of
-// at most buffer.size() bytes.
+// at most buffer.size() bytes. errno says why a copy failed.
 CopyResult copyWholeFile(const std::string& source, const std::string& target, std::span<uint8_t> buffer,
                          CopyWay firstWay = CopyWay::clone);
+
+// Frame files of the run that could not be written: how many, and the first of them as
+// "name: why".
+struct UnwrittenFrames {
+    int64_t count = 0;
+    std::string first;
+};
+
+// Counts path as a frame file that could not be written, errno saying why.
+void noteUnwrittenFrame(const std::string& path);
+
+const UnwrittenFrames& unwrittenFrames();
+
+void resetUnwrittenFrames();

@@ -133,11 +133,16 @@ void writeQueuedFile(const QueuedFile& file) {
         printEncoderError(result.error);
         return;
     }
-    if (!encoding.writtenAs.empty() &&
-        copyWholeFile(encoding.writtenAs, file.path, queue().copyBuffer) != CopyResult::sourceUnreadable) {
-        return;
+    if (!encoding.writtenAs.empty()) {
+        CopyResult copied = copyWholeFile(encoding.writtenAs, file.path, queue().copyBuffer);
+        if (copied == CopyResult::targetUnwritable) noteUnwrittenFrame(file.path);
+        if (copied != CopyResult::sourceUnreadable) return;
     }
-    if (writeWholeFile(file.path, result.bytes)) encoding.writtenAs = file.path;
+    if (writeWholeFile(file.path, result.bytes)) {
+        encoding.writtenAs = file.path;
+    } else {
+        noteUnwrittenFrame(file.path);
+    }
 }
 
 }  // namespace

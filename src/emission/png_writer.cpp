@@ -95,6 +95,8 @@ bool writePngImage(const std::string& path, const Surface& surface, int32_t fact
         std::fflush(stdout);
         return false;
     }
-    return writeWholeFile(path, png.bytes);
+    if (writeWholeFile(path, png.bytes)) return true;
+    noteUnwrittenFrame(path);
+    return false;
 }
 

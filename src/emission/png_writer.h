@@ -18,7 +18,8 @@ struct EncodedPng {
 // The same bytes LodePNG's encode-to-file call would save, with its default settings.
 EncodedPng encodePng(const Surface& surface, int32_t factor);
 
-// Encodes surface and writes path. An encoder failure prints "encoder error N: text"; a
-// file that cannot be written is not reported. True when the file was written.
+// Encodes surface and writes path as a frame file. An encoder failure prints "encoder error N:
+// text"; a file that cannot be written is counted among the unwritten frames. True when the
+// file was written.
 bool writePngImage(const std::string& path, const Surface& surface, int32_t factor);
 

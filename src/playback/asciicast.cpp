@@ -535,7 +535,8 @@ Candidate readCandidate(const std::string& path, std::string& error) {
     Candidate candidate;
     std::vector<uint8_t> data;
     if (namesStandardInput(path)) {
-        if (readDecompressing(STDIN_FILENO, kWhole, data, error)) candidate = {std::move(data), true};
+        const size_t limit = static_cast<size_t>(std::min<uint64_t>(streamLimit(), kWhole));
+        if (readDecompressing(STDIN_FILENO, limit, data, error)) candidate = {std::move(data), true};
         return candidate;
     }
     // Only a regular file is opened here: opening a named pipe, even without waiting, would let

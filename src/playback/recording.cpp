@@ -69,6 +69,20 @@ struct Playback {
 
 Playback playback;
 
+// The recording as read, before its walk: the driver reads it before any output is touched, so
+// that one that cannot be read costs nothing.
+struct ReadAhead {
+    bool held = false;
+    std::string path;
+    std::vector<uint8_t> records;
+    AsciicastRecording events;
+};
+
+ReadAhead readAhead;
+
+constexpr uint64_t kDefaultStreamLimit = uint64_t{4} << 30;
+uint64_t streamByteLimit = kDefaultStreamLimit;
+
 // One record as it stands in the recording buffer.
 struct Record {
     uint32_t seconds = 0;
@@ -108,45 +122,43 @@ void logRecord(int32_t frameEnd, uint32_t seconds, int32_t micros, uint32_t leng
     std::fflush(playback.frameLog);
 }
 
-// Reads a pipe or device to its end, since its length is not known beforehand.
-bool readToEnd(int fd) {
-    std::vector<uint8_t>& buffer = playback.recordBuffer;
-    buffer.clear();
-    constexpr size_t kChunk = 1 << 20;
-    while (true) {
-        size_t done = buffer.size();
-        buffer.resize(done + kChunk);
-        ssize_t got = read(fd, buffer.data() + done, kChunk);
-        if (got < 0 && errno == EINTR) got = 0;
-        if (got < 0) return false;
-        buffer.resize(done + static_cast<size_t>(got));
-        if (got == 0 && !interruptRequested()) return true;
-        if (interruptRequested()) return true;
+// A pipe, a device or standard input has no size to ask for: it is read to its end, decoded on
+// the way when compressed, up to the stream limit.
+std::optional<PlaybackResult> readStream(int fd, const std::string& path) {
+    std::vector<uint8_t>& buffer = readAhead.records;
+    std::string error;
+    bool read = false;
+    const size_t limit = static_cast<size_t>(std::min<uint64_t>(streamByteLimit, std::numeric_limits<size_t>::max()));
+    // Running out of memory gets its own message rather than the general one.
+    std::new_handler general = std::set_new_handler(nullptr);
+    try {
+        read = readDecompressing(fd, limit, buffer, error);
+    } catch (const std::bad_alloc&) {
+        std::set_new_handler(general);
+        return failure("Error: not enough memory to read " + recordingName(path) + " (memory ran out after " +
+                       std::to_string(buffer.size()) + " bytes)");
     }
+    std::set_new_handler(general);
+    if (!read) return failure("Error: " + recordingName(path) + " " + error);
+    return std::nullopt;
 }
 
 // A compressed recording is decoded as a whole once read.
 std::optional<PlaybackResult> decompressRecording(const std::string& path) {
-    if (!isCompressed(playback.recordBuffer)) return std::nullopt;
+    if (!isCompressed(readAhead.records)) return std::nullopt;
     std::vector<uint8_t> decoded;
     std::string error;
-    if (!decompress(playback.recordBuffer, std::numeric_limits<size_t>::max(), decoded, error)) {
+    if (!decompress(readAhead.records, std::numeric_limits<size_t>::max(), decoded, error)) {
         return failure("Error: " + recordingName(path) + " " + error);
     }
-    playback.recordBuffer = std::move(decoded);
+    readAhead.records = std::move(decoded);
     return std::nullopt;
 }
 
 // Reads the whole file, decoded when it is compressed; on failure returns the message the user
 // sees.
 std::optional<PlaybackResult> readRecordingFile(const std::string& path) {
-    if (namesStandardInput(path)) {
-        std::string error;
-        if (!readDecompressing(STDIN_FILENO, std::numeric_limits<size_t>::max(), playback.recordBuffer, error)) {
-            return failure("Error: " + recordingName(path) + " " + error);
-        }
-        return std::nullopt;
-    }
+    if (namesStandardInput(path)) return readStream(STDIN_FILENO, path);
     // A named pipe is read like cat reads it: the open waits for its writer.
     int fd = open(path.c_str(), O_RDONLY);
     struct stat info {};
@@ -156,17 +168,18 @@ std::optional<PlaybackResult> readRecordingFile(const std::string& path) {
         errno = EISDIR;
     }
     if (fd < 0) return failure("errno " + std::to_string(errno));
+    if (!S_ISREG(info.st_mode)) {
+        std::optional<PlaybackResult> failed = readStream(fd, path);
+        close(fd);
+        return failed;
+    }
+    std::vector<uint8_t>& buffer = readAhead.records;
     size_t length = static_cast<size_t>(info.st_size);
     size_t done = 0;
     // A recording too large for memory gets its own message rather than the general one.
     std::new_handler general = std::set_new_handler(nullptr);
     try {
-        if (!S_ISREG(info.st_mode)) {
-            bool complete = readToEnd(fd);
-            length = done = complete ? playback.recordBuffer.size() : length + 1;
-        } else {
-            playback.recordBuffer.resize(length);
-        }
+        buffer.resize(length);
     } catch (const std::bad_alloc&) {
         std::set_new_handler(general);
         close(fd);
@@ -174,7 +187,7 @@ std::optional<PlaybackResult> readRecordingFile(const std::string& path) {
     }
     std::set_new_handler(general);
     while (done < length) {
-        ssize_t got = read(fd, playback.recordBuffer.data() + done, length - done);
+        ssize_t got = read(fd, buffer.data() + done, length - done);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         done += static_cast<size_t>(got);
@@ -187,15 +200,15 @@ std::optional<PlaybackResult> readRecordingFile(const std::string& path) {
 // An asciicast recording the driver did not prepare is converted here, into the records the
 // walk reads.
 std::optional<PlaybackResult> convertIfAsciicast(const std::string& path) {
-    if (!isAsciicast(playback.recordBuffer)) return std::nullopt;
+    if (!isAsciicast(readAhead.records)) return std::nullopt;
     AsciicastRecording recording;
     std::string error;
-    if (!convertAsciicast(playback.recordBuffer, recording, error)) {
+    if (!convertAsciicast(readAhead.records, recording, error)) {
         return failure("Error: " + recordingName(path) + " " + error);
     }
-    playback.recordBuffer = std::move(recording.records);
-    playback.events = std::move(recording);
-    playback.events.records.clear();
+    readAhead.records = std::move(recording.records);
+    readAhead.events = std::move(recording);
+    readAhead.events.records.clear();
     return std::nullopt;
 }
 
@@ -508,9 +521,14 @@ const uint8_t* stepRecord(const uint8_t* position, const uint8_t* end) {
 }
 
 void startPlayback(const PlaybackOptions& options) {
-    resetPlayback();
+    closeLog();
+    playback = Playback{};
     playback.options = options;
 }
+
+void setStreamLimit(uint64_t bytes) { streamByteLimit = bytes; }
+
+uint64_t streamLimit() { return streamByteLimit; }
 
 const FrameClock& frameClock() { return playback.clock; }
 
@@ -518,19 +536,35 @@ bool namesStandardInput(const std::string& path) { return path == "-"; }
 
 std::string recordingName(const std::string& path) { return namesStandardInput(path) ? "standard input" : path; }
 
-PlaybackResult loadRecording(const std::string& path) {
+PlaybackResult readRecording(const std::string& path) {
+    readAhead = ReadAhead{};
     if (path.empty()) return failure("Error: no input ttyrec specified?");
+    if (takePreparedAsciicast(path, readAhead.events)) {
+        readAhead.records = std::move(readAhead.events.records);
+        readAhead.events.records.clear();
+    } else {
+        std::optional<PlaybackResult> failed = readRecordingFile(path);
+        if (!failed) failed = convertIfAsciicast(path);
+        if (failed) {
+            readAhead = ReadAhead{};
+            return *failed;
+        }
+    }
+    readAhead.held = true;
+    readAhead.path = path;
+    return {};
+}
+
+PlaybackResult loadRecording(const std::string& path) {
+    if (!readAhead.held || readAhead.path != path) {
+        PlaybackResult read = readRecording(path);
+        if (read.end != PlaybackEnd::finished) return read;
+    }
     playback.clock = FrameClock{};
     playback.name = path;
-    playback.events = AsciicastRecording{};
-
-    if (takePreparedAsciicast(path, playback.events)) {
-        playback.recordBuffer = std::move(playback.events.records);
-        playback.events.records.clear();
-    } else {
-        if (std::optional<PlaybackResult> failed = readRecordingFile(path)) return *failed;
-        if (std::optional<PlaybackResult> failed = convertIfAsciicast(path)) return *failed;
-    }
+    playback.recordBuffer = std::move(readAhead.records);
+    playback.events = std::move(readAhead.events);
+    readAhead = ReadAhead{};
     closeLog();
     playback.frameLog = std::fopen("output", "w");  // a log that cannot be created is not reported
 
@@ -565,4 +599,6 @@ PlaybackResult walkRecording(std::span<const uint8_t> data) {
 void resetPlayback() {
     closeLog();
     playback = Playback{};
+    readAhead = ReadAhead{};
+    streamByteLimit = kDefaultStreamLimit;
 }

@@ -62,7 +62,8 @@ struct PlaybackResult {
     std::string message;  // recordingError: the line to show
 };
 
-// Takes the options for the next walk and starts a fresh clock and log.
+// Takes the options for the next walk and starts a fresh clock and log; a recording already
+// read stays.
 void startPlayback(const PlaybackOptions& options);
 
 // "-" names standard input.
@@ -71,9 +72,18 @@ bool namesStandardInput(const std::string& path);
 // The recording as messages name it: its path, or "standard input".
 std::string recordingName(const std::string& path);
 
-// Reads path (or the recording prepared for it), decoding it when it is compressed, and walks
-// it, writing the log "output". An asciicast recording's resizes, markers and idle time limit
-// count.
+// Reads path (or takes the recording prepared for it), decoding it when it is compressed, and
+// keeps it for loadRecording, which then plays it without reading again; options and clock
+// are left alone, so that it may come before startPlayback. A pipe, a device or standard
+// input is read as a stream, up to the stream limit. recordingError when it cannot be read.
+PlaybackResult readRecording(const std::string& path);
+
+// Streams longer than this many bytes are refused (4 GiB unless set).
+void setStreamLimit(uint64_t bytes);
+uint64_t streamLimit();
+
+// Walks the recording read for path (reading it first when readRecording has not), writing the
+// log "output". An asciicast recording's resizes, markers and idle time limit count.
 PlaybackResult loadRecording(const std::string& path);
 
 // Walks records already in memory (the log, if open, receives their entries). Returns early
@@ -88,5 +98,5 @@ const uint8_t* stepRecord(const uint8_t* position, const uint8_t* end);
 
 const FrameClock& frameClock();
 
-// Default options, a fresh clock, the log closed.
+// Default options and stream limit, a fresh clock, the log closed, nothing read.
 void resetPlayback();

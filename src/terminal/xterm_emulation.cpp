@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "terminal/screen_grid.h"
@@ -23,7 +24,7 @@ struct Terminal {
     bool anyDamage = false;
     XtermInputFilter filter;
     bool alternate = false;  // the alternate screen is shown
-    std::string forward;  // what the filter passes on from one feed
+    std::string forward;  // what the filter passed on and libvterm has yet to receive
     VTerm* scratch = nullptr;  // for measuring characters
     std::unordered_map<uint32_t, int> widths;
 };
@@ -192,14 +193,45 @@ void readDamagedRows() {
     terminal.anyDamage = false;
 }
 
+// libvterm 0.1.4 decodes text into an array on the stack of four bytes for every byte left in
+// the write, not just the text's: a write of a few megabytes overflows an 8 MB stack. It is
+// given the filter's output in writes of at most this size.
+constexpr size_t kLibvtermWrite = 64 * 1024;
+constexpr size_t kFilterPiece = 4 * 1024;
+
+// Writes what the filter passed on. A UTF-8 character is never cut between writes: libvterm
+// would show its halves as replacement characters after text in the same write (sequences and
+// strings it joins).
+void writeForward() {
+    auto continues = [](char byte) { return (static_cast<uint8_t>(byte) & 0xC0) == 0x80; };
+    std::string_view rest = terminal.forward;
+    while (!rest.empty()) {
+        size_t cut = std::min(rest.size(), kLibvtermWrite);
+        if (cut < rest.size()) {
+            // Back to the start of the character cut there, three bytes at most: a longer run
+            // of continuation bytes is no character.
+            size_t start = cut;
+            while (start > cut - 3 && continues(rest[start])) --start;
+            if (!continues(rest[start])) cut = start;
+        }
+        vterm_input_write(terminal.vterm, rest.data(), cut);
+        rest.remove_prefix(cut);
+    }
+    terminal.forward.clear();
+}
+
 }  // namespace
 
 void feedXterm(std::span<const uint8_t> bytes) {
     if (terminal.vterm == nullptr) createTerminal();
-    terminal.forward.clear();
-    filterXtermInput(terminal.filter, bytes, libvtermWidth, terminal.forward);
-    if (terminal.forward.empty()) return;
-    vterm_input_write(terminal.vterm, terminal.forward.data(), terminal.forward.size());
+    // The filter's state joins what is cut between pieces as it joins records; a piece is
+    // small enough that its output, REP's repeats included, stays within a few writes.
+    while (!bytes.empty()) {
+        const std::span<const uint8_t> piece = bytes.first(std::min(bytes.size(), kFilterPiece));
+        bytes = bytes.subspan(piece.size());
+        filterXtermInput(terminal.filter, piece, libvtermWidth, terminal.forward);
+        if (terminal.forward.size() >= kLibvtermWrite || bytes.empty()) writeForward();
+    }
 }
 
 // CUP to a row and column counted from 0.

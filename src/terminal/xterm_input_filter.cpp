@@ -306,5 +306,17 @@ void filterByte(XtermInputFilter& filter, uint8_t byte, CharacterWidth widthOf, 
 
 void filterXtermInput(XtermInputFilter& filter, std::span<const uint8_t> bytes, CharacterWidth widthOf,
                       std::string& out) {
-    for (uint8_t byte : bytes) filterByte(filter, byte, widthOf, out);
+    auto printable = [](uint8_t byte) { return byte >= 0x20 && byte < 0x7F; };
+    for (size_t at = 0; at < bytes.size();) {
+        // A run of printable ASCII text, the bulk of most output, is passed on whole.
+        if (filter.state == XtermFilterState::text && filter.utf8Missing == 0 && printable(bytes[at])) {
+            size_t end = at + 1;
+            while (end < bytes.size() && printable(bytes[end])) ++end;
+            out.append(reinterpret_cast<const char*>(bytes.data() + at), end - at);
+            filter.lastPrinted.assign(1, static_cast<char>(bytes[end - 1]));
+            at = end;
+            continue;
+        }
+        filterByte(filter, bytes[at++], widthOf, out);
+    }
 }
