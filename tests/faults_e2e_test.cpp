@@ -205,7 +205,7 @@ TEST_F(FaultsTest, FullDiskDuringAPngSeriesGoesOnWithoutPartialFiles) {
     fs::create_directories(small / "frames" / "0000003.png");
     RunResult result = runReelcapWith(small, {"rec.ttyrec", "-png", "-stop", "5"}, RunOptions{});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(lastLine(result.output), "Error: 1 frame file could not be written (frames/0000003.png: Is a directory)");
+    EXPECT_EQ(lastLine(result.output), "Error: 1 frame files could not be written (first: frames/0000003.png: Is a directory)");
 }
 
 // What a bad recording leaves in either mode: the log only when playback began, and in movie

@@ -13,8 +13,7 @@ void finishMovie() {
     closeMovieWriter();
     // The run went on past them; they are told once, at its end.
     const UnwrittenFrames& lost = unwrittenFrames();
-    if (lost.count == 1) std::printf("Error: 1 frame file could not be written (%s)\n", lost.first.c_str());
-    if (lost.count > 1) {
+    if (lost.count > 0) {
         std::printf("Error: %" PRId64 " frame files could not be written (first: %s)\n", lost.count, lost.first.c_str());
     }
 }
