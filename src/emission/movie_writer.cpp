@@ -25,6 +25,15 @@ MovieWriter* activeWriter = nullptr;
 AviCompressOptions options;
 bool writeFailed = false;
 
+// The colours of the frames of a first pass, for a GIF file's palette.
+struct LearnedColours {
+    bool learning = false;
+    bool learned = false;
+    uint64_t lastVersion = 0;  // of the last bitmap learned from
+    SharedPalette palette;
+};
+LearnedColours colours;
+
 constexpr uint32_t kMillisecondsPerSecond = 1000;
 
 // A failed stream step is reported once, when it happens; the run goes on without the movie.
@@ -62,7 +71,23 @@ AviResult setStreamFormat(MovieWriter& writer, const BitmapInfoHeader& header) {
 
 AviResult makeCompressedStream(MovieWriter& writer, const AviCompressOptions& options) {
     AviResult result = aviMakeCompressedStream(&writer.compressedStream, writer.videoStream, options);
+    if (result == kAviErrOk && colours.learned && options.fccHandler == kCompressorGif) {
+        result = aviStreamSetColours(writer.compressedStream, colours.palette);
+    }
     return result == kAviErrOk ? kAviErrOk : fail(writer, result);
+}
+
+// A bitmap's colours, top row first, as the encoder would meet them.
+void learnColours(const DibSection& dib, uint64_t version) {
+    if (version != 0 && version == colours.lastVersion) return;
+    colours.lastVersion = version;
+    const BitmapInfoHeader& header = dib.dsBmih;
+    const int height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
+    const int stride = header.biWidth * 4;
+    const uint8_t* bits = dib.bmBits;
+    PixelRows pixels{bits, stride, header.biWidth, height};
+    if (header.biHeight > 0) pixels = {bits + static_cast<ptrdiff_t>(stride) * (height - 1), -stride, header.biWidth, height};
+    mapToSharedPalette(colours.palette, pixels, IndexRows{});
 }
 
 // The dialog attaches no blocks to the options, so releasing its choice only forgets them.
@@ -113,13 +138,21 @@ void resetCompressionOptions() {
     options.dwInterleaveEvery = 1;
 }
 
+void learnMovieColours(bool on) {
+    if (on) colours = LearnedColours{};
+    colours.learning = on;
+    colours.learned = !on;
+}
+
 void resetMovieWriter() {
     closeMovieWriter();
     writeFailed = false;
+    colours = LearnedColours{};
     resetCompressionOptions();
 }
 
 AviResult setMovieCompression(const Bitmap* bitmap) {
+    if (colours.learning) return kAviErrOk;
     if (activeWriter == nullptr) return kAviErrBadHandle;
     MovieWriter& writer = *activeWriter;
     DibSection dib;
@@ -145,10 +178,14 @@ AviResult setMovieCompression(const Bitmap* bitmap) {
 }
 
 AviResult addMovieFrame(const Bitmap* bitmap) {
-    if (activeWriter == nullptr) return kAviErrBadHandle;
-    MovieWriter& writer = *activeWriter;
+    if (activeWriter == nullptr && !colours.learning) return kAviErrBadHandle;
     DibSection dib;
     if (getBitmapObject(bitmap, dib) != kDibSectionSize) return kAviErrBadParam;
+    if (colours.learning) {
+        learnColours(dib, bitmap->version);
+        return kAviErrOk;
+    }
+    MovieWriter& writer = *activeWriter;
     if (writer.failed) return kAviErrError;
 
     if (writer.videoStream == nullptr) {

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -42,6 +43,7 @@ struct AviStream {
     bool formatTried = false;
     bool formatSet = false;
     bool broken = false;  // a write failed: held-back frames are dropped, not written after the gap
+    std::optional<SharedPalette> colours{};  // a GIF stream's, learned beforehand
 };
 
 namespace {
@@ -170,6 +172,7 @@ int openEncoder(AviStream* stream) {
     int opened = openVideoEncoder(stream->encoder, *stream->codec, stream->width, stream->height, stream->timeBase,
                                   globalHeader, file->container == MovieContainer::avi);
     if (opened < 0) return opened;
+    if (stream->colours) setGifColours(stream->encoder, *stream->colours);
     int copied = avcodec_parameters_from_context(stream->stream->codecpar, stream->encoder.context);
     return copied < 0 ? copied : 0;
 }
@@ -251,6 +254,12 @@ uint32_t aviMakeCompressedStream(AviStream** compressed, AviStream* source, cons
         return failure(AVERROR_ENCODER_NOT_FOUND);
     }
     *compressed = new AviStream{.file = source->file, .stream = source->stream, .codec = codec, .timeBase = source->timeBase};
+    return 0;
+}
+
+uint32_t aviStreamSetColours(AviStream* stream, const SharedPalette& colours) {
+    if (stream == nullptr || stream->formatTried) return failure(AVERROR(EINVAL));
+    stream->colours = colours;
     return 0;
 }
 
