@@ -90,15 +90,6 @@ int reserveSpace(FileSink& sink, int64_t bytes, int64_t closingBytes) {
     return 0;
 }
 
-int unreserveLength(FileSink& sink) {
-    if (!sink.regularFile || sink.reservedEnd <= sink.end) return 0;
-    if (ftruncate(sink.fd, sink.end) != 0) return AVERROR(errno);
-    if (fallocate(sink.fd, FALLOC_FL_KEEP_SIZE, sink.end, sink.reservedEnd - sink.end) != 0) {
-        sink.reservedEnd = sink.end;  // the file system cannot hold space that way
-    }
-    return 0;
-}
-
 std::vector<uint8_t> readSinkHead(const FileSink& sink, size_t size) {
     std::vector<uint8_t> head(size);
     int reader = open(("/proc/self/fd/" + std::to_string(sink.fd)).c_str(), O_RDONLY | O_CLOEXEC);

@@ -34,10 +34,6 @@ int writeToSink(FileSink& sink, std::span<const uint8_t> bytes);
 // closing the file may still add.
 int reserveSpace(FileSink& sink, int64_t bytes, int64_t closingBytes);
 
-// The space held beyond what is written stays held but stops counting as the file's length,
-// for readers that go by the length.
-int unreserveLength(FileSink& sink);
-
 // The file's first bytes, read through a second opening (the sink is open for writing only);
 // empty where that is refused.
 std::vector<uint8_t> readSinkHead(const FileSink& sink, size_t size);
