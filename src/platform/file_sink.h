@@ -1,8 +1,9 @@
 #pragma once
 // The file a movie goes into, written through FFmpeg's I/O layer, with disk space held ahead of
-// the writes: a full disk then refuses a packet before the muxer has taken it, never in the
-// middle of one, and what closing the file adds always has room. Results are 0 or a negative
-// FFmpeg error number.
+// the writes: a full disk (or a file size limit) then refuses a packet before the muxer has taken
+// it, never in the middle of one, and what closing the file adds always has room. The space is
+// held beyond the file's length where the file system can, so that a run killed outright leaves
+// what it wrote and no zeros after it. Results are 0 or a negative FFmpeg error number.
 
 #include <cstdint>
 #include <span>
@@ -18,6 +19,8 @@ struct FileSink {
     int64_t position = 0;      // where the next write lands
     int64_t end = 0;           // the length of what has been written
     int64_t reservedEnd = 0;   // disk space is held up to here
+    bool lengthKept = true;    // the space is held without lengthening the file
+    int64_t sizeLimit = -1;    // RLIMIT_FSIZE; -1: none
 };
 
 // Creates (or empties) the file at once; false with errno set.
