@@ -86,7 +86,9 @@ void learnColours(const DibSection& dib, uint64_t version) {
     const int stride = header.biWidth * 4;
     const uint8_t* bits = dib.bmBits;
     PixelRows pixels{bits, stride, header.biWidth, height};
-    if (header.biHeight > 0) pixels = {bits + static_cast<ptrdiff_t>(stride) * (height - 1), -stride, header.biWidth, height};
+    if (header.biHeight > 0) {
+        pixels = {bits + static_cast<ptrdiff_t>(stride) * (height - 1), -stride, header.biWidth, height};
+    }
     mapToSharedPalette(colours.palette, pixels, IndexRows{});
 }
 

@@ -49,7 +49,8 @@ int openRemux(Remux& remux, const std::string& from, const std::string& to, cons
     if (kept->extradata_size > 0) {
         av_freep(&out->codecpar->extradata);
         out->codecpar->extradata_size = 0;
-        out->codecpar->extradata = static_cast<uint8_t*>(av_mallocz(kept->extradata_size + AV_INPUT_BUFFER_PADDING_SIZE));
+        const size_t size = static_cast<size_t>(kept->extradata_size) + AV_INPUT_BUFFER_PADDING_SIZE;
+        out->codecpar->extradata = static_cast<uint8_t*>(av_mallocz(size));
         if (out->codecpar->extradata == nullptr) return AVERROR(ENOMEM);
         std::memcpy(out->codecpar->extradata, kept->extradata, kept->extradata_size);
         out->codecpar->extradata_size = kept->extradata_size;
