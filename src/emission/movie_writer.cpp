@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "platform/compression_dialog.h"
 
@@ -30,6 +31,7 @@ struct LearnedColours {
     bool learning = false;
     bool learned = false;
     uint64_t lastVersion = 0;  // of the last bitmap learned from
+    std::vector<uint8_t> seen;  // its pixels
     SharedPalette palette;
 };
 LearnedColours colours;
@@ -77,19 +79,27 @@ AviResult makeCompressedStream(MovieWriter& writer, const AviCompressOptions& op
     return result == kAviErrOk ? kAviErrOk : fail(writer, result);
 }
 
-// A bitmap's colours, top row first, as the encoder would meet them.
+// A bitmap's colours, top row first, as the encoder would meet them. Rows the bitmap learned
+// last also held bring no colour that is not known already, so only the others are scanned.
 void learnColours(const DibSection& dib, uint64_t version) {
     if (version != 0 && version == colours.lastVersion) return;
     colours.lastVersion = version;
+    if (colours.palette.count == kTransparentIndex) return;  // full: nothing more is taken in
     const BitmapInfoHeader& header = dib.dsBmih;
     const int height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
-    const int stride = header.biWidth * 4;
-    const uint8_t* bits = dib.bmBits;
-    PixelRows pixels{bits, stride, header.biWidth, height};
-    if (header.biHeight > 0) {
-        pixels = {bits + static_cast<ptrdiff_t>(stride) * (height - 1), -stride, header.biWidth, height};
+    const size_t stride = static_cast<size_t>(header.biWidth) * 4;
+    const size_t size = stride * static_cast<size_t>(height);
+    const bool compared = colours.seen.size() == size;
+    if (!compared) colours.seen.assign(dib.bmBits, dib.bmBits + size);
+    for (int y = 0; y < height; ++y) {
+        const size_t at = stride * static_cast<size_t>(header.biHeight > 0 ? height - 1 - y : y);
+        const uint8_t* row = dib.bmBits + at;
+        if (compared) {
+            if (std::memcmp(row, colours.seen.data() + at, stride) == 0) continue;
+            std::memcpy(colours.seen.data() + at, row, stride);
+        }
+        mapToSharedPalette(colours.palette, PixelRows{row, static_cast<int>(stride), header.biWidth, 1}, IndexRows{});
     }
-    mapToSharedPalette(colours.palette, pixels, IndexRows{});
 }
 
 // The dialog attaches no blocks to the options, so releasing its choice only forgets them.
