@@ -33,8 +33,10 @@
 #include "playback/recording.h"
 #include "render/outline_font.h"
 #include "render/renderer.h"
-#include "render/theme.h"
+#include "render/screen_changes.h"
 #include "render/surface.h"
+#include "render/theme.h"
+#include "render/xterm_renderer.h"
 #include "terminal/terminal.h"
 
 extern "C" {
@@ -526,6 +528,89 @@ void requireFramesDirectory() {
     fail("Error: cannot create the directory frames: " + reason);
 }
 
+
+void startPictureStages(const RunSettings& settings) {
+    startTerminal({.columns = settings.columns, .rows = settings.rows, .emulation = settings.emulation});
+    Theme theme = settings.theme;
+    if (settings.boldBright >= 0) theme.boldBright = settings.boldBright == 1;
+    startRenderer({.theme = theme,
+                   .outlineFont = settings.font,
+                   .fontSize = settings.fontSize,
+                   .lineHeight = settings.lineHeight,
+                   .plainPaths = settings.plainPaths,
+                   .fontPath = findFontPath(),
+                   .pictureColumns = settings.pictureColumns,
+                   .pictureRows = settings.pictureRows});
+    startEmission({.movieOutput = settings.movieOutput,
+                   .sizeFactor = settings.sizeFactor,
+                   .skipFrames = settings.skipFrames,
+                   .stopFrame = settings.stopFrame,
+                   .writeFrames = settings.writeFrames && !settings.at.given,
+                   .plainPaths = settings.plainPaths});
+}
+
+PlaybackOptions playbackOptionsFor(const RunSettings& settings) {
+    const double lastFrames = std::round(finalSeconds(settings) * settings.fps);
+    return {.frameInterval = settings.frameInterval,
+            .fps = settings.fps,
+            .skipFrames = settings.skipFrames,
+            .stopFrame = settings.stopFrame,
+            .progress = settings.quiet        ? Progress::none
+                        : settings.statusLine ? Progress::statusLine
+                                              : Progress::lines,
+            .realtime = settings.realtime,
+            .idleLimit = settings.idleSeconds >= 0 ? microsOf(settings.idleSeconds) : -1,
+            .speed = settings.speed,
+            .from = settings.at.given ? settings.at : settings.from,
+            .to = settings.at.given ? TimePoint{} : settings.to,
+            .poster = settings.at.given,
+            .finalFrames = static_cast<int32_t>(std::min<double>(lastFrames, INT32_MAX - 1)),
+            .columnsFixed = settings.columnsGiven,
+            .rowsFixed = settings.rowsGiven};
+}
+
+// A GIF file goes to disk as its frames come once its palette is known before the first: a
+// first pass over the recording learns the colours of every screen the file will show.
+bool learnsColoursFirst() {
+    return settings.movieOutput && !settings.at.given && settings.writeFrames &&
+           movieContainerFor(settings.outputName).container == MovieContainer::gif;
+}
+
+// The first pass interprets and paints, silently, and makes no file; every stage then starts
+// again as it did for the first, and the second pass, the real one, walks the recording read
+// for the first. An interruption during the first pass ends the second where the first ended.
+PlaybackResult playLearningColoursFirst() {
+    RunSettings firstPass = settings;
+    firstPass.plainPaths = false;
+    startPictureStages(firstPass);
+    EmissionOptions emission = {.movieOutput = true,
+                                .sizeFactor = settings.sizeFactor,
+                                .skipFrames = settings.skipFrames,
+                                .stopFrame = settings.stopFrame,
+                                .colourPass = true};
+    startEmission(emission);
+    PlaybackOptions learning = playbackOptionsFor(settings);
+    learning.progress = Progress::none;
+    learning.log = false;
+    learning.warnings = false;
+    startPlayback(learning);
+    learnMovieColours(true);
+    PlaybackResult learned = loadRecording(settings.inputPath);
+    learnMovieColours(false);
+    if (learned.end == PlaybackEnd::recordingError) return learned;
+
+    resetTerminal();
+    resetScreenChanges();
+    resetSurfaces();
+    resetXtermRenderer();
+    resetRenderer();
+    resetEmission();
+    startPictureStages(settings);
+    PlaybackOptions real = playbackOptionsFor(settings);
+    if (interruptRequested()) real.recordLimit = learned.records;
+    return walkAgain(real);
+}
+
 }  // namespace
 
 int runConverter(int argc, char** argv) {
@@ -586,8 +671,13 @@ int runConverter(int argc, char** argv) {
     } else {
         requireFramesDirectory();
     }
-    startStages(settings);
-    PlaybackResult played = loadRecording(settings.inputPath);
+    PlaybackResult played;
+    if (learnsColoursFirst()) {
+        played = playLearningColoursFirst();
+    } else {
+        startStages(settings);
+        played = loadRecording(settings.inputPath);
+    }
     switch (played.end) {
         case PlaybackEnd::recordingError:
             // A movie already begun is closed, empty, rather than left without its headers.
@@ -620,38 +710,6 @@ int runConverter(int argc, char** argv) {
 }
 
 void startStages(const RunSettings& settings) {
-    startTerminal({.columns = settings.columns, .rows = settings.rows, .emulation = settings.emulation});
-    Theme theme = settings.theme;
-    if (settings.boldBright >= 0) theme.boldBright = settings.boldBright == 1;
-    startRenderer({.theme = theme,
-                   .outlineFont = settings.font,
-                   .fontSize = settings.fontSize,
-                   .lineHeight = settings.lineHeight,
-                   .plainPaths = settings.plainPaths,
-                   .fontPath = findFontPath(),
-                   .pictureColumns = settings.pictureColumns,
-                   .pictureRows = settings.pictureRows});
-    startEmission({.movieOutput = settings.movieOutput,
-                   .sizeFactor = settings.sizeFactor,
-                   .skipFrames = settings.skipFrames,
-                   .stopFrame = settings.stopFrame,
-                   .writeFrames = settings.writeFrames && !settings.at.given,
-                   .plainPaths = settings.plainPaths});
-    const double lastFrames = std::round(finalSeconds(settings) * settings.fps);
-    startPlayback({.frameInterval = settings.frameInterval,
-                   .fps = settings.fps,
-                   .skipFrames = settings.skipFrames,
-                   .stopFrame = settings.stopFrame,
-                   .progress = settings.quiet        ? Progress::none
-                               : settings.statusLine ? Progress::statusLine
-                                                     : Progress::lines,
-                   .realtime = settings.realtime,
-                   .idleLimit = settings.idleSeconds >= 0 ? microsOf(settings.idleSeconds) : -1,
-                   .speed = settings.speed,
-                   .from = settings.at.given ? settings.at : settings.from,
-                   .to = settings.at.given ? TimePoint{} : settings.to,
-                   .poster = settings.at.given,
-                   .finalFrames = static_cast<int32_t>(std::min<double>(lastFrames, INT32_MAX - 1)),
-                   .columnsFixed = settings.columnsGiven,
-                   .rowsFixed = settings.rowsGiven});
+    startPictureStages(settings);
+    startPlayback(playbackOptionsFor(settings));
 }

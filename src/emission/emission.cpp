@@ -228,7 +228,8 @@ void emitMovieFramesKept(int32_t frameStart, int32_t frameEnd) {
     bool written = options.sizeFactor <= 1 || wholeImage(mainSurface());
     size_t fileSize = kBmpHeaderSize + 4 * static_cast<size_t>(std::max(mainSurface().width, 0) * bmpFactor()) *
                                            static_cast<size_t>(std::max(mainSurface().height, 0) * bmpFactor());
-    bool made = written && makeBmpPlaceholder(currentName, fileSize, kept.fileMade ? kept.fileSize : 0);
+    bool made = written && (options.colourPass ||
+                            makeBmpPlaceholder(currentName, fileSize, kept.fileMade ? kept.fileSize : 0));
     bool loads = made && mainSurface().width > 0 && mainSurface().height > 0;
 
     bool first = emission.previousBmpName.empty();

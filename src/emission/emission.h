@@ -17,6 +17,9 @@ struct EmissionOptions {
     // Every frame encoded afresh on this thread and passed through its BMP file, as the
     // faster ways must match byte for byte.
     bool plainPaths = false;
+    // A first pass that only shows the movie writer the screens (which learns their colours):
+    // no file is made for them.
+    bool colourPass = false;
 };
 
 void startEmission(const EmissionOptions& options);

@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "platform/compression_dialog.h"
 
@@ -24,6 +26,17 @@ namespace {
 MovieWriter* activeWriter = nullptr;
 AviCompressOptions options;
 bool writeFailed = false;
+
+// The colours of the frames of a first pass, for a GIF file's palette.
+struct LearnedColours {
+    bool learning = false;
+    bool learned = false;
+    uint64_t lastVersion = 0;  // of the last bitmap learned from
+    std::vector<uint8_t> seen;  // its pixels
+    std::unordered_map<uint64_t, size_t> seenRows;  // where a row of them starts, by its rowKey
+    SharedPalette palette;
+};
+LearnedColours colours;
 
 constexpr uint32_t kMillisecondsPerSecond = 1000;
 
@@ -62,7 +75,52 @@ AviResult setStreamFormat(MovieWriter& writer, const BitmapInfoHeader& header) {
 
 AviResult makeCompressedStream(MovieWriter& writer, const AviCompressOptions& options) {
     AviResult result = aviMakeCompressedStream(&writer.compressedStream, writer.videoStream, options);
+    if (result == kAviErrOk && colours.learned && options.fccHandler == kCompressorGif) {
+        result = aviStreamSetColours(writer.compressedStream, colours.palette);
+    }
     return result == kAviErrOk ? kAviErrOk : fail(writer, result);
+}
+
+// A few words of a pixel row, which tell rows apart often enough to find one that moved.
+uint64_t rowKey(const uint8_t* row, size_t stride) {
+    uint64_t key = stride;
+    for (size_t i = 1; i <= 8; ++i) {
+        uint64_t word = 0;
+        std::memcpy(&word, row + (stride - 8) * i / 8, 8);
+        key = (key ^ word) * 0x100000001B3u;
+    }
+    return key;
+}
+
+// A bitmap's colours, top row first, as the encoder would meet them. A row that the bitmap
+// learned last also held, where it was or elsewhere (a scroll moves rows), brings no colour that
+// is not known already, so only the others are scanned.
+void learnColours(const DibSection& dib, uint64_t version) {
+    if (version != 0 && version == colours.lastVersion) return;
+    colours.lastVersion = version;
+    if (colours.palette.count == kTransparentIndex) return;  // full: nothing more is taken in
+    const BitmapInfoHeader& header = dib.dsBmih;
+    const int height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
+    const size_t stride = static_cast<size_t>(header.biWidth) * 4;
+    const size_t size = stride * static_cast<size_t>(height);
+    const bool compared = colours.seen.size() == size && stride >= 8;
+    auto seenBefore = [&](const uint8_t* row, size_t at) {
+        if (!compared) return false;
+        if (std::memcmp(row, colours.seen.data() + at, stride) == 0) return true;
+        auto found = colours.seenRows.find(rowKey(row, stride));
+        return found != colours.seenRows.end() && std::memcmp(row, colours.seen.data() + found->second, stride) == 0;
+    };
+    for (int y = 0; y < height; ++y) {
+        const size_t at = stride * static_cast<size_t>(header.biHeight > 0 ? height - 1 - y : y);
+        const uint8_t* row = dib.bmBits + at;
+        if (seenBefore(row, at)) continue;
+        mapToSharedPalette(colours.palette, PixelRows{row, static_cast<int>(stride), header.biWidth, 1}, IndexRows{});
+    }
+    colours.seen.assign(dib.bmBits, dib.bmBits + size);
+    colours.seenRows.clear();
+    for (size_t at = 0; stride >= 8 && at < size; at += stride) {
+        colours.seenRows.emplace(rowKey(dib.bmBits + at, stride), at);
+    }
 }
 
 // The dialog attaches no blocks to the options, so releasing its choice only forgets them.
@@ -113,13 +171,21 @@ void resetCompressionOptions() {
     options.dwInterleaveEvery = 1;
 }
 
+void learnMovieColours(bool on) {
+    if (on) colours = LearnedColours{};
+    colours.learning = on;
+    colours.learned = !on;
+}
+
 void resetMovieWriter() {
     closeMovieWriter();
     writeFailed = false;
+    colours = LearnedColours{};
     resetCompressionOptions();
 }
 
 AviResult setMovieCompression(const Bitmap* bitmap) {
+    if (colours.learning) return kAviErrOk;
     if (activeWriter == nullptr) return kAviErrBadHandle;
     MovieWriter& writer = *activeWriter;
     DibSection dib;
@@ -145,10 +211,14 @@ AviResult setMovieCompression(const Bitmap* bitmap) {
 }
 
 AviResult addMovieFrame(const Bitmap* bitmap) {
-    if (activeWriter == nullptr) return kAviErrBadHandle;
-    MovieWriter& writer = *activeWriter;
+    if (activeWriter == nullptr && !colours.learning) return kAviErrBadHandle;
     DibSection dib;
     if (getBitmapObject(bitmap, dib) != kDibSectionSize) return kAviErrBadParam;
+    if (colours.learning) {
+        learnColours(dib, bitmap->version);
+        return kAviErrOk;
+    }
+    MovieWriter& writer = *activeWriter;
     if (writer.failed) return kAviErrError;
 
     if (writer.videoStream == nullptr) {

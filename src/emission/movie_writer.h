@@ -33,7 +33,13 @@ AviCompressOptions& compressionOptions();
 // All zero, then dwFlags 9 and dwInterleaveEvery 1.
 void resetCompressionOptions();
 
-// Closes any active writer and forgets a write failure, so that tests start afresh.
+// A first pass over the recording: while on, frames given to the writer only teach it their
+// colours, and nothing is written or said. The GIF file written after gets them before its
+// first frame, so that it is written as it goes with one palette.
+void learnMovieColours(bool on);
+
+// Closes any active writer and forgets a write failure and the colours learned, so that tests
+// start afresh.
 void resetMovieWriter();
 
 AviResult setMovieCompression(const Bitmap* bitmap);

@@ -1,10 +1,12 @@
 #include "platform/avi_file.h"
 
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -18,6 +20,7 @@ extern "C" {
 
 #include "platform/bitmap.h"
 #include "platform/file_sink.h"
+#include "platform/mp4_finish.h"
 #include "platform/video_encoder.h"
 
 struct AviFile {
@@ -25,6 +28,13 @@ struct AviFile {
     MovieContainer container = MovieContainer::avi;
     AVFormatContext* format = nullptr;
     int64_t packetCount = 0;
+    int64_t fragmentBytes = 0;      // MP4: what the muxer holds for the fragment under way
+    double fragmentStarted = 0;     // MP4: when that fragment began, monotonic seconds
+    // MP4: the packet written last waits for the next one, whose time gives its duration; a
+    // fragment's last frame would otherwise last the packet's own duration, and the frames
+    // after the fragment would be shifted by the difference.
+    AVPacket* waiting = nullptr;
+    int64_t firstPts = AV_NOPTS_VALUE;  // MP4: of the first packet, in the stream's time base
     bool headerTried = false;
     bool headerWritten = false;
 };
@@ -42,6 +52,7 @@ struct AviStream {
     bool formatTried = false;
     bool formatSet = false;
     bool broken = false;  // a write failed: held-back frames are dropped, not written after the gap
+    std::optional<SharedPalette> colours{};  // a GIF stream's, learned beforehand
 };
 
 namespace {
@@ -54,6 +65,11 @@ const int kNoFramesError = FFERRTAG('N', 'O', 'F', 'R');
 constexpr int64_t kClosingReserve = 1 << 16;
 constexpr int64_t kIndexBytesPerFrame = 32;
 constexpr int64_t kChunkHeaderSize = 9;  // chunk id, size and a padding byte
+// An MP4 fragment goes to the file after this long or this many bytes, whichever comes first,
+// so that a killed run loses no more; each costs about a hundred bytes and 16 a frame.
+constexpr double kFragmentSeconds = 1;
+constexpr int64_t kMostFragmentBytes = int64_t{8} << 20;
+constexpr int64_t kFragmentBytesPerFrame = 16;
 
 uint32_t failure(int averror) { return static_cast<uint32_t>(averror); }
 
@@ -62,6 +78,21 @@ int64_t closingBytes(const AviFile* file) { return kClosingReserve + kIndexBytes
 int flushFile(AviFile* file) {
     avio_flush(file->format->pb);
     return file->format->pb->error < 0 ? file->format->pb->error : 0;
+}
+
+double monotonicSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// The MP4 muxer's fragment under way goes to the file.
+int writeFragment(AviFile* file) {
+    file->fragmentStarted = monotonicSeconds();
+    if (file->fragmentBytes == 0) return 0;
+    file->fragmentBytes = 0;
+    int written = av_write_frame(file->format, nullptr);
+    return written < 0 ? written : 0;
 }
 
 // FFmpeg's AVI muxer marks the stream's quality as "default" (-1); ours is 0, which players
@@ -83,8 +114,10 @@ int writeHeader(AviFile* file) {
     AVDictionary* options = nullptr;
     // Our frames are bottom-up bitmaps: the format then carries a positive height.
     if (file->container == MovieContainer::avi) av_dict_set(&options, "flipped_raw_rgb", "1", 0);
-    // The index goes before the frames, so that browsers start playing while loading.
-    if (file->container == MovieContainer::mp4) av_dict_set(&options, "movflags", "+faststart", 0);
+    // Fragments the run hands over itself; the file becomes a regular one when it is closed.
+    if (file->container == MovieContainer::mp4) {
+        av_dict_set(&options, "movflags", "+frag_custom+empty_moov+default_base_moof", 0);
+    }
     int result = avformat_write_header(file->format, &options);
     av_dict_free(&options);
     if (result < 0) return result;
@@ -115,19 +148,49 @@ int writeEmptyAvi(AviFile* file) {
     return written < 0 ? written : 0;
 }
 
+// Takes the packet's contents, in the stream's time base; the packet is empty after.
+int muxPacket(AviFile* file, AVPacket& packet) {
+    const bool mp4 = file->container == MovieContainer::mp4;
+    // An MP4 fragment's frames reach the file together: the space for all of them is held.
+    const int64_t held = mp4 ? file->fragmentBytes + kFragmentBytesPerFrame : 0;
+    int result = reserveSpace(file->sink, held + packet.size + kChunkHeaderSize, closingBytes(file));
+    if (result == 0) {
+        int written = av_write_frame(file->format, &packet);
+        result = written < 0 ? written : 0;
+        if (result == 0) ++file->packetCount;
+        if (result == 0 && mp4) file->fragmentBytes += kFragmentBytesPerFrame + packet.size;
+    }
+    av_packet_unref(&packet);
+    if (result == 0 && mp4 &&
+        (file->fragmentBytes >= kMostFragmentBytes || monotonicSeconds() - file->fragmentStarted >= kFragmentSeconds)) {
+        result = writeFragment(file);
+    }
+    return result == 0 ? flushFile(file) : result;
+}
+
+// The MP4 packet waiting for its duration goes to the muxer.
+int muxWaitingPacket(AviFile* file) {
+    if (file->waiting == nullptr || file->waiting->data == nullptr) return 0;
+    return muxPacket(file, *file->waiting);
+}
+
 // Takes the packet's contents; the packet is empty after.
 int writePacket(AviStream* stream, AVPacket& packet) {
     AviFile* file = stream->file;
     packet.stream_index = stream->stream->index;
     av_packet_rescale_ts(&packet, stream->timeBase, stream->stream->time_base);
-    int result = reserveSpace(file->sink, packet.size + kChunkHeaderSize, closingBytes(file));
-    if (result == 0) {
-        int written = av_write_frame(file->format, &packet);
-        result = written < 0 ? written : 0;
-        if (result == 0) ++file->packetCount;
+    if (file->container != MovieContainer::mp4) return muxPacket(file, packet);
+    if (file->waiting == nullptr && (file->waiting = av_packet_alloc()) == nullptr) {
+        av_packet_unref(&packet);
+        return AVERROR(ENOMEM);
     }
-    av_packet_unref(&packet);
-    return result == 0 ? flushFile(file) : result;
+    if (file->firstPts == AV_NOPTS_VALUE) file->firstPts = packet.pts;
+    if (file->waiting->data != nullptr && packet.dts != AV_NOPTS_VALUE && file->waiting->dts != AV_NOPTS_VALUE) {
+        file->waiting->duration = packet.dts - file->waiting->dts;
+    }
+    int result = muxWaitingPacket(file);
+    av_packet_move_ref(file->waiting, &packet);
+    return result;
 }
 
 PacketUse packetsInto(AviStream* stream) {
@@ -170,6 +233,7 @@ int openEncoder(AviStream* stream) {
     int opened = openVideoEncoder(stream->encoder, *stream->codec, stream->width, stream->height, stream->timeBase,
                                   globalHeader, file->container == MovieContainer::avi);
     if (opened < 0) return opened;
+    if (stream->colours) setGifColours(stream->encoder, *stream->colours);
     int copied = avcodec_parameters_from_context(stream->stream->codecpar, stream->encoder.context);
     return copied < 0 ? copied : 0;
 }
@@ -194,15 +258,6 @@ uint32_t aviFileOpen(AviFile** file, const std::string& path) {
     const MovieContainerInfo& container = movieContainerFor(path);
     opened->container = container.container;
     int allocated = avformat_alloc_output_context2(&opened->format, nullptr, container.muxer, path.c_str());
-    if (allocated >= 0 && opened->container == MovieContainer::mp4) {
-        // Moving the index to the front reads the file back by this name, whatever it holds.
-        av_freep(&opened->format->url);
-        opened->format->url = av_strdup(("file:" + path).c_str());
-        if (opened->format->url == nullptr) {
-            avformat_free_context(opened->format);
-            allocated = AVERROR(ENOMEM);
-        }
-    }
     if (allocated < 0) {
         closeSinkIo(io);
         return giveUp(allocated);
@@ -251,6 +306,12 @@ uint32_t aviMakeCompressedStream(AviStream** compressed, AviStream* source, cons
         return failure(AVERROR_ENCODER_NOT_FOUND);
     }
     *compressed = new AviStream{.file = source->file, .stream = source->stream, .codec = codec, .timeBase = source->timeBase};
+    return 0;
+}
+
+uint32_t aviStreamSetColours(AviStream* stream, const SharedPalette& colours) {
+    if (stream == nullptr || stream->formatTried) return failure(AVERROR(EINVAL));
+    stream->colours = colours;
     return 0;
 }
 
@@ -330,7 +391,7 @@ uint32_t aviFileRelease(AviFile* file) {
         // frame size) still gets its header, announcing uncompressed frames of its size.
         if (!file->headerTried) result = writeHeader(file);
         if (file->headerWritten) {
-            if (file->container == MovieContainer::mp4 && result == 0) result = unreserveLength(file->sink);
+            if (result == 0) result = muxWaitingPacket(file);
             int finished = av_write_trailer(file->format);
             if (result == 0 && finished < 0) result = finished;
             if (result == 0) result = flushFile(file);
@@ -340,9 +401,13 @@ uint32_t aviFileRelease(AviFile* file) {
         }
     }
     closeSinkIo(file->format->pb);
-    avformat_free_context(file->format);
+    av_packet_free(&file->waiting);
     int closed = closeFileSink(file->sink);
     if (result == 0) result = closed;
+    if (result == 0 && file->headerWritten && file->container == MovieContainer::mp4 && file->sink.regularFile) {
+        result = finishFragmentedMp4(file->sink.path, *file->format->streams[0], file->firstPts);
+    }
+    avformat_free_context(file->format);
     // An empty file would only pose as a movie.
     if (result == kNoFramesError && file->sink.regularFile) unlink(file->sink.path.c_str());
     delete file;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/codecs.h"
+#include "platform/gif_palette.h"
 #include "platform/little_endian.h"
 
 struct AviFile;
@@ -63,6 +64,10 @@ uint32_t aviFileCreateStream(AviFile* file, AviStream** stream, const AviStreamI
 
 // A stream on top of source that encodes with options.fccHandler's compressor.
 uint32_t aviMakeCompressedStream(AviStream** compressed, AviStream* source, const AviCompressOptions& options);
+
+// The colours of every frame a GIF stream will be given, learned beforehand: its frames then
+// share one palette and go to the file as they come. Set before the format.
+uint32_t aviStreamSetColours(AviStream* stream, const SharedPalette& colours);
 
 // format is a BITMAPINFOHEADER of a 32-bit BI_RGB bitmap; the first call fixes the frame size.
 uint32_t aviStreamSetFormat(AviStream* stream, int32_t position, const void* format, int32_t length);

@@ -1,6 +1,7 @@
 #include "platform/file_sink.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +34,18 @@ int64_t seekInSink(void* opaque, int64_t offset, int whence) {
     return reached;
 }
 
+// Disk space from..to, beyond the file's length where the file system allows; an errno value.
+int holdSpace(FileSink& sink, int64_t from, int64_t to) {
+    // Space held beyond the length escapes the file size limit, which is checked here instead.
+    if (sink.sizeLimit >= 0 && to > sink.sizeLimit) return EFBIG;
+    if (sink.lengthKept) {
+        if (fallocate(sink.fd, FALLOC_FL_KEEP_SIZE, from, to - from) == 0) return 0;
+        if (errno != EOPNOTSUPP) return errno;
+        sink.lengthKept = false;
+    }
+    return posix_fallocate(sink.fd, from, to - from);
+}
+
 }  // namespace
 
 bool openFileSink(FileSink& sink, const std::string& path) {
@@ -41,6 +54,10 @@ bool openFileSink(FileSink& sink, const std::string& path) {
     sink.path = path;
     struct stat status {};
     sink.regularFile = fstat(sink.fd, &status) == 0 && S_ISREG(status.st_mode);
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        sink.sizeLimit = static_cast<int64_t>(limit.rlim_cur);
+    }
     return true;
 }
 
@@ -80,22 +97,13 @@ int reserveSpace(FileSink& sink, int64_t bytes, int64_t closingBytes) {
     if (target <= sink.reservedEnd) return 0;
     // Where the space ahead is not free, the exact amount decides.
     int64_t ahead = std::max(target, sink.reservedEnd + std::min(sink.end / 8, kMostReservedAhead));
-    if (ahead > target && posix_fallocate(sink.fd, sink.reservedEnd, ahead - sink.reservedEnd) == 0) {
+    if (ahead > target && holdSpace(sink, sink.reservedEnd, ahead) == 0) {
         sink.reservedEnd = ahead;
         return 0;
     }
-    int error = posix_fallocate(sink.fd, sink.reservedEnd, target - sink.reservedEnd);
+    int error = holdSpace(sink, sink.reservedEnd, target);
     if (error != 0) return AVERROR(error);
     sink.reservedEnd = target;
-    return 0;
-}
-
-int unreserveLength(FileSink& sink) {
-    if (!sink.regularFile || sink.reservedEnd <= sink.end) return 0;
-    if (ftruncate(sink.fd, sink.end) != 0) return AVERROR(errno);
-    if (fallocate(sink.fd, FALLOC_FL_KEEP_SIZE, sink.end, sink.reservedEnd - sink.end) != 0) {
-        sink.reservedEnd = sink.end;  // the file system cannot hold space that way
-    }
     return 0;
 }
 
@@ -117,6 +125,10 @@ int overwriteInSink(FileSink& sink, int64_t at, std::span<const uint8_t> bytes) 
 int closeFileSink(FileSink& sink) {
     int result = 0;
     if (sink.regularFile && ftruncate(sink.fd, sink.end) != 0) result = AVERROR(errno);
+    // Some file systems keep space held beyond the length through a truncation to it.
+    if (sink.regularFile && sink.lengthKept && sink.reservedEnd > sink.end) {
+        fallocate(sink.fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, sink.end, sink.reservedEnd - sink.end);
+    }
     if (close(sink.fd) != 0 && result == 0) result = AVERROR(errno);
     sink.fd = -1;
     return result;

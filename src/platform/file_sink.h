@@ -1,8 +1,9 @@
 #pragma once
 // The file a movie goes into, written through FFmpeg's I/O layer, with disk space held ahead of
-// the writes: a full disk then refuses a packet before the muxer has taken it, never in the
-// middle of one, and what closing the file adds always has room. Results are 0 or a negative
-// FFmpeg error number.
+// the writes: a full disk (or a file size limit) then refuses a packet before the muxer has taken
+// it, never in the middle of one, and what closing the file adds always has room. The space is
+// held beyond the file's length where the file system can, so that a run killed outright leaves
+// what it wrote and no zeros after it. Results are 0 or a negative FFmpeg error number.
 
 #include <cstdint>
 #include <span>
@@ -18,6 +19,8 @@ struct FileSink {
     int64_t position = 0;      // where the next write lands
     int64_t end = 0;           // the length of what has been written
     int64_t reservedEnd = 0;   // disk space is held up to here
+    bool lengthKept = true;    // the space is held without lengthening the file
+    int64_t sizeLimit = -1;    // RLIMIT_FSIZE; -1: none
 };
 
 // Creates (or empties) the file at once; false with errno set.
@@ -33,10 +36,6 @@ int writeToSink(FileSink& sink, std::span<const uint8_t> bytes);
 // Holds disk space for bytes beyond what is written, and closingBytes beyond those for what
 // closing the file may still add.
 int reserveSpace(FileSink& sink, int64_t bytes, int64_t closingBytes);
-
-// The space held beyond what is written stays held but stops counting as the file's length,
-// for readers that go by the length.
-int unreserveLength(FileSink& sink);
 
 // The file's first bytes, read through a second opening (the sink is open for writing only);
 // empty where that is refused.

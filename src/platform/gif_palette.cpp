@@ -35,7 +35,7 @@ bool mapToSharedPalette(SharedPalette& shared, PixelRows pixels, IndexRows index
     int lastIndex = -1;
     for (int y = 0; y < pixels.height; ++y) {
         const uint8_t* row = rowOf(pixels, y);
-        uint8_t* out = rowOf(indexes, y);
+        uint8_t* out = indexes.top != nullptr ? rowOf(indexes, y) : nullptr;
         for (int x = 0; x < pixels.width; ++x) {
             uint32_t colour = pixelAt(row, x);
             if (colour != lastColour || lastIndex < 0) {
@@ -50,7 +50,7 @@ bool mapToSharedPalette(SharedPalette& shared, PixelRows pixels, IndexRows index
                 }
                 lastColour = colour;
             }
-            out[x] = static_cast<uint8_t>(lastIndex);
+            if (out != nullptr) out[x] = static_cast<uint8_t>(lastIndex);
         }
     }
     return true;

@@ -1,7 +1,8 @@
 #pragma once
 // GIF palettes: frames of B, G, R, x pixels in, palettes of 256 colours and one index a pixel
-// out. On terminal screens one exact palette, learned from the colours of every frame, serves
-// the whole file: the GIF's global one, against which the encoder stores only what changed.
+// out. On terminal screens one exact palette, learned from the colours of every frame before
+// the first is written, serves the whole file: the GIF's global one, against which the encoder
+// stores only what changed.
 // When the frames hold more colours than that, the frames that need others, and all after
 // them, get palettes of their own.
 
@@ -40,7 +41,8 @@ struct SharedPalette {
 };
 
 // Indexes in the shared palette, which takes in new colours while it has room; false when the
-// frame has a colour it cannot take (the indexes are then incomplete).
+// frame has a colour it cannot take (the indexes are then incomplete). With indexes.top null
+// the colours are only learned.
 bool mapToSharedPalette(SharedPalette& shared, PixelRows pixels, IndexRows indexes);
 
 // A palette for this frame alone: exact up to 255 colours, else the nearest of 6 x 7 x 6

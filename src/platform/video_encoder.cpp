@@ -42,30 +42,28 @@ int sendPicture(VideoEncoder& encoder, int64_t position, const PacketUse& use) {
     return sendAndDrain(encoder.context, encoder.frame, encoder.packet, use);
 }
 
-// Builds the palette from the colours of every held frame, then indexes and encodes them.
-int encodeGifFrames(VideoEncoder& encoder, const PacketUse& use) {
-    if (int finished = finishHoldingGifFrames(*encoder.gif); finished < 0) return finished;
-    AVFrame* indexed = encoder.frame;
-    int writable = av_frame_make_writable(indexed);
-    if (writable < 0) return writable;
-    auto indexesOf = [&] { return IndexRows{indexed->data[0], indexed->linesize[0]}; };
-    SharedPalette palette;
-    // Learning the colours; a frame with more than fit is left to get a palette of its own later.
-    int result = replayGifFrames(*encoder.gif, [&](PixelRows pixels, int64_t, bool repeat) {
-        if (!repeat) mapToSharedPalette(palette, pixels, indexesOf());
-        return 0;
-    });
-    if (result < 0) return result;
-    return replayGifFrames(*encoder.gif, [&](PixelRows pixels, int64_t position, bool repeat) {
-        // A repeat sends the indexed frame again, which the encoder stores as "nothing changed".
-        if (!repeat) {
-            int ready = av_frame_make_writable(indexed);
-            if (ready < 0) return ready;
-            Palette chosen = mapToPalette(palette, pixels, indexesOf());
-            std::memcpy(indexed->data[1], chosen.data(), sizeof chosen);
+// A GIF frame: its indexes and palette, unless it shows the pixels of the frame before, when the
+// indexed frame is sent again and the encoder stores it as "nothing changed".
+int sendGifFrame(VideoEncoder& encoder, PixelRows pixels, int64_t position, const PacketUse& use) {
+    GifColours& gif = *encoder.gif;
+    const size_t rowBytes = static_cast<size_t>(encoder.width) * 4;
+    bool repeat = !gif.shown.empty();
+    for (int row = 0; repeat && row < encoder.height; ++row) {
+        repeat = std::memcmp(gif.shown.data() + rowBytes * static_cast<size_t>(row),
+                             pixels.top + static_cast<ptrdiff_t>(pixels.stride) * row, rowBytes) == 0;
+    }
+    if (!repeat) {
+        AVFrame* indexed = encoder.frame;
+        if (int writable = av_frame_make_writable(indexed); writable < 0) return writable;
+        Palette chosen = mapToPalette(gif.palette, pixels, IndexRows{indexed->data[0], indexed->linesize[0]});
+        std::memcpy(indexed->data[1], chosen.data(), sizeof chosen);
+        gif.shown.resize(rowBytes * static_cast<size_t>(encoder.height));
+        for (int row = 0; row < encoder.height; ++row) {
+            std::memcpy(gif.shown.data() + rowBytes * static_cast<size_t>(row),
+                        pixels.top + static_cast<ptrdiff_t>(pixels.stride) * row, rowBytes);
         }
-        return sendPicture(encoder, position, use);
-    });
+    }
+    return sendPicture(encoder, position, use);
 }
 
 }  // namespace
@@ -128,8 +126,8 @@ int openVideoEncoder(VideoEncoder& encoder, const CodecChoice& codec, int width,
 
     if (int allocated = allocPicture(encoder, encoder.frame); allocated < 0) return allocated;
     if (pixelFormat == AV_PIX_FMT_PAL8) {
-        encoder.gif = std::make_unique<GifFrames>();
-        return openGifFrames(*encoder.gif, width, height, timeBase);
+        encoder.gif = std::make_unique<GifColours>();
+        return 0;
     }
     encoder.converter = sws_getContext(width, height, AV_PIX_FMT_BGR0, width, height, pixelFormat,
                                        SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
@@ -141,7 +139,7 @@ int encodePicture(VideoEncoder& encoder, PixelRows pixels, int64_t position, boo
     encoder.lastShown = position;
     if (repeat) return 0;
     encoder.lastEncoded = position;
-    if (encoder.gif) return holdGifFrame(*encoder.gif, pixels, position);
+    if (encoder.gif) return sendGifFrame(encoder, pixels, position, use);
     if (!encoder.converted || !same) {
         if (int writable = takeWritablePicture(encoder); writable < 0) return writable;
         const uint8_t* planes[1] = {pixels.top};
@@ -152,6 +150,10 @@ int encodePicture(VideoEncoder& encoder, PixelRows pixels, int64_t position, boo
     return sendPicture(encoder, position, use);
 }
 
+void setGifColours(VideoEncoder& encoder, const SharedPalette& colours) {
+    if (encoder.gif) encoder.gif->palette = colours;
+}
+
 int finishEncoding(VideoEncoder& encoder, const PacketUse& use) {
     if (encoder.lastShown > encoder.lastEncoded) {
         int64_t last = encoder.lastShown;
@@ -159,16 +161,13 @@ int finishEncoding(VideoEncoder& encoder, const PacketUse& use) {
         if (encoder.gif) {
             // A GIF's last frame lasts as long as the one before it: the tick before the end
             // comes too, so that the end lasts one tick as it does with every frame written.
-            if (last - 1 > encoder.lastEncoded) sent = holdGifRepeat(*encoder.gif, last - 1);
-            if (sent >= 0) sent = holdGifRepeat(*encoder.gif, last);
+            if (last - 1 > encoder.lastEncoded) sent = sendPicture(encoder, last - 1, use);
+            if (sent >= 0) sent = sendPicture(encoder, last, use);
         } else {
             sent = sendPicture(encoder, last, use);
         }
         if (sent < 0) return sent;
         encoder.lastEncoded = last;
-    }
-    if (encoder.gif) {
-        if (int encoded = encodeGifFrames(encoder, use); encoded < 0) return encoded;
     }
     return sendAndDrain(encoder.context, nullptr, encoder.packet, use);
 }

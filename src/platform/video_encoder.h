@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 extern "C" {
 #include <libavutil/rational.h>
 }
 
 #include "platform/codecs.h"
-#include "platform/gif_frames.h"
 #include "platform/gif_palette.h"
 
 struct AVCodecContext;
@@ -26,6 +26,13 @@ using PacketUse = std::function<int(AVPacket& packet)>;
 // frames. frame nullptr ends the stream: every packet the encoder still holds back comes out.
 int sendAndDrain(AVCodecContext* encoder, const AVFrame* frame, AVPacket* packet, const PacketUse& use);
 
+// A GIF stream's colours: the palette its frames share, and the pixels of the frame sent last,
+// against which the next is compared.
+struct GifColours {
+    SharedPalette palette;
+    std::vector<uint8_t> shown;  // B, G, R, x, top row first; empty before the first frame
+};
+
 struct VideoEncoder {
     const CodecChoice* codec = nullptr;
     AVCodecContext* context = nullptr;
@@ -38,7 +45,7 @@ struct VideoEncoder {
     bool converted = false;             // frame holds the conversion of the last pixels encoded
     int64_t lastEncoded = -1;           // the position of the last picture encoded
     int64_t lastShown = -1;             // the last position asked for: the same picture until here
-    std::unique_ptr<GifFrames> gif{};  // GIF files only: the frames wait for the palette
+    std::unique_ptr<GifColours> gif{};  // GIF files only
 };
 
 // globalHeader: the container wants the codec's set-up in its header, not in the packets.
@@ -46,13 +53,18 @@ struct VideoEncoder {
 int openVideoEncoder(VideoEncoder& encoder, const CodecChoice& codec, int width, int height, AVRational timeBase,
                      bool globalHeader, bool decodeOrder);
 
+// The colours of every frame to come, learned beforehand, become a GIF stream's one palette.
+// Without them the palette learns each frame's colours as it comes, and the frames after the
+// first that bring new ones carry a palette of their own.
+void setGifColours(VideoEncoder& encoder, const SharedPalette& colours);
+
 // same: pixels are those of the previous call. Such a repeat is not encoded: the picture before
 // lasts until the next one, and the container keeps the time between them (an AVI file stores
 // the frames between as empty chunks, "the previous frame again").
 int encodePicture(VideoEncoder& encoder, PixelRows pixels, int64_t position, bool same, const PacketUse& use);
 
 // The last picture once more at the last position asked for when repeats came after it, so
-// that the movie lasts as long; then the held GIF frames, and every packet the encoder held back.
+// that the movie lasts as long; then every packet the encoder held back.
 int finishEncoding(VideoEncoder& encoder, const PacketUse& use);
 
 void closeVideoEncoder(VideoEncoder& encoder);

@@ -114,6 +114,17 @@ void closeLog() {
     playback.frameLog = nullptr;
 }
 
+void openLog() {
+    closeLog();
+    // A log that cannot be created is not reported.
+    if (playback.options.log) playback.frameLog = std::fopen("output", "w");
+}
+
+// The walk ends at an interruption, or where the walk it repeats ended.
+bool walkCut(int64_t walked) {
+    return playback.options.recordLimit >= 0 ? walked >= playback.options.recordLimit : interruptRequested();
+}
+
 void logRecord(int32_t frameEnd, uint32_t seconds, int32_t micros, uint32_t length) {
     if (playback.frameLog == nullptr) return;
     static const std::string kRule(80, '-');
@@ -238,7 +249,7 @@ Record readRecord(const uint8_t* position, const uint8_t* end) {
     // Pointing past the buffer is not even computed: the record then ends with the file.
     record.next = record.length > available ? end : payload + record.length;
     record.payload = std::span<const uint8_t>(payload, record.next);
-    if (record.length > available) {
+    if (record.length > available && playback.options.warnings) {
         std::printf("Warning: the recording is cut at byte offset %td: the record at offset %td has "
                     "%zu of its %" PRIu32 " payload bytes\n",
                     end - playback.dataStart, position - playback.dataStart, available, record.length);
@@ -491,9 +502,11 @@ const uint8_t* stepRecord(const uint8_t* position, const uint8_t* end) {
         return end;
     }
     if (timing.frame > std::numeric_limits<int32_t>::max()) {
-        std::printf("Warning: frame numbers would pass %" PRId32 "; the rest of the recording is not played\n",
-                    std::numeric_limits<int32_t>::max());
-        std::fflush(stdout);
+        if (playback.options.warnings) {
+            std::printf("Warning: frame numbers would pass %" PRId32 "; the rest of the recording is not played\n",
+                        std::numeric_limits<int32_t>::max());
+            std::fflush(stdout);
+        }
         return end;
     }
     const FrameSpan span{clock.frameStart, static_cast<int32_t>(timing.frame)};
@@ -565,9 +578,19 @@ PlaybackResult loadRecording(const std::string& path) {
     playback.recordBuffer = std::move(readAhead.records);
     playback.events = std::move(readAhead.events);
     readAhead = ReadAhead{};
-    closeLog();
-    playback.frameLog = std::fopen("output", "w");  // a log that cannot be created is not reported
+    openLog();
+    return walkRecording(playback.recordBuffer);
+}
 
+PlaybackResult walkAgain(const PlaybackOptions& options) {
+    std::vector<uint8_t> records = std::move(playback.recordBuffer);
+    AsciicastRecording events = std::move(playback.events);
+    std::string name = std::move(playback.name);
+    startPlayback(options);
+    playback.recordBuffer = std::move(records);
+    playback.events = std::move(events);
+    playback.name = std::move(name);
+    openLog();
     return walkRecording(playback.recordBuffer);
 }
 
@@ -580,17 +603,22 @@ PlaybackResult walkRecording(std::span<const uint8_t> data) {
     playback.nextResize = 0;
     if (std::optional<PlaybackResult> failed = startCut(data)) return *failed;
     if (playback.options.progress == Progress::statusLine) startStatus(data);
-    while (position < end && !interruptRequested()) {
+    int64_t walked = 0;
+    while (position < end && !walkCut(walked)) {
         if (static_cast<size_t>(end - position) < kRecordHeaderSize) {
-            std::printf("Warning: the recording is cut at byte offset %td: the %td bytes from offset %td "
-                        "are too short for a record header and are ignored\n",
-                        end - playback.dataStart, end - position, position - playback.dataStart);
-            std::fflush(stdout);
+            if (playback.options.warnings) {
+                std::printf("Warning: the recording is cut at byte offset %td: the %td bytes from offset %td "
+                            "are too short for a record header and are ignored\n",
+                            end - playback.dataStart, end - position, position - playback.dataStart);
+                std::fflush(stdout);
+            }
             break;
         }
         position = stepRecord(position, end);
+        ++walked;
     }
-    if (playback.result.end == PlaybackEnd::finished && !interruptRequested()) showFinalScreen();
+    playback.result.records = walked;
+    if (playback.result.end == PlaybackEnd::finished && !walkCut(walked)) showFinalScreen();
     if (playback.status.lineOpen) std::fputc('\n', stderr);
     playback.status.lineOpen = false;
     return playback.result;

@@ -48,6 +48,11 @@ struct PlaybackOptions {
     int32_t finalFrames = 0;   // -last: frames the final screen fills at the end
     bool columnsFixed = false;  // -width: resizes leave the number of columns alone
     bool rowsFixed = false;     // -height likewise
+    bool log = true;            // the log "output" is written
+    bool warnings = true;       // a recording cut short and frame numbers running out are reported
+    // A second walk after one that an interruption ended: this one ends where that one did, after
+    // this many records, whatever interruption is pending; negative: at an interruption.
+    int64_t recordLimit = -1;
 };
 
 enum class PlaybackEnd {
@@ -60,6 +65,7 @@ enum class PlaybackEnd {
 struct PlaybackResult {
     PlaybackEnd end = PlaybackEnd::finished;
     std::string message;  // recordingError: the line to show
+    int64_t records = 0;  // records walked
 };
 
 // Takes the options for the next walk and starts a fresh clock and log; a recording already
@@ -85,6 +91,10 @@ uint64_t streamLimit();
 // Walks the recording read for path (reading it first when readRecording has not), writing the
 // log "output". An asciicast recording's resizes, markers and idle time limit count.
 PlaybackResult loadRecording(const std::string& path);
+
+// Walks the recording the last loadRecording read once more, from a fresh clock and log, with
+// these options (standard input is read only once).
+PlaybackResult walkAgain(const PlaybackOptions& options);
 
 // Walks records already in memory (the log, if open, receives their entries). Returns early
 // when an interruption was asked for, after the record in progress. At the end the final
