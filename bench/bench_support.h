@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "driver/driver.h"
+#include "driver/font_search.h"
 #include "driver/settings.h"
 #include "playback/recording.h"
 #include "terminal/screen_grid.h"
@@ -59,6 +60,16 @@ private:
 inline void useFps(int fps) {
     settings.fps = fps;
     settings.frameInterval = 1000000 / fps;
+}
+
+// The stages as the converter starts them; a missing font.txt would end every walk at its first
+// record and leave figures that mean nothing, so it ends the program instead.
+inline void startConverterStages() {
+    if (settings.font.empty() && findFontPath().empty()) {
+        std::fprintf(stderr, "no font.txt in the working directory or along PATH\n");
+        std::exit(2);
+    }
+    startStages(settings);
 }
 
 inline int fpsArgument(int argc, char** argv, int index) { return argc > index ? std::atoi(argv[index]) : 10; }

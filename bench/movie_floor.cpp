@@ -4,9 +4,11 @@
 //
 //     movie_floor RECORDING CODEC FPS OUTPUT [STOP] [OPTIONS]
 //
-// CODEC is zmbv, ffv1, mjpeg or h264; STOP (0: none) ends the sequence as -stop does; OPTIONS
-// replaces the encoder's option string (for trying settings). Screens are painted by the
-// converter's renderer; only the time spent in FFmpeg (conversion, encoding, muxing) counts.
+// CODEC is zmbv, ffv1, mjpeg, h264 or gif; OUTPUT's extension chooses the container (.avi,
+// .mp4, .mkv, .gif). STOP (0: none) ends the sequence as -stop does; OPTIONS replaces the
+// encoder's option string (for trying settings). Screens are painted by the converter's
+// renderer; only the time spent converting pixels, encoding and muxing counts. GIF frames take
+// their palette as the converter's do, learned from the screens as they come.
 // Prints encode_seconds, render_seconds, frames, bytes and peak_rss_kib.
 
 extern "C" {
@@ -23,6 +25,7 @@ extern "C" {
 
 #include "bench_support.h"
 #include "platform/codecs.h"
+#include "platform/gif_palette.h"
 #include "playback/ttyrec_record.h"
 #include "render/surface.h"
 
@@ -47,6 +50,8 @@ struct Movie {
     int width = 0;
     int height = 0;
     int64_t frames = 0;
+    MovieContainer container = MovieContainer::avi;
+    SharedPalette palette;
 };
 
 void writePackets(Movie& movie) {
@@ -66,7 +71,11 @@ void open(Movie& movie, const EncoderSettings& setup, const std::string& options
     movie.width = mainSurface().width;
     movie.height = mainSurface().height;
     av_reduce(&movie.timeBase.num, &movie.timeBase.den, 1000 / fps, 1000, INT32_MAX);
-    if (int made = avformat_alloc_output_context2(&movie.format, nullptr, "avi", path); made < 0) die("avi:", made);
+    const MovieContainerInfo& container = movieContainerFor(path);
+    movie.container = container.container;
+    if (int made = avformat_alloc_output_context2(&movie.format, nullptr, container.muxer, path); made < 0) {
+        die("muxer:", made);
+    }
     movie.stream = avformat_new_stream(movie.format, nullptr);
     movie.stream->time_base = movie.timeBase;
     movie.stream->avg_frame_rate = av_inv_q(movie.timeBase);
@@ -86,7 +95,10 @@ void open(Movie& movie, const EncoderSettings& setup, const std::string& options
     encoder->time_base = movie.timeBase;
     encoder->framerate = av_inv_q(movie.timeBase);
     encoder->color_range = static_cast<AVColorRange>(colourRange);
-    encoder->max_b_frames = 0;  // an AVI file keeps no presentation times
+    if (movie.container == MovieContainer::avi) encoder->max_b_frames = 0;  // AVI keeps no presentation times
+    if (movie.container != MovieContainer::avi && (movie.format->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
+        encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
     if (colourRange != AVCOL_RANGE_UNSPECIFIED) encoder->colorspace = AVCOL_SPC_SMPTE170M;
     if (setup.fixedQuantizer > 0) {
         encoder->flags |= AV_CODEC_FLAG_QSCALE;
@@ -104,11 +116,12 @@ void open(Movie& movie, const EncoderSettings& setup, const std::string& options
     movie.frame->height = movie.height;
     av_frame_get_buffer(movie.frame, 0);
     movie.packet = av_packet_alloc();
-    movie.converter = sws_getContext(movie.width, movie.height, AV_PIX_FMT_BGR0, movie.width, movie.height,
+    if (movie.container != MovieContainer::gif) movie.converter = sws_getContext(movie.width, movie.height, AV_PIX_FMT_BGR0, movie.width, movie.height,
                                      pixelFormat, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
     if (int opened = avio_open(&movie.format->pb, path, AVIO_FLAG_WRITE); opened < 0) die("opening the file:", opened);
     AVDictionary* muxerOptions = nullptr;
-    av_dict_set(&muxerOptions, "flipped_raw_rgb", "1", 0);
+    if (movie.container == MovieContainer::avi) av_dict_set(&muxerOptions, "flipped_raw_rgb", "1", 0);
+    if (movie.container == MovieContainer::mp4) av_dict_set(&muxerOptions, "movflags", "+faststart", 0);
     if (int header = avformat_write_header(movie.format, &muxerOptions); header < 0) die("header:", header);
     av_dict_free(&muxerOptions);
 }
@@ -134,6 +147,14 @@ void convert(Movie& movie, const std::vector<uint8_t>& pixels) {
         }
     }
     int stride = movie.width * 4;
+    if (movie.container == MovieContainer::gif) {
+        const PixelRows rows{pixels.data() + static_cast<ptrdiff_t>(stride) * (movie.height - 1), -stride,
+                             movie.width, movie.height};
+        const Palette palette =
+            mapToPalette(movie.palette, rows, IndexRows{movie.frame->data[0], movie.frame->linesize[0]});
+        std::memcpy(movie.frame->data[1], palette.data(), sizeof palette);
+        return;
+    }
     const uint8_t* planes[1] = {pixels.data() + static_cast<ptrdiff_t>(stride) * (movie.height - 1)};
     const int strides[1] = {-stride};
     sws_scale(movie.converter, planes, strides, 0, movie.height, movie.frame->data, movie.frame->linesize);
@@ -165,7 +186,7 @@ int main(int argc, char** argv) {
     // checks that the packets written here and by the converter are the same.
     const CodecChoice* codec = findCodecChoice(argv[2]);
     if (codec == nullptr || codec->encoding.encoder == nullptr ||
-        !movieContainerHolds(MovieContainer::avi, codec->fourcc)) {
+        !movieContainerHolds(movieContainerFor(argv[4]).container, codec->fourcc)) {
         die("unknown codec");
     }
     const EncoderSettings* setup = &codec->encoding;
@@ -179,7 +200,7 @@ int main(int argc, char** argv) {
     av_log_set_level(AV_LOG_QUIET);
     bench::useFps(fps);
     settings.writeFrames = false;
-    startStages(settings);
+    bench::startConverterStages();
 
     Movie movie;
     std::vector<uint8_t> shown;  // the screen the next gap frames show

@@ -1,15 +1,19 @@
 // The floor of PNG mode: LodePNG encoding each distinct screen of a recording once, on one
 // core; the floor on all cores is that time divided by their number.
 //
-//     png_floor RECORDING [FPS] [SCALE]
+//     png_floor RECORDING [FPS] [SCALE] [DIRECTORY]
 //
 // Screens are painted by the converter's renderer; a screen equal to the one before it is not
 // encoded again (the converter reuses its bytes too). Only LodePNG's encoding is timed, not the
 // making of the RGBA image it is given. With SCALE 2 (-double) the images are twice the size.
-// Prints screens, encode_seconds, cores, floor_seconds and peak_rss_kib.
+// With DIRECTORY, the files of the run are written there too, one a frame as the converter
+// names them, each with its screen's bytes (files_seconds), and count in the floor.
+// Prints screens, encode_seconds, cores, files, files_seconds, floor_seconds and peak_rss_kib.
 
+#include <fcntl.h>
 #include <lodepng.h>
 #include <sched.h>
+#include <unistd.h>
 
 #include "bench_support.h"
 #include "emission/png_writer.h"
@@ -26,34 +30,64 @@ int main(int argc, char** argv) {
     bench::useFps(bench::fpsArgument(argc, argv, 2));
     const int32_t factor = argc > 3 ? std::atoi(argv[3]) : 1;
     settings.writeFrames = false;
-    startStages(settings);
+    bench::startConverterStages();
 
+    const char* directory = argc > 4 ? argv[4] : nullptr;
     std::vector<uint8_t> encoded;
+    std::vector<uint8_t> png;    // of the screen painted last
+    std::vector<uint8_t> shown;  // of the screen the frames up to the record's frame show
     size_t screens = 0;
+    size_t files = 0;
     double seconds = 0;
+    double fileSeconds = 0;
+    int32_t previousEnd = 0;
+    auto writeFiles = [&](int32_t from, int32_t to) {
+        if (directory == nullptr) return;
+        double started = bench::now();
+        for (int32_t frame = std::max(from, 1); frame < to; ++frame) {  // numbered from 1
+            char path[4096];
+            std::snprintf(path, sizeof path, "%s/%07d.png", directory, frame);
+            int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd < 0 || ::write(fd, shown.data(), shown.size()) != static_cast<ssize_t>(shown.size())) std::exit(1);
+            ::close(fd);
+            ++files;
+        }
+        fileSeconds += bench::now() - started;
+    };
     const uint8_t* position = data.data();
     const uint8_t* end = position + data.size();
     while (end - position >= static_cast<ptrdiff_t>(kRecordHeaderSize)) {
         position = stepRecord(position, end);
-        if (mainSurface().pixels == encoded) continue;
-        encoded = mainSurface().pixels;
-        std::vector<uint8_t> image = pngImageBuffer(mainSurface(), factor);
-        unsigned char* png = nullptr;
-        size_t size = 0;
-        double started = bench::now();
-        unsigned error = lodepng_encode32(&png, &size, image.data(), static_cast<unsigned>(mainSurface().width * factor),
-                                          static_cast<unsigned>(mainSurface().height * factor));
-        seconds += bench::now() - started;
-        std::free(png);
-        if (error != 0) return 1;
-        ++screens;
+        if (mainSurface().pixels != encoded) {
+            encoded = mainSurface().pixels;
+            std::vector<uint8_t> image = pngImageBuffer(mainSurface(), factor);
+            unsigned char* bytes = nullptr;
+            size_t size = 0;
+            double started = bench::now();
+            unsigned error = lodepng_encode32(&bytes, &size, image.data(),
+                                              static_cast<unsigned>(mainSurface().width * factor),
+                                              static_cast<unsigned>(mainSurface().height * factor));
+            seconds += bench::now() - started;
+            if (error != 0) return 1;
+            png.assign(bytes, bytes + size);
+            std::free(bytes);
+            ++screens;
+        }
+        // The first record fills its own frames; each later span shows the screen before it.
+        if (shown.empty()) shown = png;
+        writeFiles(previousEnd, frameClock().frameEnd);
+        previousEnd = frameClock().frameEnd;
+        shown = png;
     }
+    writeFiles(previousEnd, previousEnd + 1);  // the final screen's own frame
     cpu_set_t cores;
     sched_getaffinity(0, sizeof cores, &cores);
     report.line("screens", static_cast<double>(screens));
     report.line("encode_seconds", seconds);
     report.line("cores", CPU_COUNT(&cores));
-    report.line("floor_seconds", seconds / CPU_COUNT(&cores));
+    report.line("files", static_cast<double>(files));
+    report.line("files_seconds", fileSeconds);
+    report.line("floor_seconds", seconds / CPU_COUNT(&cores) + fileSeconds);
     report.line("peak_rss_kib", static_cast<double>(bench::peakResidentKib()));
     return 0;
 }

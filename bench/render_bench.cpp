@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     bench::useFps(bench::fpsArgument(argc, argv, 2));
     settings.writeFrames = false;
     if (argc > 3) settings.font = argv[3];
-    startStages(settings);
+    bench::startConverterStages();
 
     size_t records = 0;
     const uint8_t* position = data.data();

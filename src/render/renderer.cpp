@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 #include "render/fallback_font.h"
@@ -167,6 +168,10 @@ struct PaintedScreen {
     std::array<CellAttr, kGridCells> attrs{};
     std::array<Reach, 256> reach{};
     int32_t overflowingCells = 0;  // painted cells whose code has a reach
+    // rowDigest of each painted row, when digestsValid: painting leaves the painted rows equal
+    // to the grid's, so one screen's digests serve as the painted rows' for the next.
+    std::array<uint64_t, kGridRows> digests{};
+    bool digestsValid = false;
     std::vector<size_t> changed;   // scratch: cells to paint this time
     std::vector<uint8_t> selected;
     std::vector<PixelRect> pending;
@@ -174,6 +179,24 @@ struct PaintedScreen {
 };
 
 PaintedScreen painted;
+
+// The pixels of cells that paint only inside their box, kept per character code, attribute and
+// underline phase (the dashes follow the surface's columns) and then copied: they depend on
+// nothing else while the font and the theme stay.
+struct CellBlocks {
+    static constexpr size_t kBytes = size_t{kCellWidth} * kCellHeight * 4;
+    static constexpr size_t kMostBlocks = 4096;  // 3.3 MB; a screen with more kinds starts afresh
+    uint64_t glyphGeneration = 0;
+    std::unordered_map<uint64_t, size_t> slotOf;
+    std::vector<uint8_t> pixels;  // kBytes a block, top row first
+};
+
+CellBlocks blocks;
+
+void forgetCellBlocks() {
+    blocks.slotOf.clear();
+    blocks.pixels.clear();
+}
 
 // Far enough to leave any surface; keeps the arithmetic below in range.
 constexpr int64_t kFarReach = 1 << 16;
@@ -242,6 +265,50 @@ void paintGridCell(size_t cell) {
               static_cast<int32_t>(cell / kGridColumns) * kCellHeight);
 }
 
+uint8_t* boxRow(size_t cell, int32_t y) {
+    int32_t X = static_cast<int32_t>(cell % kGridColumns) * kCellWidth;
+    int32_t Y = static_cast<int32_t>(cell / kGridColumns) * kCellHeight + y;
+    return canvasSurface().pixels.data() +
+           4 * (static_cast<size_t>(X) + static_cast<size_t>(canvasSurface().height - 1 - Y) * canvasSurface().width);
+}
+
+// Paints a cell whose code stays inside its box (painted.reach says so for the font of the
+// moment) from its kept block, painting and keeping the block the first time. True when the
+// box's pixels changed.
+bool paintBoxedCell(size_t cell) {
+    constexpr size_t kRowBytes = kCellWidth * 4;
+    const uint8_t code = screenGrid().charPlane[cell];
+    const CellAttr attr = screenGrid().attrPlane[cell];
+    const uint64_t phase = (attr & kAttrUnderline) != 0 ? cell % kGridColumns % 7 + 1 : 0;
+    const uint64_t key = uint64_t{attr} << 16 | phase << 8 | code;
+    if (blocks.glyphGeneration != glyphGeneration()) {
+        forgetCellBlocks();
+        blocks.glyphGeneration = glyphGeneration();
+    }
+    auto found = blocks.slotOf.find(key);
+    if (found == blocks.slotOf.end()) {
+        painted.saved.resize(CellBlocks::kBytes);
+        for (int32_t y = 0; y < kCellHeight; ++y) std::memcpy(&painted.saved[y * kRowBytes], boxRow(cell, y), kRowBytes);
+        paintGridCell(cell);
+        if (blocks.slotOf.size() >= CellBlocks::kMostBlocks) forgetCellBlocks();
+        const size_t slot = blocks.pixels.size();
+        blocks.pixels.resize(slot + CellBlocks::kBytes);
+        for (int32_t y = 0; y < kCellHeight; ++y) std::memcpy(&blocks.pixels[slot + y * kRowBytes], boxRow(cell, y), kRowBytes);
+        blocks.slotOf.emplace(key, slot);
+        return std::memcmp(painted.saved.data(), &blocks.pixels[slot], CellBlocks::kBytes) != 0;
+    }
+    const uint8_t* from = &blocks.pixels[found->second];
+    uint8_t* row = boxRow(cell, 0);
+    const ptrdiff_t down = -static_cast<ptrdiff_t>(canvasSurface().width) * 4;  // bottom-up memory
+    bool changed = false;
+    for (int32_t y = 0; y < kCellHeight; ++y, row += down, from += kRowBytes) {
+        if (!changed && std::memcmp(row, from, kRowBytes) == 0) continue;
+        changed = true;
+        std::memcpy(row, from, kRowBytes);
+    }
+    return changed;
+}
+
 // The reference: the whole surface in the background, then every cell in row-major order.
 void paintEverything(int32_t columns, int32_t rows) {
     clearToBackground(canvasSurface(), options.theme.background);
@@ -280,6 +347,7 @@ void clearOutsideGrid(const PixelRect& area, int32_t columns, int32_t rows) {
 
 void rememberEverything(int32_t columns, int32_t rows) {
     painted.valid = true;
+    painted.digestsValid = false;
     painted.columns = columns;
     painted.rows = rows;
     painted.surfaceGeneration = canvasSurface().generation;
@@ -326,30 +394,16 @@ void findChangedCells(int32_t columns, int32_t rows) {
     }
 }
 
-uint8_t* boxRow(size_t cell, int32_t y) {
-    int32_t X = static_cast<int32_t>(cell % kGridColumns) * kCellWidth;
-    int32_t Y = static_cast<int32_t>(cell / kGridColumns) * kCellHeight + y;
-    return canvasSurface().pixels.data() +
-           4 * (static_cast<size_t>(X) + static_cast<size_t>(canvasSurface().height - 1 - Y) * canvasSurface().width);
-}
-
 // Every changed cell stays inside its box, and no painted cell reaches outside its own: each
 // changed cell is painted alone. Boxes whose pixels came out the same are not reported.
 void paintChangedBoxes() {
-    constexpr size_t kRowBytes = kCellWidth * 4;
-    painted.saved.resize(kRowBytes * kCellHeight);
     int32_t top = INT32_MAX;
     int32_t bottom = -1;
     for (size_t cell : painted.changed) {
-        for (int32_t y = 0; y < kCellHeight; ++y) std::memcpy(&painted.saved[y * kRowBytes], boxRow(cell, y), kRowBytes);
-        paintGridCell(cell);
-        for (int32_t y = 0; y < kCellHeight; ++y) {
-            if (std::memcmp(&painted.saved[y * kRowBytes], boxRow(cell, y), kRowBytes) != 0) {
-                int32_t Y = static_cast<int32_t>(cell / kGridColumns) * kCellHeight;
-                top = std::min(top, Y);
-                bottom = std::max(bottom, Y + kCellHeight - 1);
-                break;
-            }
+        if (paintBoxedCell(cell)) {
+            int32_t Y = static_cast<int32_t>(cell / kGridColumns) * kCellHeight;
+            top = std::min(top, Y);
+            bottom = std::max(bottom, Y + kCellHeight - 1);
         }
     }
     noteScreenPainted(top, bottom);
@@ -406,7 +460,12 @@ void paintReachingCells(int32_t columns, int32_t rows) {
     for (int32_t r = 0; r < rows; ++r) {
         for (int32_t c = 0; c < columns; ++c) {
             size_t cell = static_cast<size_t>(r) * kGridColumns + static_cast<size_t>(c);
-            if (painted.selected[cell]) paintGridCell(cell);
+            if (!painted.selected[cell]) continue;
+            if (painted.reach[screenGrid().charPlane[cell]].any()) {
+                paintGridCell(cell);
+            } else {
+                paintBoxedCell(cell);
+            }
         }
     }
     noteScreenPainted(top, bottom);
@@ -419,35 +478,50 @@ void paintReachingCells(int32_t columns, int32_t rows) {
 // counted as painted with those cells, so that only the rows that really are new get painted.
 // Moving is exact only while every painted cell stays inside its box.
 
+// A digest of a row's cells, eight bytes at a time; rows with equal digests are taken for equal
+// rows only to choose a shift, and the cells are compared before anything is left unpainted.
 uint64_t rowDigest(const uint8_t* chars, const CellAttr* attrs, int32_t columns) {
     uint64_t digest = 0x9E3779B97F4A7C15u;
-    for (int32_t c = 0; c < columns; ++c) {
-        digest = (digest ^ (uint64_t{chars[c]} << 32 | attrs[c])) * 0x100000001B3u;
-        digest ^= digest >> 29;
-    }
+    auto mix = [&](const uint8_t* bytes, size_t count) {
+        size_t at = 0;
+        for (; at + 8 <= count; at += 8) {
+            uint64_t word;
+            std::memcpy(&word, bytes + at, 8);
+            digest = (digest ^ word) * 0x100000001B3u;
+            digest ^= digest >> 29;
+        }
+        for (; at < count; ++at) digest = (digest ^ bytes[at]) * 0x100000001B3u;
+    };
+    mix(chars, static_cast<size_t>(columns));
+    mix(reinterpret_cast<const uint8_t*>(attrs), sizeof(CellAttr) * static_cast<size_t>(columns));
     return digest;
 }
 
 // The shift (new row r shows painted row r + shift) that lets the most rows be moved rather
-// than painted; 0 when none beats leaving the rows where they are.
-int32_t findScroll(int32_t columns, int32_t rows) {
+// than painted; 0 when none beats leaving the rows where they are. now gets the digests of the
+// grid's rows.
+int32_t findScroll(int32_t columns, int32_t rows, std::array<uint64_t, kGridRows>& now) {
     const ScreenGrid& grid = screenGrid();
+    std::array<bool, kGridRows> same{};
     int32_t unchanged = 0;
     for (int32_t r = 0; r < rows; ++r) {
         size_t base = static_cast<size_t>(r) * kGridColumns;
-        unchanged += std::memcmp(&grid.charPlane[base], &painted.chars[base], static_cast<size_t>(columns)) == 0 &&
-                             std::memcmp(&grid.attrPlane[base], &painted.attrs[base], sizeof(CellAttr) * columns) == 0
-                         ? 1
-                         : 0;
+        same[r] = std::memcmp(&grid.charPlane[base], &painted.chars[base], static_cast<size_t>(columns)) == 0 &&
+                  std::memcmp(&grid.attrPlane[base], &painted.attrs[base], sizeof(CellAttr) * columns) == 0;
+        unchanged += same[r] ? 1 : 0;
     }
-    if (rows - unchanged < 2) return 0;
-    std::array<uint64_t, kGridRows> now{};
-    std::array<uint64_t, kGridRows> before{};
+    if (!painted.digestsValid) {
+        for (int32_t r = 0; r < rows; ++r) {
+            size_t base = static_cast<size_t>(r) * kGridColumns;
+            painted.digests[r] = rowDigest(&painted.chars[base], &painted.attrs[base], columns);
+        }
+    }
+    const std::array<uint64_t, kGridRows>& before = painted.digests;
     for (int32_t r = 0; r < rows; ++r) {
         size_t base = static_cast<size_t>(r) * kGridColumns;
-        now[r] = rowDigest(&grid.charPlane[base], &grid.attrPlane[base], columns);
-        before[r] = rowDigest(&painted.chars[base], &painted.attrs[base], columns);
+        now[r] = same[r] ? before[r] : rowDigest(&grid.charPlane[base], &grid.attrPlane[base], columns);
     }
+    if (rows - unchanged < 2) return 0;
     int32_t best = 0;
     int32_t bestRows = unchanged + 1;  // moving costs a copy of the pixels: win by two rows
     for (int32_t shift = 1 - rows; shift < rows; ++shift) {
@@ -485,9 +559,14 @@ void moveRows(int32_t shift, int32_t rows) {
 }
 
 void paintChanges(int32_t columns, int32_t rows) {
-    if (painted.overflowingCells == 0) {
-        if (int32_t shift = findScroll(columns, rows)) moveRows(shift, rows);
+    std::array<uint64_t, kGridRows> now;
+    const bool digested = painted.overflowingCells == 0;
+    if (digested) {
+        if (int32_t shift = findScroll(columns, rows, now)) moveRows(shift, rows);
     }
+    // What follows leaves every painted row as the grid's.
+    painted.digests = now;
+    painted.digestsValid = digested;
     findChangedCells(columns, rows);
     if (painted.changed.empty()) {
         noteScreenPainted(0, -1);
@@ -521,6 +600,7 @@ void startRenderer(const RenderOptions& chosen) {
     }
     surfacesReady = false;
     painted.valid = false;
+    forgetCellBlocks();
 }
 
 const RenderOptions& renderOptions() { return options; }
