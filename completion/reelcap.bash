@@ -1,4 +1,5 @@
-# bash completion for reelcap: options, -codec and -emulation values, file names.
+# bash completion for reelcap: options, the values of -codec, -emulation, -theme, -bold-bright and
+# -cursor, file names.
 
 _reelcap_files() {
     if declare -F _filedir >/dev/null; then
@@ -39,15 +40,18 @@ _reelcap() {
         -bold-bright)
             mapfile -t COMPREPLY < <(compgen -W 'on off' -- "${cur,,}")
             return ;;
+        -cursor)
+            mapfile -t COMPREPLY < <(compgen -W 'block bar underline' -- "${cur,,}")
+            return ;;
         -output | -font)
             _reelcap_files
             return ;;
-        -width | -height | -fps | -skip | -stop | -font-size | -line-height | -idle | -speed | -last | -from | -to | -at)
+        -width | -height | -fps | -skip | -stop | -font-size | -line-height | -padding | -idle | -speed | -last | -from | -to | -at)
             return ;;
     esac
     mapfile -t COMPREPLY < <(compgen -W '-width -height -fps -skip -stop -output -double -png -codec -emulation
-        -font -font-size -line-height -theme -bold-bright -idle -speed -realtime -last -from -to -at -progress
-        -quiet' -- "${cur,,}")
+        -font -font-size -line-height -theme -bold-bright -padding -cursor -idle -speed -realtime -last -from -to
+        -at -progress -quiet' -- "${cur,,}")
 }
 
 complete -F _reelcap reelcap

@@ -169,6 +169,14 @@ TEST_F(FastPathsTest, PngSeriesWithAScalableFont) {
     }
 }
 
+// The cursor moves with most records; the frames are finished around the painted screen.
+TEST_F(FastPathsTest, PngSeriesWithPaddingAndCursor) {
+    expectSameRuns(mixedRecording(), small({"-png", "-fps", "10", "-padding", "3", "-cursor", "block"}));
+    expectSameRuns(mixedRecording(), small({"-png", "-fps", "10", "-cursor", "bar", "-emulation", "xterm"}));
+    expectSameRuns(mixedRecording(), small({"-png", "-fps", "10", "-font", "DejaVu Sans Mono", "-font-size", "13",
+                                            "-padding", "2", "-cursor", "underline", "-emulation", "xterm"}));
+}
+
 TEST_F(FastPathsTest, MoviesWithEveryCompressor) {
     expectSameRuns(mixedRecording(), {"-codec", "dib", "-fps", "10"});
     for (const char* codec : {"zmbv", "ffv1", "mjpeg", "h264"}) {

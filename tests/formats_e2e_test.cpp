@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <utility>
 #include <string>
 #include <vector>
 
+#include "fixtures.h"
 #include "movie_reader.h"
 #include "test_support.h"
 
@@ -173,6 +177,78 @@ TEST_F(FormatsRunTest, EveryContainerPlaysBackTheFrames) {
             } else {
                 EXPECT_LT(meanDifference(movie.frames[i], plain.frames[i]), 3.0) << "frame " << i;
             }
+        }
+    }
+}
+
+// -padding's border in the theme's background and -cursor's block, in every kind of output:
+// 30 x 4 cells of 10 x 20 pixels and 6 pixels around them; the final screen's cursor stands
+// after "third", on a blank cell at row 2, column 5, which the block fills with the text colour.
+TEST_F(FormatsRunTest, PaddingAndCursorReachEveryOutput) {
+    constexpr uint32_t kBackground = 0x2E3440;  // nord
+    constexpr uint32_t kText = 0xD8DEE9;
+    struct Case {
+        std::vector<std::string> options;
+        std::string movie;  // "": PNG files
+        int scale;
+        bool lossy;
+    };
+    const Case cases[] = {
+        {{"-png"}, "", 1, false},
+        {{"-png", "-double"}, "", 2, false},
+        {{"-at", "0.3", "-output", "poster.png"}, "", 1, false},
+        {{"-output", "dib.avi", "-last", "1"}, "dib.avi", 1, false},  // ending on the final screen
+        {{"-output", "double.avi", "-double", "-codec", "zmbv", "-last", "1"}, "double.avi", 2, false},
+        {{"-output", "talk.mp4"}, "talk.mp4", 1, true},
+        {{"-output", "talk.webm"}, "talk.webm", 1, true},
+        {{"-output", "talk.gif"}, "talk.gif", 1, false},
+    };
+    auto near = [](uint32_t a, uint32_t b, bool lossy) {
+        for (int shift : {0, 8, 16}) {
+            int difference = static_cast<int>(a >> shift & 0xFF) - static_cast<int>(b >> shift & 0xFF);
+            if (std::abs(difference) > (lossy ? 8 : 0)) return false;
+        }
+        return true;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options.back());
+        fs::remove_all(dir / "frames");
+        fs::create_directory(dir / "frames");
+        std::vector<std::string> options = c.options;
+        options.insert(options.end(), {"-width", "30", "-height", "4", "-theme", "nord", "-padding", "6", "-cursor",
+                                       "block", "-quiet"});
+        RunResult result = run("rec.ttyrec", options);
+        ASSERT_EQ(result.status, 0) << result.output;
+        // The last frame's colour at (x, y) of the unscaled frame.
+        std::function<uint32_t(int, int)> colour;
+        int width = 0;
+        int height = 0;
+        PngImage image;
+        DecodedMovie movie;
+        if (c.movie.empty()) {
+            std::vector<fs::path> files = filesIn(dir / "frames", ".png");
+            image = readPng(files.empty() ? dir / "poster.png" : files.back());
+            ASSERT_EQ(image.error, 0u);
+            width = static_cast<int>(image.width);
+            height = static_cast<int>(image.height);
+            colour = [&](int x, int y) { return image.rgbAt(x * c.scale, y * c.scale); };
+        } else {
+            movie = readMovie((dir / c.movie).string());
+            ASSERT_FALSE(movie.frames.empty());
+            width = movie.width;
+            height = movie.height;
+            colour = [&](int x, int y) {
+                const uint8_t* p = movie.frames.back().data() + 4 * (static_cast<size_t>(y * c.scale) * movie.width + x * c.scale);
+                return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+            };
+        }
+        EXPECT_EQ(width, 312 * c.scale);
+        EXPECT_EQ(height, 92 * c.scale);
+        for (auto [x, y] : {std::pair{0, 0}, std::pair{311, 91}, std::pair{5, 50}, std::pair{150, 88}}) {
+            EXPECT_TRUE(near(colour(x, y), kBackground, c.lossy)) << x << "," << y << ": " << std::hex << colour(x, y);
+        }
+        if (c.options[0] != "-at") {
+            EXPECT_TRUE(near(colour(6 + 55, 6 + 50), kText, c.lossy)) << std::hex << colour(61, 56);
         }
     }
 }

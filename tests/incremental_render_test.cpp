@@ -112,6 +112,8 @@ struct Screen {
     int32_t pictureColumns = 0;  // 0: the terminal's size
     int32_t pictureRows = 0;
     int32_t resizeEvery = 0;     // payloads between resizes, to sizes up to a little beyond the picture
+    int32_t padding = 0;
+    CursorStyle cursor = CursorStyle::none;
 };
 
 class IncrementalRenderTest : public FontSearchTest {
@@ -125,6 +127,8 @@ protected:
         settings.plainPaths = plain;
         settings.pictureColumns = screen.pictureColumns;
         settings.pictureRows = screen.pictureRows;
+        settings.padding = screen.padding;
+        settings.cursor = screen.cursor;
         startStages(settings);
         std::vector<uint64_t> digests;
         std::vector<uint8_t> previous;
@@ -135,7 +139,7 @@ protected:
             }
             const std::string& payload = payloads[i];
             applyPayload(std::span(reinterpret_cast<const uint8_t*>(payload.data()), payload.size()));
-            renderScreen();
+            paintScreen();
             digests.push_back(digest(mainSurface()));
             ScreenChanges changes = takeScreenChanges();
             if (!plain && !previous.empty() && !changes.everything) {
@@ -219,6 +223,18 @@ TEST_F(IncrementalRenderTest, ResizedTerminalsInALargerPicture) {
     installFont(dir_);
     expectSamePictures(randomPayloads(7, 400), {20, 6, 40, 12, 20});
     expectSamePictures(scrolledPayloads(), {40, 12, 44, 15});
+}
+
+// The cursor moves with nearly every payload: the cells it leaves and enters are drawn again,
+// over moved rows too, within the border.
+TEST_F(IncrementalRenderTest, CursorAndPaddingMatchAFullRepaint) {
+    installFont(dir_);
+    expectSamePictures(randomPayloads(8, 400), {.columns = 40, .rows = 12, .cursor = CursorStyle::block});
+    expectSamePictures(scrolledPayloads(), {.columns = 40, .rows = 12, .padding = 3, .cursor = CursorStyle::underline});
+    writeFile(dir_ / "font.txt", reachingFont());
+    expectSamePictures(randomPayloads(9, 400),
+                       {.columns = 30, .rows = 8, .pictureColumns = 40, .pictureRows = 12, .resizeEvery = 25, .padding = 5,
+                        .cursor = CursorStyle::bar});
 }
 
 // A font with no glyph at all: every character is a fallback picture.

@@ -289,7 +289,11 @@ TEST_F(ThemeEndToEndTest, BadLookOptionsEndTheRun) {
                           Case{{"-font", "No Such Font Family"}, "Error: -font No Such Font Family: no font named"},
                           Case{{"-font-size", "2"}, "Error: -font-size must be between 4 and 200, not 2."},
                           Case{{"-line-height", "x"}, "Error: -line-height must be a number from 0.5 to 4, not \"x\"."},
-                          Case{{"-bold-bright", "maybe"}, "Error: -bold-bright takes on or off, not \"maybe\"."}}) {
+                          Case{{"-bold-bright", "maybe"}, "Error: -bold-bright takes on or off, not \"maybe\"."},
+                          Case{{"-padding", "-1"}, "Error: -padding must be a whole number of pixels from 0 to 500, not \"-1\"."},
+                          Case{{"-padding", "501"}, "Error: -padding must be a whole number of pixels from 0 to 500, not \"501\"."},
+                          Case{{"-padding", "2.5"}, "Error: -padding must be a whole number of pixels from 0 to 500, not \"2.5\"."},
+                          Case{{"-cursor", "blink"}, "Error: -cursor takes block, bar or underline, not \"blink\"."}}) {
         std::vector<std::string> args{"cast.json", "-png"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         RunResult result = runReelcap(dir, args);

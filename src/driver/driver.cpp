@@ -155,7 +155,7 @@ bool quietAsked(int argc, char** argv) {
     static constexpr const char* kTakesValue[] = {
         "-width", "-height", "-fps",  "-stop", "-skip",       "-output",      "-codec", "-emulation", "-idle",
         "-speed", "-last",   "-from", "-to",   "-at",         "-font",        "-font-size", "-line-height",
-        "-theme", "-bold-bright"};
+        "-theme", "-bold-bright", "-padding", "-cursor"};
     for (int i = 2; i < argc; ++i) {
         if (optionIs(argv[i], "-quiet")) return true;
         for (const char* name : kTakesValue) {
@@ -168,7 +168,10 @@ bool quietAsked(int argc, char** argv) {
     return false;
 }
 
-// The picture's look: -font, -font-size, -line-height, -theme, -bold-bright.
+// A bound, as the other sizes have, far beyond any use.
+constexpr int32_t kMostPadding = 500;
+
+// The picture's look: -font, -font-size, -line-height, -theme, -bold-bright, -padding, -cursor.
 template <typename ValueOf>
 void parseLookOption(const char* argument, int& i, ValueOf valueOf) {
     if (optionIs(argument, "-font")) {
@@ -210,6 +213,27 @@ void parseLookOption(const char* argument, int& i, ValueOf valueOf) {
             settings.boldBright = 0;
         } else {
             fail(std::string("Error: -bold-bright takes on or off, not \"") + value + "\".");
+        }
+    } else if (optionIs(argument, "-padding")) {
+        const char* text = valueOf(i, "Error: need to specify the padding in pixels.");
+        const std::string_view digits(text);
+        const bool whole = !digits.empty() && digits.size() <= 4 &&
+                           std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+        settings.padding = whole ? readNumber(text) : -1;
+        if (settings.padding < 0 || settings.padding > kMostPadding) {
+            fail(std::string("Error: -padding must be a whole number of pixels from 0 to ") + std::to_string(kMostPadding) +
+                 ", not \"" + text + "\".");
+        }
+    } else if (optionIs(argument, "-cursor")) {
+        const char* value = valueOf(i, "Error: need to specify block, bar or underline for -cursor.");
+        if (optionIs(value, "block")) {
+            settings.cursor = CursorStyle::block;
+        } else if (optionIs(value, "bar")) {
+            settings.cursor = CursorStyle::bar;
+        } else if (optionIs(value, "underline")) {
+            settings.cursor = CursorStyle::underline;
+        } else {
+            fail(std::string("Error: -cursor takes block, bar or underline, not \"") + value + "\".");
         }
     }
 }
@@ -540,7 +564,9 @@ void startPictureStages(const RunSettings& settings) {
                    .plainPaths = settings.plainPaths,
                    .fontPath = findFontPath(),
                    .pictureColumns = settings.pictureColumns,
-                   .pictureRows = settings.pictureRows});
+                   .pictureRows = settings.pictureRows,
+                   .padding = settings.padding,
+                   .cursor = settings.cursor});
     startEmission({.movieOutput = settings.movieOutput,
                    .sizeFactor = settings.sizeFactor,
                    .skipFrames = settings.skipFrames,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "render/renderer.h"
 #include "render/theme.h"
 #include "playback/recording.h"
 #include "terminal/terminal.h"
@@ -36,6 +37,8 @@ struct RunSettings {
     Theme theme;                             // -theme, else an asciicast recording's own, else classic
     bool themeGiven = false;
     int32_t boldBright = -1;                 // -bold-bright on (1) or off (0); -1: the theme's own
+    int32_t padding = 0;                     // -padding, pixels
+    CursorStyle cursor = CursorStyle::none;  // -cursor
     bool outputGiven = false;                // -output was given
     // The picture's size in cells: the terminal's, or the largest an asciicast recording's
     // resizes reach on a side that -width or -height does not fix.

@@ -123,11 +123,11 @@ void parseGlyphs(std::istream& stream, GlyphTable& table) {
 void drawGlyph(int32_t code, int32_t x, int32_t y, Colour foreground, Colour background) {
     const Glyph* glyph = findGlyph(code);
     if (glyph == nullptr) {
-        drawFallbackChar(mainSurface(), code, x, y, foreground, background);
+        drawFallbackChar(canvasSurface(), code, x, y, foreground, background);
         return;
     }
     // Marks missing after dropped rows are drawn as background.
-    Surface& surface = mainSurface();
+    Surface& surface = canvasSurface();
     std::array<Colour, kGlyphColumns> row;
     for (int r = 0; r < kGlyphRows; ++r) {
         int64_t rowY = int64_t{y} + glyph->offset + r;

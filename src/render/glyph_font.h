@@ -37,5 +37,5 @@ void resetGlyphs();
 // Appends the glyphs of a font.txt stream to table, reporting bad rows.
 void parseGlyphs(std::istream& stream, GlyphTable& table);
 
-// Draws code with its cell's top-left pixel at (x, y) into mainSurface.
+// Draws code with its cell's top-left pixel at (x, y) into canvasSurface.
 void drawGlyph(int32_t code, int32_t x, int32_t y, Colour foreground, Colour background);

@@ -55,7 +55,7 @@ struct PainterState {
     std::unordered_map<GlyphKey, CachedGlyph, GlyphKeyHash> glyphs;  // drawn characters, colourless
     size_t cachedBytes = 0;
     std::vector<OutlineCell> cells;    // this screen
-    std::vector<OutlineCell> painted;  // what mainSurface shows
+    std::vector<OutlineCell> painted;  // what canvasSurface shows
     int32_t columns = 0;
     int32_t rows = 0;
     uint64_t generation = 0;
@@ -212,6 +212,8 @@ uint8_t blendChannel(uint8_t background, uint8_t foreground, uint8_t coverage) {
     return encodeTable()[static_cast<size_t>(std::lround(mixed * kEncodeSteps))];
 }
 
+float linearChannel(uint8_t channel) { return linearTable()[channel]; }
+
 int32_t evenSide(int32_t pixels) { return pixels + (pixels & 1); }
 
 void paintOutlineCell(Surface& surface, const OutlineCell& cell, int32_t x, int32_t y) {
@@ -260,9 +262,14 @@ bool paintOutlineScreen() {
         collectBasicCells(columns, rows, theme);
     }
 
-    int32_t width = evenSide(columns * m.cellWidth);
-    int32_t height = evenSide(rows * m.cellHeight);
-    Surface& surface = mainSurface();
+    // The picture's own size, or the screen's; a screen larger than the picture is cut at its
+    // edges, a smaller one leaves the rest in the theme's background.
+    const int32_t pictureColumns =
+        renderOptions().pictureColumns > 0 ? std::min(renderOptions().pictureColumns, kGridColumns) : columns;
+    const int32_t pictureRows = renderOptions().pictureRows > 0 ? std::min(renderOptions().pictureRows, kGridRows) : rows;
+    int32_t width = evenSide(pictureColumns * m.cellWidth);
+    int32_t height = evenSide(pictureRows * m.cellHeight);
+    Surface& surface = canvasSurface();
     bool repaintAll = renderOptions().plainPaths || painter.columns != columns || painter.rows != rows ||
                       painter.painted.size() != painter.cells.size();
     if (surface.width != width || surface.height != height ||
@@ -281,8 +288,8 @@ bool paintOutlineScreen() {
     }
     int32_t top = INT32_MAX;
     int32_t bottom = -1;
-    for (int32_t r = 0; r < rows; ++r) {
-        for (int32_t c = 0; c < columns; ++c) {
+    for (int32_t r = 0; r < std::min(rows, pictureRows); ++r) {
+        for (int32_t c = 0; c < std::min(columns, pictureColumns); ++c) {
             size_t index = static_cast<size_t>(r) * columns + c;
             const OutlineCell& cell = painter.cells[index];
             if (!repaintAll && cell == painter.painted[index]) continue;

@@ -1,5 +1,5 @@
 #pragma once
-// Paints the terminal's screen with a scalable font (-font) into mainSurface: cells of the
+// Paints the terminal's screen with a scalable font (-font) into canvasSurface: cells of the
 // font's size, glyphs anti-aliased onto each cell's background with gamma-correct blending,
 // box drawing and block elements as strokes and fills scaled to the cell. Both emulations.
 
@@ -28,6 +28,9 @@ void paintOutlineCell(Surface& surface, const OutlineCell& cell, int32_t x, int3
 
 // sRGB channel blending in linear light: coverage 0 gives background, 255 foreground.
 uint8_t blendChannel(uint8_t background, uint8_t foreground, uint8_t coverage);
+
+// An sRGB channel in linear light, 0 to 1.
+float linearChannel(uint8_t channel);
 
 // The picture's size for columns x rows cells: each side rounded up to even.
 int32_t evenSide(int32_t pixels);

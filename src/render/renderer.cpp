@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "render/fallback_font.h"
+#include "render/framing.h"
 #include "render/glyph_font.h"
 #include "render/outline_font.h"
 #include "render/outline_painter.h"
@@ -54,8 +55,8 @@ void clearToBackground(Surface& surface, Colour background) {
 bool drawBoxStroke(uint8_t code, int32_t X, int32_t Y, Colour colour) {
     int32_t midX = X + 5;
     int32_t midY = Y + 10;
-    auto h = [&](int32_t x0, int32_t x1) { drawHLine(mainSurface(), x0, x1, midY, colour, false); };
-    auto v = [&](int32_t y0, int32_t y1) { drawVLine(mainSurface(), midX, y0, y1, colour, false); };
+    auto h = [&](int32_t x0, int32_t x1) { drawHLine(canvasSurface(), x0, x1, midY, colour, false); };
+    auto v = [&](int32_t y0, int32_t y1) { drawVLine(canvasSurface(), midX, y0, y1, colour, false); };
     switch (code) {
         case 179:  // │
             v(Y, Y + 19);
@@ -107,17 +108,17 @@ bool drawBoxStroke(uint8_t code, int32_t X, int32_t Y, Colour colour) {
 
 void paintCell(uint8_t code, CellAttr attr, int32_t X, int32_t Y) {
     CellColours colours = cellColours(attr);
-    fillRect(mainSurface(), X, Y, X + kCellWidth - 1, Y + kCellHeight - 1, colours.background);
+    fillRect(canvasSurface(), X, Y, X + kCellWidth - 1, Y + kCellHeight - 1, colours.background);
 
     bool glyphStep = true;
     if (drawBoxStroke(code, X, Y, colours.foreground)) {
         glyphStep = false;
     } else if (code == kCodeDot) {
-        outlineRect(mainSurface(), X + 4, Y + 9, X + 5, Y + 10, colours.foreground);
+        outlineRect(canvasSurface(), X + 4, Y + 9, X + 5, Y + 10, colours.foreground);
         glyphStep = false;
     } else if (code == kCodeSquare) {
         // A font glyph for this code paints over the square.
-        fillRect(mainSurface(), X + 3, Y + 8, X + 6, Y + 11, colours.foreground);
+        fillRect(canvasSurface(), X + 3, Y + 8, X + 6, Y + 11, colours.foreground);
     }
 
     if (glyphStep) {
@@ -127,7 +128,7 @@ void paintCell(uint8_t code, CellAttr attr, int32_t X, int32_t Y) {
     }
 
     if (attr & kAttrUnderline) {
-        drawHLine(mainSurface(), X + 1, X + 8, Y + kCellHeight - 1, colours.foreground, true);
+        drawHLine(canvasSurface(), X + 1, X + 8, Y + kCellHeight - 1, colours.foreground, true);
     }
 }
 
@@ -156,7 +157,7 @@ struct PixelRect {
     int32_t bottom;
 };
 
-// What mainSurface shows, cell by cell, and what it was painted with.
+// What canvasSurface shows, cell by cell, and what it was painted with.
 struct PaintedScreen {
     bool valid = false;
     int32_t columns = 0;
@@ -267,8 +268,8 @@ void paintGridCell(size_t cell) {
 uint8_t* boxRow(size_t cell, int32_t y) {
     int32_t X = static_cast<int32_t>(cell % kGridColumns) * kCellWidth;
     int32_t Y = static_cast<int32_t>(cell / kGridColumns) * kCellHeight + y;
-    return mainSurface().pixels.data() +
-           4 * (static_cast<size_t>(X) + static_cast<size_t>(mainSurface().height - 1 - Y) * mainSurface().width);
+    return canvasSurface().pixels.data() +
+           4 * (static_cast<size_t>(X) + static_cast<size_t>(canvasSurface().height - 1 - Y) * canvasSurface().width);
 }
 
 // Paints a cell whose code stays inside its box (painted.reach says so for the font of the
@@ -298,7 +299,7 @@ bool paintBoxedCell(size_t cell) {
     }
     const uint8_t* from = &blocks.pixels[found->second];
     uint8_t* row = boxRow(cell, 0);
-    const ptrdiff_t down = -static_cast<ptrdiff_t>(mainSurface().width) * 4;  // bottom-up memory
+    const ptrdiff_t down = -static_cast<ptrdiff_t>(canvasSurface().width) * 4;  // bottom-up memory
     bool changed = false;
     for (int32_t y = 0; y < kCellHeight; ++y, row += down, from += kRowBytes) {
         if (!changed && std::memcmp(row, from, kRowBytes) == 0) continue;
@@ -310,7 +311,7 @@ bool paintBoxedCell(size_t cell) {
 
 // The reference: the whole surface in the background, then every cell in row-major order.
 void paintEverything(int32_t columns, int32_t rows) {
-    clearToBackground(mainSurface(), options.theme.background);
+    clearToBackground(canvasSurface(), options.theme.background);
     for (int32_t r = 0; r < rows; ++r) {
         for (int32_t c = 0; c < columns; ++c) {
             paintGridCell(static_cast<size_t>(r) * kGridColumns + static_cast<size_t>(c));
@@ -320,13 +321,13 @@ void paintEverything(int32_t columns, int32_t rows) {
 
 bool paintedMatches(int32_t columns, int32_t rows) {
     return painted.valid && painted.columns == columns && painted.rows == rows &&
-           painted.surfaceGeneration == mainSurface().generation && painted.glyphGeneration == glyphGeneration();
+           painted.surfaceGeneration == canvasSurface().generation && painted.glyphGeneration == glyphGeneration();
 }
 
 // Painting changed cells alone relies on every cell lying within the surface.
 bool surfaceHoldsTheGrid(int32_t columns, int32_t rows) {
-    return mainSurface().width >= columns * kCellWidth && mainSurface().height >= rows * kCellHeight &&
-           mainSurface().pixels.size() == static_cast<size_t>(mainSurface().width) * mainSurface().height * 4;
+    return canvasSurface().width >= columns * kCellWidth && canvasSurface().height >= rows * kCellHeight &&
+           canvasSurface().pixels.size() == static_cast<size_t>(canvasSurface().width) * canvasSurface().height * 4;
 }
 
 // The part of area outside the grid (a terminal smaller than the picture) is the theme's
@@ -335,11 +336,11 @@ void clearOutsideGrid(const PixelRect& area, int32_t columns, int32_t rows) {
     const int32_t gridRight = columns * kCellWidth - 1;
     const int32_t gridBottom = rows * kCellHeight - 1;
     if (area.right > gridRight) {
-        fillRect(mainSurface(), std::max(area.left, gridRight + 1), area.top, area.right, area.bottom,
+        fillRect(canvasSurface(), std::max(area.left, gridRight + 1), area.top, area.right, area.bottom,
                  options.theme.background);
     }
     if (area.bottom > gridBottom) {
-        fillRect(mainSurface(), area.left, std::max(area.top, gridBottom + 1), area.right, area.bottom,
+        fillRect(canvasSurface(), area.left, std::max(area.top, gridBottom + 1), area.right, area.bottom,
                  options.theme.background);
     }
 }
@@ -349,7 +350,7 @@ void rememberEverything(int32_t columns, int32_t rows) {
     painted.digestsValid = false;
     painted.columns = columns;
     painted.rows = rows;
-    painted.surfaceGeneration = mainSurface().generation;
+    painted.surfaceGeneration = canvasSurface().generation;
     painted.glyphGeneration = glyphGeneration();
     painted.chars = screenGrid().charPlane;
     painted.attrs = screenGrid().attrPlane;
@@ -420,7 +421,7 @@ void paintReachingCells(int32_t columns, int32_t rows) {
             most.right = std::max(most.right, reach.right);
         }
     }
-    const PixelRect surface{0, 0, mainSurface().width - 1, mainSurface().height - 1};
+    const PixelRect surface{0, 0, canvasSurface().width - 1, canvasSurface().height - 1};
     painted.selected.assign(kGridCells, 0);
     painted.pending.clear();
     int32_t top = INT32_MAX;
@@ -542,10 +543,10 @@ int32_t findScroll(int32_t columns, int32_t rows, std::array<uint64_t, kGridRows
 void moveRows(int32_t shift, int32_t rows) {
     const int32_t first = std::max(0, -shift);  // the first row that receives
     const int32_t count = rows - (shift > 0 ? shift : -shift);
-    const size_t pixelRowBytes = static_cast<size_t>(mainSurface().width) * 4;
+    const size_t pixelRowBytes = static_cast<size_t>(canvasSurface().width) * 4;
     const size_t rowBytes = pixelRowBytes * kCellHeight;
-    uint8_t* pixels = mainSurface().pixels.data();
-    const int32_t height = mainSurface().height;
+    uint8_t* pixels = canvasSurface().pixels.data();
+    const int32_t height = canvasSurface().height;
     // Memory holds the bottom pixel row first: cell row r starts at the memory of its own bottom row.
     auto memoryOf = [&](int32_t row) { return pixels + static_cast<size_t>(height - kCellHeight * (row + 1)) * pixelRowBytes; };
     std::memmove(memoryOf(first + count - 1), memoryOf(first + shift + count - 1), rowBytes * count);
@@ -591,6 +592,8 @@ void paintChanges(int32_t columns, int32_t rows) {
 void startRenderer(const RenderOptions& chosen) {
     options = chosen;
     resetOutlinePainter();
+    resetFraming();
+    paintApart(framesFinished(options));
     if (!options.outlineFont.empty()) {
         std::string error;
         openOutlineFont(options.outlineFont, options.fontSize, options.lineHeight, error);
@@ -614,7 +617,7 @@ bool renderScreen() {
     if (!surfacesReady) {
         int32_t pictureColumns = options.pictureColumns > 0 ? std::min(options.pictureColumns, kGridColumns) : columns;
         int32_t pictureRows = options.pictureRows > 0 ? std::min(options.pictureRows, kGridRows) : rows;
-        allocSurface(mainSurface(), pictureColumns * kCellWidth, pictureRows * kCellHeight);
+        allocSurface(canvasSurface(), pictureColumns * kCellWidth, pictureRows * kCellHeight);
         // doubleSurface gets its size only: the doubled BMP writer makes and overwrites all of
         // its pixels before anything reads them, so holding them from here on would only cost.
         doubleSurface().pixels.clear();
@@ -624,8 +627,8 @@ bool renderScreen() {
         painted.valid = false;
     }
     // A terminal larger than the picture is cut at its edges.
-    columns = std::min(columns, mainSurface().width / kCellWidth);
-    rows = std::min(rows, mainSurface().height / kCellHeight);
+    columns = std::min(columns, canvasSurface().width / kCellWidth);
+    rows = std::min(rows, canvasSurface().height / kCellHeight);
     if (options.plainPaths || !surfaceHoldsTheGrid(columns, rows)) {
         paintEverything(columns, rows);
         painted.valid = false;
@@ -644,8 +647,11 @@ bool renderScreen() {
 }
 
 bool paintScreen() {
-    if (!options.outlineFont.empty()) return paintOutlineScreen();
-    return terminalOptions().emulation == Emulation::xterm ? renderXtermScreen() : renderScreen();
+    bool painted = !options.outlineFont.empty()                       ? paintOutlineScreen()
+                   : terminalOptions().emulation == Emulation::xterm ? renderXtermScreen()
+                                                                       : renderScreen();
+    if (painted && framesFinished(options)) finishFrame();
+    return painted;
 }
 
 void resetRenderer() {

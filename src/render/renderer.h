@@ -1,5 +1,5 @@
 #pragma once
-// Paints the visible part of the screen grid into mainSurface, 10 x 20 pixels per cell.
+// Paints the visible part of the screen grid into canvasSurface, 10 x 20 pixels per cell.
 
 #include <array>
 #include <cstdint>
@@ -14,6 +14,9 @@ constexpr int kCellHeight = 20;
 extern const std::array<Colour, 8> normalPalette;
 extern const std::array<Colour, 8> brightPalette;  // index 0 is 0x777777 for foregrounds only
 
+// -cursor: how the cursor is drawn, if at all.
+enum class CursorStyle { none, block, bar, underline };
+
 struct RenderOptions {
     Theme theme{};             // the colours of every cell
     std::string outlineFont{}; // -font: a font file or fontconfig pattern; "" paints with font.txt
@@ -25,6 +28,8 @@ struct RenderOptions {
     // outside the terminal's size is black. 0: the terminal's size when the first screen is painted.
     int32_t pictureColumns = 0;
     int32_t pictureRows = 0;
+    int32_t padding = 0;                    // -padding: pixels of the theme's background around the cells
+    CursorStyle cursor = CursorStyle::none;  // -cursor
 };
 
 // Both renderers paint with these from here on; the surfaces are allocated again.
@@ -38,7 +43,8 @@ bool ensureFont();
 // be read: the run cannot go on.
 bool renderScreen();
 
-// Paints the screen of the terminal's emulation with its renderer; false as renderScreen.
+// Paints the screen of the terminal's emulation with its renderer, and finishes the frame
+// around it (-padding, -cursor); false as renderScreen.
 bool paintScreen();
 
 // Default options, no font, surfaces to be allocated again.

@@ -3,6 +3,8 @@
 // the screen (the frame writers) can bring the copy up to date, or reuse what it made of it,
 // without comparing whole images. A painter reports after every painting; a painting that was
 // not reported counts as a change of every row, so painters that cannot tell stay correct.
+// Painters report rows of canvasSurface; when that is a surface apart, whoever finishes the
+// frame takes those and reports the frame's.
 
 #include <cstdint>
 

@@ -9,6 +9,8 @@ namespace {
 
 Surface mainPicture;
 Surface doublePicture;
+Surface canvasPicture;
+bool apartCanvas = false;
 uint64_t lastGeneration = 0;
 
 uint8_t* pixelAddress(Surface& surface, int32_t x, int32_t y) {
@@ -44,6 +46,13 @@ bool drawnInDash(int32_t c, bool dashed) { return !dashed || c % 7 < 5; }
 Surface& mainSurface() { return mainPicture; }
 
 Surface& doubleSurface() { return doublePicture; }
+
+Surface& canvasSurface() { return apartCanvas ? canvasPicture : mainPicture; }
+
+void paintApart(bool apart) {
+    apartCanvas = apart;
+    if (!apart) canvasPicture = Surface{};
+}
 
 void allocSurface(Surface& surface, int32_t width, int32_t height) {
     surface.generation = ++lastGeneration;
@@ -118,5 +127,6 @@ void drawVLine(Surface& surface, int32_t x, int32_t y0, int32_t y1, Colour colou
 }
 
 void resetSurfaces() {
-    for (Surface* surface : {&mainPicture, &doublePicture}) *surface = Surface{};
+    for (Surface* surface : {&mainPicture, &doublePicture, &canvasPicture}) *surface = Surface{};
+    apartCanvas = false;
 }

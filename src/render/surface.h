@@ -16,8 +16,14 @@ struct Surface {
 // Colours are 0xRRGGBB; y = 0 is the top row; every range is inclusive at both ends.
 using Colour = int32_t;
 
-Surface& mainSurface();    // the painted screen, 10 x 20 pixels per cell
+Surface& mainSurface();    // the frame: the painted screen, 10 x 20 pixels per cell
 Surface& doubleSurface();  // the doubled screen, 20 x 40 pixels per cell
+
+// The surface the painters paint: mainSurface itself, or one of its own while the frame is
+// finished around the painted screen (a border, the cursor), so that what the painters keep
+// of their pictures stays theirs.
+Surface& canvasSurface();
+void paintApart(bool apart);
 
 void allocSurface(Surface& surface, int32_t width, int32_t height);
 void putPixel(Surface& surface, int32_t x, int32_t y, Colour colour);
@@ -28,5 +34,5 @@ void outlineRect(Surface& surface, int32_t x0, int32_t y0, int32_t x1, int32_t y
 void drawHLine(Surface& surface, int32_t x0, int32_t x1, int32_t y, Colour colour, bool dashed);
 void drawVLine(Surface& surface, int32_t x, int32_t y0, int32_t y1, Colour colour, bool dashed);
 
-// Releases both surfaces' pixels, so that tests start afresh.
+// Releases the surfaces' pixels and paints on mainSurface, so that tests start afresh.
 void resetSurfaces();

@@ -83,19 +83,19 @@ void drawUnicodeGlyph(const UnicodeFont& font, const UnicodeGlyph& glyph, int32_
         for (int32_t column = 0; column < glyph.width; ++column) {
             int32_t cellX = glyph.left + column;
             if (!(bits & (0x80000000u >> column)) || cellX < 0 || cellX >= boxWidth) continue;
-            putPixel(mainSurface(), x + cellX, y + cellY, colour);
+            putPixel(canvasSurface(), x + cellX, y + cellY, colour);
         }
     }
 }
 
 // A box marks a character that no font can draw.
 void drawMissingGlyph(int32_t x, int32_t y, int32_t boxWidth, Colour colour) {
-    outlineRect(mainSurface(), x + 1, y + 2, x + boxWidth - 2, y + kCellHeight - 3, colour);
+    outlineRect(canvasSurface(), x + 1, y + 2, x + boxWidth - 2, y + kCellHeight - 3, colour);
 }
 
 void drawCharacter(uint32_t codePoint, int32_t x, int32_t y, int32_t span, CellColours colours) {
     int32_t boxWidth = span * kCellWidth;
-    if (drawBoxDrawing(mainSurface(), codePoint, x, y, colours.foreground)) return;
+    if (drawBoxDrawing(canvasSurface(), codePoint, x, y, colours.foreground)) return;
     if (codePoint <= 0x20) return;
     // A narrow glyph in a wide cell is centred.
     int32_t centring = (boxWidth - kCellWidth) / 2;
@@ -112,7 +112,7 @@ void drawCharacter(uint32_t codePoint, int32_t x, int32_t y, int32_t span, CellC
         return;
     }
     if (codePoint < 0x7F) {
-        drawFallbackChar(mainSurface(), static_cast<int32_t>(codePoint), x + centring, y, colours.foreground,
+        drawFallbackChar(canvasSurface(), static_cast<int32_t>(codePoint), x + centring, y, colours.foreground,
                          colours.background);
         return;
     }
@@ -121,12 +121,12 @@ void drawCharacter(uint32_t codePoint, int32_t x, int32_t y, int32_t span, CellC
 
 void paintCell(const XtermCell& cell, int32_t x, int32_t y, int32_t span) {
     CellColours colours = cellColours(cell);
-    fillRect(mainSurface(), x, y, x + span * kCellWidth - 1, y + kCellHeight - 1, colours.background);
+    fillRect(canvasSurface(), x, y, x + span * kCellWidth - 1, y + kCellHeight - 1, colours.background);
     drawCharacter(cell.codePoint, x, y, span, colours);
     if (cell.underline) {
         for (int32_t part = 0; part < span; ++part) {
             int32_t left = x + part * kCellWidth;
-            drawHLine(mainSurface(), left + 1, left + 8, y + kCellHeight - 1, colours.foreground, true);
+            drawHLine(canvasSurface(), left + 1, left + 8, y + kCellHeight - 1, colours.foreground, true);
         }
     }
 }
@@ -163,9 +163,9 @@ bool renderXtermScreen() {
     int32_t width = columns * kCellWidth;
     int32_t height = rows * kCellHeight;
     bool repaintAll = false;
-    if (mainSurface().width != width || mainSurface().height != height ||
-        mainSurface().pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height) * 4) {
-        allocSurface(mainSurface(), width, height);
+    if (canvasSurface().width != width || canvasSurface().height != height ||
+        canvasSurface().pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height) * 4) {
+        allocSurface(canvasSurface(), width, height);
         // Filled by the doubled BMP output; it is not cleared for every screen.
         allocSurface(doubleSurface(), width * 2, height * 2);
         repaintAll = true;
@@ -186,13 +186,13 @@ bool renderXtermScreen() {
         painted.columns = screen.columns;
         painted.rows = screen.rows;
         painted.cells = screen.cells;
-        if (smaller) fillRect(mainSurface(), 0, 0, width - 1, height - 1, renderOptions().theme.background);
+        if (smaller) fillRect(canvasSurface(), 0, 0, width - 1, height - 1, renderOptions().theme.background);
     }
     for (int32_t row = 0; row < std::min(screen.rows, rows); ++row) {
         if (!repaintAll && !rowChanged(screen, row)) continue;
         // What the row's last glyph drew past the screen's edge goes with it.
         if (smaller && !repaintAll) {
-            fillRect(mainSurface(), screen.columns * kCellWidth, row * kCellHeight, width - 1,
+            fillRect(canvasSurface(), screen.columns * kCellWidth, row * kCellHeight, width - 1,
                      row * kCellHeight + kCellHeight - 1, renderOptions().theme.background);
         }
         paintRow(screen, row);

@@ -1,5 +1,5 @@
 #pragma once
-// Paints the xterm emulation's screen into mainSurface, 10 x 20 pixels per cell, with the
+// Paints the xterm emulation's screen into canvasSurface, 10 x 20 pixels per cell, with the
 // palettes, strokes and fonts of the default renderer: box drawing and block elements as
 // strokes and fills, then font.txt, the Unicode font and the fallback font, in that order.
 

@@ -41,6 +41,7 @@ int onDamage(VTermRect rect, void*) {
 
 int onTermProp(VTermProp prop, VTermValue* value, void*) {
     if (prop == VTERM_PROP_ALTSCREEN) terminal.alternate = value->boolean != 0;
+    if (prop == VTERM_PROP_CURSORVISIBLE) terminal.cells.cursorVisible = value->boolean != 0;
     return 1;
 }
 
@@ -267,6 +268,10 @@ void resizeXterm(int32_t columns, int32_t rows) {
 const XtermScreen& xtermScreen() {
     if (terminal.vterm == nullptr) createTerminal();
     readDamagedRows();
+    VTermPos cursor{};
+    vterm_state_get_cursorpos(vterm_obtain_state(terminal.vterm), &cursor);
+    terminal.cells.cursorRow = cursor.row;
+    terminal.cells.cursorColumn = cursor.col;
     return terminal.cells;
 }
 

@@ -34,6 +34,9 @@ struct XtermScreen {
     int32_t columns = 0;
     int32_t rows = 0;
     std::vector<XtermCell> cells;  // rows x columns, row-major
+    int32_t cursorRow = 0;        // libvterm's cursor, which may lie beyond a screen one column wide
+    int32_t cursorColumn = 0;
+    bool cursorVisible = true;  // DECTCEM, CSI ? 25 h / l
 
     const XtermCell& at(int32_t row, int32_t column) const {
         return cells[static_cast<size_t>(row) * static_cast<size_t>(columns) + static_cast<size_t>(column)];

@@ -1,0 +1,222 @@
+#include "render/framing.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "render/outline_font.h"
+#include "render/outline_painter.h"
+#include "render/screen_changes.h"
+#include "render/theme.h"
+#include "terminal/screen_grid.h"
+#include "terminal/terminal.h"
+#include "terminal/xterm_emulation.h"
+
+namespace {
+
+// The cursor's cell (two for a wide character) on mainSurface, the colours the cell was painted
+// with, and the cursor's.
+struct CursorMark {
+    bool shown = false;
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t cellWidth = 0;
+    int32_t cellHeight = 0;
+    int32_t span = 1;
+    Colour foreground = 0;
+    Colour background = 0;
+    Colour cursor = 0;
+    bool operator==(const CursorMark&) const = default;
+};
+
+struct FramingState {
+    uint64_t canvasGeneration = 0;  // of the canvas mainSurface was copied from
+    uint64_t frameGeneration = 0;   // of mainSurface when it was last finished
+    CursorMark cursor;              // as drawn on mainSurface
+};
+
+FramingState framing;
+
+uint8_t* pixelOf(Surface& surface, int32_t x, int32_t y) {
+    return surface.pixels.data() + 4 * (static_cast<size_t>(x) + static_cast<size_t>(surface.height - 1 - y) * surface.width);
+}
+
+const uint8_t* pixelOf(const Surface& surface, int32_t x, int32_t y) {
+    return pixelOf(const_cast<Surface&>(surface), x, y);
+}
+
+// Canvas rows top..bottom, copied into the frame within the border.
+void copyRows(Surface& frame, const Surface& canvas, int32_t padding, int32_t top, int32_t bottom) {
+    for (int32_t y = top; y <= bottom; ++y) {
+        std::memcpy(pixelOf(frame, padding, y + padding), pixelOf(canvas, 0, y), static_cast<size_t>(canvas.width) * 4);
+    }
+}
+
+// Where the emulation has its cursor, when it is visible and its cell lies within the picture.
+// The basic emulation has no way to hide it.
+CursorMark findCursor(const Surface& canvas) {
+    const RenderOptions& options = renderOptions();
+    if (options.cursor == CursorStyle::none) return {};
+    CursorMark mark;
+    CellPaint paint{};
+    int32_t row = 0;
+    int32_t column = 0;
+    if (terminalOptions().emulation == Emulation::xterm) {
+        const XtermScreen& screen = xtermScreen();
+        row = screen.cursorRow;
+        column = screen.cursorColumn;
+        if (!screen.cursorVisible || row < 0 || row >= screen.rows || column < 0 || column >= screen.columns) return {};
+        const XtermCell& cell = screen.at(row, column);
+        mark.span = cell.width == 2 && column + 1 < screen.columns ? 2 : 1;
+        paint = xtermCellPaint(options.theme, cell);
+    } else {
+        const ScreenGrid& grid = screenGrid();
+        row = grid.cursorRow;
+        column = grid.cursorCol;
+        if (row < 0 || row >= std::min(terminalOptions().rows, kGridRows) || column < 0 ||
+            column >= std::min(terminalOptions().columns, kGridColumns)) {
+            return {};
+        }
+        paint = basicCellPaint(options.theme, grid.attrPlane[static_cast<size_t>(row) * kGridColumns + column]);
+    }
+    const bool outline = !options.outlineFont.empty();
+    mark.cellWidth = outline ? outlineMetrics().cellWidth : kCellWidth;
+    mark.cellHeight = outline ? outlineMetrics().cellHeight : kCellHeight;
+    const int32_t x = column * mark.cellWidth;
+    const int32_t y = row * mark.cellHeight;
+    if (x + mark.span * mark.cellWidth > canvas.width || y + mark.cellHeight > canvas.height) return {};
+    mark.shown = true;
+    mark.left = x + options.padding;
+    mark.top = y + options.padding;
+    mark.foreground = paint.foreground;
+    mark.background = paint.background;
+    // The theme's foreground, unless the cell's background has that colour (reverse video).
+    mark.cursor = options.theme.foreground != paint.background ? options.theme.foreground
+                  : paint.foreground != paint.background      ? paint.foreground
+                                                              : paint.background ^ 0xFFFFFF;
+    return mark;
+}
+
+// The cell's pixels as the canvas has them.
+void restoreCell(Surface& frame, const Surface& canvas, const CursorMark& mark, int32_t padding) {
+    const size_t bytes = static_cast<size_t>(mark.span * mark.cellWidth) * 4;
+    for (int32_t y = mark.top; y < mark.top + mark.cellHeight; ++y) {
+        std::memcpy(pixelOf(frame, mark.left, y), pixelOf(canvas, mark.left - padding, y - padding), bytes);
+    }
+}
+
+uint8_t channel(Colour colour, int c) { return static_cast<uint8_t>(colour >> (8 * c)); }
+
+// Block: the cell filled with the cursor's colour, its text in the cell's background colour;
+// bar: a stroke down the cell's left side; underline: one along its bottom.
+void drawCursor(Surface& frame, const Surface& canvas, const CursorMark& mark, int32_t padding, CursorStyle style) {
+    restoreCell(frame, canvas, mark, padding);
+    const int32_t width = mark.span * mark.cellWidth;
+    const int32_t right = mark.left + width - 1;
+    const int32_t bottom = mark.top + mark.cellHeight - 1;
+    if (style == CursorStyle::bar) {
+        fillRect(frame, mark.left, mark.top, mark.left + std::max(2, mark.cellWidth / 6) - 1, bottom, mark.cursor);
+        return;
+    }
+    if (style == CursorStyle::underline) {
+        fillRect(frame, mark.left, bottom - std::max(2, mark.cellHeight / 10) + 1, right, bottom, mark.cursor);
+        return;
+    }
+    // How far each pixel lies from the background towards the text's colour (an anti-aliased
+    // glyph's coverage), read in linear light on the channel where the two differ most.
+    int strongest = 0;
+    for (int c = 1; c < 3; ++c) {
+        if (std::abs(channel(mark.foreground, c) - channel(mark.background, c)) >
+            std::abs(channel(mark.foreground, strongest) - channel(mark.background, strongest))) {
+            strongest = c;
+        }
+    }
+    const float from = linearChannel(channel(mark.background, strongest));
+    const float span = linearChannel(channel(mark.foreground, strongest)) - from;
+    for (int32_t y = mark.top; y <= bottom; ++y) {
+        uint8_t* out = pixelOf(frame, mark.left, y);
+        for (int32_t x = 0; x < width; ++x, out += 4) {
+            const Colour shown = out[0] | out[1] << 8 | out[2] << 16;
+            const float coverage = shown == mark.background ? 0.0f
+                                   : shown == mark.foreground || span == 0.0f
+                                       ? 1.0f
+                                       : std::clamp((linearChannel(out[strongest]) - from) / span, 0.0f, 1.0f);
+            const auto amount = static_cast<uint8_t>(std::lround(coverage * 255.0f));
+            for (int c = 0; c < 3; ++c) {
+                const uint8_t fill = channel(mark.cursor, c);
+                const uint8_t text = channel(mark.background, c);
+                out[c] = amount == 0 ? fill : amount == 255 ? text : blendChannel(fill, text, amount);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+bool framesFinished(const RenderOptions& options) { return options.padding > 0 || options.cursor != CursorStyle::none; }
+
+void finishFrame() {
+    const RenderOptions& options = renderOptions();
+    const Surface& canvas = canvasSurface();
+    Surface& frame = mainSurface();
+    const int32_t padding = options.padding;
+    const ScreenChanges changes = takeScreenChanges();
+    const int32_t width = canvas.width + 2 * padding;
+    const int32_t height = canvas.height + 2 * padding;
+    if (frame.width != width || frame.height != height ||
+        frame.pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height) * 4) {
+        allocSurface(frame, width, height);
+    }
+    const bool newCanvas = canvas.generation != framing.canvasGeneration;
+    if (newCanvas) {
+        // The painter sized the doubled surface by its canvas; it doubles the frame.
+        doubleSurface().pixels.clear();
+        doubleSurface().width = width * 2;
+        doubleSurface().height = height * 2;
+    }
+    const CursorMark next = findCursor(canvas);
+    if (changes.everything || options.plainPaths || newCanvas || frame.generation != framing.frameGeneration) {
+        const Colour background = options.theme.background;
+        fillRect(frame, 0, 0, width - 1, padding - 1, background);
+        fillRect(frame, 0, height - padding, width - 1, height - 1, background);
+        fillRect(frame, 0, padding, padding - 1, height - padding - 1, background);
+        fillRect(frame, width - padding, padding, width - 1, height - padding - 1, background);
+        copyRows(frame, canvas, padding, 0, canvas.height - 1);
+        if (next.shown) drawCursor(frame, canvas, next, padding, options.cursor);
+        noteScreenReplaced();
+    } else {
+        int32_t top = INT32_MAX;
+        int32_t bottom = -1;
+        auto include = [&](int32_t from, int32_t to) {
+            top = std::min(top, from);
+            bottom = std::max(bottom, to);
+        };
+        const int32_t first = std::max(changes.top, 0);
+        const int32_t last = std::min(changes.bottom, canvas.height - 1);
+        const bool copied = first <= last;
+        if (copied) {
+            copyRows(frame, canvas, padding, first, last);
+            include(first + padding, last + padding);
+        }
+        const CursorMark& drawn = framing.cursor;
+        const bool moved = !(drawn == next);
+        if (moved && drawn.shown) {
+            restoreCell(frame, canvas, drawn, padding);
+            include(drawn.top, drawn.top + drawn.cellHeight - 1);
+        }
+        // A copied row through the cursor's cell took its mark away.
+        const bool overwritten = copied && next.top <= last + padding && first + padding <= next.top + next.cellHeight - 1;
+        if (next.shown && (moved || overwritten)) {
+            drawCursor(frame, canvas, next, padding, options.cursor);
+            include(next.top, next.top + next.cellHeight - 1);
+        }
+        noteScreenPainted(top, bottom);
+    }
+    framing.cursor = next;
+    framing.canvasGeneration = canvas.generation;
+    framing.frameGeneration = frame.generation;
+}
+
+void resetFraming() { framing = FramingState{}; }
