@@ -1,7 +1,9 @@
 #include "platform/gif_palette.h"
 
 #include <cstddef>
+#include <cstring>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -31,26 +33,55 @@ uint32_t pixelAt(const uint8_t* row, int x) {
 }  // namespace
 
 bool mapToSharedPalette(SharedPalette& shared, PixelRows pixels, IndexRows indexes) {
-    uint32_t lastColour = 0;
+    // Terminal screens are long runs of one colour, and a row of text mostly alternates two: a
+    // run is passed over eight bytes at a time, and the colour before the last is kept too.
+    uint32_t lastWord = 0;  // the pixel's four bytes as they lie, the fourth included
     int lastIndex = -1;
+    uint32_t otherWord = 0;
+    int otherIndex = -1;
     for (int y = 0; y < pixels.height; ++y) {
         const uint8_t* row = rowOf(pixels, y);
         uint8_t* out = indexes.top != nullptr ? rowOf(indexes, y) : nullptr;
-        for (int x = 0; x < pixels.width; ++x) {
-            uint32_t colour = pixelAt(row, x);
-            if (colour != lastColour || lastIndex < 0) {
-                auto found = shared.indexOf.find(colour);
-                if (found != shared.indexOf.end()) {
-                    lastIndex = found->second;
+        int x = 0;
+        while (x < pixels.width) {
+            uint32_t word;
+            std::memcpy(&word, row + static_cast<ptrdiff_t>(x) * 4, 4);
+            if (word != lastWord || lastIndex < 0) {
+                if (word == otherWord && otherIndex >= 0) {
+                    std::swap(lastWord, otherWord);
+                    std::swap(lastIndex, otherIndex);
                 } else {
-                    if (shared.count == kTransparentIndex) return false;
-                    lastIndex = shared.count++;
-                    shared.colours[lastIndex] = colour;
-                    shared.indexOf.emplace(colour, static_cast<uint8_t>(lastIndex));
+                    const uint32_t colour = pixelAt(row, x);
+                    int index;
+                    auto found = shared.indexOf.find(colour);
+                    if (found != shared.indexOf.end()) {
+                        index = found->second;
+                    } else {
+                        if (shared.count == kTransparentIndex) return false;
+                        index = shared.count++;
+                        shared.colours[index] = colour;
+                        shared.indexOf.emplace(colour, static_cast<uint8_t>(index));
+                    }
+                    otherWord = lastWord;
+                    otherIndex = lastIndex;
+                    lastWord = word;
+                    lastIndex = index;
                 }
-                lastColour = colour;
             }
-            if (out != nullptr) out[x] = static_cast<uint8_t>(lastIndex);
+            const int start = x++;
+            const uint64_t pair = uint64_t{lastWord} << 32 | lastWord;
+            while (x + 2 <= pixels.width) {
+                uint64_t two;
+                std::memcpy(&two, row + static_cast<ptrdiff_t>(x) * 4, 8);
+                if (two != pair) break;
+                x += 2;
+            }
+            while (x < pixels.width) {
+                std::memcpy(&word, row + static_cast<ptrdiff_t>(x) * 4, 4);
+                if (word != lastWord) break;
+                ++x;
+            }
+            if (out != nullptr) std::memset(out + start, lastIndex, static_cast<size_t>(x - start));
         }
     }
     return true;
