@@ -238,6 +238,13 @@ const XtermScreen& xtermScreen() {
     return terminal.cells;
 }
 
+XtermCursor xtermCursor() {
+    if (terminal.vterm == nullptr) return {};
+    VTermPos cursor{};
+    vterm_state_get_cursorpos(vterm_obtain_state(terminal.vterm), &cursor);
+    return {cursor.row, cursor.col};
+}
+
 void resetXtermEmulation() {
     if (terminal.vterm != nullptr) vterm_free(terminal.vterm);
     if (terminal.scratch != nullptr) vterm_free(terminal.scratch);
