@@ -201,6 +201,23 @@ TEST_F(XtermEmulationTest, BrokenUtf8ShowsReplacementCharacters) {
     EXPECT_EQ(screen.at(0, 2).codePoint, 0xFFFDu);
 }
 
+// Found by fuzz_xterm and fuzz_ttyrec: libvterm's decoder, left inside a broken character,
+// read what followed differently in one write than in two, and took lead bytes beyond U+10FFFF.
+TEST_F(XtermEmulationTest, BrokenUtf8ShowsTheSameWhereverRecordsCutIt) {
+    const std::string cases[] = {"\xe4\x02" "B\x94", "a\xf7\xa0\x86\x9c" "b", "\xe0\x80\xaf\xed\xa0\x80" "c",
+                                 "\x80\xbf\xfe" "d", "\xc3\x1b[1m\xa9" "e", "\xf4\x90\x80\x80\xc0\xaf"};
+    for (const std::string& bytes : cases) {
+        resetXtermEmulation();
+        const std::vector<XtermCell> whole = screenAfter({bytes}).cells;
+        for (const XtermCell& cell : whole) EXPECT_LE(cell.codePoint, 0x10FFFFu);
+        for (size_t cut = 1; cut < bytes.size(); ++cut) {
+            SCOPED_TRACE(::testing::PrintToString(bytes) + " cut at " + std::to_string(cut));
+            resetXtermEmulation();
+            EXPECT_EQ(screenAfter({bytes.substr(0, cut), bytes.substr(cut)}).cells, whole);
+        }
+    }
+}
+
 TEST_F(XtermEmulationTest, DecSpecialGraphicsBecomeUnicode) {
     const XtermScreen& screen = screenAfter({"\x1b(0lqkxyz~\x1b(Bq"});
     const uint32_t expected[] = {0x250C, 0x2500, 0x2510, 0x2502, 0x2264, 0x2265, 0x00B7, 'q'};
