@@ -12,6 +12,14 @@ constexpr uint8_t kEsc = 0x1B;
 constexpr uint8_t kCan = 0x18;
 constexpr uint8_t kSub = 0x1A;
 constexpr size_t kLongestSequence = 1024;  // bytes past it are dropped from a control sequence
+// DECRST 1048 restores the cursor as ESC 8 does in libvterm, and as a control sequence it then
+// keeps the cursor on the screen, as xterm's restore does: a cursor saved before the screen
+// shrank would be left below it, where libvterm writes out of bounds.
+constexpr std::string_view kRestoreCursor = "\x1b[?1048l";
+// What libvterm receives for UTF-8 that is not well formed, whole: its decoder, left inside a
+// broken character, reads what follows differently as it comes in one write or in several, and
+// it takes lead bytes beyond U+10FFFF.
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
 // The code point of a complete UTF-8 character.
 uint32_t decodeUtf8(std::string_view text) {
@@ -175,7 +183,7 @@ void finishSequence(XtermInputFilter& filter, std::string& out) {
         }
     } else if (parsed && !parsed->privateMode && parsed->parameters.empty()) {
         if (parsed->final == 's' && !filter.marginsEnabled) replacement = "\x1b" "7";  // SCOSC - save cursor
-        if (parsed->final == 'u') replacement = "\x1b" "8";                            // SCORC - restore cursor
+        if (parsed->final == 'u') replacement = kRestoreCursor;                         // SCORC - restore cursor
     }
     out += replacement;
 }
@@ -184,11 +192,29 @@ void finishSequence(XtermInputFilter& filter, std::string& out) {
 // on, for libvterm must never be left inside a sequence that the filter has finished with.
 void abandonSequence(XtermInputFilter& filter) { filter.sequence.clear(); }
 
-// Moves a held UTF-8 start on to libvterm, finished or not.
+// A held UTF-8 start that is cut short goes on as U+FFFD.
 void releaseText(XtermInputFilter& filter, std::string& out) {
-    out += filter.heldText;
+    if (filter.heldText.empty()) return;
+    out += kReplacement;
+    filter.lastPrinted = kReplacement;
     filter.heldText.clear();
     filter.utf8Missing = 0;
+}
+
+// The continuation bytes a lead byte of well-formed UTF-8 announces; 0 for any other byte.
+size_t continuationsAfter(uint8_t byte) {
+    if (byte >= 0xC2 && byte <= 0xDF) return 1;
+    if (byte >= 0xE0 && byte <= 0xEF) return 2;
+    if (byte >= 0xF0 && byte <= 0xF4) return 3;
+    return 0;
+}
+
+// A whole character that is not overlong, not a surrogate and not beyond U+10FFFF.
+bool wellFormed(std::string_view character) {
+    static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    const uint32_t codePoint = decodeUtf8(character);
+    return codePoint >= kLeast[character.size()] && (codePoint < 0xD800 || codePoint > 0xDFFF) &&
+           codePoint <= 0x10FFFF;
 }
 
 void filterText(XtermInputFilter& filter, uint8_t byte, CharacterWidth widthOf, std::string& out) {
@@ -200,13 +226,19 @@ void filterText(XtermInputFilter& filter, uint8_t byte, CharacterWidth widthOf, 
     } else if (filter.utf8Missing > 0 && (byte & 0xC0) == 0x80) {
         filter.heldText += c;
         if (--filter.utf8Missing > 0) return;
-        if (widthOf(decodeUtf8(filter.heldText)) > 0) filter.lastPrinted = filter.heldText;
-        releaseText(filter, out);
+        std::string character = std::move(filter.heldText);
+        filter.heldText.clear();
+        if (!wellFormed(character)) character = kReplacement;
+        if (widthOf(decodeUtf8(character)) > 0) filter.lastPrinted = character;
+        out += character;
     } else {
         releaseText(filter, out);
-        filter.utf8Missing = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
+        filter.utf8Missing = continuationsAfter(byte);
         if (filter.utf8Missing > 0) {
             filter.heldText = c;
+        } else if (byte >= 0x80) {
+            out += kReplacement;
+            filter.lastPrinted = kReplacement;
         } else {
             out += c;
             if (byte >= 0x20 && byte < 0x7F) filter.lastPrinted = c;
@@ -239,8 +271,12 @@ void filterEscape(XtermInputFilter& filter, uint8_t byte, std::string& out) {
         out += c;
         filter.state = XtermFilterState::controlString;
     } else {
-        out += filter.sequence;
-        out += c;
+        if (filter.sequence.size() == 1 && c == '8') {  // DECRC - restore cursor
+            out += kRestoreCursor;
+        } else {
+            out += filter.sequence;
+            out += c;
+        }
         filter.sequence.clear();
         filter.state = XtermFilterState::text;
     }

@@ -2,11 +2,13 @@
 // libvterm 0.1.4 lacks a few things that xterm (and tmux) do and that recordings use. The
 // filter sits between the payloads and libvterm and makes up for them:
 // - a UTF-8 character cut by a record boundary is held back until its rest arrives (libvterm
-//   would show it as two replacement characters);
+//   would show it as two replacement characters), and UTF-8 that is not well formed is passed
+//   on as U+FFFD;
 // - DECSET/DECRST 47, the older alternate-screen switch, is passed on as 1047, and a
 //   DECSET/DECRST of several modes as one sequence per mode;
 // - CSI s and CSI u save and restore the cursor as ESC 7 and ESC 8 do, unless left and right
-//   margins are enabled (DECLRMM), where CSI s sets them;
+//   margins are enabled (DECLRMM), where CSI s sets them; ESC 8 and CSI u are passed on as
+//   DECRST 1048, after which libvterm keeps the cursor on a screen that shrank since the save;
 // - REP (CSI b) is done here, by sending the character again (libvterm can hang on it), and
 //   control sequences of more than 16 parameters are cut down (libvterm would write past its
 //   array). To find the sequences, the filter follows libvterm's parser, oddities included.
