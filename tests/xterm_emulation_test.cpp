@@ -224,6 +224,19 @@ TEST_F(XtermEmulationTest, DecSpecialGraphicsBecomeUnicode) {
     for (int32_t column = 0; column < 8; ++column) EXPECT_EQ(screen.at(0, column).codePoint, expected[column]);
 }
 
+// Found by fuzz_xterm: libvterm read the ASCII after a character beyond it in the same write
+// as UTF-8, past the character set in use, so that a record boundary changed the screen.
+TEST_F(XtermEmulationTest, DecSpecialGraphicsHoldAfterCharactersBeyondAscii) {
+    const std::string bytes = "\x1b(0q\xc3\xa9mq\xcc\x81q\xff" "x";
+    const uint32_t expected[] = {0x2500, 0xE9, 0x2514, 0x2500, 0x2500, 0xFFFD, 0x2502};
+    for (size_t cut = 0; cut < bytes.size(); ++cut) {
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        resetXtermEmulation();
+        const XtermScreen& screen = screenAfter({bytes.substr(0, cut), bytes.substr(cut)});
+        for (int32_t column = 0; column < 7; ++column) EXPECT_EQ(screen.at(0, column).codePoint, expected[column]);
+    }
+}
+
 // The filter must read escape sequences as libvterm does, or a sequence it cannot see would
 // reach libvterm unchecked: after ESC ( a [ still begins a control sequence (here a REP with
 // nothing to repeat, which would hang libvterm), and bytes from DEL up inside an escape
