@@ -43,9 +43,9 @@ std::string parameters(int from, int to) {
 // Every case has a screen of 10 columns by 3 rows.
 const std::vector<FilterCase> kCases = {
     {"text and controls pass", {{"ab\\r\\n\\t\\b\\u{E9}", "ab\\r\\n\\t\\b\\u{E9}"}}},
-    {"utf-8 cut by payloads is held until whole", {{"x\\xe4\\xb8", "x"}, {"\\xad", "\\xe4\\xb8\\xad"}, {"\\xc3", ""}, {"\\xa9z", "\\xc3\\xa9z"}}},
+    {"utf-8 cut by payloads is held until whole", {{"x\\xe4\\xb8", "x"}, {"\\xad", "\\xe4\\xb8\\xad"}, {"\\xc3", ""}, {"\\xa9z", "\\xc3\\xa9\\x00z"}}},
     {"utf-8 start cut by ESC goes on as U+FFFD before it", {{"\\xe4\\e[m", "\\u{FFFD}\\e[m"}}},
-    {"utf-8 start cut by another goes on as U+FFFD", {{"\\xe4a", "\\u{FFFD}a"}}},
+    {"utf-8 start cut by another goes on as U+FFFD", {{"\\xe4a", "\\u{FFFD}\\x00a"}}},
     {"utf-8 that is not well formed goes on as U+FFFD",
      {{"\\x80\\xf5\\xc0\\xaf\\xe0\\x80\\xaf\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80", "\\u{FFFD}\\u{FFFD}\\u{FFFD}\\u{FFFD}\\u{FFFD}\\u{FFFD}\\u{FFFD}"}}},
     {"sequence cut by payloads is sent whole", {{"\\e", ""}, {"[3", ""}, {"1m", "\\e[31m"}}},
@@ -64,10 +64,11 @@ const std::vector<FilterCase> kCases = {
     {"CSI s sets margins while DECLRMM is on",
      {{"\\e[?69h\\e[s\\e[u", "\\e[?69h\\e[s\\e[?1048l"}, {"\\e[?69l\\e[s", "\\e[?69l\\e7"}}},
     {"other sequences pass unchanged", {{"\\e[2J\\e[>c\\e[?25$p\\e[ q", "\\e[2J\\e[>c\\e[?25$p\\e[ q"}}},
+    {"ASCII after a character beyond it follows a NUL", {{"\\u{E9}(\\u{2500}\\n", "\\u{E9}\\x00(\\u{2500}\\x00\\n"}}},
     {"REP sends the last character again", {{"a\\e[3b", "aaaa"}, {"\\e[b\\e[0b", "aa"}}},
     {"REP repeats a character of two cells and of utf-8", {{"\\u{4E2D}\\e[2b", times(3, "\\u{4E2D}")}, {"\\u{E9}\\e[b", "\\u{E9}\\u{E9}"}}},
     {"REP without a character before does nothing", {{"\\e[5b", ""}}},
-    {"REP skips characters without width", {{"\\e[1bx\\u{301}\\e[2b", "x\\u{301}xx"}}},
+    {"REP skips characters without width", {{"\\e[1bx\\u{301}\\e[2b", "x\\u{301}\\x00xx"}}},
     {"REP after a control repeats the character before it", {{"y\\r\\e[2b", "y\\ryy"}}},
     {"REP with a leader or intermediates passes", {{"a\\e[?2b\\e[2 b", "a\\e[?2b\\e[2 b"}}},
     // On 10 x 3 cells: a screenful and a line (40), then what is left of a line; a count reads

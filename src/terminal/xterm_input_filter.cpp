@@ -28,6 +28,14 @@ uint32_t decodeUtf8(std::string_view text) {
     return codePoint;
 }
 
+// libvterm 0.1.4 reads the ASCII after a character beyond it in the same write as UTF-8, past
+// the character set in use (DEC special graphics would be lost); a NUL between them, which it
+// ignores, starts the ASCII afresh as a new write does.
+void appendAscii(std::string& out, std::string_view text) {
+    if (!out.empty() && static_cast<uint8_t>(out.back()) >= 0x80) out += '\0';
+    out += text;
+}
+
 // The parameters of a finished control sequence ESC [ ... final, or nothing when it has a
 // leader other than '?' or intermediate bytes.
 struct ControlSequence {
@@ -144,6 +152,10 @@ void repeatLastCharacter(const XtermInputFilter& filter, std::string_view body, 
     count = std::max<uint64_t>(count, 1);
     uint64_t screenful = filter.screenCells + filter.screenColumns;
     if (count > screenful) count = screenful + (count - screenful) % filter.screenColumns;
+    if (static_cast<uint8_t>(filter.lastPrinted[0]) < 0x80) {
+        appendAscii(out, filter.lastPrinted);
+        --count;
+    }
     for (uint64_t i = 0; i < count; ++i) out += filter.lastPrinted;
 }
 
@@ -240,7 +252,7 @@ void filterText(XtermInputFilter& filter, uint8_t byte, CharacterWidth widthOf, 
             out += kReplacement;
             filter.lastPrinted = kReplacement;
         } else {
-            out += c;
+            appendAscii(out, std::string_view(&c, 1));
             if (byte >= 0x20 && byte < 0x7F) filter.lastPrinted = c;
         }
     }
