@@ -319,8 +319,10 @@ TEST_F(XtermEmulationTest, ControlStringsEndAtAnyEscape) {
     EXPECT_EQ(rowText(0).substr(0, 4), "XYZ ");
 }
 
+// libvterm 0.1.4 answers a DECRQSS it does not know through a format that reads a number as a
+// string, which AddressSanitizer's printf checks follow (found by fuzz_xterm).
 TEST_F(XtermEmulationTest, QueriesChangeNothing) {
-    screenAfter({"\x1b[c\x1b[>c\x1b[6n\x1b]11;?\x07" "ok"});
+    screenAfter({"\x1b[c\x1b[>c\x1b[6n\x1b]11;?\x07\x1bP$qx\x1b\\\x1bP$q\xff\x1bK" "ok"});
     EXPECT_EQ(rowText(0).substr(0, 3), "ok ");
 }
 

@@ -55,6 +55,8 @@ const std::vector<FilterCase> kCases = {
     {"escape with intermediates passes", {{"\\e(0q\\e(B\\e#8", "\\e(0q\\e(B\\e#8"}}},
     {"DEL after ESC is ignored", {{"\\e\\x7f7", "\\e7"}}},
     {"OSC and DCS pass to their end", {{"\\e]0;title\\aA\\ePq\\e\\\\B", "\\e]0;title\\aA\\ePq\\e\\\\B"}}},
+    {"DECRQSS is dropped whole",
+     {{"\\eP$qm\\e\\\\A\\eP$q x\\aB", "AB"}, {"\\eP$", ""}, {"q\\e[1mC", "\\e[1mC"}, {"\\eP$x\\e\\\\", "\\eP$x\\e\\\\"}}},
     {"OSC cut by ESC is ended before the new sequence", {{"\\e]2;t\\e[s", "\\e]2;t\\e\\\\\\e7"}}},
     {"OSC after intermediates drops them", {{"\\e(]0;t\\a", "\\e]0;t\\a"}}},
     {"CSI ? 47 is the alternate screen 1047", {{"\\e[?47h", "\\e[?1047h"}, {"\\e[?47l", "\\e[?1047l"}}},
