@@ -202,7 +202,10 @@ void finishSequence(XtermInputFilter& filter, std::string& out) {
 
 // A sequence cut short by ESC, CAN or SUB does nothing in libvterm either; it is not passed
 // on, for libvterm must never be left inside a sequence that the filter has finished with.
-void abandonSequence(XtermInputFilter& filter) { filter.sequence.clear(); }
+void abandonSequence(XtermInputFilter& filter) {
+    filter.sequence.clear();
+    filter.dropString = false;
+}
 
 // A held UTF-8 start that is cut short goes on as U+FFFD.
 void releaseText(XtermInputFilter& filter, std::string& out) {
@@ -277,7 +280,10 @@ void filterEscape(XtermInputFilter& filter, uint8_t byte, std::string& out) {
     } else if (byte == '[') {
         filter.sequence = "\x1b[";
         filter.state = XtermFilterState::controlSequence;
-    } else if (byte == ']' || byte == 'P') {  // OSC, DCS
+    } else if (byte == 'P') {  // DCS: held until its first two bytes are known
+        filter.sequence = "\x1bP";
+        filter.state = XtermFilterState::deviceControlStart;
+    } else if (byte == ']') {  // OSC
         filter.sequence.clear();
         out += '\x1b';
         out += c;
@@ -326,23 +332,44 @@ void filterByte(XtermInputFilter& filter, uint8_t byte, CharacterWidth widthOf, 
                 filter.sequence += c;
             }
             break;
+        case XtermFilterState::deviceControlStart:
+            if (byte != kEsc && byte != 0x07) {
+                filter.sequence += c;
+                if (filter.sequence == "\x1bP$q") {
+                    filter.dropString = true;
+                    filter.sequence.clear();
+                    filter.state = XtermFilterState::controlString;
+                    break;
+                }
+                if (std::string_view("\x1bP$q").starts_with(filter.sequence)) break;
+            }
+            out += filter.sequence;
+            filter.sequence.clear();
+            filter.state = XtermFilterState::controlString;
+            if (byte == kEsc || byte == 0x07) filterByte(filter, byte, widthOf, out);
+            break;
         case XtermFilterState::controlString:
             if (byte == kEsc) {
                 filter.state = XtermFilterState::controlStringEscape;  // ST, or the start of something new
                 break;
             }
-            out += c;
-            if (byte == 0x07) filter.state = XtermFilterState::text;
+            if (!filter.dropString) out += c;
+            if (byte == 0x07) {
+                filter.state = XtermFilterState::text;
+                filter.dropString = false;
+            }
             break;
         case XtermFilterState::controlStringEscape:
             if (byte == '\\') {  // ST - string terminator
-                out += "\x1b\\";
+                if (!filter.dropString) out += "\x1b\\";
+                filter.dropString = false;
                 filter.state = XtermFilterState::text;
                 break;
             }
             // Any other byte ends the string, and the ESC begins a new sequence, as in libvterm.
             // The string is ended explicitly, as the new sequence may be rewritten.
-            out += "\x1b\\";
+            if (!filter.dropString) out += "\x1b\\";
+            filter.dropString = false;
             filter.sequence.assign(1, static_cast<char>(kEsc));
             filter.state = XtermFilterState::escape;
             filterEscape(filter, byte, out);

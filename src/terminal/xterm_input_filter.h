@@ -11,7 +11,10 @@
 //   DECRST 1048, after which libvterm keeps the cursor on a screen that shrank since the save;
 // - REP (CSI b) is done here, by sending the character again (libvterm can hang on it), and
 //   control sequences of more than 16 parameters are cut down (libvterm would write past its
-//   array). To find the sequences, the filter follows libvterm's parser, oddities included.
+//   array). To find the sequences, the filter follows libvterm's parser, oddities included;
+// - DECRQSS (DCS $ q) is dropped: its answer has no one to go to, and libvterm answers an unknown
+//   one through a format that reads a number as a string (harmless in the C library, a crash
+//   under AddressSanitizer).
 
 #include <cstdint>
 #include <span>
@@ -23,6 +26,7 @@ enum class XtermFilterState : uint8_t {
     escape,              // after ESC
     escapeIntermediate,  // after ESC and an intermediate byte, as in ESC ( 0
     controlSequence,     // after ESC [
+    deviceControlStart,  // after ESC P, before the DCS's first two bytes tell whether it is DECRQSS
     controlString,       // OSC or DCS, up to BEL, ST or any other ESC
     controlStringEscape,
 };
@@ -34,6 +38,7 @@ using CharacterWidth = int (*)(uint32_t codePoint);
 struct XtermInputFilter {
     XtermFilterState state = XtermFilterState::text;
     std::string sequence;   // the control sequence being collected, from its ESC
+    bool dropString = false;  // the control string is DECRQSS: nothing of it is passed on
     std::string heldText;   // the start of a UTF-8 character
     size_t utf8Missing = 0;
     bool marginsEnabled = false;
