@@ -218,6 +218,16 @@ TEST_F(XtermEmulationTest, BrokenUtf8ShowsTheSameWhereverRecordsCutIt) {
     }
 }
 
+// Found by fuzz_xterm: libvterm gave a letter and a following mark it counts two columns wide
+// (U+3099, U+302A) two columns and moved three, past the edge of a narrow screen.
+TEST_F(XtermEmulationTest, MarksLibvtermCountsWideStayWithTheLetterBefore) {
+    const XtermScreen& screen = screenAfter({"e\xe3\x82\x99" "a\xe3\x80\xaa" "x"});
+    EXPECT_EQ(screen.at(0, 0).width, 1);
+    EXPECT_EQ(screen.at(0, 1).codePoint, uint32_t{'a'});
+    EXPECT_EQ(screen.at(0, 1).width, 1);
+    EXPECT_EQ(screen.at(0, 2).codePoint, uint32_t{'x'});
+}
+
 TEST_F(XtermEmulationTest, DecSpecialGraphicsBecomeUnicode) {
     const XtermScreen& screen = screenAfter({"\x1b(0lqkxyz~\x1b(Bq"});
     const uint32_t expected[] = {0x250C, 0x2500, 0x2510, 0x2502, 0x2264, 0x2265, 0x00B7, 'q'};
