@@ -70,7 +70,7 @@ const std::vector<FilterCase> kCases = {
     {"REP sends the last character again", {{"a\\e[3b", "aaaa"}, {"\\e[b\\e[0b", "aa"}}},
     {"REP repeats a character of two cells and of utf-8", {{"\\u{4E2D}\\e[2b", times(3, "\\u{4E2D}")}, {"\\u{E9}\\e[b", "\\u{E9}\\u{E9}"}}},
     {"REP without a character before does nothing", {{"\\e[5b", ""}}},
-    {"REP skips characters without width", {{"\\e[1bx\\u{301}\\e[2b", "x\\u{301}\\x00xx"}}},
+    {"REP skips characters without width", {{"\\e[1bx\\u{301}\\e[2b", "x\\x00\\u{301}\\x00xx"}}},
     {"REP after a control repeats the character before it", {{"y\\r\\e[2b", "y\\ryy"}}},
     {"REP with a leader or intermediates passes", {{"a\\e[?2b\\e[2 b", "a\\e[?2b\\e[2 b"}}},
     // On 10 x 3 cells: a screenful and a line (40), then what is left of a line; a count reads

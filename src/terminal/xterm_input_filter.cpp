@@ -244,7 +244,14 @@ void filterText(XtermInputFilter& filter, uint8_t byte, CharacterWidth widthOf, 
         std::string character = std::move(filter.heldText);
         filter.heldText.clear();
         if (!wellFormed(character)) character = kReplacement;
-        if (widthOf(decodeUtf8(character)) > 0) filter.lastPrinted = character;
+        if (widthOf(decodeUtf8(character)) > 0) {
+            filter.lastPrinted = character;
+        } else {
+            // A mark goes to the character before it whatever libvterm makes of its width when
+            // it starts a run of text; within a run, a mark it counts wide (U+3099) would widen
+            // that character and carry the cursor past the screen's edge.
+            out += '\0';
+        }
         out += character;
     } else {
         releaseText(filter, out);
