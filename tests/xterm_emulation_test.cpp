@@ -228,6 +228,15 @@ TEST_F(XtermEmulationTest, MarksLibvtermCountsWideStayWithTheLetterBefore) {
     EXPECT_EQ(screen.at(0, 2).codePoint, uint32_t{'x'});
 }
 
+// Found by fuzz_xterm: the width of a mark was measured after whatever had been measured before
+// (U+FFFD, when the screen was read between the records), which libvterm let it join.
+TEST_F(XtermEmulationTest, ReadingTheScreenBetweenRecordsChangesNothing) {
+    screenAfter({"\xff"});
+    const std::vector<XtermCell> pieces = screenAfter({"\xff\xe3\x82\x99" "x"}).cells;
+    resetXtermEmulation();
+    EXPECT_EQ(screenAfter({"\xff\xff\xe3\x82\x99" "x"}).cells, pieces);
+}
+
 TEST_F(XtermEmulationTest, DecSpecialGraphicsBecomeUnicode) {
     const XtermScreen& screen = screenAfter({"\x1b(0lqkxyz~\x1b(Bq"});
     const uint32_t expected[] = {0x250C, 0x2500, 0x2510, 0x2502, 0x2264, 0x2265, 0x00B7, 'q'};
