@@ -57,7 +57,7 @@ inline bool validColour(const XtermColour& colour) {
 }
 
 // The screen has the terminal's size, the cursor lies on it (libvterm's screen is two columns
-// wide when the terminal is one), wide characters are whole, colours valid.
+// wide when the terminal is one), wide characters are whole, code points and colours valid.
 inline void checkXtermScreen() {
     const XtermScreen& screen = xtermScreen();
     const TerminalOptions& options = terminalOptions();
@@ -74,8 +74,7 @@ inline void checkXtermScreen() {
         for (int32_t column = 0; column < screen.columns; ++column) {
             const XtermCell& cell = screen.at(row, column);
             if (!validColour(cell.foreground) || !validColour(cell.background)) std::abort();
-            // libvterm decodes the lead bytes F5-FD as xterm does not, up to 31 bits, rather than as U+FFFD.
-            if (cell.width > 2 || cell.codePoint > 0x7FFFFFFF) std::abort();
+            if (cell.width > 2 || cell.codePoint > 0x10FFFF) std::abort();
             if (cell.width == 0 && (cell.codePoint != 0 || column == 0 || screen.at(row, column - 1).width != 2)) {
                 std::abort();
             }
