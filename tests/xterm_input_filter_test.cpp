@@ -53,6 +53,7 @@ const std::vector<FilterCase> kCases = {
     {"sequence cut by ESC is dropped", {{"\\e[31\\e[32m", "\\e[32m"}, {"\\e(\\e7", "\\e7"}}},
     {"CAN and SUB cancel a sequence", {{"\\e[31\\x18x", "\\x18x"}, {"\\e[1\\x1ay", "\\x1ay"}, {"\\xe4\\x18", "\\u{FFFD}\\x18"}}},
     {"escape with intermediates passes", {{"\\e(0q\\e(B\\e#8", "\\e(0q\\e(B\\e#8"}}},
+    {"a byte beyond ASCII ends a control sequence and is dropped", {{"\\e[1\\xe4\\xa9x", "\\u{FFFD}\\x00x"}}},
     {"DEL after ESC is ignored", {{"\\e\\x7f7", "\\e7"}}},
     {"OSC and DCS pass to their end", {{"\\e]0;title\\aA\\ePq\\e\\\\B", "\\e]0;title\\aA\\ePq\\e\\\\B"}}},
     {"DECRQSS is dropped whole",
