@@ -331,6 +331,10 @@ void filterByte(XtermInputFilter& filter, uint8_t byte, CharacterWidth widthOf, 
                 filter.state = XtermFilterState::escape;
             } else if (byte < 0x20) {
                 out += c;  // a control inside a sequence acts at once, before the sequence
+            } else if (byte >= 0x80) {
+                // libvterm drops the sequence and this byte; what follows is text.
+                abandonSequence(filter);
+                filter.state = XtermFilterState::text;
             } else if (byte >= 0x40 && byte <= 0x7E) {
                 filter.sequence += c;
                 finishSequence(filter, out);
