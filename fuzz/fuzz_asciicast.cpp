@@ -73,11 +73,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         feedTerminal(records.subspan(starts[index] + kRecordHeaderSize,
                                      starts[index + 1] - starts[index] - kRecordHeaderSize));
         if (xterm) {
-            checkXtermScreen();
+            checkXtermCursor();
         } else {
             checkBasicPen();
         }
     }
-    if (!xterm) checkBasicGrid();
+    if (xterm) {
+        checkXtermScreen();
+    } else {
+        checkBasicGrid();
+    }
     return 0;
 }

@@ -1,7 +1,8 @@
 // Arbitrary bytes as a ttyrec recording, walked by playback under options the first 16 bytes
 // choose (emulation, -fps, -realtime, -idle, -speed, -from, -to, -at, -stop, -last). Painting
-// and emission are replaced here by checks: each screen handed to painting is checked, and the
-// frame spans must follow one another without gap or overlap. Nothing is painted or written.
+// and emission are replaced here by checks: each screen handed to painting is checked (its
+// cells at the end), and the frame spans must follow one another without gap or overlap.
+// Nothing is painted or written.
 
 #include <cmath>
 #include <cstddef>
@@ -37,7 +38,7 @@ uint32_t read24(const uint8_t* bytes) { return bytes[0] | bytes[1] << 8 | static
 // The walk's painting and emission, linked in place of the renderer's and emission's.
 bool paintScreen() {
     if (terminalOptions().emulation == Emulation::xterm) {
-        checkXtermScreen();
+        checkXtermCursor();
     } else {
         checkBasicPen();
     }
@@ -83,6 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.finalFrames = data[13];
     startPlayback(options);
     walkRecording(std::span(data + kOptionBytes, size - kOptionBytes));
-    if (terminalOptions().emulation == Emulation::basic) checkBasicGrid();
+    if (terminalOptions().emulation == Emulation::basic) {
+        checkBasicGrid();
+    } else {
+        checkXtermScreen();
+    }
     return 0;
 }

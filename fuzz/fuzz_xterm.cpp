@@ -1,7 +1,8 @@
 // Arbitrary payloads through the xterm emulation at every terminal size, with resizes between
 // records (the form is payload_pieces.h's). Nothing is painted: after every record the screen
-// is read and checked. Then the same bytes are fed again with each run between resizes whole:
-// a record boundary must change nothing on the screen, since a terminal sees one stream.
+// is read and the cursor checked, the whole screen at each resize and at the end. Then the
+// same bytes are fed again with each run between resizes whole: a record boundary must change
+// nothing on the screen, since a terminal sees one stream.
 
 #include <cstddef>
 #include <cstdint>
@@ -30,12 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         rest,
         [](std::span<const uint8_t> payload) {
             feedXterm(payload);
-            checkXtermScreen();
+            checkXtermCursor();
         },
         [](PieceSize resized) {
             resizeTerminal(resized.columns, resized.rows);
             checkXtermScreen();
         });
+    checkXtermScreen();
     const XtermScreen pieces = xtermScreen();
     const XtermCursor piecesCursor = xtermCursor();
 

@@ -56,9 +56,9 @@ inline bool validColour(const XtermColour& colour) {
     return false;
 }
 
-// The screen has the terminal's size, the cursor lies on it (libvterm's screen is two columns
-// wide when the terminal is one), wide characters are whole, code points and colours valid.
-inline void checkXtermScreen() {
+// The screen, read as painting reads it, has the terminal's size and the cursor lies on it
+// (libvterm's screen is two columns wide when the terminal is one): cheap enough for every record.
+inline void checkXtermCursor() {
     const XtermScreen& screen = xtermScreen();
     const TerminalOptions& options = terminalOptions();
     if (screen.columns != options.columns || screen.rows != options.rows ||
@@ -70,6 +70,12 @@ inline void checkXtermScreen() {
         cursor.column >= (screen.columns < 2 ? 2 : screen.columns)) {
         std::abort();
     }
+}
+
+// And its cells: wide characters whole, code points and colours valid.
+inline void checkXtermScreen() {
+    checkXtermCursor();
+    const XtermScreen& screen = xtermScreen();
     for (int32_t row = 0; row < screen.rows; ++row) {
         for (int32_t column = 0; column < screen.columns; ++column) {
             const XtermCell& cell = screen.at(row, column);
