@@ -58,6 +58,7 @@ const std::vector<FilterCase> kCases = {
     {"OSC and DCS pass to their end", {{"\\e]0;title\\aA\\ePq\\e\\\\B", "\\e]0;title\\aA\\ePq\\e\\\\B"}}},
     {"DECRQSS is dropped whole",
      {{"\\eP$qm\\e\\\\A\\eP$q x\\aB", "AB"}, {"\\eP$", ""}, {"q\\e[1mC", "\\e[1mC"}, {"\\eP$x\\e\\\\", "\\eP$x\\e\\\\"}}},
+    {"DECRQSS is found past controls, which act at once, and DEL", {{"\\eP$\\bq x\\e\\\\", "\\b"}, {"\\eP\\x7f$q\\x00\\a", ""}}},
     {"OSC cut by ESC is ended before the new sequence", {{"\\e]2;t\\e[s", "\\e]2;t\\e\\\\\\e7"}}},
     {"OSC after intermediates drops them", {{"\\e(]0;t\\a", "\\e]0;t\\a"}}},
     {"CSI ? 47 is the alternate screen 1047", {{"\\e[?47h", "\\e[?1047h"}, {"\\e[?47l", "\\e[?1047l"}}},
