@@ -344,6 +344,13 @@ void filterByte(XtermInputFilter& filter, uint8_t byte, CharacterWidth widthOf, 
             }
             break;
         case XtermFilterState::deviceControlStart:
+            // libvterm ignores NUL and DEL here and acts on other controls at once; neither is
+            // part of the DCS's start.
+            if (byte == 0x00 || byte == 0x7F) break;
+            if (byte < 0x20 && byte != kEsc && byte != 0x07) {
+                out += c;
+                break;
+            }
             if (byte != kEsc && byte != 0x07) {
                 filter.sequence += c;
                 if (filter.sequence == "\x1bP$q") {
