@@ -237,6 +237,13 @@ TEST_F(XtermEmulationTest, ReadingTheScreenBetweenRecordsChangesNothing) {
     EXPECT_EQ(screenAfter({"\xff\xff\xe3\x82\x99" "x"}).cells, pieces);
 }
 
+// Found by fuzz_ttyrec: libvterm printed them with a width of -1, the cursor left of the screen.
+TEST_F(XtermEmulationTest, C1ControlsWrittenAsUtf8AreDropped) {
+    screenAfter({"a\xc2\x90" "b\xc2\x80\xc2\x9f" "c"});
+    EXPECT_EQ(rowText(0).substr(0, 4), "abc ");
+    EXPECT_EQ(xtermCursor().column, 3);
+}
+
 TEST_F(XtermEmulationTest, DecSpecialGraphicsBecomeUnicode) {
     const XtermScreen& screen = screenAfter({"\x1b(0lqkxyz~\x1b(Bq"});
     const uint32_t expected[] = {0x250C, 0x2500, 0x2510, 0x2502, 0x2264, 0x2265, 0x00B7, 'q'};
