@@ -244,7 +244,11 @@ void filterText(XtermInputFilter& filter, uint8_t byte, CharacterWidth widthOf, 
         std::string character = std::move(filter.heldText);
         filter.heldText.clear();
         if (!wellFormed(character)) character = kReplacement;
-        if (widthOf(decodeUtf8(character)) > 0) {
+        // A C1 control written as UTF-8 is dropped: libvterm prints it as a character of width
+        // -1, which takes the cursor left, past the screen's edge.
+        const uint32_t codePoint = decodeUtf8(character);
+        if (codePoint >= 0x80 && codePoint < 0xA0) return;
+        if (widthOf(codePoint) > 0) {
             filter.lastPrinted = character;
         } else {
             // A mark goes to the character before it whatever libvterm makes of its width when
