@@ -1,4 +1,6 @@
-// Arbitrary bytes as a recording: walked, interpreted and rendered; no frame is written.
+// Arbitrary bytes as a recording, end to end as a run takes it: walked, interpreted, painted and
+// emitted (no frame file is written). Inputs of odd length are played with the xterm emulation,
+// the others with the basic one, so that both renderers are reached.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +11,7 @@
 #include "fuzz_support.h"
 #include "playback/recording.h"
 #include "terminal/screen_grid.h"
+#include "terminal/terminal.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     prepareFuzzProcess();
@@ -18,8 +21,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 // The surfaces and what was painted on them carry over from input to input, as from record to
-// record; the grid and the clock start afresh.
+// record; the terminal and the clock start afresh.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    startTerminal({.emulation = size % 2 == 1 ? Emulation::xterm : Emulation::basic});
     resetGrid();
     startPlayback({});
     walkRecording(std::span(data, size));

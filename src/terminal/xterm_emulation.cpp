@@ -25,7 +25,6 @@ struct Terminal {
     XtermInputFilter filter;
     bool alternate = false;  // the alternate screen is shown
     std::string forward;  // what the filter passed on and libvterm has yet to receive
-    VTerm* scratch = nullptr;  // for measuring characters
     std::unordered_map<uint32_t, int> widths;
 };
 
@@ -101,23 +100,22 @@ void createTerminal() {
 }
 
 // libvterm's own idea of a character's width, 0 to 2 (its tables are not those of the C
-// library), found by writing it on a scratch terminal and seeing how far the cursor moves.
-// Answers are kept.
+// library), found by writing it on a new scratch terminal and seeing how far the cursor moves:
+// on one used before, a mark would join the character measured last. Answers are kept.
 int libvtermWidth(uint32_t codePoint) {
     if (codePoint < 0x300) return 1;  // nothing below the combining diacritical marks is wide or empty
     auto known = terminal.widths.find(codePoint);
     if (known != terminal.widths.end()) return known->second;
-    if (terminal.scratch == nullptr) {
-        terminal.scratch = vterm_new(1, 4);
-        vterm_set_utf8(terminal.scratch, 1);
-        vterm_output_set_callback(terminal.scratch, discardOutput, nullptr);
-        vterm_screen_reset(vterm_obtain_screen(terminal.scratch), 1);
-    }
-    std::string bytes = "\r\x1b[K";  // from a clean line: no halves left over
+    VTerm* scratch = vterm_new(1, 4);
+    vterm_set_utf8(scratch, 1);
+    vterm_output_set_callback(scratch, discardOutput, nullptr);
+    vterm_screen_reset(vterm_obtain_screen(scratch), 1);
+    std::string bytes;
     appendUtf8(bytes, codePoint);
-    vterm_input_write(terminal.scratch, bytes.data(), bytes.size());
+    vterm_input_write(scratch, bytes.data(), bytes.size());
     VTermPos cursor{};
-    vterm_state_get_cursorpos(vterm_obtain_state(terminal.scratch), &cursor);
+    vterm_state_get_cursorpos(vterm_obtain_state(scratch), &cursor);
+    vterm_free(scratch);
     int width = std::clamp(cursor.col, 0, 2);
     terminal.widths.emplace(codePoint, width);
     return width;
@@ -275,8 +273,14 @@ const XtermScreen& xtermScreen() {
     return terminal.cells;
 }
 
+XtermCursor xtermCursor() {
+    if (terminal.vterm == nullptr) return {};
+    VTermPos cursor{};
+    vterm_state_get_cursorpos(vterm_obtain_state(terminal.vterm), &cursor);
+    return {cursor.row, cursor.col};
+}
+
 void resetXtermEmulation() {
     if (terminal.vterm != nullptr) vterm_free(terminal.vterm);
-    if (terminal.scratch != nullptr) vterm_free(terminal.scratch);
     terminal = Terminal{};
 }

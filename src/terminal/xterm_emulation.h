@@ -53,5 +53,12 @@ void resizeXterm(int32_t columns, int32_t rows);
 // The visible screen (the alternate one while it is active) after everything fed so far.
 const XtermScreen& xtermScreen();
 
+// libvterm's cursor (row, column from 0) after everything fed so far; {0, 0} before the first use.
+struct XtermCursor {
+    int32_t row = 0;
+    int32_t column = 0;
+};
+XtermCursor xtermCursor();
+
 // Drops the terminal; the next use starts a fresh one.
 void resetXtermEmulation();

@@ -12,12 +12,28 @@ constexpr uint8_t kEsc = 0x1B;
 constexpr uint8_t kCan = 0x18;
 constexpr uint8_t kSub = 0x1A;
 constexpr size_t kLongestSequence = 1024;  // bytes past it are dropped from a control sequence
+// DECRST 1048 restores the cursor as ESC 8 does in libvterm, and as a control sequence it then
+// keeps the cursor on the screen, as xterm's restore does: a cursor saved before the screen
+// shrank would be left below it, where libvterm writes out of bounds.
+constexpr std::string_view kRestoreCursor = "\x1b[?1048l";
+// What libvterm receives for UTF-8 that is not well formed, whole: its decoder, left inside a
+// broken character, reads what follows differently as it comes in one write or in several, and
+// it takes lead bytes beyond U+10FFFF.
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
 // The code point of a complete UTF-8 character.
 uint32_t decodeUtf8(std::string_view text) {
     uint32_t codePoint = static_cast<uint8_t>(text[0]) & (0x7F >> text.size());
     for (size_t i = 1; i < text.size(); ++i) codePoint = (codePoint << 6) | (static_cast<uint8_t>(text[i]) & 0x3F);
     return codePoint;
+}
+
+// libvterm 0.1.4 reads the ASCII after a character beyond it in the same write as UTF-8, past
+// the character set in use (DEC special graphics would be lost); a NUL between them, which it
+// ignores, starts the ASCII afresh as a new write does.
+void appendAscii(std::string& out, std::string_view text) {
+    if (!out.empty() && static_cast<uint8_t>(out.back()) >= 0x80) out += '\0';
+    out += text;
 }
 
 // The parameters of a finished control sequence ESC [ ... final, or nothing when it has a
@@ -136,6 +152,10 @@ void repeatLastCharacter(const XtermInputFilter& filter, std::string_view body, 
     count = std::max<uint64_t>(count, 1);
     uint64_t screenful = filter.screenCells + filter.screenColumns;
     if (count > screenful) count = screenful + (count - screenful) % filter.screenColumns;
+    if (static_cast<uint8_t>(filter.lastPrinted[0]) < 0x80) {
+        appendAscii(out, filter.lastPrinted);
+        --count;
+    }
     for (uint64_t i = 0; i < count; ++i) out += filter.lastPrinted;
 }
 
@@ -175,20 +195,41 @@ void finishSequence(XtermInputFilter& filter, std::string& out) {
         }
     } else if (parsed && !parsed->privateMode && parsed->parameters.empty()) {
         if (parsed->final == 's' && !filter.marginsEnabled) replacement = "\x1b" "7";  // SCOSC - save cursor
-        if (parsed->final == 'u') replacement = "\x1b" "8";                            // SCORC - restore cursor
+        if (parsed->final == 'u') replacement = kRestoreCursor;                         // SCORC - restore cursor
     }
     out += replacement;
 }
 
 // A sequence cut short by ESC, CAN or SUB does nothing in libvterm either; it is not passed
 // on, for libvterm must never be left inside a sequence that the filter has finished with.
-void abandonSequence(XtermInputFilter& filter) { filter.sequence.clear(); }
+void abandonSequence(XtermInputFilter& filter) {
+    filter.sequence.clear();
+    filter.dropString = false;
+}
 
-// Moves a held UTF-8 start on to libvterm, finished or not.
+// A held UTF-8 start that is cut short goes on as U+FFFD.
 void releaseText(XtermInputFilter& filter, std::string& out) {
-    out += filter.heldText;
+    if (filter.heldText.empty()) return;
+    out += kReplacement;
+    filter.lastPrinted = kReplacement;
     filter.heldText.clear();
     filter.utf8Missing = 0;
+}
+
+// The continuation bytes a lead byte of well-formed UTF-8 announces; 0 for any other byte.
+size_t continuationsAfter(uint8_t byte) {
+    if (byte >= 0xC2 && byte <= 0xDF) return 1;
+    if (byte >= 0xE0 && byte <= 0xEF) return 2;
+    if (byte >= 0xF0 && byte <= 0xF4) return 3;
+    return 0;
+}
+
+// A whole character that is not overlong, not a surrogate and not beyond U+10FFFF.
+bool wellFormed(std::string_view character) {
+    static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    const uint32_t codePoint = decodeUtf8(character);
+    return codePoint >= kLeast[character.size()] && (codePoint < 0xD800 || codePoint > 0xDFFF) &&
+           codePoint <= 0x10FFFF;
 }
 
 void filterText(XtermInputFilter& filter, uint8_t byte, CharacterWidth widthOf, std::string& out) {
@@ -200,15 +241,32 @@ void filterText(XtermInputFilter& filter, uint8_t byte, CharacterWidth widthOf, 
     } else if (filter.utf8Missing > 0 && (byte & 0xC0) == 0x80) {
         filter.heldText += c;
         if (--filter.utf8Missing > 0) return;
-        if (widthOf(decodeUtf8(filter.heldText)) > 0) filter.lastPrinted = filter.heldText;
-        releaseText(filter, out);
+        std::string character = std::move(filter.heldText);
+        filter.heldText.clear();
+        if (!wellFormed(character)) character = kReplacement;
+        // A C1 control written as UTF-8 is dropped: libvterm prints it as a character of width
+        // -1, which takes the cursor left, past the screen's edge.
+        const uint32_t codePoint = decodeUtf8(character);
+        if (codePoint >= 0x80 && codePoint < 0xA0) return;
+        if (widthOf(codePoint) > 0) {
+            filter.lastPrinted = character;
+        } else {
+            // A mark goes to the character before it whatever libvterm makes of its width when
+            // it starts a run of text; within a run, a mark it counts wide (U+3099) would widen
+            // that character and carry the cursor past the screen's edge.
+            out += '\0';
+        }
+        out += character;
     } else {
         releaseText(filter, out);
-        filter.utf8Missing = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
+        filter.utf8Missing = continuationsAfter(byte);
         if (filter.utf8Missing > 0) {
             filter.heldText = c;
+        } else if (byte >= 0x80) {
+            out += kReplacement;
+            filter.lastPrinted = kReplacement;
         } else {
-            out += c;
+            appendAscii(out, std::string_view(&c, 1));
             if (byte >= 0x20 && byte < 0x7F) filter.lastPrinted = c;
         }
     }
@@ -233,14 +291,21 @@ void filterEscape(XtermInputFilter& filter, uint8_t byte, std::string& out) {
     } else if (byte == '[') {
         filter.sequence = "\x1b[";
         filter.state = XtermFilterState::controlSequence;
-    } else if (byte == ']' || byte == 'P') {  // OSC, DCS
+    } else if (byte == 'P') {  // DCS: held until its first two bytes are known
+        filter.sequence = "\x1bP";
+        filter.state = XtermFilterState::deviceControlStart;
+    } else if (byte == ']') {  // OSC
         filter.sequence.clear();
         out += '\x1b';
         out += c;
         filter.state = XtermFilterState::controlString;
     } else {
-        out += filter.sequence;
-        out += c;
+        if (filter.sequence.size() == 1 && c == '8') {  // DECRC - restore cursor
+            out += kRestoreCursor;
+        } else {
+            out += filter.sequence;
+            out += c;
+        }
         filter.sequence.clear();
         filter.state = XtermFilterState::text;
     }
@@ -270,6 +335,10 @@ void filterByte(XtermInputFilter& filter, uint8_t byte, CharacterWidth widthOf, 
                 filter.state = XtermFilterState::escape;
             } else if (byte < 0x20) {
                 out += c;  // a control inside a sequence acts at once, before the sequence
+            } else if (byte >= 0x80) {
+                // libvterm drops the sequence and this byte; what follows is text.
+                abandonSequence(filter);
+                filter.state = XtermFilterState::text;
             } else if (byte >= 0x40 && byte <= 0x7E) {
                 filter.sequence += c;
                 finishSequence(filter, out);
@@ -278,23 +347,51 @@ void filterByte(XtermInputFilter& filter, uint8_t byte, CharacterWidth widthOf, 
                 filter.sequence += c;
             }
             break;
+        case XtermFilterState::deviceControlStart:
+            // libvterm ignores NUL and DEL here and acts on other controls at once; neither is
+            // part of the DCS's start.
+            if (byte == 0x00 || byte == 0x7F) break;
+            if (byte < 0x20 && byte != kEsc && byte != 0x07) {
+                out += c;
+                break;
+            }
+            if (byte != kEsc && byte != 0x07) {
+                filter.sequence += c;
+                if (filter.sequence == "\x1bP$q") {
+                    filter.dropString = true;
+                    filter.sequence.clear();
+                    filter.state = XtermFilterState::controlString;
+                    break;
+                }
+                if (std::string_view("\x1bP$q").starts_with(filter.sequence)) break;
+            }
+            out += filter.sequence;
+            filter.sequence.clear();
+            filter.state = XtermFilterState::controlString;
+            if (byte == kEsc || byte == 0x07) filterByte(filter, byte, widthOf, out);
+            break;
         case XtermFilterState::controlString:
             if (byte == kEsc) {
                 filter.state = XtermFilterState::controlStringEscape;  // ST, or the start of something new
                 break;
             }
-            out += c;
-            if (byte == 0x07) filter.state = XtermFilterState::text;
+            if (!filter.dropString) out += c;
+            if (byte == 0x07) {
+                filter.state = XtermFilterState::text;
+                filter.dropString = false;
+            }
             break;
         case XtermFilterState::controlStringEscape:
             if (byte == '\\') {  // ST - string terminator
-                out += "\x1b\\";
+                if (!filter.dropString) out += "\x1b\\";
+                filter.dropString = false;
                 filter.state = XtermFilterState::text;
                 break;
             }
             // Any other byte ends the string, and the ESC begins a new sequence, as in libvterm.
             // The string is ended explicitly, as the new sequence may be rewritten.
-            out += "\x1b\\";
+            if (!filter.dropString) out += "\x1b\\";
+            filter.dropString = false;
             filter.sequence.assign(1, static_cast<char>(kEsc));
             filter.state = XtermFilterState::escape;
             filterEscape(filter, byte, out);
@@ -312,7 +409,7 @@ void filterXtermInput(XtermInputFilter& filter, std::span<const uint8_t> bytes, 
         if (filter.state == XtermFilterState::text && filter.utf8Missing == 0 && printable(bytes[at])) {
             size_t end = at + 1;
             while (end < bytes.size() && printable(bytes[end])) ++end;
-            out.append(reinterpret_cast<const char*>(bytes.data() + at), end - at);
+            appendAscii(out, std::string_view(reinterpret_cast<const char*>(bytes.data() + at), end - at));
             filter.lastPrinted.assign(1, static_cast<char>(bytes[end - 1]));
             at = end;
             continue;

@@ -2,14 +2,19 @@
 // libvterm 0.1.4 lacks a few things that xterm (and tmux) do and that recordings use. The
 // filter sits between the payloads and libvterm and makes up for them:
 // - a UTF-8 character cut by a record boundary is held back until its rest arrives (libvterm
-//   would show it as two replacement characters);
+//   would show it as two replacement characters), UTF-8 that is not well formed is passed
+//   on as U+FFFD, and C1 controls written as UTF-8 are dropped;
 // - DECSET/DECRST 47, the older alternate-screen switch, is passed on as 1047, and a
 //   DECSET/DECRST of several modes as one sequence per mode;
 // - CSI s and CSI u save and restore the cursor as ESC 7 and ESC 8 do, unless left and right
-//   margins are enabled (DECLRMM), where CSI s sets them;
+//   margins are enabled (DECLRMM), where CSI s sets them; ESC 8 and CSI u are passed on as
+//   DECRST 1048, after which libvterm keeps the cursor on a screen that shrank since the save;
 // - REP (CSI b) is done here, by sending the character again (libvterm can hang on it), and
 //   control sequences of more than 16 parameters are cut down (libvterm would write past its
-//   array). To find the sequences, the filter follows libvterm's parser, oddities included.
+//   array). To find the sequences, the filter follows libvterm's parser, oddities included;
+// - DECRQSS (DCS $ q) is dropped: its answer has no one to go to, and libvterm answers an unknown
+//   one through a format that reads a number as a string (harmless in the C library, a crash
+//   under AddressSanitizer).
 
 #include <cstdint>
 #include <span>
@@ -21,6 +26,7 @@ enum class XtermFilterState : uint8_t {
     escape,              // after ESC
     escapeIntermediate,  // after ESC and an intermediate byte, as in ESC ( 0
     controlSequence,     // after ESC [
+    deviceControlStart,  // after ESC P, before the DCS's first two bytes tell whether it is DECRQSS
     controlString,       // OSC or DCS, up to BEL, ST or any other ESC
     controlStringEscape,
 };
@@ -32,6 +38,7 @@ using CharacterWidth = int (*)(uint32_t codePoint);
 struct XtermInputFilter {
     XtermFilterState state = XtermFilterState::text;
     std::string sequence;   // the control sequence being collected, from its ESC
+    bool dropString = false;  // the control string is DECRQSS: nothing of it is passed on
     std::string heldText;   // the start of a UTF-8 character
     size_t utf8Missing = 0;
     bool marginsEnabled = false;

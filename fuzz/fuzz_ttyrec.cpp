@@ -1,0 +1,93 @@
+// Arbitrary bytes as a ttyrec recording, walked by playback under options the first 16 bytes
+// choose (emulation, -fps, -realtime, -idle, -speed, -from, -to, -at, -stop, -last). Painting
+// and emission are replaced here by checks: each screen handed to painting is checked (its
+// cells at the end), and the frame spans must follow one another without gap or overlap.
+// Nothing is painted or written.
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <span>
+
+#include "emission/emission.h"
+#include "fuzz_support.h"
+#include "grid_checks.h"
+#include "playback/recording.h"
+#include "render/renderer.h"
+#include "terminal/screen_grid.h"
+#include "terminal/terminal.h"
+
+namespace {
+
+constexpr size_t kOptionBytes = 16;
+
+struct Walk {
+    int32_t paints = 0;
+    int32_t failingPaint = -1;  // the paint that reports a missing font; negative: none
+    int32_t lastEnd = 0;        // where the previous span ended: the next one starts there
+    bool finalShown = false;
+};
+
+Walk walk;
+
+uint32_t read24(const uint8_t* bytes) { return bytes[0] | bytes[1] << 8 | static_cast<uint32_t>(bytes[2]) << 16; }
+
+}  // namespace
+
+// The walk's painting and emission, linked in place of the renderer's and emission's.
+bool paintScreen() {
+    if (terminalOptions().emulation == Emulation::xterm) {
+        checkXtermCursor();
+    } else {
+        checkBasicPen();
+    }
+    return walk.paints++ != walk.failingPaint;
+}
+
+void emitFrames(const FrameSpan& span) {
+    if (walk.finalShown || span.start != walk.lastEnd || span.end < span.start) std::abort();
+    walk.lastEnd = span.end;
+}
+
+void emitFinalFrames(const FrameSpan& span) {
+    if (walk.finalShown || span.start != walk.lastEnd || span.end <= span.start) std::abort();
+    walk.finalShown = true;
+}
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    quietFuzzProcess();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < kOptionBytes) return 0;
+    const uint8_t flags = data[0];
+    walk = Walk{};
+    if (flags & 0x40) walk.failingPaint = data[13] % 8;
+    startTerminal({.columns = 1 + data[14] % 200,
+                   .rows = 1 + data[15] % 80,
+                   .emulation = (flags & 0x20) ? Emulation::xterm : Emulation::basic});
+    resetGrid();
+    PlaybackOptions options;
+    options.fps = 1 + data[1] * 4;
+    options.frameInterval = 1000000 / options.fps;
+    options.progress = Progress::none;
+    options.realtime = flags & 0x01;
+    if (flags & 0x02) options.from = {.given = true, .micros = int64_t{read24(data + 6)} * 10000};
+    if (flags & 0x04) options.to = {.given = true, .micros = int64_t{read24(data + 9)} * 10000};
+    options.poster = (flags & 0x08) && options.from.given;
+    if (options.poster) options.to = {};
+    if (flags & 0x10) options.idleLimit = int64_t{read24(data + 3)} * 1000;
+    if (flags & 0x80) options.speed = std::pow(10.0, data[2] / 255.0 * 6 - 2);  // 0.01 to 10000
+    options.stopFrame = data[12] == 0 ? -1 : data[12] * 8;
+    options.finalFrames = data[13];
+    startPlayback(options);
+    walkRecording(std::span(data + kOptionBytes, size - kOptionBytes));
+    if (terminalOptions().emulation == Emulation::basic) {
+        checkBasicGrid();
+    } else {
+        checkXtermScreen();
+    }
+    return 0;
+}
