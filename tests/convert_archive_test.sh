@@ -6,6 +6,14 @@
 #
 #   tests/convert_archive_test.sh [REELCAP]    (build/reelcap by default)
 set -euo pipefail
+# Started from a background job of a shell without job control, this script inherits SIGINT
+# ignored, and a shell can neither trap nor reset a signal ignored at its start: Ctrl-C would
+# reach nothing. Such a start runs it again with SIGINT at its default.
+if [ -z "${CONVERT_ARCHIVE_TEST_SIGNALS:-}" ] && trap -p INT | grep -q "''"; then
+    export CONVERT_ARCHIVE_TEST_SIGNALS=1
+    exec python3 -c 'import os, signal, sys; signal.signal(signal.SIGINT, signal.SIG_DFL); os.execvp(sys.argv[1], sys.argv[1:])' \
+        "$0" "$@"
+fi
 repo=$(cd "$(dirname "$0")/.." && pwd)
 reelcap=$(realpath "${1:-$repo/build/reelcap}")
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/convert-archive-test-XXXXXX")
