@@ -184,4 +184,48 @@ convert >run.log 2>&1 || status=$?
 [ "$(wc -l <movies/.convert-archive/joblog)" -eq $((lines + 1)) ] || fail "run 4 ran more than the failed job"
 [ -z "$(find . -name output -o -name '*.bmp' | grep -v '^./reference/')" ] ||
     fail "logs or frame bitmaps are left: $(find . -name output -o -name '*.bmp')"
-echo "convert_archive_test: interrupted at $first and $second movies, resumed over two logins; 49 movies, 1 failure listed"
+
+# 5. Stops before any job, with one line naming what to use instead: no reelcap along PATH or
+# at --reelcap's path, an option that is the tool's own.
+mkdir -p small/x
+cp archive/rec00.cast small/
+cp archive/a/rec01.ttyrec small/x/
+stopsAtOnce() {
+    local wanted=$1 status=0
+    shift
+    "$@" >run.log 2>&1 || status=$?
+    [ "$status" -eq 2 ] && [ "$(wc -l <run.log)" -eq 1 ] && grep -q -- "$wanted" run.log ||
+        fail "$* ended with status $status, saying: $(cat run.log)"
+    [ ! -e small-movies ] || fail "$* made small-movies"
+}
+stopsAtOnce "no reelcap at $scratch/none/reelcap; .*--reelcap PATH" "$repo/tools/convert-archive" --reelcap none/reelcap small small-movies
+# (Unless this machine has reelcap installed there.)
+if ! PATH=/usr/bin:/bin command -v reelcap >/dev/null; then
+    stopsAtOnce "no reelcap along PATH; .*--reelcap PATH" env PATH=/usr/bin:/bin "$repo/tools/convert-archive" small small-movies
+fi
+stopsAtOnce "-Output .*DEST.*-e EXT" "$repo/tools/convert-archive" --reelcap "$reelcap" small small-movies -- -fps 10 -Output a.mp4
+stopsAtOnce "-PNG .*-e EXT" "$repo/tools/convert-archive" --reelcap "$reelcap" small small-movies -- -PNG
+
+# 6. A rerun with every movie there converts nothing and says so; --force converts them again,
+# at a terminal with parallel's progress bar.
+convertSmall() {
+    "$repo/tools/convert-archive" --reelcap "$reelcap" "$@" small small-movies -- "${options[@]}"
+}
+convertSmall >run.log 2>&1 && [ "$(cat run.log)" = "convert-archive: all 2 recordings converted into $scratch/small-movies." ] ||
+    fail "converting small said: $(cat run.log)"
+inodes() { stat -c %i small-movies/rec00.mp4 small-movies/x/rec01.mp4 | paste -s -d ' '; }
+before=$(inodes)
+convertSmall >run.log 2>&1 && [ "$(cat run.log)" = "convert-archive: all 2 recordings are already converted in $scratch/small-movies; nothing to do (--force converts them again)." ] ||
+    fail "the rerun said: $(cat run.log)"
+[ "$(inodes)" = "$before" ] || fail "the rerun replaced movies"
+[ ! -e small-movies/.convert-archive ] || fail "the rerun left its job log"
+command=$(printf '%q ' "$repo/tools/convert-archive" --reelcap "$reelcap" --force small small-movies -- "${options[@]}")
+script -qec "$command" /dev/null >run.log 2>&1 || fail "--force at a terminal failed: $(cat run.log)"
+grep -q '100% 2:0=' run.log && ! grep -q 'cannot open' run.log || fail "no clean progress bar at a terminal: $(cat -v run.log)"
+[ "$(frames small-movies/rec00.mp4) $(frames small-movies/x/rec01.mp4)" = "$castFrames $ttyrecFrames" ] ||
+    fail "--force left movies of $(frames small-movies/rec00.mp4) and $(frames small-movies/x/rec01.mp4) frames"
+read -r new0 new1 <<<"$(inodes)"
+read -r old0 old1 <<<"$before"
+((new0 != old0 && new1 != old1)) || fail "--force kept a movie: inodes $before, then $new0 $new1"
+echo "convert_archive_test: interrupted at $first and $second movies, resumed over two logins; 49 movies, 1 failure listed;" \
+    "stops before any job, nothing redone unless --force, a progress bar at a terminal"
