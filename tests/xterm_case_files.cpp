@@ -167,8 +167,12 @@ struct CapturedScreen {
 // tmux writes each row's cells with SGR changes between them; state carries across rows. A
 // wide character is written once and stands for two cells.
 CapturedScreen parseCapture(const std::string& capture, int32_t columns, int32_t rows) {
-    CapturedScreen captured{{columns, rows, std::vector<XtermCell>(static_cast<size_t>(columns) * rows)},
-                            std::vector<bool>(static_cast<size_t>(columns) * rows, false)};
+    // Filled in place: GCC 12's -O3 warns (-Wuse-after-free) on the vectors as temporaries here.
+    CapturedScreen captured;
+    captured.screen.columns = columns;
+    captured.screen.rows = rows;
+    captured.screen.cells.resize(static_cast<size_t>(columns) * rows);
+    captured.shown.resize(static_cast<size_t>(columns) * rows, false);
     XtermScreen& screen = captured.screen;
     XtermCell pen;
     bool graphics = false;
