@@ -1,11 +1,13 @@
 // What an install holds besides the binary: the font found from bin/ through share/reelcap/,
 // the manual page and the bash completion, held against the README's option table and the
-// program's own compressor list.
+// program's own compressor list; and the README's and manual's statements about the bundled
+// samples, held against what the program makes of them.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <regex>
 #include <set>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures.h"
 #include "platform/compression_dialog.h"
 #include "test_support.h"
 
@@ -98,6 +101,65 @@ TEST(ManualPage, RendersWithoutWarningsAndDescribesEveryOption) {
     for (const std::string& codec : codecNames()) {
         EXPECT_TRUE(std::regex_search(text, std::regex("\\n\\.BR? " + codec + "\\b"))) << codec;
     }
+}
+
+std::string withSpacesJoined(const std::string& text) { return std::regex_replace(text, std::regex("\\s+"), " "); }
+
+// The last "Frame N" progress line's N.
+int lastFrame(const std::string& output) {
+    int last = -1;
+    const std::regex frame("(^|\n)Frame (\\d+)");
+    for (std::sregex_iterator it(output.begin(), output.end(), frame), end; it != end; ++it) last = std::stoi((*it)[2]);
+    return last;
+}
+
+TEST(ReadmeStatements, AgreeWithWhatTheProgramMakesOfTheSamples) {
+    const std::string readme = withSpacesJoined(readFile(sourcePath("README.md")));
+    const std::string manual = withSpacesJoined(readFile(sourcePath("docs/reelcap.1")));
+    fs::path dir = makeTempDir();
+    installFont(dir);
+
+    // The timing table's row for the bundled demo: records, length, frames on either clock.
+    std::smatch row;
+    ASSERT_TRUE(std::regex_search(readme, row,
+                                  std::regex("\\| `samples/demo\\.ttyrec` \\| (\\d+) \\| ([0-9.]+) s \\| "
+                                             "(\\d+) frames, [0-9.]+ s \\| (\\d+) frames, [0-9.]+ s \\|")));
+    const std::string demo = readFile(sourcePath("samples/demo.ttyrec"));
+    std::vector<double> times;
+    for (size_t at = 0; at + 12 <= demo.size();) {
+        uint32_t header[3];  // seconds, microseconds, length (little-endian, as this machine)
+        std::memcpy(header, demo.data() + at, sizeof header);
+        times.push_back(header[0] + header[1] / 1e6);
+        at += 12 + header[2];
+    }
+    EXPECT_EQ(std::to_string(times.size()), row[1].str());
+    char length[32];
+    std::snprintf(length, sizeof length, "%.2f", times.back() - times.front());
+    EXPECT_EQ(length, row[2].str());
+    const std::string demoPath = sourcePath("samples/demo.ttyrec").string();
+    RunResult frameClock = runReelcap(dir, {demoPath, "-codec", "zmbv", "-output", "demo.avi"});
+    RunResult realtime = runReelcap(dir, {demoPath, "-codec", "zmbv", "-realtime", "-output", "demo.avi"});
+    EXPECT_EQ(std::to_string(lastFrame(frameClock.output)), row[3].str());
+    EXPECT_EQ(std::to_string(lastFrame(realtime.output)), row[4].str());
+
+    // An asciicast header's theme gives the colours, also beyond the terminal's current size
+    // (hello-v3.cast is 80 x 24 at 3 s, its picture 100 x 40 cells).
+    const fs::path hello = sourcePath("samples/hello-v3.cast");
+    std::smatch background;
+    const std::string cast = readFile(hello);
+    ASSERT_TRUE(std::regex_search(cast, background, std::regex("\"bg\": \"#([0-9a-f]{6})\"")));
+    ASSERT_EQ(runReelcap(dir, {hello.string(), "-at", "3", "-output", "own.png"}).status, 0);
+    ASSERT_EQ(runReelcap(dir, {hello.string(), "-at", "3", "-theme", "classic", "-output", "classic.png"}).status, 0);
+    PngImage own = readPng(dir / "own.png");
+    PngImage classic = readPng(dir / "classic.png");
+    ASSERT_EQ(own.width, 1000u);
+    EXPECT_EQ(own.rgbAt(own.width - 1, own.height - 1), std::stoul(background[1].str(), nullptr, 16));
+    EXPECT_EQ(classic.rgbAt(classic.width - 1, classic.height - 1), 0u);
+    EXPECT_NE(readme.find("The header's `theme` gives the colours unless `-theme` is given"), std::string::npos);
+    EXPECT_NE(readme.find("the area outside the current size is the theme's background"), std::string::npos);
+    EXPECT_NE(manual.find("in the theme's background colour outside the current one"), std::string::npos);
+    EXPECT_NE(manual.find("An asciicast recording's own theme applies unless this is given"), std::string::npos);
+    fs::remove_all(dir);
 }
 
 TEST(BashCompletion, CompletesOptionsValuesAndFileNames) {
