@@ -7,7 +7,7 @@
 //   size COLUMNS ROWS
 //   record BYTES          one record (with the escapes of decodeEscapes)
 //   resize COLUMNS ROWS   the terminal takes a new size after the records before it, which end
-//                         at a checkpoint (tmux's window without scrollback; resizeTerminal)
+//                         at a checkpoint (tmux's window without scrollback; Terminal::resize)
 //   screen ROW            a row of the screen tmux showed after the records before it, as
 //                         capture-pane -e prints it (text and SGR changes), escaped as records
 //                         are; a screen's rows stand together from the top, and rows after the
