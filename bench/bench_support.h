@@ -1,4 +1,6 @@
 #pragma once
+
+#include <memory>
 // What the benchmark programs share: reading a recording, a clock, walking records with the
 // progress lines sent away, and reporting "name value" lines on the real standard output.
 
@@ -64,12 +66,12 @@ inline void useFps(int fps) {
 
 // The stages as the converter starts them; a missing font.txt would end every walk at its first
 // record and leave figures that mean nothing, so it ends the program instead.
-inline void startConverterStages() {
+inline std::unique_ptr<RunStages> startConverterStages() {
     if (settings.font.empty() && findFontPath().empty()) {
         std::fprintf(stderr, "no font.txt in the working directory or along PATH\n");
         std::exit(2);
     }
-    startStages(settings);
+    return startStages(settings);
 }
 
 inline int fpsArgument(int argc, char** argv, int index) { return argc > index ? std::atoi(argv[index]) : 10; }

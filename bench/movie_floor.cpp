@@ -67,9 +67,10 @@ void writePackets(Movie& movie) {
     }
 }
 
-void open(Movie& movie, const EncoderSettings& setup, const std::string& options, const char* path, int fps) {
-    movie.width = mainSurface().width;
-    movie.height = mainSurface().height;
+void open(Movie& movie, const Surface& frame, const EncoderSettings& setup, const std::string& options, const char* path,
+          int fps) {
+    movie.width = frame.width;
+    movie.height = frame.height;
     av_reduce(&movie.timeBase.num, &movie.timeBase.den, 1000 / fps, 1000, INT32_MAX);
     const MovieContainerInfo& container = movieContainerFor(path);
     movie.container = container.container;
@@ -200,7 +201,8 @@ int main(int argc, char** argv) {
     av_log_set_level(AV_LOG_QUIET);
     bench::useFps(fps);
     settings.writeFrames = false;
-    bench::startConverterStages();
+    std::unique_ptr<RunStages> stages = bench::startConverterStages();
+    const Surface& picture = stages->painter.frame();
 
     Movie movie;
     std::vector<uint8_t> shown;  // the screen the next gap frames show
@@ -214,16 +216,16 @@ int main(int argc, char** argv) {
     const uint8_t* end = position + data.size();
     while (end - position >= static_cast<ptrdiff_t>(kRecordHeaderSize)) {
         double started = bench::now();
-        position = stepRecord(position, end);
+        position = stepRecord(position, end, stages->playback());
         renderSeconds += bench::now() - started;
         const int32_t frameStart = previousEnd;
         const int32_t frameEnd = frameClock().frameEnd;
         previousEnd = frameEnd;
 
         started = bench::now();
-        if (movie.encoder == nullptr) open(movie, *setup, options, path, fps);
+        if (movie.encoder == nullptr) open(movie, picture, *setup, options, path, fps);
         encodeSeconds += bench::now() - started;
-        if (shown.empty()) shown = mainSurface().pixels;  // the first record fills its own gap
+        if (shown.empty()) shown = picture.pixels;  // the first record fills its own gap
         for (int32_t frame = frameStart; frame < frameEnd; ++frame) {
             if (stop > 0 && frame > stop) break;
             lastFrame = frame;
@@ -235,8 +237,8 @@ int main(int argc, char** argv) {
             lastEncoded = frame;
             encodeSeconds += bench::now() - started;
         }
-        if (shown != mainSurface().pixels) {
-            shown = mainSurface().pixels;
+        if (shown != picture.pixels) {
+            shown = picture.pixels;
             convertedShown = false;
         }
         if (stop > 0 && frameEnd >= stop) break;

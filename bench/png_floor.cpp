@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
     bench::useFps(bench::fpsArgument(argc, argv, 2));
     const int32_t factor = argc > 3 ? std::atoi(argv[3]) : 1;
     settings.writeFrames = false;
-    bench::startConverterStages();
+    std::unique_ptr<RunStages> stages = bench::startConverterStages();
+    const Surface& picture = stages->painter.frame();
 
     const char* directory = argc > 4 ? argv[4] : nullptr;
     std::vector<uint8_t> encoded;
@@ -57,16 +58,16 @@ int main(int argc, char** argv) {
     const uint8_t* position = data.data();
     const uint8_t* end = position + data.size();
     while (end - position >= static_cast<ptrdiff_t>(kRecordHeaderSize)) {
-        position = stepRecord(position, end);
-        if (mainSurface().pixels != encoded) {
-            encoded = mainSurface().pixels;
-            std::vector<uint8_t> image = pngImageBuffer(mainSurface(), factor);
+        position = stepRecord(position, end, stages->playback());
+        if (picture.pixels != encoded) {
+            encoded = picture.pixels;
+            std::vector<uint8_t> image = pngImageBuffer(picture, factor);
             unsigned char* bytes = nullptr;
             size_t size = 0;
             double started = bench::now();
             unsigned error = lodepng_encode32(&bytes, &size, image.data(),
-                                              static_cast<unsigned>(mainSurface().width * factor),
-                                              static_cast<unsigned>(mainSurface().height * factor));
+                                              static_cast<unsigned>(picture.width * factor),
+                                              static_cast<unsigned>(picture.height * factor));
             seconds += bench::now() - started;
             if (error != 0) return 1;
             png.assign(bytes, bytes + size);

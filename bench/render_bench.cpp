@@ -18,14 +18,14 @@ int main(int argc, char** argv) {
     bench::useFps(bench::fpsArgument(argc, argv, 2));
     settings.writeFrames = false;
     if (argc > 3) settings.font = argv[3];
-    bench::startConverterStages();
+    std::unique_ptr<RunStages> stages = bench::startConverterStages();
 
     size_t records = 0;
     const uint8_t* position = data.data();
     const uint8_t* end = position + data.size();
     double start = bench::now();
     while (end - position >= static_cast<ptrdiff_t>(kRecordHeaderSize)) {
-        position = stepRecord(position, end);
+        position = stepRecord(position, end, stages->playback());
         ++records;
     }
     double seconds = bench::now() - start;

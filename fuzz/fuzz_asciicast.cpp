@@ -60,28 +60,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const bool xterm = size % 2 == 1;
     // The driver refuses a size beyond the grid's storage.
-    startTerminal({.columns = recording.columns > 0 ? std::min(recording.columns, kGridColumns) : 80,
-                   .rows = recording.rows > 0 ? std::min(recording.rows, kGridRows) : 25,
-                   .emulation = xterm ? Emulation::xterm : Emulation::basic});
-    resetGrid();
+    Terminal terminal({.columns = recording.columns > 0 ? std::min(recording.columns, kGridColumns) : 80,
+                       .rows = recording.rows > 0 ? std::min(recording.rows, kGridRows) : 25,
+                       .emulation = xterm ? Emulation::xterm : Emulation::basic});
     size_t nextResize = 0;
     for (size_t index = 0; index + 1 < starts.size(); ++index) {
         while (nextResize < recording.resizes.size() && recording.resizes[nextResize].recordIndex <= index) {
             const AsciicastResize& resize = recording.resizes[nextResize++];
-            resizeTerminal(resize.columns, resize.rows);
+            terminal.resize(resize.columns, resize.rows);
         }
-        feedTerminal(records.subspan(starts[index] + kRecordHeaderSize,
+        terminal.feed(records.subspan(starts[index] + kRecordHeaderSize,
                                      starts[index + 1] - starts[index] - kRecordHeaderSize));
         if (xterm) {
-            checkXtermCursor();
+            checkXtermCursor(terminal);
         } else {
-            checkBasicPen();
+            checkBasicPen(terminal.grid());
         }
     }
     if (xterm) {
-        checkXtermScreen();
+        checkXtermScreen(terminal);
     } else {
-        checkBasicGrid();
+        checkBasicGrid(terminal.grid());
     }
     return 0;
 }

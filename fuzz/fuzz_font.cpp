@@ -19,16 +19,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    startTerminal({.columns = 32, .rows = 8});
-    resetGrid();
+    ScreenGrid grid;
+    resetGrid(grid);
+    grid.columns = 32;
+    grid.rows = 8;
     for (int code = 0; code < 256; ++code) {
-        screenGrid().charPlane[(code / 32) * kGridColumns + code % 32] = static_cast<uint8_t>(code);
-        screenGrid().attrPlane[(code / 32) * kGridColumns + code % 32] = static_cast<CellAttr>(code * 7);
+        grid.charPlane[(code / 32) * kGridColumns + code % 32] = static_cast<uint8_t>(code);
+        grid.attrPlane[(code / 32) * kGridColumns + code % 32] = static_cast<CellAttr>(code * 7);
     }
     std::istringstream stream(std::string(reinterpret_cast<const char*>(data), size));
     GlyphTable table;
     parseGlyphs(stream, table);
-    setGlyphTable(std::move(table));
-    renderScreen();
+    Painter painter(RenderOptions{}, std::move(table));
+    painter.paint(grid);
     return 0;
 }

@@ -21,18 +21,20 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     const PieceSize start = pieceSize(data[0], data[1]);
-    startTerminal({.columns = start.columns, .rows = start.rows});
-    resetGrid();
+    ScreenGrid grid;
+    resetGrid(grid);
+    grid.columns = start.columns;
+    grid.rows = start.rows;
     forEachPiece(
         std::span(data + 2, size - 2),
-        [](std::span<const uint8_t> payload) {
-            applyPayload(payload);
-            checkBasicPen();
+        [&grid](std::span<const uint8_t> payload) {
+            applyPayload(grid, payload);
+            checkBasicPen(grid);
         },
-        [](PieceSize resized) {
-            resizeTerminal(resized.columns, resized.rows);
-            checkBasicPen();
+        [&grid](PieceSize resized) {
+            resizeGrid(grid, resized.columns, resized.rows);
+            checkBasicPen(grid);
         });
-    checkBasicGrid();
+    checkBasicGrid(grid);
     return 0;
 }

@@ -35,22 +35,40 @@ uint32_t read24(const uint8_t* bytes) { return bytes[0] | bytes[1] << 8 | static
 
 }  // namespace
 
-// The walk's painting and emission, linked in place of the renderer's and emission's.
-bool paintScreen() {
-    if (terminalOptions().emulation == Emulation::xterm) {
-        checkXtermCursor();
+// The walk's painter and emission, linked in place of render's and emission's: nothing but
+// the symbols playback uses, so that the libraries' own objects are never linked.
+struct PainterState {};
+
+Painter::Painter(const RenderOptions&) {}
+
+Painter::~Painter() = default;
+
+PaintResult Painter::paint(const Terminal& terminal) {
+    if (terminal.options().emulation == Emulation::xterm) {
+        checkXtermCursor(terminal);
     } else {
-        checkBasicPen();
+        checkBasicPen(terminal.grid());
     }
-    return walk.paints++ != walk.failingPaint;
+    return {.painted = walk.paints++ != walk.failingPaint, .changes = {}};
 }
 
-void emitFrames(const FrameSpan& span) {
+const Surface& Painter::frame() const {
+    static const Surface kNone;
+    return kNone;
+}
+
+struct Emission::State {};
+
+Emission::Emission(const EmissionOptions&) {}
+
+Emission::~Emission() = default;
+
+void Emission::emitFrames(const Surface&, const ScreenChanges&, const FrameSpan& span) {
     if (walk.finalShown || span.start != walk.lastEnd || span.end < span.start) std::abort();
     walk.lastEnd = span.end;
 }
 
-void emitFinalFrames(const FrameSpan& span) {
+void Emission::emitFinalFrames(const Surface&, const ScreenChanges&, const FrameSpan& span) {
     if (walk.finalShown || span.start != walk.lastEnd || span.end <= span.start) std::abort();
     walk.finalShown = true;
 }
@@ -65,10 +83,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t flags = data[0];
     walk = Walk{};
     if (flags & 0x40) walk.failingPaint = data[13] % 8;
-    startTerminal({.columns = 1 + data[14] % 200,
-                   .rows = 1 + data[15] % 80,
-                   .emulation = (flags & 0x20) ? Emulation::xterm : Emulation::basic});
-    resetGrid();
+    Terminal terminal({.columns = 1 + data[14] % 200,
+                       .rows = 1 + data[15] % 80,
+                       .emulation = (flags & 0x20) ? Emulation::xterm : Emulation::basic});
+    Painter painter(RenderOptions{});
+    Emission emission(EmissionOptions{});
     PlaybackOptions options;
     options.fps = 1 + data[1] * 4;
     options.frameInterval = 1000000 / options.fps;
@@ -83,11 +102,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.stopFrame = data[12] == 0 ? -1 : data[12] * 8;
     options.finalFrames = data[13];
     startPlayback(options);
-    walkRecording(std::span(data + kOptionBytes, size - kOptionBytes));
-    if (terminalOptions().emulation == Emulation::basic) {
-        checkBasicGrid();
+    walkRecording(std::span(data + kOptionBytes, size - kOptionBytes), {terminal, painter, emission});
+    if (terminal.options().emulation == Emulation::basic) {
+        checkBasicGrid(terminal.grid());
     } else {
-        checkXtermScreen();
+        checkXtermScreen(terminal);
     }
     return 0;
 }

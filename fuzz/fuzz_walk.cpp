@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "driver/driver.h"
@@ -13,19 +14,24 @@
 #include "terminal/screen_grid.h"
 #include "terminal/terminal.h"
 
+namespace {
+
+std::unique_ptr<RunStages> stages;
+
+}  // namespace
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     prepareFuzzProcess();
     settings.writeFrames = false;
-    startStages(settings);
+    stages = startStages(settings);
     return 0;
 }
 
 // The surfaces and what was painted on them carry over from input to input, as from record to
 // record; the terminal and the clock start afresh.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    startTerminal({.emulation = size % 2 == 1 ? Emulation::xterm : Emulation::basic});
-    resetGrid();
+    stages->terminal = Terminal({.emulation = size % 2 == 1 ? Emulation::xterm : Emulation::basic});
     startPlayback({});
-    walkRecording(std::span(data, size));
+    walkRecording(std::span(data, size), stages->playback());
     return 0;
 }

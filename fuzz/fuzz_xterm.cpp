@@ -26,37 +26,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const PieceSize start = pieceSize(data[0], data[1]);
     const std::span<const uint8_t> rest(data + 2, size - 2);
 
-    startTerminal({.columns = start.columns, .rows = start.rows, .emulation = Emulation::xterm});
+    Terminal piecewise({.columns = start.columns, .rows = start.rows, .emulation = Emulation::xterm});
     forEachPiece(
         rest,
-        [](std::span<const uint8_t> payload) {
-            feedXterm(payload);
-            checkXtermCursor();
+        [&](std::span<const uint8_t> payload) {
+            piecewise.feed(payload);
+            checkXtermCursor(piecewise);
         },
-        [](PieceSize resized) {
-            resizeTerminal(resized.columns, resized.rows);
-            checkXtermScreen();
+        [&](PieceSize resized) {
+            piecewise.resize(resized.columns, resized.rows);
+            checkXtermScreen(piecewise);
         });
-    checkXtermScreen();
-    const XtermScreen pieces = xtermScreen();
-    const XtermCursor piecesCursor = xtermCursor();
+    checkXtermScreen(piecewise);
+    const XtermScreen& pieces = piecewise.xtermScreen();
+    const XtermCursor piecesCursor = piecewise.xtermCursor();
 
-    startTerminal({.columns = start.columns, .rows = start.rows, .emulation = Emulation::xterm});
+    Terminal joined({.columns = start.columns, .rows = start.rows, .emulation = Emulation::xterm});
     std::vector<uint8_t> run;
     forEachPiece(
         rest, [&](std::span<const uint8_t> payload) { run.insert(run.end(), payload.begin(), payload.end()); },
         [&](PieceSize resized) {
-            feedXterm(run);
+            joined.feed(run);
             run.clear();
-            resizeTerminal(resized.columns, resized.rows);
+            joined.resize(resized.columns, resized.rows);
         });
-    feedXterm(run);
-    const XtermScreen& whole = xtermScreen();
-    const XtermCursor wholeCursor = xtermCursor();
+    joined.feed(run);
+    const XtermScreen& whole = joined.xtermScreen();
+    const XtermCursor wholeCursor = joined.xtermCursor();
     if (whole.cells != pieces.cells || wholeCursor.row != piecesCursor.row ||
         wholeCursor.column != piecesCursor.column) {
         std::abort();
     }
-    resetXtermEmulation();  // freeing the terminal here pins a damaged heap on this input
     return 0;
 }

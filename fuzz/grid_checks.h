@@ -32,18 +32,18 @@ inline bool validAttribute(CellAttr attr) {
 }
 
 // The pen alone, cheap enough for every record.
-inline void checkBasicPen() {
-    const ScreenGrid& grid = screenGrid();
+inline void checkBasicPen(const ScreenGrid& grid) {
     if (!validAttribute(grid.currentAttr) || grid.lineDrawing > 1) std::abort();
 }
 
-inline void checkBasicGrid() {
-    checkBasicPen();
-    const ScreenGrid& grid = screenGrid();
+// A cell never written holds NUL in attribute 0; an erased one a space.
+inline void checkBasicGrid(const ScreenGrid& grid) {
+    checkBasicPen(grid);
     for (int cell = 0; cell < kGridCells; ++cell) {
-        if (!storableCharacter(grid.charPlane[cell])) std::abort();
+        const bool unwritten = grid.charPlane[cell] == 0 && grid.attrPlane[cell] == kAttrBlank;
+        if (!unwritten && !storableCharacter(grid.charPlane[cell])) std::abort();
         const bool blank = grid.charPlane[cell] == ' ' && grid.attrPlane[cell] == kAttrBlank;
-        if (!blank && !validAttribute(grid.attrPlane[cell])) std::abort();
+        if (!blank && !unwritten && !validAttribute(grid.attrPlane[cell])) std::abort();
     }
 }
 
@@ -58,14 +58,14 @@ inline bool validColour(const XtermColour& colour) {
 
 // The screen, read as painting reads it, has the terminal's size and the cursor lies on it
 // (libvterm's screen is two columns wide when the terminal is one): cheap enough for every record.
-inline void checkXtermCursor() {
-    const XtermScreen& screen = xtermScreen();
-    const TerminalOptions& options = terminalOptions();
+inline void checkXtermCursor(const Terminal& terminal) {
+    const XtermScreen& screen = terminal.xtermScreen();
+    const TerminalOptions& options = terminal.options();
     if (screen.columns != options.columns || screen.rows != options.rows ||
         screen.cells.size() != static_cast<size_t>(screen.columns) * static_cast<size_t>(screen.rows)) {
         std::abort();
     }
-    const XtermCursor cursor = xtermCursor();
+    const XtermCursor cursor = terminal.xtermCursor();
     if (cursor.row < 0 || cursor.row >= screen.rows || cursor.column < 0 ||
         cursor.column >= (screen.columns < 2 ? 2 : screen.columns)) {
         std::abort();
@@ -73,9 +73,9 @@ inline void checkXtermCursor() {
 }
 
 // And its cells: wide characters whole, code points and colours valid.
-inline void checkXtermScreen() {
-    checkXtermCursor();
-    const XtermScreen& screen = xtermScreen();
+inline void checkXtermScreen(const Terminal& terminal) {
+    checkXtermCursor(terminal);
+    const XtermScreen& screen = terminal.xtermScreen();
     for (int32_t row = 0; row < screen.rows; ++row) {
         for (int32_t column = 0; column < screen.columns; ++column) {
             const XtermCell& cell = screen.at(row, column);

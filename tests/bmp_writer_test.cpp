@@ -46,15 +46,17 @@ TEST_F(BmpWriterTest, RewritingReplacesTheWholeFile) {
 }
 
 TEST_F(BmpWriterTest, DoubledScreenMakesEachPixelATwoByTwoBlock) {
-    mainSurface().width = 800;
-    mainSurface().height = 500;
-    mainSurface().pixels = patternPixels(800, 500);
+    Surface picture;
+    picture.width = 800;
+    picture.height = 500;
+    picture.pixels = patternPixels(800, 500);
     // Earlier contents of the doubled surface must not survive anywhere.
-    doubleSurface().width = 1600;
-    doubleSurface().height = 1000;
-    doubleSurface().pixels.assign(1600 * 1000 * 4, 0xEE);
+    Surface doubledSurface;
+    doubledSurface.width = 1600;
+    doubledSurface.height = 1000;
+    doubledSurface.pixels.assign(1600 * 1000 * 4, 0xEE);
 
-    writeDoubledBmp("0000001.bmp");
+    writeDoubledBmp("0000001.bmp", picture, doubledSurface);
     std::string file = readFile("0000001.bmp");
     ASSERT_EQ(file.size(), 6400054u);
     std::vector<uint8_t> bytes = asBytes(file);
@@ -68,7 +70,7 @@ TEST_F(BmpWriterTest, DoubledScreenMakesEachPixelATwoByTwoBlock) {
     for (int32_t y = 0; y < 1000; ++y) {
         for (int32_t x = 0; x < 1600; ++x) {
             const uint8_t* got = pixelAt(doubled, 1600, 1000, x, y);
-            const uint8_t* source = pixelAt(mainSurface().pixels.data(), 800, 500, x / 2, y / 2);
+            const uint8_t* source = pixelAt(picture.pixels.data(), 800, 500, x / 2, y / 2);
             uint8_t expected[4] = {source[0], source[1], source[2], 0};
             if (std::memcmp(got, expected, 4) != 0) ++mismatches;
         }
@@ -77,14 +79,16 @@ TEST_F(BmpWriterTest, DoubledScreenMakesEachPixelATwoByTwoBlock) {
 }
 
 TEST_F(BmpWriterTest, DoublingDropsTheFourthByteThatThePlainFileKeeps) {
-    mainSurface().width = 1;
-    mainSurface().height = 1;
-    mainSurface().pixels = {0x01, 0x02, 0x03, 0x09};
+    Surface picture;
+    picture.width = 1;
+    picture.height = 1;
+    picture.pixels = {0x01, 0x02, 0x03, 0x09};
 
-    writeBmp("plain.bmp", 1, 1, mainSurface().pixels.data());
+    writeBmp("plain.bmp", 1, 1, picture.pixels.data());
     EXPECT_EQ(readFile("plain.bmp").substr(54), std::string("\x01\x02\x03\x09", 4));
 
-    writeDoubledBmp("doubled.bmp");
+    Surface doubledSurface;
+    writeDoubledBmp("doubled.bmp", picture, doubledSurface);
     std::string doubled = readFile("doubled.bmp");
     ASSERT_EQ(doubled.size(), 54u + 16u);
     EXPECT_EQ(doubled.substr(18, 8), std::string("\x02\0\0\0\x02\0\0\0", 8));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -22,8 +23,6 @@
 
 namespace {
 
-using EmissionTest = ScratchDirTest;
-
 constexpr int32_t kWidth = 16;
 constexpr int32_t kHeight = 10;
 
@@ -41,16 +40,6 @@ Surface screen(uint32_t number) {
     surface.height = kHeight;
     surface.pixels = patternPixels(kWidth, kHeight, number);
     return surface;
-}
-
-// Emits one record as playback would, with mainSurface holding the given screen, and lets the
-// frames still being made (PNG encodings, the newest BMP file) complete, as the end of a run
-// would.
-void emitRecord(const Record& record, const Surface& shown) {
-    mainSurface() = shown;
-    startStages(settings);
-    emitFrames({record.frameStart, record.frameEnd});
-    finishFrames();
 }
 
 std::set<std::string> filesIn(const fs::path& directory) {
@@ -73,14 +62,6 @@ std::string bmpOf(const Surface& surface) {
 // kept. Both must give the same files, so the PNG cases run on each.
 constexpr bool kBothPaths[] = {false, true};
 
-void startPngRun(bool plain) {
-    resetAll();
-    settings.movieOutput = false;
-    settings.plainPaths = plain;
-    fs::remove_all("frames");
-    fs::create_directory("frames");
-}
-
 Surface noiseScreen(int32_t width, int32_t height, unsigned seed) {
     Surface noise;
     noise.width = width;
@@ -90,6 +71,34 @@ Surface noiseScreen(int32_t width, int32_t height, unsigned seed) {
     for (uint8_t& byte : noise.pixels) byte = static_cast<uint8_t>(random());
     return noise;
 }
+
+class EmissionTest : public ScratchDirTest {
+protected:
+    // Emits one record as playback would, shown being the painted screen, and lets the frames
+    // still being made (PNG encodings, the newest BMP file) complete, as the end of a run would.
+    // The run's stages are made from settings on its first record.
+    void emitRecord(const Record& record, const Surface& shown) {
+        if (!stages_) stages_ = startStages(settings);
+        stages_->emission.emitFrames(shown, ScreenChanges{}, {record.frameStart, record.frameEnd});
+        stages_->emission.finish();
+    }
+
+    // Fresh settings and no stages: the next record starts a new run.
+    void restart() {
+        resetAll();
+        stages_.reset();
+    }
+
+    void startPngRun(bool plain) {
+        restart();
+        settings.movieOutput = false;
+        settings.plainPaths = plain;
+        fs::remove_all("frames");
+        fs::create_directory("frames");
+    }
+
+    std::unique_ptr<RunStages> stages_;
+};
 
 TEST(FrameNames, SevenDigitsAtLeast) {
     EXPECT_EQ(bmpFrameName(0), "0000000.bmp");
@@ -241,7 +250,7 @@ TEST_F(EmissionTest, MovieKeepsOnlyTheNewestScreenFile) {
     };
     for (const Case& test : cases) {
         SCOPED_TRACE("skip " + std::to_string(test.skip));
-        resetAll();
+        restart();
         settings.skipFrames = test.skip;
         for (const auto& entry : fs::directory_iterator(".")) fs::remove_all(entry.path());
         for (size_t i = 0; i < kWorkedExample.size(); ++i) {
@@ -287,7 +296,7 @@ TEST_F(EmissionTest, MovieOfWorkedExampleShowsEachScreenUntilTheNextRecord) {
     for (size_t index = 0; index < cases.size(); ++index) {
         const Case& test = cases[index];
         SCOPED_TRACE(test.name);
-        resetAll();
+        restart();
         resetMovieWriter();
         resetCompressionDialog();
         presetCompressionChoice(findCodecChoice("dib"));
@@ -313,7 +322,8 @@ TEST_F(EmissionTest, MovieOfWorkedExampleShowsEachScreenUntilTheNextRecord) {
 TEST_F(EmissionTest, DoubledMovieFramesAreTwiceTheSize) {
     settings.sizeFactor = 2;
     emitRecord({0, 1}, screen(1));
-    writeDoubledBmp("expected.bmp");
+    Surface doubled;
+    writeDoubledBmp("expected.bmp", screen(1), doubled);
     std::string written = readFile("0000001.bmp");
     ASSERT_EQ(written.size(), 54u + 4u * 2 * kWidth * 2 * kHeight);
     EXPECT_EQ(written, readFile("expected.bmp"));

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,34 +37,36 @@ protected:
     }
 
     void start(const Look& look, int32_t padding, CursorStyle cursor, const Theme& theme = {}) {
-        resetGrid();
-        startTerminal({.columns = 6, .rows = 3, .emulation = look.emulation});
-        startRenderer({.theme = theme,
-                       .outlineFont = look.outline ? "DejaVu Sans Mono" : "",
-                       .fontPath = "font.txt",
-                       .padding = padding,
-                       .cursor = cursor});
+        terminal_.emplace(TerminalOptions{.columns = 6, .rows = 3, .emulation = look.emulation});
+        painter_.emplace(RenderOptions{.theme = theme,
+                                       .outlineFont = look.outline ? "DejaVu Sans Mono" : "",
+                                       .fontPath = "font.txt",
+                                       .padding = padding,
+                                       .cursor = cursor});
     }
 
     void feed(const std::string& bytes) {
-        feedTerminal(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-        ASSERT_TRUE(paintScreen());
+        terminal_->feed(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+        ASSERT_TRUE(painter_->paint(*terminal_).painted);
     }
 
-    static int32_t cellWidth(const Look& look) { return look.outline ? outlineMetrics().cellWidth : kCellWidth; }
-    static int32_t cellHeight(const Look& look) { return look.outline ? outlineMetrics().cellHeight : kCellHeight; }
+    int32_t cellWidth(const Look& look) { return look.outline ? painter_->outlineMetrics().cellWidth : kCellWidth; }
+    int32_t cellHeight(const Look& look) { return look.outline ? painter_->outlineMetrics().cellHeight : kCellHeight; }
 
     // Frame pixels (without a border) that differ from the painted canvas, outside the box.
-    static int32_t changedOutside(int32_t left, int32_t top, int32_t width, int32_t height) {
+    int32_t changedOutside(int32_t left, int32_t top, int32_t width, int32_t height) {
         int32_t changed = 0;
-        for (int32_t y = 0; y < mainSurface().height; ++y) {
-            for (int32_t x = 0; x < mainSurface().width; ++x) {
+        for (int32_t y = 0; y < painter_->frame().height; ++y) {
+            for (int32_t x = 0; x < painter_->frame().width; ++x) {
                 bool inside = x >= left && x < left + width && y >= top && y < top + height;
-                changed += !inside && colourAt(mainSurface(), x, y) != colourAt(canvasSurface(), x, y);
+                changed += !inside && colourAt(painter_->frame(), x, y) != colourAt(painter_->canvas(), x, y);
             }
         }
         return changed;
     }
+
+    std::optional<Terminal> terminal_;
+    std::optional<Painter> painter_;
 };
 
 TEST_F(FramingTest, PaddingSurroundsThePaintedScreenInTheThemeBackground) {
@@ -72,12 +75,12 @@ TEST_F(FramingTest, PaddingSurroundsThePaintedScreenInTheThemeBackground) {
         SCOPED_TRACE(describe(look));
         start(look, 0, CursorStyle::none, nord);
         feed("hi");
-        EXPECT_EQ(&canvasSurface(), &mainSurface());  // nothing asked: the painted screen is the frame
+        EXPECT_EQ(&painter_->canvas(), &painter_->frame());  // nothing asked: the painted screen is the frame
         for (int32_t padding : {1, 7}) {
             start(look, padding, CursorStyle::none, nord);
             feed("hi");
-            const Surface& canvas = canvasSurface();
-            const Surface& frame = mainSurface();
+            const Surface& canvas = painter_->canvas();
+            const Surface& frame = painter_->frame();
             ASSERT_NE(&canvas, &frame);
             ASSERT_EQ(frame.width, canvas.width + 2 * padding);
             ASSERT_EQ(frame.height, canvas.height + 2 * padding);
@@ -108,8 +111,8 @@ TEST_F(FramingTest, CursorShapesAtTheCursorCell) {
             int32_t swappedInk = 0;
             for (int32_t y = 0; y < h; ++y) {
                 for (int32_t x = 0; x < w; ++x) {
-                    Colour painted = colourAt(canvasSurface(), w + x, y);
-                    Colour shown = colourAt(mainSurface(), w + x, y);
+                    Colour painted = colourAt(painter_->canvas(), w + x, y);
+                    Colour shown = colourAt(painter_->frame(), w + x, y);
                     if (style == CursorStyle::bar) {
                         wrong += shown != (x < std::max(2, w / 6) ? kText : painted);
                     } else if (style == CursorStyle::underline) {
@@ -127,7 +130,7 @@ TEST_F(FramingTest, CursorShapesAtTheCursorCell) {
                 EXPECT_GT(swappedInk, 0);
                 feed("\x1b[2;3H");
                 for (int32_t y = 0; y < h; ++y) {
-                    for (int32_t x = 0; x < w; ++x) wrong += colourAt(mainSurface(), 2 * w + x, h + y) != kText;
+                    for (int32_t x = 0; x < w; ++x) wrong += colourAt(painter_->frame(), 2 * w + x, h + y) != kText;
                 }
                 EXPECT_EQ(wrong, 0);
                 EXPECT_EQ(changedOutside(2 * w, h, w, h), 0);  // the i shows again as painted
@@ -151,8 +154,8 @@ TEST_F(FramingTest, HiddenCursorsAreNotDrawnAndWideCellsTakeTheBlockWhole) {
     }
     start({Emulation::xterm, true}, 0, CursorStyle::block);
     feed("\xe4\xb8\xad\x1b[1;1H");  // U+4E2D, two cells wide
-    const int32_t w = outlineMetrics().cellWidth;
-    const int32_t h = outlineMetrics().cellHeight;
+    const int32_t w = painter_->outlineMetrics().cellWidth;
+    const int32_t h = painter_->outlineMetrics().cellHeight;
     EXPECT_EQ(changedOutside(0, 0, 2 * w, h), 0);
     EXPECT_GT(changedOutside(0, 0, w, h), 0);  // the right half too
 }
@@ -160,19 +163,20 @@ TEST_F(FramingTest, HiddenCursorsAreNotDrawnAndWideCellsTakeTheBlockWhole) {
 TEST_F(FramingTest, ScalableFontPictureTakesTheSizeResizesReach) {
     const Theme nord = *builtInTheme("nord");
     for (Emulation emulation : {Emulation::basic, Emulation::xterm}) {
-        startTerminal({.columns = 10, .rows = 3, .emulation = emulation});
-        startRenderer({.theme = nord, .outlineFont = "DejaVu Sans Mono", .fontPath = "", .pictureColumns = 20, .pictureRows = 5});
+        terminal_.emplace(TerminalOptions{.columns = 10, .rows = 3, .emulation = emulation});
+        painter_.emplace(
+            RenderOptions{.theme = nord, .outlineFont = "DejaVu Sans Mono", .fontPath = "", .pictureColumns = 20, .pictureRows = 5});
         feed("x");
-        const int32_t w = outlineMetrics().cellWidth;
-        const int32_t h = outlineMetrics().cellHeight;
-        EXPECT_EQ(mainSurface().width, evenSide(20 * w));
-        EXPECT_EQ(mainSurface().height, evenSide(5 * h));
-        EXPECT_EQ(colourAt(mainSurface(), 15 * w, 4 * h), nord.background);
-        resizeTerminal(20, 5);
+        const int32_t w = painter_->outlineMetrics().cellWidth;
+        const int32_t h = painter_->outlineMetrics().cellHeight;
+        EXPECT_EQ(painter_->frame().width, evenSide(20 * w));
+        EXPECT_EQ(painter_->frame().height, evenSide(5 * h));
+        EXPECT_EQ(colourAt(painter_->frame(), 15 * w, 4 * h), nord.background);
+        terminal_->resize(20, 5);
         feed("\x1b[5;16H\x1b[7m \x1b[0m");  // reverse: a cell of the text colour, outside the first size
-        EXPECT_EQ(mainSurface().width, evenSide(20 * w));
-        EXPECT_EQ(mainSurface().height, evenSide(5 * h));
-        EXPECT_EQ(colourAt(mainSurface(), 15 * w + w / 2, 4 * h + h / 2), nord.foreground);
+        EXPECT_EQ(painter_->frame().width, evenSide(20 * w));
+        EXPECT_EQ(painter_->frame().height, evenSide(5 * h));
+        EXPECT_EQ(colourAt(painter_->frame(), 15 * w + w / 2, 4 * h + h / 2), nord.foreground);
     }
 }
 

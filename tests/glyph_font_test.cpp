@@ -64,19 +64,28 @@ protected:
     // Loads font.txt from the working directory and returns what was printed.
     std::string load() {
         testing::internal::CaptureStdout();
-        loadGlyphs(findFontPath());
+        loadGlyphs(font_, findFontPath());
         return testing::internal::GetCapturedStdout();
     }
 
+    void drawGlyph(int32_t code, int32_t x, int32_t y, Colour foreground, Colour background) {
+        ::drawGlyph(font_, surface_, code, x, y, foreground, background);
+    }
+
+    const GlyphTable& glyphTable() const { return font_.glyphs; }
+
+    GlyphFont font_;
+    Surface surface_;
+
     void prepareSurface(int32_t width, int32_t height) {
-        allocSurface(mainSurface(), width, height);
-        fillRect(mainSurface(), 0, 0, width - 1, height - 1, kUntouched);
+        allocSurface(surface_, width, height);
+        fillRect(surface_, 0, 0, width - 1, height - 1, kUntouched);
     }
 
     // Checks the whole of mainSurface: rows[r][c] at (x + c, top + r), untouched elsewhere.
     void expectGlyphAt(const std::vector<std::string>& rows, int32_t x, int32_t top) {
-        for (int32_t py = 0; py < mainSurface().height; ++py) {
-            for (int32_t px = 0; px < mainSurface().width; ++px) {
+        for (int32_t py = 0; py < surface_.height; ++py) {
+            for (int32_t px = 0; px < surface_.width; ++px) {
                 int32_t r = py - top;
                 int32_t c = px - x;
                 Colour expected = kUntouched;
@@ -84,7 +93,7 @@ protected:
                     char mark = rows[static_cast<size_t>(r)][static_cast<size_t>(c)];
                     expected = mark == '.' ? kPaper : kInk;
                 }
-                ASSERT_EQ(colourAt(mainSurface(), px, py), expected)
+                ASSERT_EQ(colourAt(surface_, px, py), expected)
                     << "pixel (" << px << ", " << py << ")";
             }
         }
@@ -215,7 +224,7 @@ TEST_F(GlyphFontTest, FileEndCutsEntries) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        resetAll();
+        font_ = GlyphFont{};
         writeFont(c.text);
         EXPECT_EQ(load(), c.printed);
         ASSERT_EQ(glyphTable().size(), c.glyphs.size());
@@ -233,7 +242,7 @@ TEST_F(GlyphFontTest, MissingGlyphUsesFallbackWithoutOffset) {
     drawGlyph('A', 0, 0, kInk, kPaper);
     // Fallback 'A' begins with bitmap row 0C at y = 0 and 1, not at the font's offset.
     for (int32_t x = 0; x < 12; ++x) {
-        EXPECT_EQ(colourAt(mainSurface(), x, 0), x >= 4 && x <= 7 ? kInk : kPaper) << x;
+        EXPECT_EQ(colourAt(surface_, x, 0), x >= 4 && x <= 7 ? kInk : kPaper) << x;
     }
 }
 
@@ -243,8 +252,8 @@ TEST_F(GlyphFontTest, EmptyTableUsesFallback) {
     EXPECT_TRUE(glyphTable().empty());
     prepareSurface(12, 20);
     drawGlyph('A', 0, 0, kInk, kPaper);
-    EXPECT_EQ(colourAt(mainSurface(), 4, 0), kInk);
-    EXPECT_EQ(colourAt(mainSurface(), 0, 0), kPaper);
+    EXPECT_EQ(colourAt(surface_, 4, 0), kInk);
+    EXPECT_EQ(colourAt(surface_, 0, 0), kPaper);
 }
 
 TEST_F(GlyphFontTest, GlyphIsClippedAtTheSurfaceEdges) {
@@ -322,7 +331,7 @@ TEST_F(GlyphFontDeathTest, MissingFontEndsTheProcess) {
     EXPECT_EXIT(
         {
             if (std::freopen(printed.c_str(), "w", stdout) == nullptr) std::abort();
-            if (!loadGlyphs(findFontPath())) endForMissingFont();
+            if (!loadGlyphs(font_, findFontPath())) endForMissingFont();
         },
         testing::ExitedWithCode(1), "");
     EXPECT_EQ(readFile(printed),

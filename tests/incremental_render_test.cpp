@@ -129,31 +129,32 @@ protected:
         settings.pictureRows = screen.pictureRows;
         settings.padding = screen.padding;
         settings.cursor = screen.cursor;
-        startStages(settings);
+        std::unique_ptr<RunStages> stages = startStages(settings);
+        Terminal& terminal = stages->terminal;
+        const Surface& frame = stages->painter.frame();
         std::vector<uint64_t> digests;
         std::vector<uint8_t> previous;
         for (size_t i = 0; i < payloads.size(); ++i) {
             const int32_t n = static_cast<int32_t>(i);
             if (screen.resizeEvery > 0 && n % screen.resizeEvery == screen.resizeEvery - 1) {
-                resizeTerminal(1 + n * 7 % (screen.pictureColumns + 3), 1 + n * 5 % (screen.pictureRows + 2));
+                terminal.resize(1 + n * 7 % (screen.pictureColumns + 3), 1 + n * 5 % (screen.pictureRows + 2));
             }
             const std::string& payload = payloads[i];
-            applyPayload(std::span(reinterpret_cast<const uint8_t*>(payload.data()), payload.size()));
-            paintScreen();
-            digests.push_back(digest(mainSurface()));
-            ScreenChanges changes = takeScreenChanges();
+            terminal.feed(std::span(reinterpret_cast<const uint8_t*>(payload.data()), payload.size()));
+            ScreenChanges changes = stages->painter.paint(terminal).changes;
+            digests.push_back(digest(frame));
             if (!plain && !previous.empty() && !changes.everything) {
-                size_t rowBytes = static_cast<size_t>(mainSurface().width) * 4;
-                for (int32_t y = 0; y < mainSurface().height; ++y) {
-                    size_t at = static_cast<size_t>(mainSurface().height - 1 - y) * rowBytes;
-                    bool differs = std::memcmp(&previous[at], &mainSurface().pixels[at], rowBytes) != 0;
+                size_t rowBytes = static_cast<size_t>(frame.width) * 4;
+                for (int32_t y = 0; y < frame.height; ++y) {
+                    size_t at = static_cast<size_t>(frame.height - 1 - y) * rowBytes;
+                    bool differs = std::memcmp(&previous[at], &frame.pixels[at], rowBytes) != 0;
                     if (differs && (y < changes.top || y > changes.bottom)) {
                         ADD_FAILURE() << "row " << y << " changed unreported after payload " << i;
                         return digests;
                     }
                 }
             }
-            previous = mainSurface().pixels;
+            previous = frame.pixels;
         }
         return digests;
     }
@@ -247,28 +248,28 @@ TEST_F(IncrementalRenderTest, UnchangedScreenReportsNoRowsAndSameLookingCellsNon
     installFont(dir_);
     settings.columns = 10;
     settings.rows = 4;
-    startStages(settings);
-    renderScreen();
-    EXPECT_TRUE(takeScreenChanges().everything);
-    renderScreen();
-    ScreenChanges none = takeScreenChanges();
+    std::unique_ptr<RunStages> stages = startStages(settings);
+    ScreenGrid grid;
+    resetGrid(grid);
+    grid.columns = 10;
+    grid.rows = 4;
+    EXPECT_TRUE(stages->painter.paint(grid).changes.everything);
+    ScreenChanges none = stages->painter.paint(grid).changes;
     EXPECT_FALSE(none.everything);
     EXPECT_GT(none.top, none.bottom);
     // A blank written in the normal attribute looks like an erased cell.
-    screenGrid().attrPlane[kGridColumns + 3] = kAttrNormal;
-    renderScreen();
-    ScreenChanges same = takeScreenChanges();
+    grid.attrPlane[kGridColumns + 3] = kAttrNormal;
+    ScreenChanges same = stages->painter.paint(grid).changes;
     EXPECT_FALSE(same.everything);
     EXPECT_GT(same.top, same.bottom);
-    screenGrid().charPlane[2 * kGridColumns + 3] = 'x';
-    screenGrid().attrPlane[2 * kGridColumns + 3] = kAttrNormal;
-    renderScreen();
-    ScreenChanges row = takeScreenChanges();
+    grid.charPlane[2 * kGridColumns + 3] = 'x';
+    grid.attrPlane[2 * kGridColumns + 3] = kAttrNormal;
+    ScreenChanges row = stages->painter.paint(grid).changes;
     EXPECT_FALSE(row.everything);
     EXPECT_EQ(row.top, 40);
     EXPECT_EQ(row.bottom, 59);
     // Nothing reported at all counts as everything.
-    EXPECT_TRUE(takeScreenChanges().everything);
+    EXPECT_TRUE(ChangedRows().take().everything);
 }
 
 }  // namespace

@@ -66,8 +66,8 @@ std::string randomOf(size_t size, std::mt19937_64& random) {
 const std::string kXtermEnding = "\x1b\\\x18\x1b" "c\x1b[HEND";
 const std::string kBasicEnding = "\r\x0f\x1b(B\x1b[m\x1b[2J\x1b[HEND";
 
-std::string xtermRow(int32_t row) {
-    const XtermScreen& screen = xtermScreen();
+std::string xtermRow(const Terminal& terminal, int32_t row) {
+    const XtermScreen& screen = terminal.xtermScreen();
     std::string text;
     for (int32_t column = 0; column < screen.columns; ++column) {
         uint32_t codePoint = screen.at(row, column).codePoint;
@@ -76,23 +76,21 @@ std::string xtermRow(int32_t row) {
     return text;
 }
 
-std::string basicRow(int32_t row) {
-    const ScreenGrid& grid = screenGrid();
+std::string basicRow(const Terminal& terminal, int32_t row) {
+    const ScreenGrid& grid = terminal.grid();
     return std::string(grid.charPlane.begin() + row * kGridColumns,
-                       grid.charPlane.begin() + row * kGridColumns + terminalOptions().columns);
+                       grid.charPlane.begin() + row * kGridColumns + terminal.options().columns);
 }
 
 class LargeInputTest : public testing::TestWithParam<Emulation> {
 protected:
-    void SetUp() override {
-        resetAll();
-        // A small screen: libvterm moves the whole screen for every line it scrolls.
-        startTerminal({.columns = 20, .rows = 5, .emulation = GetParam()});
-    }
-    void TearDown() override { resetAll(); }
+    void feedTerminal(std::span<const uint8_t> bytes) { terminal_.feed(bytes); }
 
     bool xterm() const { return GetParam() == Emulation::xterm; }
-    std::string row(int32_t row) const { return xterm() ? xtermRow(row) : basicRow(row); }
+    std::string row(int32_t row) const { return xterm() ? xtermRow(terminal_, row) : basicRow(terminal_, row); }
+
+    // A small screen: libvterm moves the whole screen for every line it scrolls.
+    Terminal terminal_{{.columns = 20, .rows = 5, .emulation = GetParam()}};
 };
 
 TEST_P(LargeInputTest, RecordsOfMegabytesArePlayedWhole) {
@@ -136,16 +134,14 @@ TEST(LargeXtermInputTest, WhatAWriteBoundaryCutsJoins) {
     for (const Case& c : cases) {
         for (size_t start = kWrite - c.tail.size() + 1; start <= kWrite; ++start) {
             SCOPED_TRACE(testing::PrintToString(c.tail) + " from " + std::to_string(start));
-            resetAll();
-            startTerminal({.columns = 10, .rows = 4, .emulation = Emulation::xterm});
+            Terminal terminal({.columns = 10, .rows = 4, .emulation = Emulation::xterm});
             // Carriage returns keep the cursor at (0, 0) without printing.
-            feedTerminal(bytesOf(std::string(start - 1, '\r') + "x" + c.tail));
-            const XtermCell& cell = xtermScreen().at(0, 1);
+            terminal.feed(bytesOf(std::string(start - 1, '\r') + "x" + c.tail));
+            const XtermCell& cell = terminal.xtermScreen().at(0, 1);
             EXPECT_EQ(cell.codePoint, c.codePoint);
             EXPECT_EQ(cell.foreground, c.foreground);
         }
     }
-    resetAll();
 }
 
 // A 20 MB record through the whole program and libvterm, and an asciicast event past the 2 MB

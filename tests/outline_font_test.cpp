@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <string>
 #include <vector>
 
@@ -27,24 +29,28 @@ protected:
 
     // An xterm screen painted in DejaVu Sans Mono.
     void paint(const std::string& bytes, int32_t columns = 6, int32_t rows = 2, int32_t size = 16) {
-        startTerminal({.columns = columns, .rows = rows, .emulation = Emulation::xterm});
-        startRenderer({.outlineFont = "DejaVu Sans Mono", .fontSize = size, .fontPath = ""});
-        ASSERT_TRUE(outlineFontOpen());
-        feedXterm(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-        ASSERT_TRUE(paintScreen());
+        terminal_.emplace(TerminalOptions{.columns = columns, .rows = rows, .emulation = Emulation::xterm});
+        painter_.emplace(RenderOptions{.outlineFont = "DejaVu Sans Mono", .fontSize = size, .fontPath = ""});
+        ASSERT_GT(painter_->outlineMetrics().cellWidth, 0) << "the font is open";
+        terminal_->feed(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+        ASSERT_TRUE(painter_->paint(*terminal_).painted);
     }
 
     // Pixels of cell (column, row) over span cells that are not the background.
     int32_t inkIn(int32_t column, int32_t row, int32_t span, Colour background) {
-        const OutlineMetrics& m = outlineMetrics();
+        const OutlineMetrics& m = painter_->outlineMetrics();
         int32_t ink = 0;
         for (int32_t y = 0; y < m.cellHeight; ++y) {
             for (int32_t x = 0; x < span * m.cellWidth; ++x) {
-                ink += colourAt(mainSurface(), column * m.cellWidth + x, row * m.cellHeight + y) != background;
+                ink += colourAt(painter_->frame(), column * m.cellWidth + x, row * m.cellHeight + y) != background;
             }
         }
         return ink;
     }
+
+    OutlineFont font_;
+    std::optional<Terminal> terminal_;
+    std::optional<Painter> painter_;
 };
 
 TEST_F(OutlineFontTest, CellsComeFromTheMetricsAndThePictureHasEvenSides) {
@@ -57,18 +63,18 @@ TEST_F(OutlineFontTest, CellsComeFromTheMetricsAndThePictureHasEvenSides) {
     for (const Case& c : {Case{12, 1.0, 7, 15}, Case{16, 1.0, 10, 19}, Case{24, 1.0, 14, 29}, Case{32, 1.0, 19, 38},
                           Case{16, 1.5, 10, 29}}) {
         std::string error;
-        ASSERT_TRUE(openOutlineFont("DejaVu Sans Mono", c.size, c.lineHeight, error)) << error;
-        const OutlineMetrics& m = outlineMetrics();
+        ASSERT_TRUE(font_.open("DejaVu Sans Mono", c.size, c.lineHeight, error)) << error;
+        const OutlineMetrics& m = font_.metrics();
         EXPECT_EQ(m.cellWidth, c.width) << c.size;
         EXPECT_EQ(m.cellHeight, c.height) << c.size;
         EXPECT_GT(m.baseline, m.cellHeight / 2);
         EXPECT_LT(m.baseline, m.underlineTop + m.underlineRows);
         EXPECT_LT(m.strikeTop, m.baseline);
-        closeOutlineFont();
+        font_ = OutlineFont();
     }
     paint("hi", 7, 3, 16);  // 70 x 57 pixels of cells
-    EXPECT_EQ(mainSurface().width, 70);
-    EXPECT_EQ(mainSurface().height, 58);
+    EXPECT_EQ(painter_->frame().width, 70);
+    EXPECT_EQ(painter_->frame().height, 58);
     EXPECT_EQ(evenSide(57), 58);
     EXPECT_EQ(evenSide(58), 58);
 }
@@ -76,13 +82,13 @@ TEST_F(OutlineFontTest, CellsComeFromTheMetricsAndThePictureHasEvenSides) {
 TEST_F(OutlineFontTest, BasicEmulationCodesAreTheirCharacters) {
     // Line drawing's q is code page 437's 196, ─ (a stroke across the cell), and ~ 249, ∙; bold
     // 'A' is heavier than 'A'.
-    startTerminal({.columns = 5, .rows = 1, .emulation = Emulation::basic});
-    startRenderer({.outlineFont = "DejaVu Sans Mono", .fontPath = ""});
+    terminal_.emplace(TerminalOptions{.columns = 5, .rows = 1, .emulation = Emulation::basic});
+    painter_.emplace(RenderOptions{.outlineFont = "DejaVu Sans Mono", .fontPath = ""});
     std::string bytes = "\x0eqq~\x0f" "A\x1b[1mA";
-    feedTerminal(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-    ASSERT_TRUE(paintScreen());
-    const OutlineMetrics& m = outlineMetrics();
-    for (int32_t x = 0; x < 2 * m.cellWidth; ++x) EXPECT_EQ(colourAt(mainSurface(), x, m.cellHeight / 2), 0xBBBBBB) << x;
+    terminal_->feed(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    ASSERT_TRUE(painter_->paint(*terminal_).painted);
+    const OutlineMetrics& m = painter_->outlineMetrics();
+    for (int32_t x = 0; x < 2 * m.cellWidth; ++x) EXPECT_EQ(colourAt(painter_->frame(), x, m.cellHeight / 2), 0xBBBBBB) << x;
     EXPECT_GT(inkIn(2, 0, 1, 0), 0);
     EXPECT_GT(inkIn(4, 0, 1, 0), inkIn(3, 0, 1, 0));  // bold: brighter and heavier
 }
@@ -100,37 +106,37 @@ TEST_F(OutlineFontTest, CoverageBlendsInLinearLight) {
 
 TEST_F(OutlineFontTest, MissingCharactersComeFromTheNextFontOrAreABox) {
     std::string error;
-    ASSERT_TRUE(openOutlineFont("DejaVu Sans Mono", 16, 1.0, error)) << error;
-    EXPECT_NE(outlineFontFile('A', 0).find("DejaVuSansMono.ttf"), std::string::npos);
-    EXPECT_NE(outlineFontFile('A', kStyleBold).find("DejaVuSansMono-Bold.ttf"), std::string::npos);
-    EXPECT_NE(outlineFontFile(0x4E2D, 0).find("DroidSansFallback"), std::string::npos);
-    EXPECT_NE(outlineFontFile(0x1F600, 0).find("NotoColorEmoji"), std::string::npos);
-    EXPECT_EQ(outlineFontFile(0x10FFFD, 0), "");
+    ASSERT_TRUE(font_.open("DejaVu Sans Mono", 16, 1.0, error)) << error;
+    EXPECT_NE(font_.fileFor('A', 0).find("DejaVuSansMono.ttf"), std::string::npos);
+    EXPECT_NE(font_.fileFor('A', kStyleBold).find("DejaVuSansMono-Bold.ttf"), std::string::npos);
+    EXPECT_NE(font_.fileFor(0x4E2D, 0).find("DroidSansFallback"), std::string::npos);
+    EXPECT_NE(font_.fileFor(0x1F600, 0).find("NotoColorEmoji"), std::string::npos);
+    EXPECT_EQ(font_.fileFor(0x10FFFD, 0), "");
 
     std::string text = "a";
     appendUtf8(text, 0x4E2D);
     appendUtf8(text, 0x1F600);
     appendUtf8(text, 0x10FFFD);
     paint(text, 8, 1);
-    const XtermScreen& screen = xtermScreen();
+    const XtermScreen& screen = terminal_->xtermScreen();
     ASSERT_EQ(screen.at(0, 1).width, 2);
     ASSERT_EQ(screen.at(0, 3).width, 2);
-    const OutlineMetrics& m = outlineMetrics();
+    const OutlineMetrics& m = painter_->outlineMetrics();
     // The CJK character and the emoji each ink both of their cells; the emoji in colour.
     for (int32_t column : {1, 2, 3, 4}) EXPECT_GT(inkIn(column, 0, 1, 0), 0) << column;
     bool coloured = false;
     for (int32_t y = 0; y < m.cellHeight; ++y) {
         for (int32_t x = 3 * m.cellWidth; x < 5 * m.cellWidth; ++x) {
-            Colour c = colourAt(mainSurface(), x, y);
+            Colour c = colourAt(painter_->frame(), x, y);
             coloured = coloured || ((c >> 16 & 0xFF) > (c & 0xFF) + 60);  // far redder than blue: yellow
         }
     }
     EXPECT_TRUE(coloured);
     // No font has U+10FFFD: a box, its middle empty and its left edge drawn.
     int32_t left = 5 * m.cellWidth;
-    EXPECT_EQ(colourAt(mainSurface(), left + m.cellWidth / 2, m.cellHeight / 2), 0);
+    EXPECT_EQ(colourAt(painter_->frame(), left + m.cellWidth / 2, m.cellHeight / 2), 0);
     int32_t edge = 0;
-    for (int32_t x = 0; x < m.cellWidth / 2; ++x) edge += colourAt(mainSurface(), left + x, m.cellHeight / 2) == 0xBBBBBB;
+    for (int32_t x = 0; x < m.cellWidth / 2; ++x) edge += colourAt(painter_->frame(), left + x, m.cellHeight / 2) == 0xBBBBBB;
     EXPECT_GT(edge, 0);
 }
 
@@ -144,11 +150,11 @@ TEST_F(OutlineFontTest, BoldAndItalicDifferFromRegular) {
                           Case{"/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf", kStyleBold},
                           Case{"/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf", kStyleItalic}}) {
         std::string error;
-        ASSERT_TRUE(openOutlineFont(c.font, 16, 1.0, error)) << error;
+        ASSERT_TRUE(font_.open(c.font, 16, 1.0, error)) << error;
         OutlineGlyph regular;
         OutlineGlyph styled;
-        ASSERT_TRUE(drawOutlineGlyph('H', 0, 1, regular));
-        ASSERT_TRUE(drawOutlineGlyph('H', c.style, 1, styled));
+        ASSERT_TRUE(font_.drawGlyph('H', 0, 1, regular));
+        ASSERT_TRUE(font_.drawGlyph('H', c.style, 1, styled));
         uint32_t inkRegular = 0;
         uint32_t inkStyled = 0;
         for (uint8_t v : regular.pixels) inkRegular += v;
@@ -157,16 +163,16 @@ TEST_F(OutlineFontTest, BoldAndItalicDifferFromRegular) {
         if (c.style == kStyleBold) {
             EXPECT_GT(inkStyled, inkRegular * 11 / 10) << c.font;
         }
-        closeOutlineFont();
+        font_ = OutlineFont();
     }
 }
 
 TEST_F(OutlineFontTest, BoxDrawingJoinsAcrossCellsAtEverySize) {
     for (int32_t size = 12; size <= 32; ++size) {
         std::string error;
-        ASSERT_TRUE(openOutlineFont("DejaVu Sans Mono", size, 1.0, error)) << error;
-        int32_t w = outlineMetrics().cellWidth;
-        int32_t h = outlineMetrics().cellHeight;
+        ASSERT_TRUE(font_.open("DejaVu Sans Mono", size, 1.0, error)) << error;
+        int32_t w = font_.metrics().cellWidth;
+        int32_t h = font_.metrics().cellHeight;
         // ┌─┐ over │┼│ over └─┘ (heavy cross in the middle): every stroke reaches the next cell.
         Surface surface;
         allocSurface(surface, 3 * w, 3 * h);
@@ -194,7 +200,7 @@ TEST_F(OutlineFontTest, BoxDrawingJoinsAcrossCellsAtEverySize) {
                 }
             }
         }
-        closeOutlineFont();
+        font_ = OutlineFont();
     }
 }
 

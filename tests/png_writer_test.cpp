@@ -12,7 +12,11 @@
 
 namespace {
 
-using PngWriterTest = ScratchDirTest;
+class PngWriterTest : public ScratchDirTest {
+protected:
+    Surface picture_;
+    UnwrittenFrames unwritten_;
+};
 
 Surface makeSurface(int32_t width, int32_t height, std::vector<uint8_t> pixels) {
     Surface surface;
@@ -86,21 +90,21 @@ testing::AssertionResult pngShows(const std::string& path, const Surface& surfac
 }
 
 TEST_F(PngWriterTest, WrittenFileDecodesToTheScreen) {
-    mainSurface() = makeSurface(800, 500, patternPixels(800, 500));
+    picture_ = makeSurface(800, 500, patternPixels(800, 500));
     for (int32_t factor : {1, 2}) {
         settings.sizeFactor = factor;
         std::string name = "frame" + std::to_string(factor) + ".png";
-        writePngImage(name, mainSurface(), settings.sizeFactor);
-        EXPECT_TRUE(pngShows(name, mainSurface(), factor));
+        writePngImage(name, picture_, settings.sizeFactor, unwritten_);
+        EXPECT_TRUE(pngShows(name, picture_, factor));
     }
 }
 
 TEST_F(PngWriterTest, FileHasTheBytesOfLodePngsOwnFileWriter) {
-    mainSurface() = makeSurface(64, 40, patternPixels(64, 40));
+    picture_ = makeSurface(64, 40, patternPixels(64, 40));
     for (int32_t factor : {1, 2}) {
         settings.sizeFactor = factor;
-        writePngImage("ours.png", mainSurface(), settings.sizeFactor);
-        std::vector<uint8_t> image = pngImageBuffer(mainSurface(), factor);
+        writePngImage("ours.png", picture_, settings.sizeFactor, unwritten_);
+        std::vector<uint8_t> image = pngImageBuffer(picture_, factor);
         ASSERT_EQ(lodepng_encode32_file("reference.png", image.data(), 64u * factor, 40u * factor), 0u);
         EXPECT_EQ(readFile("ours.png"), readFile("reference.png")) << "factor " << factor;
     }
@@ -108,40 +112,42 @@ TEST_F(PngWriterTest, FileHasTheBytesOfLodePngsOwnFileWriter) {
 
 TEST_F(PngWriterTest, FourthPixelByteNeverReachesTheFile) {
     std::vector<uint8_t> pixels = patternPixels(20, 10);
-    mainSurface() = makeSurface(20, 10, pixels);
-    writePngImage("a.png", mainSurface(), settings.sizeFactor);
+    picture_ = makeSurface(20, 10, pixels);
+    writePngImage("a.png", picture_, settings.sizeFactor, unwritten_);
     for (size_t i = 3; i < pixels.size(); i += 4) pixels[i] ^= 0x5A;
-    mainSurface() = makeSurface(20, 10, pixels);
-    writePngImage("b.png", mainSurface(), settings.sizeFactor);
+    picture_ = makeSurface(20, 10, pixels);
+    writePngImage("b.png", picture_, settings.sizeFactor, unwritten_);
     EXPECT_EQ(readFile("a.png"), readFile("b.png"));
 }
 
 TEST_F(PngWriterTest, EncoderFailureIsReportedAndWritesNothing) {
     // A pixel block too short for the stated size is what the encoder's size check refuses.
-    mainSurface() = makeSurface(4, 4, {1, 2, 3, 4});
+    picture_ = makeSurface(4, 4, {1, 2, 3, 4});
     testing::internal::CaptureStdout();
-    writePngImage("frame.png", mainSurface(), settings.sizeFactor);
+    writePngImage("frame.png", picture_, settings.sizeFactor, unwritten_);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               std::string("encoder error 84: ") + lodepng_error_text(84) + "\n");
     EXPECT_FALSE(fs::exists("frame.png"));
 }
 
 TEST_F(PngWriterTest, UnwritableFileIsSkippedSilently) {
-    mainSurface() = makeSurface(20, 10, patternPixels(20, 10));
+    picture_ = makeSurface(20, 10, patternPixels(20, 10));
     testing::internal::CaptureStdout();
-    writePngImage("frames/0000001.png", mainSurface(), settings.sizeFactor);  // no frames directory
-    EXPECT_FALSE(writePngImage("frames/0000002.png", mainSurface(), 2));
+    writePngImage("frames/0000001.png", picture_, settings.sizeFactor, unwritten_);  // no frames directory
+    EXPECT_FALSE(writePngImage("frames/0000002.png", picture_, 2, unwritten_));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_FALSE(fs::exists("frames"));
+    EXPECT_EQ(unwritten_.count, 2);
+    EXPECT_EQ(unwritten_.first.rfind("frames/0000001.png: ", 0), 0u) << unwritten_.first;
 }
 
 TEST_F(PngWriterTest, WriteCutShortByFullDiskLeavesNoPartialFile) {
-    mainSurface() = makeSurface(200, 100, patternPixels(200, 100));
-    writePngImage("unlimited.png", mainSurface(), settings.sizeFactor);
+    picture_ = makeSurface(200, 100, patternPixels(200, 100));
+    writePngImage("unlimited.png", picture_, settings.sizeFactor, unwritten_);
     ASSERT_GT(fs::file_size("unlimited.png"), 1000u);
     {
         FileSizeLimit limit(1000);
-        writePngImage("frame.png", mainSurface(), settings.sizeFactor);
+        writePngImage("frame.png", picture_, settings.sizeFactor, unwritten_);
     }
     EXPECT_FALSE(fs::exists("frame.png"));
 }

@@ -4,11 +4,13 @@
 
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "driver/driver.h"
 #include "driver/settings.h"
+#include "emission/bmp_writer.h"
 #include "render/glyph_font.h"
 #include "terminal/screen_grid.h"
 #include "fixtures.h"
@@ -32,27 +34,11 @@ std::string testFont() {
            entry("\xFE", 0, blankRows()) + "end\n";
 }
 
-// Colour counts over one cell of mainSurface.
-std::map<Colour, int> cellColours(int32_t row, int32_t column) {
-    std::map<Colour, int> counts;
-    for (int32_t y = row * kCellHeight; y < (row + 1) * kCellHeight; ++y) {
-        for (int32_t x = column * kCellWidth; x < (column + 1) * kCellWidth; ++x) {
-            ++counts[colourAt(mainSurface(), x, y)];
-        }
-    }
-    return counts;
-}
-
 bool allBlack(const Surface& surface) {
     for (uint8_t byte : surface.pixels) {
         if (byte != 0) return false;
     }
     return true;
-}
-
-void setCell(int32_t row, int32_t column, uint8_t code, CellAttr attr) {
-    screenGrid().charPlane[static_cast<size_t>(row * kGridColumns + column)] = code;
-    screenGrid().attrPlane[static_cast<size_t>(row * kGridColumns + column)] = attr;
 }
 
 // A small screen in a temporary working directory that holds the test font; the working
@@ -64,54 +50,91 @@ protected:
         writeFile(dir_ / "font.txt", testFont());
         settings.columns = 4;
         settings.rows = 3;
-        startStages(settings);
+        resetGrid(grid_);
+        start();
     }
+
+    // The driver's stages for settings; the grid takes the terminal's size.
+    void start() {
+        stages_ = startStages(settings);
+        grid_.columns = settings.columns;
+        grid_.rows = settings.rows;
+    }
+
+    bool renderScreen() { return stages_->painter.paint(grid_).painted; }
+    const Surface& frame() const { return stages_->painter.frame(); }
+
+    // The doubled picture -double writes for the frame.
+    Surface doubledFrame() const {
+        Surface doubled;
+        writeDoubledBmp((dir_ / "doubled.bmp").string(), frame(), doubled);
+        return doubled;
+    }
+
+    // Colour counts over one cell of the frame.
+    std::map<Colour, int> cellColours(int32_t row, int32_t column) const {
+        std::map<Colour, int> counts;
+        for (int32_t y = row * kCellHeight; y < (row + 1) * kCellHeight; ++y) {
+            for (int32_t x = column * kCellWidth; x < (column + 1) * kCellWidth; ++x) {
+                ++counts[colourAt(frame(), x, y)];
+            }
+        }
+        return counts;
+    }
+
+    void setCell(int32_t row, int32_t column, uint8_t code, CellAttr attr) {
+        grid_.charPlane[static_cast<size_t>(row * kGridColumns + column)] = code;
+        grid_.attrPlane[static_cast<size_t>(row * kGridColumns + column)] = attr;
+    }
+
+    ScreenGrid grid_;
+    std::unique_ptr<RunStages> stages_;
 };
 
 TEST_F(RendererTest, DefaultSizeSurfaces) {
     resetSettings();
-    startStages(settings);
+    start();
     renderScreen();
-    EXPECT_EQ(mainSurface().width, 800);
-    EXPECT_EQ(mainSurface().height, 500);
-    EXPECT_EQ(doubleSurface().width, 1600);
-    EXPECT_EQ(doubleSurface().height, 1000);
+    EXPECT_EQ(frame().width, 800);
+    EXPECT_EQ(frame().height, 500);
+    EXPECT_EQ(doubledFrame().width, 1600);
+    EXPECT_EQ(doubledFrame().height, 1000);
 }
 
-TEST_F(RendererTest, SurfacesKeepTheirFirstSizeUntilReset) {
+TEST_F(RendererTest, SurfacesKeepTheirFirstSizeWhilePaintersLast) {
     renderScreen();
-    startTerminal({.columns = 2, .rows = 3});
+    grid_.columns = 2;
+    grid_.rows = 3;
     renderScreen();
-    EXPECT_EQ(mainSurface().width, 40);
-    EXPECT_EQ(doubleSurface().width, 80);
-    resetRenderer();
+    EXPECT_EQ(frame().width, 40);
+    EXPECT_EQ(doubledFrame().width, 80);
+    stages_->painter = Painter(RenderOptions{});
     renderScreen();
-    EXPECT_EQ(mainSurface().width, 20);
-    EXPECT_EQ(mainSurface().height, 60);
-    EXPECT_EQ(doubleSurface().width, 40);
-    EXPECT_EQ(doubleSurface().height, 120);
+    EXPECT_EQ(frame().width, 20);
+    EXPECT_EQ(frame().height, 60);
+    EXPECT_EQ(doubledFrame().width, 40);
+    EXPECT_EQ(doubledFrame().height, 120);
 }
 
 TEST_F(RendererTest, OversizedScreenIsCutToTheGrid) {
     settings.columns = 500;
     settings.rows = -3;
-    startStages(settings);
+    start();
     renderScreen();
-    EXPECT_EQ(mainSurface().width, kGridColumns * kCellWidth);
-    EXPECT_EQ(mainSurface().height, 0);
+    EXPECT_EQ(frame().width, kGridColumns * kCellWidth);
+    EXPECT_EQ(frame().height, 0);
 }
 
-// doubleSurface is not cleared: the doubled BMP writer overwrites all of it before anything reads it.
 TEST_F(RendererTest, ClearedGridIsAllBlack) {
     renderScreen();
-    EXPECT_TRUE(allBlack(mainSurface()));
+    EXPECT_TRUE(allBlack(frame()));
     setCell(0, 0, 'M', 0x017);
     setCell(2, 3, 196, 0x447);
     renderScreen();
-    EXPECT_FALSE(allBlack(mainSurface()));
-    resetGrid();
+    EXPECT_FALSE(allBlack(frame()));
+    resetGrid(grid_);
     renderScreen();
-    EXPECT_TRUE(allBlack(mainSurface()));
+    EXPECT_TRUE(allBlack(frame()));
 }
 
 TEST_F(RendererTest, AttributesChooseColours) {
@@ -143,14 +166,14 @@ TEST_F(RendererTest, AttributesChooseColours) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "attr 0x" << std::hex << c.attr);
-        resetGrid();
+        resetGrid(grid_);
         setCell(1, 2, 'M', c.attr);
         renderScreen();
         // 'M' inks the top 16 rows; the bottom 4 rows keep the background.
-        EXPECT_EQ(colourAt(mainSurface(), 20, 20), c.foreground);
-        EXPECT_EQ(colourAt(mainSurface(), 29, 35), c.foreground);
-        EXPECT_EQ(colourAt(mainSurface(), 20, 36), c.background);
-        EXPECT_EQ(colourAt(mainSurface(), 29, 39), c.background);
+        EXPECT_EQ(colourAt(frame(), 20, 20), c.foreground);
+        EXPECT_EQ(colourAt(frame(), 29, 35), c.foreground);
+        EXPECT_EQ(colourAt(frame(), 20, 36), c.background);
+        EXPECT_EQ(colourAt(frame(), 29, 39), c.background);
         std::map<Colour, int> counts = cellColours(1, 2);
         if (c.foreground != c.background) {
             EXPECT_EQ(counts, (std::map<Colour, int>{{c.foreground, 160}, {c.background, 40}}));
@@ -159,19 +182,19 @@ TEST_F(RendererTest, AttributesChooseColours) {
 }
 
 TEST_F(RendererTest, GlyphsBeyondTheCellAreOverpaintedBelowButNotAbove) {
-    resetGrid();
+    resetGrid(grid_);
     setCell(1, 0, 'N', 0x007);  // reaches two rows into the cell above
     setCell(0, 1, 'O', 0x007);  // reaches two rows into the cell below
     renderScreen();
-    EXPECT_EQ(colourAt(mainSurface(), 0, 18), 0xBBBBBB);
-    EXPECT_EQ(colourAt(mainSurface(), 9, 19), 0xBBBBBB);
-    EXPECT_EQ(colourAt(mainSurface(), 0, 17), 0);
-    EXPECT_EQ(colourAt(mainSurface(), 10, 19), 0xBBBBBB);
+    EXPECT_EQ(colourAt(frame(), 0, 18), 0xBBBBBB);
+    EXPECT_EQ(colourAt(frame(), 9, 19), 0xBBBBBB);
+    EXPECT_EQ(colourAt(frame(), 0, 17), 0);
+    EXPECT_EQ(colourAt(frame(), 10, 19), 0xBBBBBB);
     EXPECT_EQ(cellColours(1, 1), (std::map<Colour, int>{{0, 200}}));
 }
 
 TEST_F(RendererTest, FallbackSpillIsOverpaintedAndClipped) {
-    resetGrid();
+    resetGrid(grid_);
     setCell(0, 0, 'A', 0x017);  // drawn by the fallback font, two columns too wide
     setCell(0, 1, ' ', 0x027);
     setCell(1, 0, ' ', 0x037);
@@ -179,18 +202,18 @@ TEST_F(RendererTest, FallbackSpillIsOverpaintedAndClipped) {
     renderScreen();
     EXPECT_EQ(cellColours(0, 1), (std::map<Colour, int>{{0x00AF00, 200}}));
     EXPECT_EQ(cellColours(1, 0), (std::map<Colour, int>{{0xC0C000, 200}}));
-    EXPECT_EQ(colourAt(mainSurface(), 4, 0), 0xBBBBBB);  // fallback 'A' row 0 is 0C
-    EXPECT_EQ(colourAt(mainSurface(), 30, 20), 0xBBBBBB);  // 'W' row 0 is 21
+    EXPECT_EQ(colourAt(frame(), 4, 0), 0xBBBBBB);  // fallback 'A' row 0 is 0C
+    EXPECT_EQ(colourAt(frame(), 30, 20), 0xBBBBBB);  // 'W' row 0 is 21
 }
 
 TEST_F(RendererTest, UnderlineIsDashedOnTheBottomRow) {
-    resetGrid();
+    resetGrid(grid_);
     setCell(2, 0, ' ', 0x417);
     setCell(2, 1, ' ', 0x417);
     renderScreen();
     std::vector<int32_t> inked;
     for (int32_t x = 0; x < 20; ++x) {
-        if (colourAt(mainSurface(), x, 59) == 0xBBBBBB) inked.push_back(x);
+        if (colourAt(frame(), x, 59) == 0xBBBBBB) inked.push_back(x);
     }
     EXPECT_EQ(inked, (std::vector<int32_t>{1, 2, 3, 4, 7, 8, 11, 14, 15, 16, 17, 18}));
     EXPECT_EQ(cellColours(2, 0), (std::map<Colour, int>{{0xBBBBBB, 6}, {0xAF0000, 194}}));
@@ -218,7 +241,7 @@ TEST_F(RendererTest, LineDrawingShapes) {
     constexpr int32_t Y = 20;
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.code));
-        resetGrid();
+        resetGrid(grid_);
         setCell(1, 1, c.code, 0x017);
         renderScreen();
         int count = 0;
@@ -230,7 +253,7 @@ TEST_F(RendererTest, LineDrawingShapes) {
                 bool centre = x == X + 5 && y == Y + 10;
                 bool ink = vertical || horizontal || centre;
                 count += ink;
-                ASSERT_EQ(colourAt(mainSurface(), x, y), ink ? 0xBBBBBB : 0xAF0000)
+                ASSERT_EQ(colourAt(frame(), x, y), ink ? 0xBBBBBB : 0xAF0000)
                     << "pixel (" << x << ", " << y << ")";
             }
         }
@@ -239,16 +262,16 @@ TEST_F(RendererTest, LineDrawingShapes) {
 }
 
 TEST_F(RendererTest, HorizontalLineInRowOneColumnTwo) {
-    resetGrid();
+    resetGrid(grid_);
     setCell(1, 2, 196, 0x007);
     renderScreen();
-    for (int32_t x = 20; x <= 29; ++x) EXPECT_EQ(colourAt(mainSurface(), x, 30), 0xBBBBBB);
+    for (int32_t x = 20; x <= 29; ++x) EXPECT_EQ(colourAt(frame(), x, 30), 0xBBBBBB);
     EXPECT_EQ(cellColours(1, 2), (std::map<Colour, int>{{0xBBBBBB, 10}, {0, 190}}));
 }
 
 TEST_F(RendererTest, DotAndSquare) {
     writeFile(dir_ / "font.txt", entry("M", 0, solidRows()) + "end\n");  // no glyph for 254
-    resetGrid();
+    resetGrid(grid_);
     setCell(0, 0, 249, 0x017);
     setCell(0, 1, 254, 0x017);
     renderScreen();
@@ -256,15 +279,15 @@ TEST_F(RendererTest, DotAndSquare) {
         for (int32_t x = 0; x < 10; ++x) {
             bool dot = x >= 4 && x <= 5 && y >= 9 && y <= 10;
             bool square = x >= 3 && x <= 6 && y >= 8 && y <= 11;
-            EXPECT_EQ(colourAt(mainSurface(), x, y), dot ? 0xBBBBBB : 0xAF0000) << x << "," << y;
-            EXPECT_EQ(colourAt(mainSurface(), 10 + x, y), square ? 0xBBBBBB : 0xAF0000)
+            EXPECT_EQ(colourAt(frame(), x, y), dot ? 0xBBBBBB : 0xAF0000) << x << "," << y;
+            EXPECT_EQ(colourAt(frame(), 10 + x, y), square ? 0xBBBBBB : 0xAF0000)
                 << x << "," << y;
         }
     }
 }
 
 TEST_F(RendererTest, GlyphForSquarePaintsOverIt) {
-    resetGrid();
+    resetGrid(grid_);
     setCell(0, 0, 254, 0x017);
     renderScreen();
     EXPECT_EQ(cellColours(0, 0), (std::map<Colour, int>{{0xAF0000, 200}}));
@@ -275,10 +298,10 @@ TEST_F(RendererTest, FontIsLoadedOnceAndCodeZeroDrawsNothing) {
     writeFile(dir_ / "font.txt", entry(std::string(1, '\0'), 0, solidRows()) + "end\n");
     for (int32_t c = 0; c < 4; ++c) setCell(0, c, 0, 0x017);
     renderScreen();
-    ASSERT_EQ(glyphTable().size(), 1u);
+    ASSERT_EQ(stages_->painter.glyphs().glyphs.size(), 1u);
     EXPECT_EQ(cellColours(0, 0), (std::map<Colour, int>{{0xAF0000, 200}}));
     renderScreen();
-    EXPECT_EQ(glyphTable().size(), 1u);
+    EXPECT_EQ(stages_->painter.glyphs().glyphs.size(), 1u);
 }
 
 
@@ -288,11 +311,11 @@ TEST_F(RendererTest, OnlyGlyphCellsNeedTheFont) {
     fs::remove(dir_ / "font.txt");
     settings.columns = 2;
     settings.rows = 1;
-    startStages(settings);
+    start();
     setCell(0, 0, 196, 0x007);
     setCell(0, 1, 249, 0x007);
     EXPECT_TRUE(renderScreen());
-    EXPECT_FALSE(glyphsLoaded());
+    EXPECT_FALSE(stages_->painter.glyphs().loaded);
     setCell(0, 1, 0, 0x007);
     EXPECT_FALSE(renderScreen());
 }

@@ -1,3 +1,4 @@
+#include "render/renderer.h"
 #include "render/surface.h"
 
 #include <gtest/gtest.h>
@@ -235,15 +236,24 @@ TEST_F(SurfaceTest, RowsAndRectanglesStoreThePutPixelBytes) {
     EXPECT_EQ(colourAt(drawn, 2, 1), -1);
 }
 
-TEST_F(SurfaceTest, ResetReleasesPixels) {
-    allocSurface(mainSurface(), 4, 4);
-    allocSurface(doubleSurface(), 8, 8);
-    resetSurfaces();
-    for (const Surface* surface : {&mainSurface(), &doubleSurface()}) {
+TEST_F(SurfaceTest, NewPaintersStartWithoutPixels) {
+    RenderOptions padded;
+    padded.padding = 2;
+    Painter first(RenderOptions{});
+    const Painter second(padded);
+    for (const Surface* surface : {&first.frame(), &second.frame(), &second.canvas()}) {
         EXPECT_TRUE(surface->pixels.empty());
         EXPECT_EQ(surface->width, 0);
         EXPECT_EQ(surface->height, 0);
     }
+}
+
+TEST_F(SurfaceTest, EveryAllocationTakesANewGeneration) {
+    Surface surface;
+    allocSurface(surface, 4, 4);
+    const uint64_t first = surface.generation;
+    allocSurface(surface, 4, 4);
+    EXPECT_NE(surface.generation, first);
 }
 
 }  // namespace

@@ -54,6 +54,7 @@ void runCaseFile(const fs::path& path) {
     std::string testName;
     int lineNumber = 0;
     int stanzas = 0;
+    ScreenGrid grid;
     while (std::getline(file, line)) {
         ++lineNumber;
         if (line.empty() || line[0] == '#') continue;
@@ -61,34 +62,32 @@ void runCaseFile(const fs::path& path) {
         std::string directive;
         in >> directive;
         SCOPED_TRACE(path.filename().string() + ":" + std::to_string(lineNumber) + " (" + testName + ")");
-        const ScreenGrid& grid = screenGrid();
         if (directive == "test") {
             std::getline(in >> std::ws, testName);
-            resetAll();
+            grid = ScreenGrid{};
+            resetGrid(grid);
             ++stanzas;
         } else if (directive == "size") {
-            TerminalOptions size;
-            in >> size.columns >> size.rows;
-            startTerminal(size);
+            in >> grid.columns >> grid.rows;
         } else if (directive == "resize") {
             int32_t columns, rows;
             in >> columns >> rows;
-            resizeTerminal(columns, rows);
+            resizeGrid(grid, columns, rows);
         } else if (directive == "cursor-set") {
-            in >> screenGrid().cursorRow >> screenGrid().cursorCol;
+            in >> grid.cursorRow >> grid.cursorCol;
         } else if (directive == "push") {
             std::string rest;
             std::getline(in >> std::ws, rest);
             std::string bytes = decodeEscapes(rest);
-            applyPayload(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+            applyPayload(grid, std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
         } else if (directive == "sgr") {
             int32_t code;
             in >> code;
-            applySgr(code);
+            applySgr(grid, code);
         } else if (directive == "put") {
             int value;
             in >> value;
-            putChar(static_cast<uint8_t>(value));
+            putChar(grid, static_cast<uint8_t>(value));
         } else if (directive == "text") {
             int row, col;
             in >> row >> col;

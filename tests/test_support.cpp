@@ -17,35 +17,23 @@
 
 #include "driver/settings.h"
 #include "emission/movie_writer.h"
-#include "emission/emission.h"
+#include "emission/png_queue.h"
 #include "platform/compression_dialog.h"
 #include "platform/interrupts.h"
 #include "playback/asciicast.h"
 #include "playback/recording.h"
 #include "playback/ttyrec_record.h"
-#include "render/renderer.h"
-#include "render/screen_changes.h"
-#include "render/surface.h"
-#include "render/unicode_font.h"
-#include "render/xterm_renderer.h"
-#include "terminal/terminal.h"
 
 extern char** environ;
 
 void resetAll() {
     resetSettings();
-    resetTerminal();
     resetPlayback();
     resetInterrupts();
-    resetSurfaces();
-    resetRenderer();
-    resetScreenChanges();
-    resetEmission();
+    resetPngQueue();
     resetMovieWriter();
     resetCompressionDialog();
     resetAsciicast();
-    resetXtermRenderer();
-    resetUnicodeFont();
 }
 
 fs::path makeTempDir() {

@@ -118,13 +118,14 @@ TEST(UnicodeFontTest, ReadsCompressedAndPlainFiles) {
 }
 
 TEST(UnicodeFontTest, ActiveFontIsEmptyWhenItsFileIsMissing) {
-    setUnicodeFontPath("/nonexistent/font.pcf.gz");
-    EXPECT_EQ(findUnicodeGlyph(activeUnicodeFont(), 'A'), nullptr);
+    UnicodeFontSlot missing;
+    missing.path = "/nonexistent/font.pcf.gz";
+    EXPECT_EQ(findUnicodeGlyph(activeUnicodeFont(missing), 'A'), nullptr);
     fs::path dir = makeTempDir();
     writeGzipFile(dir / "font.pcf.gz", buildPcfFont(sampleGlyphs(), 16, 4));
-    setUnicodeFontPath((dir / "font.pcf.gz").string());
-    EXPECT_NE(findUnicodeGlyph(activeUnicodeFont(), 'A'), nullptr);
-    resetUnicodeFont();
+    UnicodeFontSlot present;
+    present.path = (dir / "font.pcf.gz").string();
+    EXPECT_NE(findUnicodeGlyph(activeUnicodeFont(present), 'A'), nullptr);
     fs::remove_all(dir);
 }
 

@@ -433,10 +433,8 @@ std::vector<ExpectedScreen> screenPointsOf(const XtermCase& testCase) {
     return points;
 }
 
-void startReplay(const XtermCase& testCase) {
-    resetAll();
-    resetXtermEmulation();
-    startTerminal({.columns = testCase.columns, .rows = testCase.rows, .emulation = Emulation::xterm});
+ReplayPosition startReplay(const XtermCase& testCase) {
+    return {.terminal = Terminal({.columns = testCase.columns, .rows = testCase.rows, .emulation = Emulation::xterm})};
 }
 
 std::string compareWithCapture(const XtermCase& testCase, ReplayPosition& position, const ExpectedScreen& expected) {
@@ -444,14 +442,14 @@ std::string compareWithCapture(const XtermCase& testCase, ReplayPosition& positi
         if (position.resized < expected.afterResizes && position.resized < testCase.resizes.size() &&
             testCase.resizes[position.resized].afterRecords <= position.fed) {
             const CaseResize& resize = testCase.resizes[position.resized++];
-            resizeTerminal(resize.columns, resize.rows);
+            position.terminal.resize(resize.columns, resize.rows);
         } else if (position.fed < expected.afterRecords && position.fed < testCase.records.size()) {
             const std::string& record = testCase.records[position.fed++];
-            feedXterm(std::span(reinterpret_cast<const uint8_t*>(record.data()), record.size()));
+            position.terminal.feed(std::span(reinterpret_cast<const uint8_t*>(record.data()), record.size()));
         } else {
             break;
         }
     }
-    const TerminalOptions& size = terminalOptions();
-    return compareScreens(xtermScreen(), parseCapture(expected.capture, size.columns, size.rows));
+    const TerminalOptions& size = position.terminal.options();
+    return compareScreens(position.terminal.xtermScreen(), parseCapture(expected.capture, size.columns, size.rows));
 }

@@ -7,7 +7,7 @@
 //   size COLUMNS ROWS
 //   record BYTES          one record (with the escapes of decodeEscapes)
 //   resize COLUMNS ROWS   the terminal takes a new size after the records before it, which end
-//                         at a checkpoint (tmux's window without scrollback; resizeTerminal)
+//                         at a checkpoint (tmux's window without scrollback; Terminal::resize)
 //   screen ROW            a row of the screen tmux showed after the records before it, as
 //                         capture-pane -e prints it (text and SGR changes), escaped as records
 //                         are; a screen's rows stand together from the top, and rows after the
@@ -18,6 +18,7 @@
 // rewraps lines when the width changes where libvterm 0.1.4 cuts them: the resize cases keep
 // their lines shorter than every width they take.
 
+#include "terminal/terminal.h"
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -62,12 +63,13 @@ std::vector<ExpectedScreen> screenPointsOf(const XtermCase& testCase);
 
 // How far a replay has gone.
 struct ReplayPosition {
+    Terminal terminal;
     size_t fed = 0;      // records
     size_t resized = 0;  // resizes
 };
 
-// Starts a fresh emulation at the case's size.
-void startReplay(const XtermCase& testCase);
+// A fresh xterm terminal at the case's size.
+ReplayPosition startReplay(const XtermCase& testCase);
 
 // Feeds the emulation the case's records, and resizes it, from `position` up to the screen's
 // point and compares its screen with the captured one. Empty when they agree; otherwise the

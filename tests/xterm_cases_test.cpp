@@ -31,8 +31,7 @@ TEST_P(XtermCases, MatchTheScreensTmuxShowed) {
                           << "(REELCAP_REFRESH_XTERM_CASES=1, see README.md)";
             continue;
         }
-        startReplay(testCase);
-        ReplayPosition position;
+        ReplayPosition position = startReplay(testCase);
         for (const ExpectedScreen& screen : testCase.screens) {
             std::string differences = compareWithCapture(testCase, position, screen);
             if (!differences.empty()) {

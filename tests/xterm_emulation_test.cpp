@@ -9,33 +9,30 @@
 #include <string>
 #include <vector>
 
-#include "terminal/terminal.h"
 #include "test_support.h"
 
 namespace {
 
 class XtermEmulationTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        resetAll();
-        resetXtermEmulation();
-        startTerminal({.columns = 10, .rows = 4});
+    // A fresh emulation of this size.
+    void start(int32_t columns, int32_t rows) {
+        columns_ = columns;
+        rows_ = rows;
+        emulation_ = XtermEmulation(columns, rows);
     }
-    void TearDown() override {
-        resetXtermEmulation();
-        resetAll();
-    }
+    void restart() { start(columns_, rows_); }
 
     // Feeds each string as one record.
     const XtermScreen& screenAfter(const std::vector<std::string>& records) {
         for (const std::string& record : records) {
-            feedXterm(std::span(reinterpret_cast<const uint8_t*>(record.data()), record.size()));
+            emulation_.feed(std::span(reinterpret_cast<const uint8_t*>(record.data()), record.size()));
         }
-        return xtermScreen();
+        return emulation_.screen();
     }
 
     std::string rowText(int32_t row) {
-        const XtermScreen& screen = xtermScreen();
+        const XtermScreen& screen = emulation_.screen();
         std::string text;
         for (int32_t column = 0; column < screen.columns; ++column) {
             uint32_t codePoint = screen.at(row, column).codePoint;
@@ -43,6 +40,10 @@ protected:
         }
         return text;
     }
+
+    int32_t columns_ = 10;
+    int32_t rows_ = 4;
+    XtermEmulation emulation_{10, 4};
 };
 
 XtermColour standard() { return {}; }
@@ -75,7 +76,7 @@ TEST_F(XtermEmulationTest, SgrFormsGiveColourKinds) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sgr);
-        resetXtermEmulation();
+        restart();
         const XtermCell& cell = screenAfter({"\x1b[" + c.sgr + "mX"}).at(0, 0);
         EXPECT_EQ(cell.codePoint, uint32_t{'X'});
         EXPECT_EQ(cell.foreground, c.foreground);
@@ -95,7 +96,7 @@ TEST_F(XtermEmulationTest, AttributesSetAndCleared) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sgr);
-        resetXtermEmulation();
+        restart();
         const XtermCell& cell = screenAfter({"\x1b[" + c.sgr + "mX"}).at(0, 0);
         EXPECT_EQ(cell.bold, c.bold);
         EXPECT_EQ(cell.underline, c.underline);
@@ -158,7 +159,7 @@ TEST_F(XtermEmulationTest, WideCharacterLosingAHalfIsBlanked) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        resetXtermEmulation();
+        restart();
         const XtermScreen& screen = screenAfter({wide, c.bytes});
         std::string row;
         for (int32_t column = 0; column < 10; ++column) {
@@ -184,7 +185,7 @@ TEST_F(XtermEmulationTest, Utf8CharactersCutByRecordsAreJoined) {
         const std::string& character = characters[i];
         for (size_t cut = 1; cut < character.size(); ++cut) {
             SCOPED_TRACE(std::to_string(i) + " cut at " + std::to_string(cut));
-            resetXtermEmulation();
+            restart();
             const XtermScreen& screen =
                 screenAfter({std::string("x").append(character, 0, cut), character.substr(cut), "z"});
             EXPECT_EQ(screen.at(0, 1).codePoint, codePoints[i]);
@@ -207,12 +208,12 @@ TEST_F(XtermEmulationTest, BrokenUtf8ShowsTheSameWhereverRecordsCutIt) {
     const std::string cases[] = {"\xe4\x02" "B\x94", "a\xf7\xa0\x86\x9c" "b", "\xe0\x80\xaf\xed\xa0\x80" "c",
                                  "\x80\xbf\xfe" "d", "\xc3\x1b[1m\xa9" "e", "\xf4\x90\x80\x80\xc0\xaf"};
     for (const std::string& bytes : cases) {
-        resetXtermEmulation();
+        restart();
         const std::vector<XtermCell> whole = screenAfter({bytes}).cells;
         for (const XtermCell& cell : whole) EXPECT_LE(cell.codePoint, 0x10FFFFu);
         for (size_t cut = 1; cut < bytes.size(); ++cut) {
             SCOPED_TRACE(::testing::PrintToString(bytes) + " cut at " + std::to_string(cut));
-            resetXtermEmulation();
+            restart();
             EXPECT_EQ(screenAfter({bytes.substr(0, cut), bytes.substr(cut)}).cells, whole);
         }
     }
@@ -233,7 +234,7 @@ TEST_F(XtermEmulationTest, MarksLibvtermCountsWideStayWithTheLetterBefore) {
 TEST_F(XtermEmulationTest, ReadingTheScreenBetweenRecordsChangesNothing) {
     screenAfter({"\xff"});
     const std::vector<XtermCell> pieces = screenAfter({"\xff\xe3\x82\x99" "x"}).cells;
-    resetXtermEmulation();
+    restart();
     EXPECT_EQ(screenAfter({"\xff\xff\xe3\x82\x99" "x"}).cells, pieces);
 }
 
@@ -241,7 +242,7 @@ TEST_F(XtermEmulationTest, ReadingTheScreenBetweenRecordsChangesNothing) {
 TEST_F(XtermEmulationTest, C1ControlsWrittenAsUtf8AreDropped) {
     screenAfter({"a\xc2\x90" "b\xc2\x80\xc2\x9f" "c"});
     EXPECT_EQ(rowText(0).substr(0, 4), "abc ");
-    EXPECT_EQ(xtermCursor().column, 3);
+    EXPECT_EQ(emulation_.cursor().column, 3);
 }
 
 TEST_F(XtermEmulationTest, DecSpecialGraphicsBecomeUnicode) {
@@ -257,7 +258,7 @@ TEST_F(XtermEmulationTest, DecSpecialGraphicsHoldAfterCharactersBeyondAscii) {
     const uint32_t expected[] = {0x2500, 0xE9, 0x2514, 0x2500, 0x2500, 0xFFFD, 0x2502};
     for (size_t cut = 0; cut < bytes.size(); ++cut) {
         SCOPED_TRACE("cut at " + std::to_string(cut));
-        resetXtermEmulation();
+        restart();
         const XtermScreen& screen = screenAfter({bytes.substr(0, cut), bytes.substr(cut)});
         for (int32_t column = 0; column < 7; ++column) EXPECT_EQ(screen.at(0, column).codePoint, expected[column]);
     }
@@ -269,11 +270,11 @@ TEST_F(XtermEmulationTest, DecSpecialGraphicsHoldAfterCharactersBeyondAscii) {
 // sequence are ignored (so ESC 0xE4 A is ESC A).
 TEST_F(XtermEmulationTest, EscapeSequencesAreReadAsLibvtermReadsThem) {
     screenAfter({"\x1b([b\x1b([31mX\x1b\xe4" "A\x1b(\xe4" "0q\x1b(B", std::string("\x1b(\x00[", 4) + std::string(40, ';') + "4mY"});
-    EXPECT_EQ(xtermScreen().at(0, 0).codePoint, uint32_t{'X'});
-    EXPECT_EQ(xtermScreen().at(0, 0).foreground, indexed(1));
-    EXPECT_EQ(xtermScreen().at(0, 1).codePoint, 0x2500u);
-    EXPECT_EQ(xtermScreen().at(0, 2).codePoint, uint32_t{'Y'});
-    EXPECT_TRUE(xtermScreen().at(0, 2).underline);
+    EXPECT_EQ(emulation_.screen().at(0, 0).codePoint, uint32_t{'X'});
+    EXPECT_EQ(emulation_.screen().at(0, 0).foreground, indexed(1));
+    EXPECT_EQ(emulation_.screen().at(0, 1).codePoint, 0x2500u);
+    EXPECT_EQ(emulation_.screen().at(0, 2).codePoint, uint32_t{'Y'});
+    EXPECT_TRUE(emulation_.screen().at(0, 2).underline);
 }
 
 TEST_F(XtermEmulationTest, ShiftOutUsesTheSecondSet) {
@@ -323,9 +324,9 @@ TEST_F(XtermEmulationTest, InsertingPastTheRightMarginBlanksTheRestOfTheLine) {
 }
 
 TEST_F(XtermEmulationTest, TabForwardByACount) {
-    startTerminal({.columns = 30, .rows = 4});
+    start(30, 4);
     screenAfter({"\x1b[2Ia"});
-    EXPECT_EQ(xtermScreen().at(0, 16).codePoint, uint32_t{'a'});
+    EXPECT_EQ(emulation_.screen().at(0, 16).codePoint, uint32_t{'a'});
 }
 
 TEST_F(XtermEmulationTest, ScrollRegionKeepsTheLinesOutsideIt) {
@@ -339,9 +340,9 @@ TEST_F(XtermEmulationTest, ScrollRegionKeepsTheLinesOutsideIt) {
 // An ESC inside a control string that is not a string terminator begins a new sequence.
 TEST_F(XtermEmulationTest, ControlStringsEndAtAnyEscape) {
     screenAfter({"\x1b]0;title\x1b[1;31mX\x1bPzz\x1b", "[4mY\x1b]2;t\x1b[" + std::string(40, ';') + "2mZ"});
-    EXPECT_TRUE(xtermScreen().at(0, 0).bold);
-    EXPECT_EQ(xtermScreen().at(0, 0).foreground, indexed(1));
-    EXPECT_TRUE(xtermScreen().at(0, 1).underline);
+    EXPECT_TRUE(emulation_.screen().at(0, 0).bold);
+    EXPECT_EQ(emulation_.screen().at(0, 0).foreground, indexed(1));
+    EXPECT_TRUE(emulation_.screen().at(0, 1).underline);
     EXPECT_EQ(rowText(0).substr(0, 4), "XYZ ");
 }
 
@@ -354,7 +355,7 @@ TEST_F(XtermEmulationTest, QueriesChangeNothing) {
 
 // libvterm itself crashes on a wide character in a screen one column wide.
 TEST_F(XtermEmulationTest, OneColumnScreenTakesWideCharacters) {
-    startTerminal({.columns = 1, .rows = 4});
+    start(1, 4);
     const XtermScreen& screen = screenAfter({"\xe4\xb8\xad\x0e\xe6\x96\x87\x1b[?9\x98\xe4\xa4\x8f" "a"});
     ASSERT_EQ(screen.columns, 1);
     EXPECT_EQ(screen.at(0, 0).codePoint, 0x4E2Du);
@@ -399,14 +400,14 @@ TEST_F(XtermEmulationTest, LongParameterListsAreCut) {
     std::string many;
     for (int i = 0; i < 30; ++i) many += "2;";
     screenAfter({"\x1b[" + many + "HX\x1b[?" + many + "25h\x1b[4:1:1:1:1:1:1:1:1:1:1:1:1:1:1:1:1:1:1:1mU"});
-    EXPECT_EQ(xtermScreen().at(1, 1).codePoint, uint32_t{'X'});
-    EXPECT_TRUE(xtermScreen().at(1, 2).underline);
+    EXPECT_EQ(emulation_.screen().at(1, 1).codePoint, uint32_t{'X'});
+    EXPECT_TRUE(emulation_.screen().at(1, 2).underline);
 }
 
 // A sequence cut short must not stay open in libvterm: here the repeated characters would
 // otherwise become parameters of the cut one, far more than libvterm's 16.
 TEST_F(XtermEmulationTest, SequencesCutShortLeaveNothingOpen) {
-    startTerminal({.columns = 80, .rows = 4});
+    start(80, 4);
     screenAfter({"a;\x1b[1;\x1b[1;\x1b[50b\x1b]0;t\x1b[3b"});
     EXPECT_EQ(rowText(0), "a" + std::string(54, ';') + std::string(25, ' '));
 }
@@ -415,16 +416,16 @@ TEST_F(XtermEmulationTest, ControlsInsideASequenceActAtOnce) {
     screenAfter({"ab\x1b[3\r1mx\x1b[?10\n49h"});
     EXPECT_EQ(rowText(0), std::string(10, ' '));  // the alternate screen
     screenAfter({"\x1b[?1049l\x1b[0my"});  // back, at the cursor saved on row 1
-    EXPECT_EQ(xtermScreen().at(0, 0).codePoint, uint32_t{'x'});
-    EXPECT_EQ(xtermScreen().at(0, 0).foreground, indexed(1));
+    EXPECT_EQ(emulation_.screen().at(0, 0).codePoint, uint32_t{'x'});
+    EXPECT_EQ(emulation_.screen().at(0, 0).foreground, indexed(1));
     EXPECT_EQ(rowText(0).substr(0, 2), "xb");
     EXPECT_EQ(rowText(1).substr(0, 2), " y");
 }
 
 TEST_F(XtermEmulationTest, ResetStartsAFreshTerminal) {
     screenAfter({"\x1b[31mtext\x1b[?1049h\x1b[3"});
-    resetXtermEmulation();
-    startTerminal({.columns = 5, .rows = 4});
+    restart();
+    start(5, 4);
     const XtermScreen& screen = screenAfter({"1mz"});
     EXPECT_EQ(screen.columns, 5);
     EXPECT_EQ(screen.at(0, 0).codePoint, uint32_t{'1'});

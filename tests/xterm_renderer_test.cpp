@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "emission/bmp_writer.h"
 #include "pcf_test_font.h"
 #include "render/fallback_font.h"
 #include "render/renderer.h"
@@ -65,26 +67,39 @@ protected:
         FontSearchTest::SetUp();
         writeFile(dir_ / "font.txt", fontEntry("A", 0, frameRows()) + fontEntry("\x82", 2, frameRows()) + "end\n");
         writeGzipFile(dir_ / "unicode.pcf.gz", buildPcfFont(unicodeGlyphs(), 16, 4));
-        setUnicodeFontPath((dir_ / "unicode.pcf.gz").string());
-        startTerminal({.columns = 6, .rows = 3, .emulation = Emulation::xterm});
-        startRenderer({.fontPath = "font.txt"});
+        renderOptions_ = {.fontPath = "font.txt", .unicodeFontPath = (dir_ / "unicode.pcf.gz").string()};
+        terminal_.emplace(TerminalOptions{.columns = 6, .rows = 3, .emulation = Emulation::xterm});
+        painter_.emplace(renderOptions_);
     }
 
     void render(const std::string& bytes) {
-        feedXterm(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-        renderXtermScreen();
+        terminal_->feed(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+        painter_->paint(*terminal_);
     }
 
+    // A fresh terminal of the same size and emulation.
+    void restartTerminal() {
+        const TerminalOptions options = terminal_->options();
+        terminal_.emplace(options);
+    }
+
+    const Surface& frame() const { return painter_->frame(); }
+
+    RenderOptions renderOptions_;
+    std::optional<Terminal> terminal_;
+    std::optional<Painter> painter_;
 };
 
 TEST_F(XtermRendererTest, SurfacesFitTheScreen) {
     render("");
-    EXPECT_EQ(mainSurface().width, 60);
-    EXPECT_EQ(mainSurface().height, 60);
-    EXPECT_EQ(doubleSurface().width, 120);
-    EXPECT_EQ(doubleSurface().height, 120);
+    EXPECT_EQ(frame().width, 60);
+    EXPECT_EQ(frame().height, 60);
+    Surface doubled;
+    writeDoubledBmp((dir_ / "doubled.bmp").string(), frame(), doubled);
+    EXPECT_EQ(doubled.width, 120);
+    EXPECT_EQ(doubled.height, 120);
     for (int32_t y = 0; y < 60; ++y) {
-        for (int32_t x = 0; x < 60; ++x) ASSERT_EQ(colourAt(mainSurface(), x, y), 0) << x << "," << y;
+        for (int32_t x = 0; x < 60; ++x) ASSERT_EQ(colourAt(frame(), x, y), 0) << x << "," << y;
     }
 }
 
@@ -125,11 +140,11 @@ TEST_F(XtermRendererTest, ColoursFollowThePalettesAndRgb) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sgr);
-        resetXtermEmulation();
+        restartTerminal();
         render("\x1b[" + c.sgr + "m\xe2\x96\x88 ");
         for (auto [x, y] : {std::pair{0, 0}, std::pair{9, 19}, std::pair{4, 11}}) {
-            EXPECT_EQ(colourAt(mainSurface(), x, y), c.foreground);
-            EXPECT_EQ(colourAt(mainSurface(), 10 + x, y), c.background);
+            EXPECT_EQ(colourAt(frame(), x, y), c.foreground);
+            EXPECT_EQ(colourAt(frame(), 10 + x, y), c.background);
         }
     }
 }
@@ -137,14 +152,14 @@ TEST_F(XtermRendererTest, ColoursFollowThePalettesAndRgb) {
 TEST_F(XtermRendererTest, UnderlineIsDashedAlongTheBottomRow) {
     render("\x1b[4;31m  \x1b[24m ");
     std::string bottom;
-    for (int32_t x = 0; x < 30; ++x) bottom += colourAt(mainSurface(), x, 19) == 0xAF0000 ? '#' : '.';
+    for (int32_t x = 0; x < 30; ++x) bottom += colourAt(frame(), x, 19) == 0xAF0000 ? '#' : '.';
     EXPECT_EQ(bottom, ".####..##..#..#####...........");
 }
 
 TEST_F(XtermRendererTest, CursorIsNotDrawn) {
     render("\x1b[2;3H");
     for (int32_t y = 0; y < 60; ++y) {
-        for (int32_t x = 0; x < 60; ++x) ASSERT_EQ(colourAt(mainSurface(), x, y), 0);
+        for (int32_t x = 0; x < 60; ++x) ASSERT_EQ(colourAt(frame(), x, y), 0);
     }
 }
 
@@ -153,31 +168,32 @@ TEST_F(XtermRendererTest, CursorIsNotDrawn) {
 TEST_F(XtermRendererTest, LineDrawingAndTextLookAsInTheDefaultMode) {
     fs::copy_file(sourcePath("font.txt"), dir_ / "font.txt", fs::copy_options::overwrite_existing);
     const std::string payload = "\x1b(0lqkxmjtuvwn\x1b(B\x1b[2;1H\x1b[1m\x1b[34mHello, world! {x} [y]~@";
-    startTerminal({.columns = 30, .rows = 2, .emulation = Emulation::basic});
-    applyPayload(std::span(reinterpret_cast<const uint8_t*>(payload.data()), payload.size()));
-    renderScreen();
-    std::vector<uint8_t> basic = mainSurface().pixels;
-    resetSurfaces();
-    startTerminal({.columns = 30, .rows = 2, .emulation = Emulation::xterm});
+    Terminal basicTerminal({.columns = 30, .rows = 2, .emulation = Emulation::basic});
+    basicTerminal.feed(std::span(reinterpret_cast<const uint8_t*>(payload.data()), payload.size()));
+    painter_.emplace(renderOptions_);
+    painter_->paint(basicTerminal);
+    std::vector<uint8_t> basic = frame().pixels;
+    painter_.emplace(renderOptions_);
+    terminal_.emplace(TerminalOptions{.columns = 30, .rows = 2, .emulation = Emulation::xterm});
     render(payload);
-    EXPECT_TRUE(mainSurface().pixels == basic);
+    EXPECT_TRUE(frame().pixels == basic);
 }
 
 TEST_F(XtermRendererTest, WideCharactersSpanTwoCells) {
     render("\x1b[44m\xe4\xb8\xad\x1b[4m\xe6\x96\x87\x1b[24m\xe3\x81\x82");
     // 中: background over both cells, the narrow glyph centred in them
-    std::vector<std::string> middle = cellPicture(mainSurface(), 0, 0, 20, 0xBBBBBB);
+    std::vector<std::string> middle = cellPicture(frame(), 0, 0, 20, 0xBBBBBB);
     EXPECT_EQ(middle[0], ".....##########.....");
     EXPECT_EQ(middle[1], ".....#........#.....");
-    EXPECT_EQ(colourAt(mainSurface(), 0, 1), 0x004080);
-    EXPECT_EQ(colourAt(mainSurface(), 19, 19), 0x004080);
+    EXPECT_EQ(colourAt(frame(), 0, 1), 0x004080);
+    EXPECT_EQ(colourAt(frame(), 19, 19), 0x004080);
     // 文: no glyph anywhere, a box over both cells, underlined across both
-    std::vector<std::string> missing = cellPicture(mainSurface(), 20, 0, 20, 0xBBBBBB);
+    std::vector<std::string> missing = cellPicture(frame(), 20, 0, 20, 0xBBBBBB);
     EXPECT_EQ(missing[2], ".##################.");
     EXPECT_EQ(missing[10], ".#................#.");
     EXPECT_EQ(missing[19], ".#####..#..##..####.");
     // あ: a glyph two cells wide keeps its place
-    EXPECT_EQ(cellPicture(mainSurface(), 40, 0, 20, 0xBBBBBB)[0], "####################");
+    EXPECT_EQ(cellPicture(frame(), 40, 0, 20, 0xBBBBBB)[0], "####################");
 }
 
 // font.txt first (its keys 128-255 as code page 437), then the Unicode font, then the
@@ -185,31 +201,32 @@ TEST_F(XtermRendererTest, WideCharactersSpanTwoCells) {
 TEST_F(XtermRendererTest, FontOrder) {
     render("ABC\xc3\xa9\xc3\xbc\xc3\xbd");
     const Colour ink = 0xBBBBBB;
-    EXPECT_EQ(cellPicture(mainSurface(), 0, 0, 10, ink)[0], "##########");  // A from font.txt
-    EXPECT_EQ(cellPicture(mainSurface(), 0, 0, 10, ink)[15], "##########");
-    EXPECT_EQ(cellPicture(mainSurface(), 10, 0, 10, ink)[4], ".########.");  // B from the Unicode font
-    EXPECT_EQ(cellPicture(mainSurface(), 10, 0, 10, ink)[5], ".#......#.");
+    EXPECT_EQ(cellPicture(frame(), 0, 0, 10, ink)[0], "##########");  // A from font.txt
+    EXPECT_EQ(cellPicture(frame(), 0, 0, 10, ink)[15], "##########");
+    EXPECT_EQ(cellPicture(frame(), 10, 0, 10, ink)[4], ".########.");  // B from the Unicode font
+    EXPECT_EQ(cellPicture(frame(), 10, 0, 10, ink)[5], ".#......#.");
     Surface fallback;
     allocSurface(fallback, 10, 20);
     fillRect(fallback, 0, 0, 9, 19, 0);
     drawFallbackChar(fallback, 'C', 0, 0, ink, 0);
-    EXPECT_EQ(cellPicture(mainSurface(), 20, 0, 10, ink), cellPicture(fallback, 0, 0, 10, ink));  // C
-    EXPECT_EQ(cellPicture(mainSurface(), 30, 0, 10, ink)[2], "##########");  // é: font.txt key 130
-    EXPECT_EQ(cellPicture(mainSurface(), 40, 0, 10, ink)[6], "..#..#....");  // ü from the Unicode font
-    EXPECT_EQ(cellPicture(mainSurface(), 50, 0, 10, ink)[2], ".########.");  // ý: nowhere
+    EXPECT_EQ(cellPicture(frame(), 20, 0, 10, ink), cellPicture(fallback, 0, 0, 10, ink));  // C
+    EXPECT_EQ(cellPicture(frame(), 30, 0, 10, ink)[2], "##########");  // é: font.txt key 130
+    EXPECT_EQ(cellPicture(frame(), 40, 0, 10, ink)[6], "..#..#....");  // ü from the Unicode font
+    EXPECT_EQ(cellPicture(frame(), 50, 0, 10, ink)[2], ".########.");  // ý: nowhere
 }
 
 // Without the Unicode font (xfonts-terminus missing), ASCII comes from the fallback font.
 TEST_F(XtermRendererTest, MissingUnicodeFontFallsBackQuietly) {
-    setUnicodeFontPath((dir_ / "missing.pcf.gz").string());
+    renderOptions_.unicodeFontPath = (dir_ / "missing.pcf.gz").string();
+    painter_.emplace(renderOptions_);
     render("AB\xc3\xbc");
     Surface fallback;
     allocSurface(fallback, 10, 20);
     fillRect(fallback, 0, 0, 9, 19, 0);
     drawFallbackChar(fallback, 'B', 0, 0, 0xBBBBBB, 0);
-    EXPECT_EQ(cellPicture(mainSurface(), 0, 0, 10, 0xBBBBBB)[0], "##########");
-    EXPECT_EQ(cellPicture(mainSurface(), 10, 0, 10, 0xBBBBBB), cellPicture(fallback, 0, 0, 10, 0xBBBBBB));
-    EXPECT_EQ(cellPicture(mainSurface(), 20, 0, 10, 0xBBBBBB)[2], ".########.");
+    EXPECT_EQ(cellPicture(frame(), 0, 0, 10, 0xBBBBBB)[0], "##########");
+    EXPECT_EQ(cellPicture(frame(), 10, 0, 10, 0xBBBBBB), cellPicture(fallback, 0, 0, 10, 0xBBBBBB));
+    EXPECT_EQ(cellPicture(frame(), 20, 0, 10, 0xBBBBBB)[2], ".########.");
 }
 
 // Rows are repainted only when they change; the picture must be the one a full repaint gives.
@@ -223,22 +240,20 @@ TEST_F(XtermRendererTest, RepaintingChangedRowsGivesTheFullPicture) {
         if (leavingGlyph) {
             writeFile(dir_ / "font.txt", fontEntry("A", 0, frameRows()) + fontEntry("C", 7, frameRows()) + "end\n");
         }
-        resetSurfaces();
-        resetXtermEmulation();
-        resetXtermRenderer();
+        painter_.emplace(renderOptions_);
+        restartTerminal();
         for (const std::string& payload : payloads) {
             render(payload);
-            std::vector<uint8_t> incremental = mainSurface().pixels;
-            resetXtermRenderer();
-            renderXtermScreen();
-            ASSERT_TRUE(mainSurface().pixels == incremental) << payload;
+            Painter whole(renderOptions_);
+            whole.paint(*terminal_);
+            ASSERT_TRUE(whole.frame().pixels == frame().pixels) << payload;
         }
     }
 }
 
 TEST_F(XtermRendererTest, MissingFontTxtStopsTheRun) {
     fs::remove(dir_ / "font.txt");
-    EXPECT_FALSE(renderXtermScreen());
+    EXPECT_FALSE(painter_->paint(*terminal_).painted);
 }
 
 }  // namespace

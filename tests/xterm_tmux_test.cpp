@@ -243,8 +243,7 @@ bool replayInTmux(const XtermCase& testCase, const std::function<bool(const Expe
 // Replays a case in tmux and in our emulation, comparing at every checkpoint. Returns the number
 // of checkpoints compared.
 int compareWithTmux(const XtermCase& testCase) {
-    startReplay(testCase);
-    ReplayPosition position;
+    ReplayPosition position = startReplay(testCase);
     int compared = 0;
     replayInTmux(testCase, [&](const ExpectedScreen& screen) {
         ++compared;
@@ -254,7 +253,6 @@ int compareWithTmux(const XtermCase& testCase) {
                       << " and resize " << position.resized << ": " << differences;
         return false;
     });
-    resetXtermEmulation();
     return compared;
 }
 
@@ -268,7 +266,6 @@ protected:
     }
     void TearDown() override {
         if (previousPipeHandler_ != nullptr) signal(SIGPIPE, previousPipeHandler_);
-        resetXtermEmulation();
         resetAll();
     }
 

@@ -33,10 +33,7 @@
 #include "playback/recording.h"
 #include "render/outline_font.h"
 #include "render/renderer.h"
-#include "render/screen_changes.h"
-#include "render/surface.h"
 #include "render/theme.h"
-#include "render/xterm_renderer.h"
 #include "terminal/terminal.h"
 
 extern "C" {
@@ -504,9 +501,9 @@ void refuseOutputOverRecording(const std::string& outputName) {
 std::string posterName() { return settings.outputGiven ? settings.outputName : "poster.png"; }
 
 // -at: the screen at that time, as one PNG file.
-void writePoster() {
-    if (!paintScreen()) endForMissingFont();
-    EncodedPng png = encodePng(mainSurface(), settings.sizeFactor);
+void writePoster(RunStages& stages) {
+    if (!stages.painter.paint(stages.terminal).painted) endForMissingFont();
+    EncodedPng png = encodePng(stages.painter.frame(), settings.sizeFactor);
     if (png.error != 0) fail("Error: cannot encode " + posterName() + " (encoder error " + std::to_string(png.error) + ")");
     if (!writeWholeFile(posterName(), png.bytes)) fail("Error: cannot write " + posterName() + ": " + std::strerror(errno));
 }
@@ -553,11 +550,21 @@ void requireFramesDirectory() {
 }
 
 
-void startPictureStages(const RunSettings& settings) {
-    startTerminal({.columns = settings.columns, .rows = settings.rows, .emulation = settings.emulation});
+EmissionOptions emissionOptionsFor(const RunSettings& settings) {
+    return {.movieOutput = settings.movieOutput,
+            .sizeFactor = settings.sizeFactor,
+            .skipFrames = settings.skipFrames,
+            .stopFrame = settings.stopFrame,
+            .writeFrames = settings.writeFrames && !settings.at.given,
+            .plainPaths = settings.plainPaths};
+}
+
+std::unique_ptr<RunStages> makePictureStages(const RunSettings& settings, const EmissionOptions& emission) {
     Theme theme = settings.theme;
     if (settings.boldBright >= 0) theme.boldBright = settings.boldBright == 1;
-    startRenderer({.theme = theme,
+    return std::make_unique<RunStages>(
+        TerminalOptions{.columns = settings.columns, .rows = settings.rows, .emulation = settings.emulation},
+        RenderOptions{.theme = theme,
                    .outlineFont = settings.font,
                    .fontSize = settings.fontSize,
                    .lineHeight = settings.lineHeight,
@@ -566,13 +573,8 @@ void startPictureStages(const RunSettings& settings) {
                    .pictureColumns = settings.pictureColumns,
                    .pictureRows = settings.pictureRows,
                    .padding = settings.padding,
-                   .cursor = settings.cursor});
-    startEmission({.movieOutput = settings.movieOutput,
-                   .sizeFactor = settings.sizeFactor,
-                   .skipFrames = settings.skipFrames,
-                   .stopFrame = settings.stopFrame,
-                   .writeFrames = settings.writeFrames && !settings.at.given,
-                   .plainPaths = settings.plainPaths});
+                   .cursor = settings.cursor},
+        emission);
 }
 
 PlaybackOptions playbackOptionsFor(const RunSettings& settings) {
@@ -605,36 +607,29 @@ bool learnsColoursFirst() {
 // The first pass interprets and paints, silently, and makes no file; every stage then starts
 // again as it did for the first, and the second pass, the real one, walks the recording read
 // for the first. An interruption during the first pass ends the second where the first ended.
-PlaybackResult playLearningColoursFirst() {
+PlaybackResult playLearningColoursFirst(std::unique_ptr<RunStages>& stages) {
     RunSettings firstPass = settings;
     firstPass.plainPaths = false;
-    startPictureStages(firstPass);
     EmissionOptions emission = {.movieOutput = true,
                                 .sizeFactor = settings.sizeFactor,
                                 .skipFrames = settings.skipFrames,
                                 .stopFrame = settings.stopFrame,
                                 .colourPass = true};
-    startEmission(emission);
+    stages = makePictureStages(firstPass, emission);
     PlaybackOptions learning = playbackOptionsFor(settings);
     learning.progress = Progress::none;
     learning.log = false;
     learning.warnings = false;
     startPlayback(learning);
     learnMovieColours(true);
-    PlaybackResult learned = loadRecording(settings.inputPath);
+    PlaybackResult learned = loadRecording(settings.inputPath, stages->playback());
     learnMovieColours(false);
     if (learned.end == PlaybackEnd::recordingError) return learned;
 
-    resetTerminal();
-    resetScreenChanges();
-    resetSurfaces();
-    resetXtermRenderer();
-    resetRenderer();
-    resetEmission();
-    startPictureStages(settings);
+    stages = makePictureStages(settings, emissionOptionsFor(settings));
     PlaybackOptions real = playbackOptionsFor(settings);
     if (interruptRequested()) real.recordLimit = learned.records;
-    return walkAgain(real);
+    return walkAgain(real, stages->playback());
 }
 
 }  // namespace
@@ -663,7 +658,7 @@ int runConverter(int argc, char** argv) {
     prepareAsciicastInput();
     if (!settings.font.empty()) {
         std::string error;
-        if (!openOutlineFont(settings.font, settings.fontSize, settings.lineHeight, error)) {
+        if (!OutlineFont().open(settings.font, settings.fontSize, settings.lineHeight, error)) {
             fail("Error: -font " + settings.font + ": " + error + ".");
         }
     }
@@ -698,44 +693,52 @@ int runConverter(int argc, char** argv) {
         requireFramesDirectory();
     }
     PlaybackResult played;
+    std::unique_ptr<RunStages> stages;
     if (learnsColoursFirst()) {
-        played = playLearningColoursFirst();
+        played = playLearningColoursFirst(stages);
     } else {
-        startStages(settings);
-        played = loadRecording(settings.inputPath);
+        stages = startStages(settings);
+        played = loadRecording(settings.inputPath, stages->playback());
     }
+    Emission& emission = stages->emission;
     switch (played.end) {
         case PlaybackEnd::recordingError:
             // A movie already begun is closed, empty, rather than left without its headers.
             printAlways(played.message);
-            finishMovie();
+            finishMovie(emission);
             endRun(1);
         case PlaybackEnd::fontMissing:
+            emission.finish();
             endForMissingFont();
         case PlaybackEnd::stopLimit:
             announce("Exiting...");
-            finishMovie();
-            endRun(outputStatus());
+            finishMovie(emission);
+            endRun(outputStatus(emission));
         case PlaybackEnd::finished:
             break;
     }
 
     if (interruptRequested()) {
         // Whatever was written stays usable: the movie is closed as at the stop limit.
-        finishMovie();
+        finishMovie(emission);
         std::string what = settings.movieOutput ? "; " + settings.outputName + " is closed and plays up to there" : "";
         const FrameClock& clock = frameClock();
         int32_t frame = clock.haveFirst ? clock.frameEnd : 0;  // before any record, none
         printAlways("Interrupted at frame " + std::to_string(frame) + what + ".");
         endRun(128 + interruptSignal());
     }
-    if (settings.at.given) writePoster();
-    finishMovie();
+    if (settings.at.given) writePoster(*stages);
+    finishMovie(emission);
     std::fflush(stdout);
-    return outputStatus();
+    return outputStatus(emission);
 }
 
-void startStages(const RunSettings& settings) {
-    startPictureStages(settings);
+RunStages::RunStages(const TerminalOptions& terminalOptions, const RenderOptions& renderOptions,
+                     const EmissionOptions& emissionOptions)
+    : terminal(terminalOptions), painter(renderOptions), emission(emissionOptions) {}
+
+std::unique_ptr<RunStages> startStages(const RunSettings& settings) {
+    std::unique_ptr<RunStages> stages = makePictureStages(settings, emissionOptionsFor(settings));
     startPlayback(playbackOptionsFor(settings));
+    return stages;
 }

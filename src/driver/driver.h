@@ -1,11 +1,25 @@
 #pragma once
 // The converter's entry point: banner, options, announcements, output preparation, playback.
 
+#include <memory>
+
 #include "driver/settings.h"
+#include "playback/recording.h"
 
 // Returns the exit status; some errors end the process directly.
 int runConverter(int argc, char** argv);
 
-// Hands each stage its part of settings: terminal size and emulation, renderer (with the font
-// found by findFontPath), emission, playback.
-void startStages(const RunSettings& settings);
+// The stages of one pass over a recording.
+struct RunStages {
+    RunStages(const TerminalOptions& terminalOptions, const RenderOptions& renderOptions,
+              const EmissionOptions& emissionOptions);
+    PlaybackStages playback() { return {terminal, painter, emission}; }
+
+    Terminal terminal;
+    Painter painter;
+    Emission emission;
+};
+
+// Makes each stage from its part of settings: terminal size and emulation, painter (with the
+// font found by findFontPath), emission; and hands playback its options.
+std::unique_ptr<RunStages> startStages(const RunSettings& settings);

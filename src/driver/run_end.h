@@ -1,12 +1,14 @@
 #pragma once
 // How a run ends: the frames completed, the movie closed, output flushed, the process ended.
 
+#include "emission/emission.h"
+
 // Completes the frames still being made, then closes the active movie writer, if any; frame
 // files that could not be written are then told in one line.
-void finishMovie();
+void finishMovie(Emission& emission);
 
 // 1 when the movie or a frame file could not be written, else 0.
-int outputStatus();
+int outputStatus(const Emission& emission);
 
 // Flushes standard output and ends the process.
 [[noreturn]] void endRun(int status);

@@ -54,22 +54,21 @@ void writeBmp(const std::string& path, int32_t width, int32_t height, const uint
 
 // Each source pixel becomes a 2 x 2 block of its blue, green and red with a zero fourth byte.
 // Memory row m of the source (rows run bottom-up) covers memory rows 2m and 2m + 1.
-void writeDoubledBmp(const std::string& path) {
-    const Surface& source = mainSurface();
+void writeDoubledBmp(const std::string& path, const Surface& source, Surface& doubled) {
     size_t sourceBytes = pixelBytes(source.width, source.height);
     if (source.pixels.size() < sourceBytes) return;  // not a whole image: nothing sound to save
     int32_t width = source.width > 0 ? source.width : 0;
     int32_t height = source.height > 0 ? source.height : 0;
 
-    doubleSurface().width = width * 2;
-    doubleSurface().height = height * 2;
-    doubleSurface().pixels.resize(pixelBytes(doubleSurface().width, doubleSurface().height));
+    doubled.width = width * 2;
+    doubled.height = height * 2;
+    doubled.pixels.resize(pixelBytes(doubled.width, doubled.height));
 
     size_t sourceRow = static_cast<size_t>(width) * 4;
     size_t doubledRow = sourceRow * 2;
     for (size_t row = 0; row < static_cast<size_t>(height); ++row) {
         const uint8_t* in = source.pixels.data() + row * sourceRow;
-        uint8_t* lower = doubleSurface().pixels.data() + 2 * row * doubledRow;
+        uint8_t* lower = doubled.pixels.data() + 2 * row * doubledRow;
         for (size_t x = 0; x < static_cast<size_t>(width); ++x) {
             const uint8_t pixel[4] = {in[4 * x], in[4 * x + 1], in[4 * x + 2], 0};
             std::memcpy(lower + 8 * x, pixel, 4);
@@ -77,5 +76,5 @@ void writeDoubledBmp(const std::string& path) {
         }
         std::memcpy(lower + doubledRow, lower, doubledRow);
     }
-    writeBmp(path, doubleSurface().width, doubleSurface().height, doubleSurface().pixels.data());
+    writeBmp(path, doubled.width, doubled.height, doubled.pixels.data());
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "render/surface.h"
+
 constexpr int kBmpHeaderSize = 54;
 
 // The whole file in memory: header followed by width * height * 4 pixel bytes.
@@ -13,5 +15,6 @@ std::vector<uint8_t> encodeBmp(int32_t width, int32_t height, const uint8_t* pix
 // A file that cannot be written is skipped silently.
 void writeBmp(const std::string& path, int32_t width, int32_t height, const uint8_t* pixels);
 
-// Scales mainSurface into doubleSurface (each pixel a 2 x 2 block) and writes that.
-void writeDoubledBmp(const std::string& path);
+// Scales picture into doubled (each pixel a 2 x 2 block) and writes that; doubled is the
+// caller's buffer, kept to spare an allocation a frame.
+void writeDoubledBmp(const std::string& path, const Surface& picture, Surface& doubled);

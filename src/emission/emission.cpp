@@ -36,7 +36,7 @@ struct KeptBitmap {
     bool fileMade = false;  // the newest file exists, waiting for its pixels
     size_t fileSize = 0;    // the size it will have
     bool loadable = false;  // and loading it would have worked
-    int32_t width = 0;      // the mainSurface it was made from
+    int32_t width = 0;      // the picture it was made from
     int32_t height = 0;
 };
 
@@ -50,38 +50,43 @@ struct PngScreens {
     int32_t height = 0;
 };
 
-struct Emission {
+}  // namespace
+
+struct Emission::State {
+    EmissionOptions options;
     std::string previousBmpName;        // movie mode: the file holding the previous screen
     int32_t previousPngFrame = -1;      // PNG mode: frame number of this run's newest own file
     Surface previousScreen;             // PNG mode: the screen shown before the current record
     std::array<uint8_t, kCopyBufferSize> copyBuffer{};
     KeptBitmap kept;
     PngScreens png;
-    bool finishHookInstalled = false;
+    Surface doubled;  // -double's picture for the BMP writer
+    UnwrittenFrames unwritten;
+    uint64_t lastBitmapVersion = 0;  // versions are never reused, so a writer can trust them
 };
 
-Emission emission;
-EmissionOptions options;
-uint64_t lastBitmapVersion = 0;  // versions are never reused, so a writer can trust them
+namespace {
 
-bool passesSkip(int32_t frame) { return options.skipFrames <= 0 || frame > options.skipFrames; }
-bool passesStop(int32_t frame) { return options.stopFrame < 0 || frame <= options.stopFrame; }
+using EmissionState = Emission::State;
 
-void emitMovieFrames(int32_t frameStart, int32_t frameEnd) {
-    if (!passesSkip(frameEnd)) return;
+bool passesSkip(const EmissionOptions& options, int32_t frame) { return options.skipFrames <= 0 || frame > options.skipFrames; }
+bool passesStop(const EmissionOptions& options, int32_t frame) { return options.stopFrame < 0 || frame <= options.stopFrame; }
+
+void emitMovieFrames(EmissionState& emission, const Surface& picture, int32_t frameStart, int32_t frameEnd) {
+    if (!passesSkip(emission.options, frameEnd)) return;
 
     std::string currentName = bmpFrameName(frameEnd);
-    if (options.sizeFactor > 1) {
-        writeDoubledBmp(currentName);
+    if (emission.options.sizeFactor > 1) {
+        writeDoubledBmp(currentName, picture, emission.doubled);
     } else {
-        writeBmp(currentName, mainSurface().width, mainSurface().height, mainSurface().pixels.data());
+        writeBmp(currentName, picture.width, picture.height, picture.pixels.data());
     }
 
     // The first record to get here has no earlier image, so its own screen fills its gap.
     const std::string& sourceName = emission.previousBmpName.empty() ? currentName : emission.previousBmpName;
     std::unique_ptr<Bitmap> bitmap = loadBitmapFile(sourceName);
     for (int32_t frame = frameStart; frame < frameEnd; ++frame) {
-        if (!passesSkip(frame) || !passesStop(frame)) continue;
+        if (!passesSkip(emission.options, frame) || !passesStop(emission.options, frame)) continue;
         // A missing bitmap is reported by the movie writer; its results do not stop the run.
         setMovieCompression(bitmap.get());
         addMovieFrame(bitmap.get());
@@ -98,45 +103,38 @@ void emitMovieFrames(int32_t frameStart, int32_t frameEnd) {
 // A gap frame is a copy of the previous screen's file. When this run never wrote that file
 // (its number was skipped) or it cannot be read, the kept previous screen is encoded instead,
 // and the rest of the gap copies that new file.
-void emitPngFrames(int32_t frameStart, int32_t frameEnd) {
+void emitPngFrames(EmissionState& emission, const Surface& picture, int32_t frameStart, int32_t frameEnd) {
     std::string sourceName = pngFrameName(frameStart);
     bool sourceWritten = emission.previousPngFrame == frameStart;
 
     for (int32_t frame = frameStart + 1; frame < frameEnd; ++frame) {
-        if (!passesSkip(frame)) continue;
+        if (!passesSkip(emission.options, frame)) continue;
         std::string name = pngFrameName(frame);
         if (sourceWritten) {
             CopyResult result = copyWholeFile(sourceName, name, emission.copyBuffer);
-            if (result == CopyResult::targetUnwritable) noteUnwrittenFrame(name);
+            if (result == CopyResult::targetUnwritable) emission.unwritten.note(name);
             if (result != CopyResult::sourceUnreadable) continue;
             sourceWritten = false;
         }
         if (emission.previousScreen.pixels.empty()) continue;  // no earlier screen to show
-        if (writePngImage(name, emission.previousScreen, options.sizeFactor)) {
+        if (writePngImage(name, emission.previousScreen, emission.options.sizeFactor, emission.unwritten)) {
             sourceName = name;
             sourceWritten = true;
         }
     }
 
-    if (passesSkip(frameEnd)) {
-        bool written = writePngImage(pngFrameName(frameEnd), mainSurface(), options.sizeFactor);
+    if (passesSkip(emission.options, frameEnd)) {
+        bool written = writePngImage(pngFrameName(frameEnd), picture, emission.options.sizeFactor, emission.unwritten);
         emission.previousPngFrame = written ? frameEnd : -1;
     }
-    emission.previousScreen.width = mainSurface().width;
-    emission.previousScreen.height = mainSurface().height;
-    emission.previousScreen.pixels = mainSurface().pixels;
-}
-
-void installFinishHook() {
-    if (emission.finishHookInstalled) return;
-    // Whatever way the process ends, the frames asked for are written.
-    std::atexit(finishFrames);
-    emission.finishHookInstalled = true;
+    emission.previousScreen.width = picture.width;
+    emission.previousScreen.height = picture.height;
+    emission.previousScreen.pixels = picture.pixels;
 }
 
 // ---- Movie mode, screens kept in memory ----
 
-int32_t bmpFactor() { return options.sizeFactor > 1 ? 2 : 1; }
+int32_t bmpFactor(const EmissionOptions& options) { return options.sizeFactor > 1 ? 2 : 1; }
 
 bool wholeImage(const Surface& surface) {
     return surface.pixels.size() >= static_cast<size_t>(std::max(surface.width, 0)) *
@@ -163,12 +161,11 @@ bool makeBmpPlaceholder(const std::string& path, size_t size, size_t alsoHeld) {
     return made;
 }
 
-// Brings the kept bitmap to mainSurface, row band by row band as the renderer reports them,
+// Brings the kept bitmap to the picture, row band by row band as the renderer reports them,
 // the way the BMP writers store it (doubled with -double, fourth bytes cleared when doubled).
-void keepScreen(const ScreenChanges& changes) {
+void keepScreen(EmissionState& emission, const Surface& source, const ScreenChanges& changes) {
     KeptBitmap& kept = emission.kept;
-    const Surface& source = mainSurface();
-    const int32_t factor = bmpFactor();
+    const int32_t factor = bmpFactor(emission.options);
     const int32_t width = std::max(source.width, 0);
     const int32_t height = std::max(source.height, 0);
     int32_t top = changes.top;
@@ -211,44 +208,44 @@ void keepScreen(const ScreenChanges& changes) {
         }
         std::memcpy(lower + keptRow, lower, keptRow);
     }
-    kept.bitmap.version = ++lastBitmapVersion;
+    kept.bitmap.version = ++emission.lastBitmapVersion;
 }
 
-void emitMovieFramesKept(int32_t frameStart, int32_t frameEnd) {
-    ScreenChanges changes = takeScreenChanges();
-    if (!passesSkip(frameEnd)) {
+void emitMovieFramesKept(EmissionState& emission, const Surface& picture, const ScreenChanges& changes,
+                         int32_t frameStart, int32_t frameEnd) {
+    const EmissionOptions& options = emission.options;
+    if (!passesSkip(emission.options, frameEnd)) {
         emission.kept.valid = false;
         return;
     }
-    installFinishHook();
     KeptBitmap& kept = emission.kept;
     std::string currentName = bmpFrameName(frameEnd);
     // The doubled writer writes nothing for a surface without a whole image; loading a BMP
     // without pixels fails.
-    bool written = options.sizeFactor <= 1 || wholeImage(mainSurface());
-    size_t fileSize = kBmpHeaderSize + 4 * static_cast<size_t>(std::max(mainSurface().width, 0) * bmpFactor()) *
-                                           static_cast<size_t>(std::max(mainSurface().height, 0) * bmpFactor());
+    bool written = options.sizeFactor <= 1 || wholeImage(picture);
+    size_t fileSize = kBmpHeaderSize + 4 * static_cast<size_t>(std::max(picture.width, 0) * bmpFactor(options)) *
+                                           static_cast<size_t>(std::max(picture.height, 0) * bmpFactor(options));
     bool made = written && (options.colourPass ||
                             makeBmpPlaceholder(currentName, fileSize, kept.fileMade ? kept.fileSize : 0));
-    bool loads = made && mainSurface().width > 0 && mainSurface().height > 0;
+    bool loads = made && picture.width > 0 && picture.height > 0;
 
     bool first = emission.previousBmpName.empty();
     if (first) {
-        keepScreen(changes);
+        keepScreen(emission, picture, changes);
         kept.fileMade = made;
         kept.fileSize = fileSize;
         kept.loadable = loads && kept.valid;
     }
     const Bitmap* bitmap = kept.loadable ? &kept.bitmap : nullptr;
     for (int32_t frame = frameStart; frame < frameEnd; ++frame) {
-        if (!passesSkip(frame) || !passesStop(frame)) continue;
+        if (!passesSkip(emission.options, frame) || !passesStop(emission.options, frame)) continue;
         setMovieCompression(bitmap);
         addMovieFrame(bitmap);
     }
     if (!first) {
         std::error_code ignored;
         std::filesystem::remove(emission.previousBmpName, ignored);
-        keepScreen(changes);
+        keepScreen(emission, picture, changes);
         kept.fileMade = made;
         kept.fileSize = fileSize;
         kept.loadable = loads && kept.valid;
@@ -257,7 +254,7 @@ void emitMovieFramesKept(int32_t frameStart, int32_t frameEnd) {
 }
 
 // The file left after the run gets its bytes.
-void writeLastBmp() {
+void writeLastBmp(EmissionState& emission) {
     KeptBitmap& kept = emission.kept;
     if (!kept.fileMade) return;
     kept.fileMade = false;  // a second call has nothing to do
@@ -279,20 +276,20 @@ void writeLastBmp() {
 
 // ---- PNG mode, encodings on the workers ----
 
-void emitPngFramesQueued(int32_t frameStart, int32_t frameEnd) {
+void emitPngFramesQueued(EmissionState& emission, const Surface& picture, const ScreenChanges& changes,
+                         int32_t frameStart, int32_t frameEnd) {
+    const EmissionOptions& options = emission.options;
     PngScreens& png = emission.png;
-    ScreenChanges changes = takeScreenChanges();
-    bool newScreen = changes.everything || changes.top <= changes.bottom || png.width != mainSurface().width ||
-                     png.height != mainSurface().height;
-    png.width = mainSurface().width;
-    png.height = mainSurface().height;
+    bool newScreen = changes.everything || changes.top <= changes.bottom || png.width != picture.width ||
+                     png.height != picture.height;
+    png.width = picture.width;
+    png.height = picture.height;
     std::shared_ptr<PngEncoding> previous = png.current;
     if (newScreen) png.current = nullptr;
-    installFinishHook();
 
     // Every gap frame shows the previous screen: one encoding, its bytes in every file.
     for (int32_t frame = frameStart + 1; frame < frameEnd; ++frame) {
-        if (!passesSkip(frame) || !png.previousShown) continue;
+        if (!passesSkip(emission.options, frame) || !png.previousShown) continue;
         if (!previous) {
             previous = startPngEncoding(png.skipped, options.sizeFactor);
             if (!newScreen) png.current = previous;
@@ -300,17 +297,17 @@ void emitPngFramesQueued(int32_t frameStart, int32_t frameEnd) {
         queuePngFile(previous, pngFrameName(frame));
     }
 
-    if (passesSkip(frameEnd)) {
-        if (!png.current) png.current = startPngEncoding(mainSurface(), options.sizeFactor);
+    if (passesSkip(emission.options, frameEnd)) {
+        if (!png.current) png.current = startPngEncoding(picture, options.sizeFactor);
         queuePngFile(png.current, pngFrameName(frameEnd));
         png.skipped = Surface{};
     } else if (newScreen || png.skipped.pixels.empty()) {
         // The next record's gap frames may show this screen, which nobody encoded.
-        png.skipped.width = mainSurface().width;
-        png.skipped.height = mainSurface().height;
-        png.skipped.pixels = mainSurface().pixels;
+        png.skipped.width = picture.width;
+        png.skipped.height = picture.height;
+        png.skipped.pixels = picture.pixels;
     }
-    png.previousShown = !mainSurface().pixels.empty();
+    png.previousShown = !picture.pixels.empty();
     writeReadyPngFiles();
 }
 
@@ -328,41 +325,47 @@ std::string pngFrameName(int32_t frameNumber) {
     return name;
 }
 
-void startEmission(const EmissionOptions& chosen) { options = chosen; }
+Emission::Emission(const EmissionOptions& options) : state_(std::make_unique<State>()) { state_->options = options; }
 
-void emitFrames(const FrameSpan& span) {
+Emission::~Emission() = default;
+
+void Emission::emitFrames(const Surface& picture, const ScreenChanges& changes, const FrameSpan& span) {
+    State& emission = *state_;
+    const EmissionOptions& options = emission.options;
     if (!options.writeFrames) return;
     const int32_t frameStart = span.start;
     const int32_t frameEnd = span.end;
     if (options.movieOutput) {
-        options.plainPaths ? emitMovieFrames(frameStart, frameEnd) : emitMovieFramesKept(frameStart, frameEnd);
+        options.plainPaths ? emitMovieFrames(emission, picture, frameStart, frameEnd)
+                           : emitMovieFramesKept(emission, picture, changes, frameStart, frameEnd);
     } else {
-        options.plainPaths ? emitPngFrames(frameStart, frameEnd) : emitPngFramesQueued(frameStart, frameEnd);
+        options.plainPaths ? emitPngFrames(emission, picture, frameStart, frameEnd)
+                           : emitPngFramesQueued(emission, picture, changes, frameStart, frameEnd);
     }
 }
 
-void emitFinalFrames(const FrameSpan& span) {
+void Emission::emitFinalFrames(const Surface& picture, const ScreenChanges& changes, const FrameSpan& span) {
+    State& emission = *state_;
+    const EmissionOptions& options = emission.options;
     if (!options.writeFrames || span.end <= span.start) return;
     // The screen is unchanged, so a span ending past the last frame shows it as its previous
     // screen; a PNG series already holds its frame at span.start.
     if (options.movieOutput) {
-        options.plainPaths ? emitMovieFrames(span.start, span.end) : emitMovieFramesKept(span.start, span.end);
+        options.plainPaths ? emitMovieFrames(emission, picture, span.start, span.end)
+                           : emitMovieFramesKept(emission, picture, changes, span.start, span.end);
     } else if (span.end - 1 > span.start) {
-        options.plainPaths ? emitPngFrames(span.start, span.end - 1) : emitPngFramesQueued(span.start, span.end - 1);
+        options.plainPaths ? emitPngFrames(emission, picture, span.start, span.end - 1)
+                           : emitPngFramesQueued(emission, picture, changes, span.start, span.end - 1);
     }
 }
 
-void finishFrames() {
+void Emission::finish() {
     finishPngFiles();
-    writeLastBmp();
+    writeLastBmp(*state_);
 }
 
-void resetEmission() {
-    resetPngQueue();
-    resetUnwrittenFrames();
-    bool hooked = emission.finishHookInstalled;
-    emission = Emission{};
-    emission.finishHookInstalled = hooked;
-    options = EmissionOptions{};
-    lastBitmapVersion = 0;
+UnwrittenFrames Emission::unwrittenFrames() const {
+    // A run writes its PNG files either here or through the queue, never both.
+    const UnwrittenFrames& queued = unwrittenPngFiles();
+    return state_->unwritten.count > 0 ? state_->unwritten : queued;
 }

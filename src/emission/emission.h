@@ -2,7 +2,12 @@
 // Turns the frame numbers of one record into output frames (movie or PNG series).
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "emission/frame_files.h"
+#include "render/screen_changes.h"
+#include "render/surface.h"
 
 // "%07d.bmp" and "frames/%07d.png".
 std::string bmpFrameName(int32_t frameNumber);
@@ -22,26 +27,39 @@ struct EmissionOptions {
     bool colourPass = false;
 };
 
-void startEmission(const EmissionOptions& options);
-
 // The frames of one record: the previous screen's gap begins at start, the new screen at end.
 struct FrameSpan {
     int32_t start = 0;
     int32_t end = 1;
 };
 
-// Writes the frames of one record once its screen is painted: in a movie the previous screen
-// fills start .. end - 1; in a PNG series start + 1 .. end - 1 copy the previous screen's file
-// and end gets the new screen.
-void emitFrames(const FrameSpan& span);
+// Turns painted screens into frame files or movie frames, in the order they are handed over.
+class Emission {
+public:
+    explicit Emission(const EmissionOptions& options);
+    ~Emission();
+    Emission(const Emission&) = delete;
+    Emission& operator=(const Emission&) = delete;
 
-// Shows the screen of the last emitFrames call again at the end: its own frame was span.start
-// (in a PNG series already written), and it fills the frames up to span.end - 1.
-void emitFinalFrames(const FrameSpan& span);
+    // Writes the frames of one record once its screen is painted: picture is the screen and
+    // changes the rows its painting changed. In a movie the previous screen fills start ..
+    // end - 1; in a PNG series start + 1 .. end - 1 copy the previous screen's file and end gets
+    // the new screen.
+    void emitFrames(const Surface& picture, const ScreenChanges& changes, const FrameSpan& span);
 
-// Completes the frames still being made (PNG encodings under way, the BMP file left after the
-// run); every end of a run calls it, and calling it again does nothing.
-void finishFrames();
+    // Shows the screen of the last emitFrames call again at the end: its own frame was span.start
+    // (in a PNG series already written), and it fills the frames up to span.end - 1.
+    void emitFinalFrames(const Surface& picture, const ScreenChanges& changes, const FrameSpan& span);
 
-// Forgets the previous BMP name and any kept screen, so that tests start afresh.
-void resetEmission();
+    // Completes the frames still being made (PNG encodings under way, the BMP file left after
+    // the run); whoever ends a run calls it, and calling it again does nothing.
+    void finish();
+
+    // The frame files that could not be written so far.
+    UnwrittenFrames unwrittenFrames() const;
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+};

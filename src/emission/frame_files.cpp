@@ -11,7 +11,6 @@
 
 namespace {
 
-UnwrittenFrames unwritten;
 
 // Closes a file being written; when anything went wrong the half-written file is removed,
 // errno still saying what.
@@ -89,10 +88,6 @@ CopyResult copyWholeFile(const std::string& source, const std::string& target, s
     return CopyResult::copied;
 }
 
-void noteUnwrittenFrame(const std::string& path) {
-    if (unwritten.count++ == 0) unwritten.first = path + ": " + std::strerror(errno);
+void UnwrittenFrames::note(const std::string& path) {
+    if (count++ == 0) first = path + ": " + std::strerror(errno);
 }
-
-const UnwrittenFrames& unwrittenFrames() { return unwritten; }
-
-void resetUnwrittenFrames() { unwritten = UnwrittenFrames{}; }

@@ -20,16 +20,12 @@ enum class CopyWay { clone, kernel, plain };
 CopyResult copyWholeFile(const std::string& source, const std::string& target, std::span<uint8_t> buffer,
                          CopyWay firstWay = CopyWay::clone);
 
-// Frame files of the run that could not be written: how many, and the first of them as
+// Frame files of a run that could not be written: how many, and the first of them as
 // "name: why".
 struct UnwrittenFrames {
     int64_t count = 0;
     std::string first;
+
+    // Counts path as a frame file that could not be written, errno saying why.
+    void note(const std::string& path);
 };
-
-// Counts path as a frame file that could not be written, errno saying why.
-void noteUnwrittenFrame(const std::string& path);
-
-const UnwrittenFrames& unwrittenFrames();
-
-void resetUnwrittenFrames();

@@ -44,6 +44,7 @@ struct PngQueue {
     std::deque<QueuedFile> files;  // main thread only
     std::vector<uint8_t> copyBuffer = std::vector<uint8_t>(65536);  // main thread only
     bool exitHookInstalled = false;
+    UnwrittenFrames unwritten;  // main thread only
 };
 
 // Never destroyed: a worker must not meet a destroyed queue, whichever way the process ends.
@@ -135,13 +136,13 @@ void writeQueuedFile(const QueuedFile& file) {
     }
     if (!encoding.writtenAs.empty()) {
         CopyResult copied = copyWholeFile(encoding.writtenAs, file.path, queue().copyBuffer);
-        if (copied == CopyResult::targetUnwritable) noteUnwrittenFrame(file.path);
+        if (copied == CopyResult::targetUnwritable) queue().unwritten.note(file.path);
         if (copied != CopyResult::sourceUnreadable) return;
     }
     if (writeWholeFile(file.path, result.bytes)) {
         encoding.writtenAs = file.path;
     } else {
-        noteUnwrittenFrame(file.path);
+        queue().unwritten.note(file.path);
     }
 }
 
@@ -200,6 +201,8 @@ void queuePngFile(const std::shared_ptr<PngEncoding>& encoding, const std::strin
     q.files.push_back({encoding, path});
 }
 
+const UnwrittenFrames& unwrittenPngFiles() { return queue().unwritten; }
+
 void writeReadyPngFiles() {
     PngQueue& q = queue();
     while (!q.files.empty() && isDone(*q.files.front().encoding)) {
@@ -228,4 +231,5 @@ void resetPngQueue() {
     q.files.clear();
     q.waiting.clear();
     q.unfinished = 0;
+    q.unwritten = UnwrittenFrames{};
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "emission/frame_files.h"
 #include "render/surface.h"
 
 struct PngEncoding;  // one screen's encoding, done or under way
@@ -19,6 +20,9 @@ std::shared_ptr<PngEncoding> startPngEncoding(const Surface& surface, int32_t fa
 // failed encoding prints its "encoder error" line instead: at once when the failure is known
 // already, otherwise when its turn comes.
 void queuePngFile(const std::shared_ptr<PngEncoding>& encoding, const std::string& path);
+
+// The queued files that could not be written.
+const UnwrittenFrames& unwrittenPngFiles();
 
 // Writes the queued files whose encodings are done, without waiting.
 void writeReadyPngFiles();

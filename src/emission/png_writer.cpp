@@ -88,7 +88,7 @@ EncodedPng encodePng(const Surface& surface, int32_t factor) {
     return result;
 }
 
-bool writePngImage(const std::string& path, const Surface& surface, int32_t factor) {
+bool writePngImage(const std::string& path, const Surface& surface, int32_t factor, UnwrittenFrames& unwritten) {
     EncodedPng png = encodePng(surface, factor);
     if (png.error != 0) {
         std::printf("encoder error %u: %s\n", png.error, lodepng_error_text(png.error));
@@ -96,7 +96,7 @@ bool writePngImage(const std::string& path, const Surface& surface, int32_t fact
         return false;
     }
     if (writeWholeFile(path, png.bytes)) return true;
-    noteUnwrittenFrame(path);
+    unwritten.note(path);
     return false;
 }
 

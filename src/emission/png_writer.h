@@ -1,10 +1,11 @@
 #pragma once
-// PNG frames: mainSurface as 8-bit RGBA, doubled with -double, encoded by LodePNG.
+// PNG frames: a painted picture as 8-bit RGBA, doubled with -double, encoded by LodePNG.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "emission/frame_files.h"
 #include "render/surface.h"
 
 // Top-down RGBA rows of surface, each pixel repeated factor x factor times (factor 1 or 2).
@@ -21,5 +22,5 @@ EncodedPng encodePng(const Surface& surface, int32_t factor);
 // Encodes surface and writes path as a frame file. An encoder failure prints "encoder error N:
 // text"; a file that cannot be written is counted among the unwritten frames. True when the
 // file was written.
-bool writePngImage(const std::string& path, const Surface& surface, int32_t factor);
+bool writePngImage(const std::string& path, const Surface& surface, int32_t factor, UnwrittenFrames& unwritten);
 

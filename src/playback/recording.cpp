@@ -404,14 +404,14 @@ void closeSpan(const Record& record, const FrameSpan& span, const Timing& timing
 }
 
 // Resizes placed before the record at position take effect, each side unless fixed.
-void applyResizes(const uint8_t* position) {
+void applyResizes(const uint8_t* position, Terminal& terminal) {
     const std::vector<AsciicastResize>& resizes = playback.events.resizes;
     const auto offset = static_cast<size_t>(position - playback.dataStart);
     while (playback.nextResize < resizes.size() && resizes[playback.nextResize].recordOffset <= offset) {
         const AsciicastResize& resize = resizes[playback.nextResize++];
-        const TerminalOptions& now = terminalOptions();
-        resizeTerminal(playback.options.columnsFixed ? now.columns : resize.columns,
-                       playback.options.rowsFixed ? now.rows : resize.rows);
+        const TerminalOptions& now = terminal.options();
+        terminal.resize(playback.options.columnsFixed ? now.columns : resize.columns,
+                        playback.options.rowsFixed ? now.rows : resize.rows);
     }
 }
 
@@ -464,7 +464,7 @@ std::optional<PlaybackResult> startCut(std::span<const uint8_t> data) {
 }
 
 // At the end the final screen fills the frames up to -to, and then -last's.
-void showFinalScreen() {
+void showFinalScreen(const PlaybackStages& stages) {
     const FrameClock& clock = playback.clock;
     const Cut& cut = playback.cut;
     if (!clock.screenShown || playback.options.poster) return;
@@ -477,8 +477,10 @@ void showFinalScreen() {
     }
     lastFrame = std::min<int64_t>(lastFrame + playback.options.finalFrames, std::numeric_limits<int32_t>::max() - 1);
     if (lastFrame < screenFrame) return;
-    if (!paintScreen()) return;  // unchanged: painting it again reports that nothing changed
-    emitFinalFrames({static_cast<int32_t>(screenFrame), static_cast<int32_t>(lastFrame + 1)});
+    const PaintResult painted = stages.painter.paint(stages.terminal);
+    if (!painted.painted) return;  // unchanged: painting it again reports that nothing changed
+    stages.emission.emitFinalFrames(stages.painter.frame(), painted.changes,
+                                    {static_cast<int32_t>(screenFrame), static_cast<int32_t>(lastFrame + 1)});
 }
 
 bool stopLimitReached(const FrameSpan& span) {
@@ -487,8 +489,8 @@ bool stopLimitReached(const FrameSpan& span) {
 
 }  // namespace
 
-const uint8_t* stepRecord(const uint8_t* position, const uint8_t* end) {
-    applyResizes(position);
+const uint8_t* stepRecord(const uint8_t* position, const uint8_t* end, const PlaybackStages& stages) {
+    applyResizes(position, stages.terminal);
     const Record record = readRecord(position, end);
     FrameClock& clock = playback.clock;
     if (!clock.haveFirst) {
@@ -513,15 +515,16 @@ const uint8_t* stepRecord(const uint8_t* position, const uint8_t* end) {
     clock.frameEnd = span.end;
     reportRecord(record, span, timing);
 
-    feedTerminal(record.payload);
+    stages.terminal.feed(record.payload);
     // Only the last screen of a frame is painted and shown.
     const bool shown = !sharesFrameWithNext(record, timing, end);
     if (shown) {
-        if (!paintScreen()) {
+        const PaintResult painted = stages.painter.paint(stages.terminal);
+        if (!painted.painted) {
             playback.result.end = PlaybackEnd::fontMissing;
             return end;
         }
-        emitFrames(span);
+        stages.emission.emitFrames(stages.painter.frame(), painted.changes, span);
     }
 
     closeSpan(record, span, timing, shown);
@@ -568,7 +571,7 @@ PlaybackResult readRecording(const std::string& path) {
     return {};
 }
 
-PlaybackResult loadRecording(const std::string& path) {
+PlaybackResult loadRecording(const std::string& path, const PlaybackStages& stages) {
     if (!readAhead.held || readAhead.path != path) {
         PlaybackResult read = readRecording(path);
         if (read.end != PlaybackEnd::finished) return read;
@@ -579,10 +582,10 @@ PlaybackResult loadRecording(const std::string& path) {
     playback.events = std::move(readAhead.events);
     readAhead = ReadAhead{};
     openLog();
-    return walkRecording(playback.recordBuffer);
+    return walkRecording(playback.recordBuffer, stages);
 }
 
-PlaybackResult walkAgain(const PlaybackOptions& options) {
+PlaybackResult walkAgain(const PlaybackOptions& options, const PlaybackStages& stages) {
     std::vector<uint8_t> records = std::move(playback.recordBuffer);
     AsciicastRecording events = std::move(playback.events);
     std::string name = std::move(playback.name);
@@ -591,10 +594,10 @@ PlaybackResult walkAgain(const PlaybackOptions& options) {
     playback.events = std::move(events);
     playback.name = std::move(name);
     openLog();
-    return walkRecording(playback.recordBuffer);
+    return walkRecording(playback.recordBuffer, stages);
 }
 
-PlaybackResult walkRecording(std::span<const uint8_t> data) {
+PlaybackResult walkRecording(std::span<const uint8_t> data, const PlaybackStages& stages) {
     const uint8_t* position = data.data();
     const uint8_t* end = position + data.size();
     playback.dataStart = position;
@@ -614,11 +617,11 @@ PlaybackResult walkRecording(std::span<const uint8_t> data) {
             }
             break;
         }
-        position = stepRecord(position, end);
+        position = stepRecord(position, end, stages);
         ++walked;
     }
     playback.result.records = walked;
-    if (playback.result.end == PlaybackEnd::finished && !walkCut(walked)) showFinalScreen();
+    if (playback.result.end == PlaybackEnd::finished && !walkCut(walked)) showFinalScreen(stages);
     if (playback.status.lineOpen) std::fputc('\n', stderr);
     playback.status.lineOpen = false;
     return playback.result;

@@ -7,6 +7,10 @@
 #include <span>
 #include <string>
 
+#include "emission/emission.h"
+#include "render/renderer.h"
+#include "terminal/terminal.h"
+
 struct FrameClock {
     bool haveFirst = false;  // no record seen yet while false
     uint32_t firstSeconds = 0;
@@ -68,6 +72,14 @@ struct PlaybackResult {
     int64_t records = 0;  // records walked
 };
 
+// The stages a walk drives: each record's payload is fed to the terminal, its screen painted
+// and the picture handed to emission.
+struct PlaybackStages {
+    Terminal& terminal;
+    Painter& painter;
+    Emission& emission;
+};
+
 // Takes the options for the next walk and starts a fresh clock and log; a recording already
 // read stays.
 void startPlayback(const PlaybackOptions& options);
@@ -90,21 +102,21 @@ uint64_t streamLimit();
 
 // Walks the recording read for path (reading it first when readRecording has not), writing the
 // log "output". An asciicast recording's resizes, markers and idle time limit count.
-PlaybackResult loadRecording(const std::string& path);
+PlaybackResult loadRecording(const std::string& path, const PlaybackStages& stages);
 
 // Walks the recording the last loadRecording read once more, from a fresh clock and log, with
 // these options (standard input is read only once).
-PlaybackResult walkAgain(const PlaybackOptions& options);
+PlaybackResult walkAgain(const PlaybackOptions& options, const PlaybackStages& stages);
 
 // Walks records already in memory (the log, if open, receives their entries). Returns early
 // when an interruption was asked for, after the record in progress. At the end the final
 // screen fills the frames that -to and -last give it.
-PlaybackResult walkRecording(std::span<const uint8_t> data);
+PlaybackResult walkRecording(std::span<const uint8_t> data, const PlaybackStages& stages);
 
 // Plays the record whose header starts at position (end: where the recording data ends; a
 // record cut short by it is played with what is there). Returns the next record's start, or
 // end when the walk must end, which walkRecording then reports.
-const uint8_t* stepRecord(const uint8_t* position, const uint8_t* end);
+const uint8_t* stepRecord(const uint8_t* position, const uint8_t* end, const PlaybackStages& stages);
 
 const FrameClock& frameClock();
 

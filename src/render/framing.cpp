@@ -6,38 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "render/outline_font.h"
 #include "render/outline_painter.h"
-#include "render/screen_changes.h"
+#include "render/painter_state.h"
 #include "render/theme.h"
 #include "terminal/screen_grid.h"
-#include "terminal/terminal.h"
 #include "terminal/xterm_emulation.h"
 
 namespace {
-
-// The cursor's cell (two for a wide character) on mainSurface, the colours the cell was painted
-// with, and the cursor's.
-struct CursorMark {
-    bool shown = false;
-    int32_t left = 0;
-    int32_t top = 0;
-    int32_t cellWidth = 0;
-    int32_t cellHeight = 0;
-    int32_t span = 1;
-    Colour foreground = 0;
-    Colour background = 0;
-    Colour cursor = 0;
-    bool operator==(const CursorMark&) const = default;
-};
-
-struct FramingState {
-    uint64_t canvasGeneration = 0;  // of the canvas mainSurface was copied from
-    uint64_t frameGeneration = 0;   // of mainSurface when it was last finished
-    CursorMark cursor;              // as drawn on mainSurface
-};
-
-FramingState framing;
 
 uint8_t* pixelOf(Surface& surface, int32_t x, int32_t y) {
     return surface.pixels.data() + 4 * (static_cast<size_t>(x) + static_cast<size_t>(surface.height - 1 - y) * surface.width);
@@ -56,15 +31,15 @@ void copyRows(Surface& frame, const Surface& canvas, int32_t padding, int32_t to
 
 // Where the emulation has its cursor, when it is visible and its cell lies within the picture.
 // The basic emulation has no way to hide it.
-CursorMark findCursor(const Surface& canvas) {
-    const RenderOptions& options = renderOptions();
+CursorMark findCursor(PainterState& p, const ScreenToPaint& toPaint, const Surface& canvas) {
+    const RenderOptions& options = p.options;
     if (options.cursor == CursorStyle::none) return {};
     CursorMark mark;
     CellPaint paint{};
     int32_t row = 0;
     int32_t column = 0;
-    if (terminalOptions().emulation == Emulation::xterm) {
-        const XtermScreen& screen = xtermScreen();
+    if (toPaint.xterm != nullptr) {
+        const XtermScreen& screen = *toPaint.xterm;
         row = screen.cursorRow;
         column = screen.cursorColumn;
         if (!screen.cursorVisible || row < 0 || row >= screen.rows || column < 0 || column >= screen.columns) return {};
@@ -72,18 +47,18 @@ CursorMark findCursor(const Surface& canvas) {
         mark.span = cell.width == 2 && column + 1 < screen.columns ? 2 : 1;
         paint = xtermCellPaint(options.theme, cell);
     } else {
-        const ScreenGrid& grid = screenGrid();
+        const ScreenGrid& grid = *toPaint.grid;
         row = grid.cursorRow;
         column = grid.cursorCol;
-        if (row < 0 || row >= std::min(terminalOptions().rows, kGridRows) || column < 0 ||
-            column >= std::min(terminalOptions().columns, kGridColumns)) {
+        if (row < 0 || row >= std::min(grid.rows, kGridRows) || column < 0 ||
+            column >= std::min(grid.columns, kGridColumns)) {
             return {};
         }
         paint = basicCellPaint(options.theme, grid.attrPlane[static_cast<size_t>(row) * kGridColumns + column]);
     }
     const bool outline = !options.outlineFont.empty();
-    mark.cellWidth = outline ? outlineMetrics().cellWidth : kCellWidth;
-    mark.cellHeight = outline ? outlineMetrics().cellHeight : kCellHeight;
+    mark.cellWidth = outline ? p.outlineFont.metrics().cellWidth : kCellWidth;
+    mark.cellHeight = outline ? p.outlineFont.metrics().cellHeight : kCellHeight;
     const int32_t x = column * mark.cellWidth;
     const int32_t y = row * mark.cellHeight;
     if (x + mark.span * mark.cellWidth > canvas.width || y + mark.cellHeight > canvas.height) return {};
@@ -157,12 +132,13 @@ void drawCursor(Surface& frame, const Surface& canvas, const CursorMark& mark, i
 
 bool framesFinished(const RenderOptions& options) { return options.padding > 0 || options.cursor != CursorStyle::none; }
 
-void finishFrame() {
-    const RenderOptions& options = renderOptions();
-    const Surface& canvas = canvasSurface();
-    Surface& frame = mainSurface();
+void finishFrame(PainterState& p, const ScreenToPaint& toPaint) {
+    const RenderOptions& options = p.options;
+    FramingState& framing = p.framing;
+    const Surface& canvas = p.canvas();
+    Surface& frame = p.frame;
     const int32_t padding = options.padding;
-    const ScreenChanges changes = takeScreenChanges();
+    const ScreenChanges changes = p.changes.take();
     const int32_t width = canvas.width + 2 * padding;
     const int32_t height = canvas.height + 2 * padding;
     if (frame.width != width || frame.height != height ||
@@ -170,13 +146,7 @@ void finishFrame() {
         allocSurface(frame, width, height);
     }
     const bool newCanvas = canvas.generation != framing.canvasGeneration;
-    if (newCanvas) {
-        // The painter sized the doubled surface by its canvas; it doubles the frame.
-        doubleSurface().pixels.clear();
-        doubleSurface().width = width * 2;
-        doubleSurface().height = height * 2;
-    }
-    const CursorMark next = findCursor(canvas);
+    const CursorMark next = findCursor(p, toPaint, canvas);
     if (changes.everything || options.plainPaths || newCanvas || frame.generation != framing.frameGeneration) {
         const Colour background = options.theme.background;
         fillRect(frame, 0, 0, width - 1, padding - 1, background);
@@ -185,7 +155,7 @@ void finishFrame() {
         fillRect(frame, width - padding, padding, width - 1, height - padding - 1, background);
         copyRows(frame, canvas, padding, 0, canvas.height - 1);
         if (next.shown) drawCursor(frame, canvas, next, padding, options.cursor);
-        noteScreenReplaced();
+        p.changes.noteReplaced();
     } else {
         int32_t top = INT32_MAX;
         int32_t bottom = -1;
@@ -212,11 +182,9 @@ void finishFrame() {
             drawCursor(frame, canvas, next, padding, options.cursor);
             include(next.top, next.top + next.cellHeight - 1);
         }
-        noteScreenPainted(top, bottom);
+        p.changes.notePainted(top, bottom);
     }
     framing.cursor = next;
     framing.canvasGeneration = canvas.generation;
     framing.frameGeneration = frame.generation;
 }
-
-void resetFraming() { framing = FramingState{}; }

@@ -17,38 +17,17 @@ namespace {
 constexpr int kGlyphColumns = 10;
 constexpr int kGlyphRows = 16;
 
-struct LoadedFont {
-    GlyphTable glyphs;
-    bool loaded = false;
-    uint64_t generation = 1;  // changes whenever glyphs may have
-};
-
-LoadedFont font;
-
-// Char code (0..255) to the position of its first glyph in the table, or -1; rebuilt when the
-// table's generation moves on.
-struct GlyphIndex {
-    std::array<int32_t, 256> first{};
-    uint64_t builtFor = 0;
-};
-
-GlyphIndex glyphIndex;
-
-void rebuildGlyphIndex() {
-    const GlyphTable& table = font.glyphs;
-    glyphIndex.first.fill(-1);
-    for (size_t i = table.size(); i-- > 0;) {
-        glyphIndex.first[static_cast<uint8_t>(table[i].key)] = static_cast<int32_t>(i);
+void rebuildGlyphIndex(GlyphFont& font) {
+    font.first.fill(-1);
+    for (size_t i = font.glyphs.size(); i-- > 0;) {
+        font.first[static_cast<uint8_t>(font.glyphs[i].key)] = static_cast<int32_t>(i);
     }
-    glyphIndex.builtFor = font.generation;
 }
 
-const Glyph* findGlyph(int32_t code) {
-    const GlyphTable& table = font.glyphs;
-    if (table.empty()) return nullptr;
-    if (glyphIndex.builtFor != font.generation) rebuildGlyphIndex();
-    int32_t position = glyphIndex.first[static_cast<uint8_t>(code)];
-    return position < 0 ? nullptr : &table[static_cast<size_t>(position)];
+const Glyph* findGlyph(const GlyphFont& font, int32_t code) {
+    if (font.glyphs.empty()) return nullptr;
+    int32_t position = font.first[static_cast<uint8_t>(code)];
+    return position < 0 ? nullptr : &font.glyphs[static_cast<size_t>(position)];
 }
 
 // Reads the next whitespace-separated token; a token past the end of the file reads empty.
@@ -72,32 +51,22 @@ void reportBadRow(char key) {
 
 }  // namespace
 
-bool loadGlyphs(const std::string& path) {
+bool loadGlyphs(GlyphFont& font, const std::string& path) {
     std::ifstream stream;
     if (!path.empty()) stream.open(path);
     if (!stream.is_open()) return false;
     parseGlyphs(stream, font.glyphs);
     font.loaded = true;
     ++font.generation;
+    rebuildGlyphIndex(font);
     return true;
 }
 
-bool glyphsLoaded() { return font.loaded; }
-
-const GlyphTable& glyphTable() { return font.glyphs; }
-
-void setGlyphTable(GlyphTable table) {
+void setGlyphTable(GlyphFont& font, GlyphTable table) {
     font.glyphs = std::move(table);
     font.loaded = true;
     ++font.generation;
-}
-
-uint64_t glyphGeneration() { return font.generation; }
-
-void resetGlyphs() {
-    font.glyphs.clear();
-    font.loaded = false;
-    ++font.generation;
+    rebuildGlyphIndex(font);
 }
 
 void parseGlyphs(std::istream& stream, GlyphTable& table) {
@@ -120,14 +89,14 @@ void parseGlyphs(std::istream& stream, GlyphTable& table) {
     }
 }
 
-void drawGlyph(int32_t code, int32_t x, int32_t y, Colour foreground, Colour background) {
-    const Glyph* glyph = findGlyph(code);
+void drawGlyph(const GlyphFont& font, Surface& surface, int32_t code, int32_t x, int32_t y, Colour foreground,
+               Colour background) {
+    const Glyph* glyph = findGlyph(font, code);
     if (glyph == nullptr) {
-        drawFallbackChar(canvasSurface(), code, x, y, foreground, background);
+        drawFallbackChar(surface, code, x, y, foreground, background);
         return;
     }
     // Marks missing after dropped rows are drawn as background.
-    Surface& surface = canvasSurface();
     std::array<Colour, kGlyphColumns> row;
     for (int r = 0; r < kGlyphRows; ++r) {
         int64_t rowY = int64_t{y} + glyph->offset + r;

@@ -11,6 +11,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <filesystem>
 #include <unordered_map>
 
@@ -33,7 +34,9 @@ struct StyleFace {
     bool slant = false;
 };
 
-struct OutlineState {
+}  // namespace
+
+struct OutlineFont::State {
     FT_Library library = nullptr;
     std::string key;  // what was opened: name, size and line height
     int32_t pixelSize = 0;
@@ -46,7 +49,9 @@ struct OutlineState {
     std::vector<FcPattern*> patterns;
 };
 
-OutlineState state;
+namespace {
+
+using OutlineState = OutlineFont::State;
 
 void setSize(FT_Face face, int32_t pixelSize) {
     if (FT_IS_SCALABLE(face)) {
@@ -63,7 +68,7 @@ void setSize(FT_Face face, int32_t pixelSize) {
     if (face->num_fixed_sizes > 0) FT_Select_Size(face, best);
 }
 
-FT_Face faceOf(FontFile& file) {
+FT_Face faceOf(OutlineState& state, FontFile& file) {
     if (file.tried) return file.face;
     file.tried = true;
     if (FT_New_Face(state.library, file.path.c_str(), file.index, &file.face) != 0) {
@@ -85,7 +90,7 @@ int intOf(FcPattern* pattern, const char* object, int fallback) {
     return FcPatternGetInteger(pattern, object, 0, &value) == FcResultMatch ? value : fallback;
 }
 
-size_t addFile(FcPattern* font) {
+size_t addFile(OutlineState& state, FcPattern* font) {
     FontFile file;
     file.path = stringOf(font, FC_FILE);
     file.index = intOf(font, FC_INDEX, 0);
@@ -100,7 +105,7 @@ size_t addFile(FcPattern* font) {
 bool sameFamily(FcPattern* a, FcPattern* b) { return strcasecmp(stringOf(a, FC_FAMILY).c_str(), stringOf(b, FC_FAMILY).c_str()) == 0; }
 
 // The family's own face for a style when it has one, else the regular face made bold or slanted.
-StyleFace styleFace(FcPattern* base, FcPattern* regular, size_t regularFile, bool bold, bool italic) {
+StyleFace styleFace(OutlineState& state, FcPattern* base, FcPattern* regular, size_t regularFile, bool bold, bool italic) {
     StyleFace style{regularFile, bold, italic};
     if (!bold && !italic) return style;
     FcPattern* wanted = FcPatternDuplicate(base);
@@ -126,13 +131,13 @@ StyleFace styleFace(FcPattern* base, FcPattern* regular, size_t regularFile, boo
         return style;
     }
     state.patterns.push_back(match);
-    return StyleFace{addFile(match), false, false};
+    return StyleFace{addFile(state, match), false, false};
 }
 
 int32_t roundPixels(FT_Pos value) { return static_cast<int32_t>(std::lround(static_cast<double>(value) / 64.0)); }
 
-void measure(double lineHeight) {
-    FT_Face face = faceOf(state.files[state.styles[0].file]);
+void measure(OutlineState& state, double lineHeight) {
+    FT_Face face = faceOf(state, state.files[state.styles[0].file]);
     OutlineMetrics& m = state.metrics;
     m.cellWidth = 0;
     if (FT_Load_Char(face, 'M', FT_LOAD_TARGET_LIGHT) == 0) m.cellWidth = roundPixels(face->glyph->advance.x);
@@ -165,7 +170,7 @@ void measure(double lineHeight) {
     m.strikeTop = place(m.baseline - strike);
 }
 
-void closeAll() {
+void closeAll(OutlineState& state) {
     for (FontFile& file : state.files) {
         if (file.face != nullptr) FT_Done_Face(file.face);
     }
@@ -191,12 +196,12 @@ bool emojiPresentation(uint32_t codePoint) {
 
 // The first fallback font in fontconfig's order that has codePoint (a colour one only when
 // colourOnly), or -1.
-int32_t firstFallbackWith(uint32_t codePoint, bool colourOnly) {
+int32_t firstFallbackWith(OutlineState& state, uint32_t codePoint, bool colourOnly) {
     for (size_t i = state.firstFallback; i < state.files.size(); ++i) {
         FontFile& file = state.files[i];
         if (colourOnly && !file.colour) continue;
         if (file.charset != nullptr && !FcCharSetHasChar(file.charset, codePoint)) continue;
-        FT_Face candidate = faceOf(file);
+        FT_Face candidate = faceOf(state, file);
         if (candidate != nullptr && FT_Get_Char_Index(candidate, codePoint) != 0) return static_cast<int32_t>(i);
     }
     return -1;
@@ -205,17 +210,17 @@ int32_t firstFallbackWith(uint32_t codePoint, bool colourOnly) {
 // The face and the synthesis that draw codePoint in style, or none. Emoji come from a colour
 // font when there is one, as terminals show them; everything else from the font, else from the
 // first font after it that has the character.
-bool findFace(uint32_t codePoint, uint8_t style, FT_Face& face, StyleFace& how, bool& ownFamily) {
+bool findFace(OutlineState& state, uint32_t codePoint, uint8_t style, FT_Face& face, StyleFace& how, bool& ownFamily) {
     auto fallback = [&](bool colourOnly) {
         uint32_t key = codePoint * 2 + (colourOnly ? 1 : 0);
         auto known = state.fallbackFor.find(key);
         if (known != state.fallbackFor.end()) return known->second;
-        return state.fallbackFor[key] = firstFallbackWith(codePoint, colourOnly);
+        return state.fallbackFor[key] = firstFallbackWith(state, codePoint, colourOnly);
     };
     int32_t found = emojiPresentation(codePoint) ? fallback(true) : -1;
     if (found < 0) {
         how = state.styles[style & 3];
-        face = faceOf(state.files[how.file]);
+        face = faceOf(state, state.files[how.file]);
         ownFamily = true;
         if (face != nullptr && FT_Get_Char_Index(face, codePoint) != 0) return true;
         found = fallback(false);
@@ -276,24 +281,34 @@ void slantRows(OutlineGlyph& glyph, int32_t bitmapTop) {
 
 }  // namespace
 
-bool openOutlineFont(const std::string& nameOrFile, int32_t pixelSize, double lineHeight, std::string& error) {
+OutlineFont::OutlineFont() : state_(std::make_unique<State>()) {}
+
+OutlineFont::~OutlineFont() {
+    if (state_ != nullptr) closeAll(*state_);
+}
+
+OutlineFont::OutlineFont(OutlineFont&&) noexcept = default;
+
+OutlineFont& OutlineFont::operator=(OutlineFont&& other) noexcept {
+    if (this != &other) {
+        if (state_ != nullptr) closeAll(*state_);
+        state_ = std::move(other.state_);
+    }
+    return *this;
+}
+
+bool OutlineFont::open(const std::string& nameOrFile, int32_t pixelSize, double lineHeight, std::string& error) {
+    State& state = *state_;
     std::string key = nameOrFile + '\n' + std::to_string(pixelSize) + '\n' + std::to_string(lineHeight);
     if (state.library != nullptr && state.key == key) return true;
-    closeAll();
+    closeAll(state);
     if (pixelSize < 1 || !(lineHeight > 0)) {
         error = "the font size and line height must be above 0";
         return false;
     }
-    // The fonts, and fontconfig's configuration, are released before the process ends, while
-    // this state still points at them.
-    static const bool closedAtExit = std::atexit([] {
-        closeAll();
-        FcFini();
-    }) == 0;
-    (void)closedAtExit;
     if (!FcInit() || FT_Init_FreeType(&state.library) != 0) {
         error = "FreeType or fontconfig could not start";
-        closeAll();
+        closeAll(state);
         return false;
     }
     state.pixelSize = pixelSize;
@@ -306,10 +321,10 @@ bool openOutlineFont(const std::string& nameOrFile, int32_t pixelSize, double li
         FontFile file;
         file.path = nameOrFile;
         state.files.push_back(file);
-        FT_Face face = faceOf(state.files[0]);
+        FT_Face face = faceOf(state, state.files[0]);
         if (face == nullptr) {
             error = "the font file " + nameOrFile + " cannot be read by FreeType";
-            closeAll();
+            closeAll(state);
             return false;
         }
         // The characters it lacks come from the fonts fontconfig puts after its family.
@@ -322,7 +337,7 @@ bool openOutlineFont(const std::string& nameOrFile, int32_t pixelSize, double li
         base = FcNameParse(reinterpret_cast<const FcChar8*>(nameOrFile.c_str()));
         if (base == nullptr) {
             error = "\"" + nameOrFile + "\" is neither a font file nor a fontconfig pattern";
-            closeAll();
+            closeAll(state);
             return false;
         }
     }
@@ -337,7 +352,7 @@ bool openOutlineFont(const std::string& nameOrFile, int32_t pixelSize, double li
     if (!isFile) {
         if (sorted == nullptr || sorted->nfont == 0) {
             error = "fontconfig finds no font for \"" + nameOrFile + "\"";
-            closeAll();
+            closeAll(state);
             return false;
         }
         FcPattern* first = sorted->fonts[0];
@@ -349,18 +364,18 @@ bool openOutlineFont(const std::string& nameOrFile, int32_t pixelSize, double li
         if (!named) {
             error = "no font named \"" + asked + "\" is installed (fontconfig's nearest is \"" +
                     stringOf(first, FC_FAMILY) + "\"); fc-list shows the installed fonts";
-            closeAll();
+            closeAll(state);
             return false;
         }
-        regularFile = addFile(first);
-        if (faceOf(state.files[regularFile]) == nullptr) {
+        regularFile = addFile(state, first);
+        if (faceOf(state, state.files[regularFile]) == nullptr) {
             error = "the font file " + state.files[regularFile].path + " cannot be read by FreeType";
-            closeAll();
+            closeAll(state);
             return false;
         }
-        state.styles[kStyleBold] = styleFace(base, first, regularFile, true, false);
-        state.styles[kStyleItalic] = styleFace(base, first, regularFile, false, true);
-        state.styles[kStyleBold | kStyleItalic] = styleFace(base, first, regularFile, true, true);
+        state.styles[kStyleBold] = styleFace(state, base, first, regularFile, true, false);
+        state.styles[kStyleItalic] = styleFace(state, base, first, regularFile, false, true);
+        state.styles[kStyleBold | kStyleItalic] = styleFace(state, base, first, regularFile, true, true);
     } else {
         state.styles[kStyleBold] = StyleFace{0, true, false};
         state.styles[kStyleItalic] = StyleFace{0, false, true};
@@ -368,30 +383,32 @@ bool openOutlineFont(const std::string& nameOrFile, int32_t pixelSize, double li
     }
     state.styles[0] = StyleFace{regularFile, false, false};
     state.firstFallback = state.files.size();
-    for (int i = 0; sorted != nullptr && i < sorted->nfont; ++i) addFile(sorted->fonts[i]);
-    measure(lineHeight);
+    for (int i = 0; sorted != nullptr && i < sorted->nfont; ++i) addFile(state, sorted->fonts[i]);
+    measure(state, lineHeight);
     state.key = key;
     return true;
 }
 
-bool outlineFontOpen() { return state.library != nullptr; }
+bool OutlineFont::isOpen() const { return state_->library != nullptr; }
 
-const OutlineMetrics& outlineMetrics() { return state.metrics; }
+const OutlineMetrics& OutlineFont::metrics() const { return state_->metrics; }
 
-std::string outlineFontFile(uint32_t codePoint, uint8_t style) {
+std::string OutlineFont::fileFor(uint32_t codePoint, uint8_t style) {
+    State& state = *state_;
     FT_Face face = nullptr;
     StyleFace how;
     bool ownFamily = false;
-    if (state.library == nullptr || !findFace(codePoint, style, face, how, ownFamily)) return "";
+    if (state.library == nullptr || !findFace(state, codePoint, style, face, how, ownFamily)) return "";
     return state.files[how.file].path;
 }
 
-bool drawOutlineGlyph(uint32_t codePoint, uint8_t style, int32_t span, OutlineGlyph& glyph) {
+bool OutlineFont::drawGlyph(uint32_t codePoint, uint8_t style, int32_t span, OutlineGlyph& glyph) {
+    State& state = *state_;
     glyph = OutlineGlyph{};
     FT_Face face = nullptr;
     StyleFace how;
     bool ownFamily = false;
-    if (state.library == nullptr || !findFace(codePoint, style, face, how, ownFamily)) return false;
+    if (state.library == nullptr || !findFace(state, codePoint, style, face, how, ownFamily)) return false;
     // A slant of one in five, as oblique faces commonly lean.
     FT_Matrix slant{0x10000, how.slant ? 0x3333 : 0, 0, 0x10000};
     FT_Set_Transform(face, how.slant ? &slant : nullptr, nullptr);
@@ -435,4 +452,3 @@ bool drawOutlineGlyph(uint32_t codePoint, uint8_t style, int32_t span, OutlineGl
     return true;
 }
 
-void closeOutlineFont() { closeAll(); }

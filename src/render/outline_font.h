@@ -3,6 +3,7 @@
 // fonts after it that fill in the characters it lacks. Nothing here knows of cells' colours.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,19 +30,27 @@ struct OutlineGlyph {
     std::vector<uint8_t> pixels;
 };
 
-// Opens the font (a file, else a fontconfig pattern such as "DejaVu Sans Mono") at pixelSize
-// pixels, with the cell's height times lineHeight. Opening the same font again does nothing.
-// False, with error saying why, when there is no such font.
-bool openOutlineFont(const std::string& nameOrFile, int32_t pixelSize, double lineHeight, std::string& error);
+// The -font faces of one painter, FreeType's library with them; closed when it goes.
+class OutlineFont {
+public:
+    OutlineFont();
+    ~OutlineFont();
+    OutlineFont(OutlineFont&&) noexcept;
+    OutlineFont& operator=(OutlineFont&&) noexcept;
 
-bool outlineFontOpen();
-const OutlineMetrics& outlineMetrics();
+    // Opens the font (a file, else a fontconfig pattern such as "DejaVu Sans Mono") at
+    // pixelSize pixels, with the cell's height times lineHeight. Opening the same font again
+    // does nothing. False, with error saying why, when there is no such font.
+    bool open(const std::string& nameOrFile, int32_t pixelSize, double lineHeight, std::string& error);
+    bool isOpen() const;
+    const OutlineMetrics& metrics() const;
+    // The file of the font that draws codePoint in style; "" when none has it.
+    std::string fileFor(uint32_t codePoint, uint8_t style);
+    // Draws codePoint in style into a box of span cells; false when no font has the character.
+    bool drawGlyph(uint32_t codePoint, uint8_t style, int32_t span, OutlineGlyph& glyph);
 
-// The file of the font that draws codePoint in style; "" when none has it.
-std::string outlineFontFile(uint32_t codePoint, uint8_t style);
+    struct State;
 
-// Draws codePoint in style into a box of span cells; false when no font has the character.
-bool drawOutlineGlyph(uint32_t codePoint, uint8_t style, int32_t span, OutlineGlyph& glyph);
-
-// Closes every font.
-void closeOutlineFont();
+private:
+    std::unique_ptr<State> state_;
+};

@@ -1,5 +1,6 @@
 #include "render/outline_painter.h"
 
+#include <climits>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -9,59 +10,16 @@
 
 #include "render/box_drawing.h"
 #include "render/outline_font.h"
+#include "render/painter_state.h"
 #include "render/renderer.h"
-#include "render/screen_changes.h"
 #include "render/theme.h"
 #include "render/xterm_renderer.h"
 #include "terminal/screen_grid.h"
-#include "terminal/terminal.h"
 #include "terminal/xterm_emulation.h"
 
 namespace {
 
 constexpr size_t kMostCachedBytes = size_t{64} << 20;
-
-struct CellHash {
-    size_t operator()(const OutlineCell& cell) const {
-        uint64_t h = cell.codePoint;
-        h = h * 0x9E3779B97F4A7C15u ^ static_cast<uint32_t>(cell.foreground);
-        h = h * 0x9E3779B97F4A7C15u ^ static_cast<uint32_t>(cell.background);
-        h = h * 0x9E3779B97F4A7C15u ^ (uint64_t{cell.span} << 16 | uint64_t{cell.style} << 8 |
-                                       uint64_t{cell.underline} << 1 | uint64_t{cell.strike});
-        return static_cast<size_t>(h ^ (h >> 31));
-    }
-};
-
-struct GlyphKey {
-    uint32_t codePoint;
-    uint8_t style;
-    uint8_t span;
-    bool operator==(const GlyphKey&) const = default;
-};
-
-struct GlyphKeyHash {
-    size_t operator()(const GlyphKey& key) const {
-        return std::hash<uint64_t>{}(uint64_t{key.codePoint} << 16 | uint64_t{key.style} << 8 | key.span);
-    }
-};
-
-struct CachedGlyph {
-    bool found = false;
-    OutlineGlyph glyph;
-};
-
-struct PainterState {
-    std::unordered_map<OutlineCell, Surface, CellHash> tiles;  // finished cells, pixels and all
-    std::unordered_map<GlyphKey, CachedGlyph, GlyphKeyHash> glyphs;  // drawn characters, colourless
-    size_t cachedBytes = 0;
-    std::vector<OutlineCell> cells;    // this screen
-    std::vector<OutlineCell> painted;  // what canvasSurface shows
-    int32_t columns = 0;
-    int32_t rows = 0;
-    uint64_t generation = 0;
-};
-
-PainterState painter;
 
 // sRGB to linear light, and back through a finer table.
 const std::array<float, 256>& linearTable() {
@@ -118,18 +76,19 @@ void blendCoverage(Surface& tile, const OutlineGlyph& glyph, Colour foreground) 
     }
 }
 
-const CachedGlyph& cachedGlyph(uint32_t codePoint, uint8_t style, uint8_t span) {
-    GlyphKey key{codePoint, style, span};
+const CachedOutlineGlyph& cachedGlyph(PainterState& p, uint32_t codePoint, uint8_t style, uint8_t span) {
+    OutlinePainted& painter = p.outline;
+    OutlineGlyphKey key{codePoint, style, span};
     auto found = painter.glyphs.find(key);
     if (found != painter.glyphs.end()) return found->second;
-    CachedGlyph& entry = painter.glyphs[key];
-    entry.found = drawOutlineGlyph(codePoint, style, span, entry.glyph);
-    painter.cachedBytes += entry.glyph.pixels.size() + sizeof(CachedGlyph);
+    CachedOutlineGlyph& entry = painter.glyphs[key];
+    entry.found = p.outlineFont.drawGlyph(codePoint, style, span, entry.glyph);
+    painter.cachedBytes += entry.glyph.pixels.size() + sizeof(CachedOutlineGlyph);
     return entry;
 }
 
-void makeTile(Surface& tile, const OutlineCell& cell) {
-    const OutlineMetrics& m = outlineMetrics();
+void makeTile(PainterState& p, Surface& tile, const OutlineCell& cell) {
+    const OutlineMetrics& m = p.outlineFont.metrics();
     int32_t width = std::max<int32_t>(1, cell.span) * m.cellWidth;
     allocSurface(tile, width, m.cellHeight);
     fillRect(tile, 0, 0, width - 1, m.cellHeight - 1, cell.background);
@@ -137,7 +96,7 @@ void makeTile(Surface& tile, const OutlineCell& cell) {
     if (drawBoxDrawingScaled(tile, cp, 0, 0, m.cellWidth, m.cellHeight, cell.foreground)) {
         // strokes and fills, joined across cells
     } else if (cp > 0x20 && !(cp >= 0x7F && cp < 0xA0)) {
-        const CachedGlyph& drawn = cachedGlyph(cp, cell.style, std::max<uint8_t>(1, cell.span));
+        const CachedOutlineGlyph& drawn = cachedGlyph(p, cp, cell.style, std::max<uint8_t>(1, cell.span));
         if (drawn.found) {
             blendCoverage(tile, drawn.glyph, cell.foreground);
         } else {
@@ -166,8 +125,8 @@ uint32_t basicCharacter(uint8_t code) {
     return codePage437Character(code);
 }
 
-void collectBasicCells(int32_t columns, int32_t rows, const Theme& theme) {
-    const ScreenGrid& grid = screenGrid();
+void collectBasicCells(OutlinePainted& painter, const ScreenGrid& grid, int32_t columns, int32_t rows,
+                       const Theme& theme) {
     for (int32_t r = 0; r < rows; ++r) {
         for (int32_t c = 0; c < columns; ++c) {
             size_t index = static_cast<size_t>(r) * kGridColumns + static_cast<size_t>(c);
@@ -184,7 +143,7 @@ void collectBasicCells(int32_t columns, int32_t rows, const Theme& theme) {
     }
 }
 
-void collectXtermCells(const XtermScreen& screen, const Theme& theme) {
+void collectXtermCells(OutlinePainted& painter, const XtermScreen& screen, const Theme& theme) {
     for (int32_t r = 0; r < screen.rows; ++r) {
         for (int32_t c = 0; c < screen.columns; ++c) {
             const XtermCell& source = screen.at(r, c);
@@ -216,7 +175,8 @@ float linearChannel(uint8_t channel) { return linearTable()[channel]; }
 
 int32_t evenSide(int32_t pixels) { return pixels + (pixels & 1); }
 
-void paintOutlineCell(Surface& surface, const OutlineCell& cell, int32_t x, int32_t y) {
+void paintOutlineCell(PainterState& p, Surface& surface, const OutlineCell& cell, int32_t x, int32_t y) {
+    OutlinePainted& painter = p.outline;
     auto found = painter.tiles.find(cell);
     if (found == painter.tiles.end()) {
         if (painter.cachedBytes > kMostCachedBytes) {
@@ -225,7 +185,7 @@ void paintOutlineCell(Surface& surface, const OutlineCell& cell, int32_t x, int3
             painter.cachedBytes = 0;
         }
         Surface tile;
-        makeTile(tile, cell);
+        makeTile(p, tile, cell);
         painter.cachedBytes += tile.pixels.size() + sizeof(Surface) + sizeof(OutlineCell);
         found = painter.tiles.emplace(cell, std::move(tile)).first;
     }
@@ -240,42 +200,42 @@ void paintOutlineCell(Surface& surface, const OutlineCell& cell, int32_t x, int3
     }
 }
 
-bool paintOutlineScreen() {
-    if (!outlineFontOpen()) return false;
-    const Theme& theme = renderOptions().theme;
-    const OutlineMetrics& m = outlineMetrics();
+bool paintOutlineScreen(PainterState& p, const ScreenToPaint& toPaint) {
+    if (!p.outlineFont.isOpen()) return false;
+    OutlinePainted& painter = p.outline;
+    const RenderOptions& options = p.options;
+    const Theme& theme = options.theme;
+    const OutlineMetrics& m = p.outlineFont.metrics();
     int32_t columns = 0;
     int32_t rows = 0;
-    const XtermScreen* screen = nullptr;
-    if (terminalOptions().emulation == Emulation::xterm) {
-        screen = &xtermScreen();
+    const XtermScreen* screen = toPaint.xterm;
+    if (screen != nullptr) {
         columns = screen->columns;
         rows = screen->rows;
     } else {
-        columns = std::clamp(terminalOptions().columns, 0, kGridColumns);
-        rows = std::clamp(terminalOptions().rows, 0, kGridRows);
+        columns = std::clamp(toPaint.grid->columns, 0, kGridColumns);
+        rows = std::clamp(toPaint.grid->rows, 0, kGridRows);
     }
     painter.cells.resize(static_cast<size_t>(columns) * rows);
     if (screen != nullptr) {
-        collectXtermCells(*screen, theme);
+        collectXtermCells(painter, *screen, theme);
     } else {
-        collectBasicCells(columns, rows, theme);
+        collectBasicCells(painter, *toPaint.grid, columns, rows, theme);
     }
 
     // The picture's own size, or the screen's; a screen larger than the picture is cut at its
     // edges, a smaller one leaves the rest in the theme's background.
     const int32_t pictureColumns =
-        renderOptions().pictureColumns > 0 ? std::min(renderOptions().pictureColumns, kGridColumns) : columns;
-    const int32_t pictureRows = renderOptions().pictureRows > 0 ? std::min(renderOptions().pictureRows, kGridRows) : rows;
+        options.pictureColumns > 0 ? std::min(options.pictureColumns, kGridColumns) : columns;
+    const int32_t pictureRows = options.pictureRows > 0 ? std::min(options.pictureRows, kGridRows) : rows;
     int32_t width = evenSide(pictureColumns * m.cellWidth);
     int32_t height = evenSide(pictureRows * m.cellHeight);
-    Surface& surface = canvasSurface();
-    bool repaintAll = renderOptions().plainPaths || painter.columns != columns || painter.rows != rows ||
+    Surface& surface = p.canvas();
+    bool repaintAll = options.plainPaths || painter.columns != columns || painter.rows != rows ||
                       painter.painted.size() != painter.cells.size();
     if (surface.width != width || surface.height != height ||
         surface.pixels.size() != static_cast<size_t>(width) * height * 4) {
         allocSurface(surface, width, height);
-        allocSurface(doubleSurface(), width * 2, height * 2);
         repaintAll = true;
     }
     repaintAll = repaintAll || surface.generation != painter.generation;
@@ -295,17 +255,15 @@ bool paintOutlineScreen() {
             if (!repaintAll && cell == painter.painted[index]) continue;
             painter.painted[index] = cell;
             if (cell.span == 0) continue;
-            paintOutlineCell(surface, cell, c * m.cellWidth, r * m.cellHeight);
+            paintOutlineCell(p, surface, cell, c * m.cellWidth, r * m.cellHeight);
             top = std::min(top, r * m.cellHeight);
             bottom = std::max(bottom, (r + 1) * m.cellHeight - 1);
         }
     }
     if (repaintAll) {
-        noteScreenReplaced();
+        p.changes.noteReplaced();
     } else {
-        noteScreenPainted(top, bottom);
+        p.changes.notePainted(top, bottom);
     }
     return true;
 }
-
-void resetOutlinePainter() { painter = PainterState{}; }

@@ -1,15 +1,11 @@
 #pragma once
-// Paints the terminal's screen with a scalable font (-font) into canvasSurface: cells of the
+// Paints the terminal's screen with a scalable font (-font) into a painter's canvas: cells of the
 // font's size, glyphs anti-aliased onto each cell's background with gamma-correct blending,
 // box drawing and block elements as strokes and fills scaled to the cell. Both emulations.
 
 #include <cstdint>
 
 #include "render/surface.h"
-
-// Paints what changed since the last call (everything the first time, or when the size or
-// the surface changed); false when the font is not open.
-bool paintOutlineScreen();
 
 // One cell's pixels, as the painter stores and copies them: a box of span cells.
 struct OutlineCell {
@@ -23,8 +19,10 @@ struct OutlineCell {
     bool operator==(const OutlineCell&) const = default;
 };
 
-// Draws one cell at (x, y) of surface, through the cache.
-void paintOutlineCell(Surface& surface, const OutlineCell& cell, int32_t x, int32_t y);
+struct PainterState;
+
+// Draws one cell at (x, y) of surface, through the painter's cache.
+void paintOutlineCell(PainterState& painter, Surface& surface, const OutlineCell& cell, int32_t x, int32_t y);
 
 // sRGB channel blending in linear light: coverage 0 gives background, 255 foreground.
 uint8_t blendChannel(uint8_t background, uint8_t foreground, uint8_t coverage);
@@ -34,6 +32,3 @@ float linearChannel(uint8_t channel);
 
 // The picture's size for columns x rows cells: each side rounded up to even.
 int32_t evenSide(int32_t pixels);
-
-// Forgets what was painted and the cached cells.
-void resetOutlinePainter();

@@ -1,12 +1,18 @@
 #pragma once
-// Paints the visible part of the screen grid into canvasSurface, 10 x 20 pixels per cell.
+// The painter: a terminal's screen into pictures, 10 x 20 pixels per cell with font.txt.
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "render/glyph_font.h"
+#include "render/outline_font.h"
+#include "render/screen_changes.h"
 #include "render/surface.h"
 #include "render/theme.h"
+#include "render/unicode_font.h"
+#include "terminal/terminal.h"
 
 constexpr int kCellWidth = 10;
 constexpr int kCellHeight = 20;
@@ -30,22 +36,46 @@ struct RenderOptions {
     int32_t pictureRows = 0;
     int32_t padding = 0;                    // -padding: pixels of the theme's background around the cells
     CursorStyle cursor = CursorStyle::none;  // -cursor
+    std::string unicodeFontPath = kTerminusFontPath;  // the xterm renderer's PCF font, read on first use
 };
 
-// Both renderers paint with these from here on; the surfaces are allocated again.
-void startRenderer(const RenderOptions& options);
-const RenderOptions& renderOptions();
+struct PaintResult {
+    bool painted = true;    // false: a cell needed font.txt (or -font its font) and it could not be had
+    ScreenChanges changes;  // the rows of the frame this painting changed
+};
 
-// Reads the font when no font is loaded yet; false when it cannot be read.
-bool ensureFont();
+struct ScreenToPaint;
+struct PainterState;
 
-// Paints the grid of the basic emulation. False when a cell needed font.txt and it could not
-// be read: the run cannot go on.
-bool renderScreen();
+// Paints screens into a picture, the frame, with the fonts its options name: each screen it is
+// handed repaints only what changed since the one before, and says which rows that was.
+// font.txt is read on the first cell that needs it, the other fonts when first used.
+class Painter {
+public:
+    explicit Painter(const RenderOptions& options);
+    // Paints with these glyphs, as if options.fontPath held them.
+    Painter(const RenderOptions& options, GlyphTable glyphs);
+    ~Painter();
+    Painter(Painter&&) noexcept;
+    Painter& operator=(Painter&&) noexcept;
 
-// Paints the screen of the terminal's emulation with its renderer, and finishes the frame
-// around it (-padding, -cursor); false as renderScreen.
-bool paintScreen();
+    // Paints the screen of the terminal's emulation, and finishes the frame around it
+    // (-padding, -cursor).
+    PaintResult paint(const Terminal& terminal);
+    PaintResult paint(const ScreenGrid& grid);
+    PaintResult paint(const XtermScreen& screen);
 
-// Default options, no font, surfaces to be allocated again.
-void resetRenderer();
+    // The picture: the painted screen, 10 x 20 pixels per cell (or -font's cells), finished.
+    const Surface& frame() const;
+    // What the painters paint: the frame itself, or a surface apart while the frame is
+    // finished around it.
+    const Surface& canvas() const;
+    const RenderOptions& options() const;
+    const GlyphFont& glyphs() const;
+    const OutlineMetrics& outlineMetrics() const;
+
+private:
+    PaintResult paintScreen(const ScreenToPaint& screen);
+
+    std::unique_ptr<PainterState> state_;
+};

@@ -2,42 +2,28 @@
 
 #include <algorithm>
 
-namespace {
-
-struct PendingChanges {
-    bool reported = false;  // a painter spoke since the last take
-    ScreenChanges changes;
-};
-
-PendingChanges pending;
-
-}  // namespace
-
-void noteScreenPainted(int32_t top, int32_t bottom) {
-    ScreenChanges& changes = pending.changes;
-    if (!pending.reported) {
-        pending.reported = true;
-        changes = ScreenChanges{.everything = false};
+void ChangedRows::notePainted(int32_t top, int32_t bottom) {
+    if (!reported_) {
+        reported_ = true;
+        changes_ = ScreenChanges{.everything = false};
     }
-    if (top > bottom || changes.everything) return;
-    if (changes.top > changes.bottom) {
-        changes.top = top;
-        changes.bottom = bottom;
+    if (top > bottom || changes_.everything) return;
+    if (changes_.top > changes_.bottom) {
+        changes_.top = top;
+        changes_.bottom = bottom;
     } else {
-        changes.top = std::min(changes.top, top);
-        changes.bottom = std::max(changes.bottom, bottom);
+        changes_.top = std::min(changes_.top, top);
+        changes_.bottom = std::max(changes_.bottom, bottom);
     }
 }
 
-void noteScreenReplaced() {
-    pending.reported = true;
-    pending.changes = ScreenChanges{};
+void ChangedRows::noteReplaced() {
+    reported_ = true;
+    changes_ = ScreenChanges{};
 }
 
-ScreenChanges takeScreenChanges() {
-    ScreenChanges taken = pending.reported ? pending.changes : ScreenChanges{};
-    pending = PendingChanges{};
+ScreenChanges ChangedRows::take() {
+    ScreenChanges taken = reported_ ? changes_ : ScreenChanges{};
+    *this = ChangedRows{};
     return taken;
 }
-
-void resetScreenChanges() { pending = PendingChanges{}; }

@@ -1,10 +1,9 @@
 #pragma once
-// Which rows of mainSurface changed since someone last looked, so that whoever keeps a copy of
-// the screen (the frame writers) can bring the copy up to date, or reuse what it made of it,
-// without comparing whole images. A painter reports after every painting; a painting that was
-// not reported counts as a change of every row, so painters that cannot tell stay correct.
-// Painters report rows of canvasSurface; when that is a surface apart, whoever finishes the
-// frame takes those and reports the frame's.
+// Which rows of a painter's frame changed with a painting, so that whoever keeps a copy of the
+// screen (the frame writers) can bring the copy up to date, or reuse what it made of it,
+// without comparing whole images. A painting that was not reported counts as a change of every
+// row, so painters that cannot tell stay correct. Painters report rows of their canvas; when
+// that is a surface apart, whoever finishes the frame takes those and reports the frame's.
 
 #include <cstdint>
 
@@ -14,14 +13,18 @@ struct ScreenChanges {
     int32_t bottom = -1;     // none when top > bottom
 };
 
-// Rows top..bottom of mainSurface changed; top > bottom reports a painting that changed nothing.
-void noteScreenPainted(int32_t top, int32_t bottom);
+// The changes reported during one painting.
+class ChangedRows {
+public:
+    // Rows top..bottom changed; top > bottom reports a painting that changed nothing.
+    void notePainted(int32_t top, int32_t bottom);
+    // Every row may have changed.
+    void noteReplaced();
+    // The changes reported since the previous call (everything when nothing was reported), and
+    // forgets them.
+    ScreenChanges take();
 
-// Every row may have changed.
-void noteScreenReplaced();
-
-// The changes reported since the previous call (everything when nothing was reported), and
-// forgets them.
-ScreenChanges takeScreenChanges();
-
-void resetScreenChanges();
+private:
+    bool reported_ = false;  // a painter spoke since the last take
+    ScreenChanges changes_;
+};

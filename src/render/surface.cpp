@@ -7,12 +7,6 @@
 
 namespace {
 
-Surface mainPicture;
-Surface doublePicture;
-Surface canvasPicture;
-bool apartCanvas = false;
-uint64_t lastGeneration = 0;
-
 uint8_t* pixelAddress(Surface& surface, int32_t x, int32_t y) {
     size_t index = static_cast<size_t>(x) +
                    static_cast<size_t>(surface.height - 1 - y) * static_cast<size_t>(surface.width);
@@ -43,19 +37,8 @@ bool drawnInDash(int32_t c, bool dashed) { return !dashed || c % 7 < 5; }
 
 }  // namespace
 
-Surface& mainSurface() { return mainPicture; }
-
-Surface& doubleSurface() { return doublePicture; }
-
-Surface& canvasSurface() { return apartCanvas ? canvasPicture : mainPicture; }
-
-void paintApart(bool apart) {
-    apartCanvas = apart;
-    if (!apart) canvasPicture = Surface{};
-}
-
 void allocSurface(Surface& surface, int32_t width, int32_t height) {
-    surface.generation = ++lastGeneration;
+    surface.generation += 1;
     surface.pixels.clear();
     surface.pixels.shrink_to_fit();
     surface.width = 0;
@@ -124,9 +107,4 @@ void drawVLine(Surface& surface, int32_t x, int32_t y0, int32_t y1, Colour colou
     for (int32_t y = ys.first; y <= ys.last; ++y) {
         if (drawnInDash(y, dashed)) putPixel(surface, x, y, colour);
     }
-}
-
-void resetSurfaces() {
-    for (Surface* surface : {&mainPicture, &doublePicture, &canvasPicture}) *surface = Surface{};
-    apartCanvas = false;
 }

@@ -16,15 +16,7 @@ struct Surface {
 // Colours are 0xRRGGBB; y = 0 is the top row; every range is inclusive at both ends.
 using Colour = int32_t;
 
-Surface& mainSurface();    // the frame: the painted screen, 10 x 20 pixels per cell
-Surface& doubleSurface();  // the doubled screen, 20 x 40 pixels per cell
-
-// The surface the painters paint: mainSurface itself, or one of its own while the frame is
-// finished around the painted screen (a border, the cursor), so that what the painters keep
-// of their pictures stays theirs.
-Surface& canvasSurface();
-void paintApart(bool apart);
-
+// Allocates width x height pixels, white, under a new generation number.
 void allocSurface(Surface& surface, int32_t width, int32_t height);
 void putPixel(Surface& surface, int32_t x, int32_t y, Colour colour);
 // Stores colours[i] at (x + i, y), each clipped as by putPixel.
@@ -33,6 +25,3 @@ void fillRect(Surface& surface, int32_t x0, int32_t y0, int32_t x1, int32_t y1, 
 void outlineRect(Surface& surface, int32_t x0, int32_t y0, int32_t x1, int32_t y1, Colour colour);
 void drawHLine(Surface& surface, int32_t x0, int32_t x1, int32_t y, Colour colour, bool dashed);
 void drawVLine(Surface& surface, int32_t x, int32_t y0, int32_t y1, Colour colour, bool dashed);
-
-// Releases the surfaces' pixels and paints on mainSurface, so that tests start afresh.
-void resetSurfaces();

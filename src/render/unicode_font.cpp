@@ -177,14 +177,6 @@ bool readEncodings(std::span<const uint8_t> data, const TableEntry& entry, Unico
     return reader->ok;
 }
 
-struct ActiveFont {
-    std::string path = kTerminusFontPath;
-    bool read = false;
-    UnicodeFont font;
-};
-
-ActiveFont activeFont;
-
 }  // namespace
 
 bool parsePcfFont(std::span<const uint8_t> data, UnicodeFont& font) {
@@ -246,17 +238,10 @@ const UnicodeGlyph* findUnicodeGlyph(const UnicodeFont& font, uint32_t codePoint
     return glyph == kNoGlyph ? nullptr : &font.glyphs[glyph];
 }
 
-const UnicodeFont& activeUnicodeFont() {
-    if (!activeFont.read) {
-        activeFont.read = true;
-        if (activeFont.path.empty() || !readPcfFile(activeFont.path, activeFont.font)) activeFont.font = UnicodeFont{};
+const UnicodeFont& activeUnicodeFont(UnicodeFontSlot& slot) {
+    if (!slot.read) {
+        slot.read = true;
+        if (slot.path.empty() || !readPcfFile(slot.path, slot.font)) slot.font = UnicodeFont{};
     }
-    return activeFont.font;
+    return slot.font;
 }
-
-void setUnicodeFontPath(const std::string& path) {
-    activeFont = ActiveFont{};
-    activeFont.path = path;
-}
-
-void resetUnicodeFont() { activeFont = ActiveFont{}; }

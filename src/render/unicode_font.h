@@ -37,12 +37,13 @@ bool readPcfFile(const std::string& path, UnicodeFont& font);
 // nullptr when the font has no glyph for the code point.
 const UnicodeGlyph* findUnicodeGlyph(const UnicodeFont& font, uint32_t codePoint);
 
-// The font the xterm renderer draws with, read on first use. It is empty (every lookup fails)
-// when the file cannot be read: characters then come from font.txt and the fallback font.
-const UnicodeFont& activeUnicodeFont();
+// The font the xterm renderer draws with, read from path on first use.
+struct UnicodeFontSlot {
+    std::string path = kTerminusFontPath;
+    bool read = false;
+    UnicodeFont font;
+};
 
-// Makes activeUnicodeFont read this file instead (tests); nothing is read until it is used.
-void setUnicodeFontPath(const std::string& path);
-
-// Back to Terminus, not yet read.
-void resetUnicodeFont();
+// The slot's font, read now if it was not. It is empty (every lookup fails) when the file
+// cannot be read: characters then come from font.txt and the fallback font.
+const UnicodeFont& activeUnicodeFont(UnicodeFontSlot& slot);

@@ -7,6 +7,7 @@
 #include "render/box_drawing.h"
 #include "render/fallback_font.h"
 #include "render/glyph_font.h"
+#include "render/painter_state.h"
 #include "render/renderer.h"
 #include "render/theme.h"
 #include "render/unicode_font.h"
@@ -31,31 +32,20 @@ constexpr std::array<uint16_t, 128> kCodePage437{
     0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
 
-// What was painted last, row by row; a row is painted again only when one of its cells changed.
-struct Painted {
-    int32_t columns = 0;
-    int32_t rows = 0;
-    std::vector<XtermCell> cells;
-    uint64_t fontGeneration = 0;  // of the font.txt table the rows were painted with
-    bool glyphsLeaveCells = false;  // a font.txt glyph reaches into the rows above or below
-    std::array<bool, 256> hasKey{};
-};
-
-Painted painted;
-
 struct CellColours {
     Colour foreground;
     Colour background;
 };
 
-CellColours cellColours(const XtermCell& cell) {
-    CellPaint paint = xtermCellPaint(renderOptions().theme, cell);
+CellColours cellColours(const PainterState& p, const XtermCell& cell) {
+    CellPaint paint = xtermCellPaint(p.options.theme, cell);
     return {paint.foreground, paint.background};
 }
 
-void refreshFontIndex() {
-    const GlyphTable& table = glyphTable();
-    painted.fontGeneration = glyphGeneration();
+void refreshFontIndex(PainterState& p) {
+    PaintedXterm& painted = p.xterm;
+    const GlyphTable& table = p.glyphs.glyphs;
+    painted.fontGeneration = p.glyphs.generation;
     painted.hasKey.fill(false);
     painted.glyphsLeaveCells = false;
     for (const Glyph& glyph : table) {
@@ -74,7 +64,7 @@ int32_t fontTextKey(uint32_t codePoint) {
 }
 
 // Ink only: the cell's background is already painted. Nothing leaves the cell's box.
-void drawUnicodeGlyph(const UnicodeFont& font, const UnicodeGlyph& glyph, int32_t x, int32_t y, int32_t boxWidth,
+void drawUnicodeGlyph(Surface& canvas, const UnicodeFont& font, const UnicodeGlyph& glyph, int32_t x, int32_t y, int32_t boxWidth,
                       Colour colour) {
     for (int32_t row = 0; row < glyph.height; ++row) {
         int32_t cellY = glyph.top + row;
@@ -83,68 +73,69 @@ void drawUnicodeGlyph(const UnicodeFont& font, const UnicodeGlyph& glyph, int32_
         for (int32_t column = 0; column < glyph.width; ++column) {
             int32_t cellX = glyph.left + column;
             if (!(bits & (0x80000000u >> column)) || cellX < 0 || cellX >= boxWidth) continue;
-            putPixel(canvasSurface(), x + cellX, y + cellY, colour);
+            putPixel(canvas, x + cellX, y + cellY, colour);
         }
     }
 }
 
 // A box marks a character that no font can draw.
-void drawMissingGlyph(int32_t x, int32_t y, int32_t boxWidth, Colour colour) {
-    outlineRect(canvasSurface(), x + 1, y + 2, x + boxWidth - 2, y + kCellHeight - 3, colour);
+void drawMissingGlyph(Surface& canvas, int32_t x, int32_t y, int32_t boxWidth, Colour colour) {
+    outlineRect(canvas, x + 1, y + 2, x + boxWidth - 2, y + kCellHeight - 3, colour);
 }
 
-void drawCharacter(uint32_t codePoint, int32_t x, int32_t y, int32_t span, CellColours colours) {
+void drawCharacter(PainterState& p, uint32_t codePoint, int32_t x, int32_t y, int32_t span, CellColours colours) {
+    Surface& canvas = p.canvas();
     int32_t boxWidth = span * kCellWidth;
-    if (drawBoxDrawing(canvasSurface(), codePoint, x, y, colours.foreground)) return;
+    if (drawBoxDrawing(canvas, codePoint, x, y, colours.foreground)) return;
     if (codePoint <= 0x20) return;
     // A narrow glyph in a wide cell is centred.
     int32_t centring = (boxWidth - kCellWidth) / 2;
     int32_t key = fontTextKey(codePoint);
-    if (key >= 0 && painted.hasKey[static_cast<size_t>(key)]) {
-        drawGlyph(key, x + centring, y, colours.foreground, colours.background);
+    if (key >= 0 && p.xterm.hasKey[static_cast<size_t>(key)]) {
+        drawGlyph(p.glyphs, canvas, key, x + centring, y, colours.foreground, colours.background);
         return;
     }
-    const UnicodeFont& font = activeUnicodeFont();
+    const UnicodeFont& font = activeUnicodeFont(p.unicodeFont);
     if (const UnicodeGlyph* glyph = findUnicodeGlyph(font, codePoint)) {
         bool narrow = glyph->left + glyph->width <= kCellWidth;
         int32_t shift = narrow ? centring : 0;
-        drawUnicodeGlyph(font, *glyph, x + shift, y, boxWidth - shift, colours.foreground);
+        drawUnicodeGlyph(canvas, font, *glyph, x + shift, y, boxWidth - shift, colours.foreground);
         return;
     }
     if (codePoint < 0x7F) {
-        drawFallbackChar(canvasSurface(), static_cast<int32_t>(codePoint), x + centring, y, colours.foreground,
+        drawFallbackChar(canvas, static_cast<int32_t>(codePoint), x + centring, y, colours.foreground,
                          colours.background);
         return;
     }
-    drawMissingGlyph(x, y, boxWidth, colours.foreground);
+    drawMissingGlyph(canvas, x, y, boxWidth, colours.foreground);
 }
 
-void paintCell(const XtermCell& cell, int32_t x, int32_t y, int32_t span) {
-    CellColours colours = cellColours(cell);
-    fillRect(canvasSurface(), x, y, x + span * kCellWidth - 1, y + kCellHeight - 1, colours.background);
-    drawCharacter(cell.codePoint, x, y, span, colours);
+void paintCell(PainterState& p, const XtermCell& cell, int32_t x, int32_t y, int32_t span) {
+    CellColours colours = cellColours(p, cell);
+    fillRect(p.canvas(), x, y, x + span * kCellWidth - 1, y + kCellHeight - 1, colours.background);
+    drawCharacter(p, cell.codePoint, x, y, span, colours);
     if (cell.underline) {
         for (int32_t part = 0; part < span; ++part) {
             int32_t left = x + part * kCellWidth;
-            drawHLine(canvasSurface(), left + 1, left + 8, y + kCellHeight - 1, colours.foreground, true);
+            drawHLine(p.canvas(), left + 1, left + 8, y + kCellHeight - 1, colours.foreground, true);
         }
     }
 }
 
 // Left to right, like the default renderer, so that what a glyph draws past its right edge is
 // painted over by the next cell.
-void paintRow(const XtermScreen& screen, int32_t row) {
+void paintRow(PainterState& p, const XtermScreen& screen, int32_t row) {
     int32_t y = row * kCellHeight;
     for (int32_t column = 0; column < screen.columns; ++column) {
         const XtermCell& cell = screen.at(row, column);
         bool rightHalf = cell.width == 0 && column > 0 && screen.at(row, column - 1).width == 2;
         if (rightHalf) continue;
         int32_t span = (cell.width == 2 && column + 1 < screen.columns) ? 2 : 1;
-        paintCell(cell, column * kCellWidth, y, span);
+        paintCell(p, cell, column * kCellWidth, y, span);
     }
 }
 
-bool rowChanged(const XtermScreen& screen, int32_t row) {
+bool rowChanged(const PaintedXterm& painted, const XtermScreen& screen, int32_t row) {
     auto first = screen.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns;
     auto previous = painted.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns;
     return !std::equal(first, first + screen.columns, previous);
@@ -152,50 +143,50 @@ bool rowChanged(const XtermScreen& screen, int32_t row) {
 
 }  // namespace
 
-bool renderXtermScreen() {
-    if (!ensureFont()) return false;
-    const XtermScreen& screen = xtermScreen();
+bool paintXtermScreen(PainterState& p, const XtermScreen& screen) {
+    if (!ensureFont(p)) return false;
+    const RenderOptions& options = p.options;
+    PaintedXterm& painted = p.xterm;
+    Surface& canvas = p.canvas();
 
     // The picture's own size, or the screen's; a screen larger than the picture is cut at its
     // edges, a smaller one leaves the rest in the theme's background.
-    int32_t columns = renderOptions().pictureColumns > 0 ? renderOptions().pictureColumns : screen.columns;
-    int32_t rows = renderOptions().pictureRows > 0 ? renderOptions().pictureRows : screen.rows;
+    int32_t columns = options.pictureColumns > 0 ? options.pictureColumns : screen.columns;
+    int32_t rows = options.pictureRows > 0 ? options.pictureRows : screen.rows;
     int32_t width = columns * kCellWidth;
     int32_t height = rows * kCellHeight;
     bool repaintAll = false;
-    if (canvasSurface().width != width || canvasSurface().height != height ||
-        canvasSurface().pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height) * 4) {
-        allocSurface(canvasSurface(), width, height);
-        // Filled by the doubled BMP output; it is not cleared for every screen.
-        allocSurface(doubleSurface(), width * 2, height * 2);
+    if (canvas.width != width || canvas.height != height ||
+        canvas.pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height) * 4) {
+        allocSurface(canvas, width, height);
         repaintAll = true;
     }
     if (painted.columns != screen.columns || painted.rows != screen.rows ||
         painted.cells.size() != screen.cells.size()) {
         repaintAll = true;
     }
-    if (painted.fontGeneration != glyphGeneration()) {
-        refreshFontIndex();
+    if (painted.fontGeneration != p.glyphs.generation) {
+        refreshFontIndex(p);
         repaintAll = true;
     }
     // Glyphs that reach into other rows need the whole screen painted top to bottom.
-    repaintAll = repaintAll || painted.glyphsLeaveCells || renderOptions().plainPaths;
+    repaintAll = repaintAll || painted.glyphsLeaveCells || options.plainPaths;
 
     const bool smaller = screen.columns < columns || screen.rows < rows;
     if (repaintAll) {
         painted.columns = screen.columns;
         painted.rows = screen.rows;
         painted.cells = screen.cells;
-        if (smaller) fillRect(canvasSurface(), 0, 0, width - 1, height - 1, renderOptions().theme.background);
+        if (smaller) fillRect(canvas, 0, 0, width - 1, height - 1, options.theme.background);
     }
     for (int32_t row = 0; row < std::min(screen.rows, rows); ++row) {
-        if (!repaintAll && !rowChanged(screen, row)) continue;
+        if (!repaintAll && !rowChanged(painted, screen, row)) continue;
         // What the row's last glyph drew past the screen's edge goes with it.
         if (smaller && !repaintAll) {
-            fillRect(canvasSurface(), screen.columns * kCellWidth, row * kCellHeight, width - 1,
-                     row * kCellHeight + kCellHeight - 1, renderOptions().theme.background);
+            fillRect(canvas, screen.columns * kCellWidth, row * kCellHeight, width - 1,
+                     row * kCellHeight + kCellHeight - 1, options.theme.background);
         }
-        paintRow(screen, row);
+        paintRow(p, screen, row);
         auto first = screen.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns;
         std::copy(first, first + screen.columns, painted.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns);
     }
@@ -203,5 +194,3 @@ bool renderXtermScreen() {
 }
 
 uint32_t codePage437Character(uint8_t code) { return code < 128 ? code : kCodePage437[code - 128]; }
-
-void resetXtermRenderer() { painted = Painted{}; }

@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "terminal/screen_grid.h"
-#include "terminal/terminal.h"
 
 // The whole set of sequences understood here, and what happens to the rest, is listed in
 // docs/sequences.md. No parser state outlives a payload: a sequence cut by a record boundary
@@ -47,14 +46,13 @@ int32_t readNumber(Scan& scan) {
     return static_cast<int32_t>(value);
 }
 
-void handleOrdinary(uint8_t byte) {
-    ScreenGrid& grid = screenGrid();
+void handleOrdinary(ScreenGrid& grid, uint8_t byte) {
     switch (byte) {
         case kCr:  // CR - carriage return
             grid.cursorCol = 0;
             break;
         case kLf:  // LF - line feed; never scrolls
-            if (static_cast<int64_t>(grid.cursorRow) + 1 < terminalOptions().rows) ++grid.cursorRow;
+            if (static_cast<int64_t>(grid.cursorRow) + 1 < grid.rows) ++grid.cursorRow;
             break;
         case kBs:  // BS - backspace
             if (grid.cursorCol > 0) --grid.cursorCol;
@@ -66,13 +64,13 @@ void handleOrdinary(uint8_t byte) {
             grid.lineDrawing = 0;
             break;
         default:
-            putChar(byte);
+            putChar(grid, byte);
             break;
     }
 }
 
 // After ESC [ a run of digits: one or two numbers, then m (one number) or H.
-void parameterForm(Scan& scan) {
+void parameterForm(ScreenGrid& grid, Scan& scan) {
     int32_t first = readNumber(scan);
     int32_t second = 1;
     if (scan.position >= scan.end) return;
@@ -81,21 +79,20 @@ void parameterForm(Scan& scan) {
         second = readNumber(scan);
     } else if (*scan.position == 'm') {  // SGR - select graphic rendition, one parameter
         ++scan.position;
-        applySgr(first);
+        applySgr(grid, first);
         return;
     }
     if (scan.position < scan.end && *scan.position == 'H') {  // CUP - cursor position
         ++scan.position;
-        screenGrid().cursorRow = first - 1;
-        screenGrid().cursorCol = second - 1;
+        grid.cursorRow = first - 1;
+        grid.cursorCol = second - 1;
     }
     // Any other byte stays in the input and is taken afresh.
 }
 
-void controlSequence(Scan& scan) {
-    ScreenGrid& grid = screenGrid();
-    const int32_t columns = terminalOptions().columns;
-    const int32_t rows = terminalOptions().rows;
+void controlSequence(ScreenGrid& grid, Scan& scan) {
+    const int32_t columns = grid.columns;
+    const int32_t rows = grid.rows;
     if (scan.position >= scan.end) return;
     // Erases asked for while the cursor is outside the storage are dropped like writes there.
     const bool cursorStored = inStorage(grid.cursorRow, grid.cursorCol);
@@ -105,18 +102,18 @@ void controlSequence(Scan& scan) {
         grid.cursorCol = 0;
     } else if (startsWith(scan, "0K") || startsWith(scan, "K")) {  // EL 0 - erase to end of line
         scan.position += (*scan.position == 'K') ? 1 : 2;
-        if (cursorStored && grid.cursorCol < columns) eraseCells(grid.cursorRow, grid.cursorCol, columns - 1);
+        if (cursorStored && grid.cursorCol < columns) eraseCells(grid, grid.cursorRow, grid.cursorCol, columns - 1);
     } else if (startsWith(scan, "1K")) {  // EL 1 - erase from start of line
         scan.position += 2;
-        if (cursorStored) eraseCells(grid.cursorRow, 0, grid.cursorCol);
+        if (cursorStored) eraseCells(grid, grid.cursorRow, 0, grid.cursorCol);
     } else if (startsWith(scan, "2K")) {  // EL 2 - erase whole line
         scan.position += 2;
-        if (cursorStored) eraseCells(grid.cursorRow, 0, columns - 1);
+        if (cursorStored) eraseCells(grid, grid.cursorRow, 0, columns - 1);
     } else if (startsWith(scan, "?47h")) {  // alternate screen: ignored
         scan.position += 4;
     } else if (startsWith(scan, "2J")) {  // ED 2 - erase display
         scan.position += 2;
-        clearScreen();
+        clearScreen(grid);
     } else if (startsWith(scan, "A")) {  // CUU - cursor up one
         scan.position += 1;
         if (grid.cursorRow > 0) --grid.cursorRow;
@@ -133,40 +130,40 @@ void controlSequence(Scan& scan) {
         scan.position += 1;
         grid.currentAttr = kAttrNormal;
     } else if (isDigit(*scan.position)) {
-        parameterForm(scan);
+        parameterForm(grid, scan);
     } else {
         // Not a sequence we know: the byte is ordinary input (an ESC here is simply dropped).
-        handleOrdinary(*scan.position++);
+        handleOrdinary(grid, *scan.position++);
     }
 }
 
-void characterSetDesignation(Scan& scan) {
+void characterSetDesignation(ScreenGrid& grid, Scan& scan) {
     if (scan.position < scan.end && *scan.position == 'B') {  // SCS G0 ASCII
         ++scan.position;
-        screenGrid().lineDrawing = 0;
+        grid.lineDrawing = 0;
         return;
     }
     // SCS G0 with anything else selects line drawing; a digit run is consumed with it.
-    screenGrid().lineDrawing = 1;
+    grid.lineDrawing = 1;
     while (scan.position < scan.end && isDigit(*scan.position)) ++scan.position;
 }
 
 }  // namespace
 
-void applyPayload(std::span<const uint8_t> payload) {
+void applyPayload(ScreenGrid& grid, std::span<const uint8_t> payload) {
     Scan scan{payload.data(), payload.data() + payload.size()};
     while (scan.position < scan.end) {
         uint8_t byte = *scan.position++;
         if (byte != kEsc) {
-            handleOrdinary(byte);
+            handleOrdinary(grid, byte);
             continue;
         }
         if (scan.position >= scan.end) break;
         uint8_t next = *scan.position++;
         if (next == '[') {
-            controlSequence(scan);
+            controlSequence(grid, scan);
         } else if (next == '(') {
-            characterSetDesignation(scan);
+            characterSetDesignation(grid, scan);
         }
         // Any other pair (ESC 7, ESC 8, ESC =, ESC ), ESC ], ...) is dropped.
     }

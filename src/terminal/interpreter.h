@@ -4,4 +4,6 @@
 #include <cstdint>
 #include <span>
 
-void applyPayload(std::span<const uint8_t> payload);
+#include "terminal/screen_grid.h"
+
+void applyPayload(ScreenGrid& grid, std::span<const uint8_t> payload);

@@ -3,36 +3,31 @@
 #include <algorithm>
 #include <limits>
 
-#include "terminal/terminal.h"
 
 namespace {
-
-ScreenGrid grid;
 
 constexpr uint8_t kSpace = 0x20;
 
 }  // namespace
 
-ScreenGrid& screenGrid() { return grid; }
-
 bool inStorage(int32_t row, int32_t col) {
     return row >= 0 && row < kGridRows && col >= 0 && col < kGridColumns;
 }
 
-void resetGrid() {
-    clearScreen();
+void resetGrid(ScreenGrid& grid) {
+    clearScreen(grid);
     grid.currentAttr = kAttrNormal;
     grid.lineDrawing = 0;
 }
 
-void clearScreen() {
+void clearScreen(ScreenGrid& grid) {
     grid.charPlane.fill(kSpace);
     grid.attrPlane.fill(kAttrBlank);
     grid.cursorRow = 0;
     grid.cursorCol = 0;
 }
 
-void applySgr(int32_t code) {
+void applySgr(ScreenGrid& grid, int32_t code) {
     CellAttr& attr = grid.currentAttr;
     switch (code) {
         case 0: attr = kAttrNormal; break;
@@ -52,7 +47,7 @@ void applySgr(int32_t code) {
     }
 }
 
-uint8_t mapLineDrawing(uint8_t ch) {
+uint8_t mapLineDrawing(const ScreenGrid& grid, uint8_t ch) {
     if (grid.lineDrawing == 0) return ch;
     // DEC special graphics to code page 437.
     switch (ch) {
@@ -74,17 +69,17 @@ uint8_t mapLineDrawing(uint8_t ch) {
     }
 }
 
-void putChar(uint8_t ch) {
+void putChar(ScreenGrid& grid, uint8_t ch) {
     if (ch < 0x20 || ch > 0x7E) return;
     int32_t& row = grid.cursorRow;
     int32_t& col = grid.cursorCol;
     // Positions outside the storage keep the cursor moving but store nothing.
     if (inStorage(row, col)) {
         int index = row * kGridColumns + col;
-        grid.charPlane[index] = mapLineDrawing(ch);
+        grid.charPlane[index] = mapLineDrawing(grid, ch);
         grid.attrPlane[index] = grid.currentAttr;
     }
-    if (static_cast<int64_t>(col) + 1 >= terminalOptions().columns) {
+    if (static_cast<int64_t>(col) + 1 >= grid.columns) {
         col = 0;
         if (row < std::numeric_limits<int32_t>::max()) ++row;
     } else {
@@ -92,7 +87,21 @@ void putChar(uint8_t ch) {
     }
 }
 
-void eraseCells(int32_t row, int32_t fromCol, int32_t toCol) {
+void resizeGrid(ScreenGrid& grid, int32_t columns, int32_t rows) {
+    columns = std::clamp(columns, 1, kGridColumns);
+    rows = std::clamp(rows, 1, kGridRows);
+    if (columns == grid.columns && rows == grid.rows) return;
+    const int32_t oldColumns = grid.columns;
+    const int32_t oldRows = grid.rows;
+    grid.columns = columns;
+    grid.rows = rows;
+    // What the storage holds beyond the old size was never on the screen.
+    for (int32_t row = 0; row < rows; ++row) eraseCells(grid, row, row < oldRows ? oldColumns : 0, columns - 1);
+    grid.cursorRow = std::min(grid.cursorRow, rows - 1);
+    grid.cursorCol = std::min(grid.cursorCol, columns - 1);
+}
+
+void eraseCells(ScreenGrid& grid, int32_t row, int32_t fromCol, int32_t toCol) {
     if (row < 0 || row >= kGridRows) return;
     int32_t first = std::max(fromCol, 0);
     int32_t last = std::min(toCol, kGridColumns - 1);

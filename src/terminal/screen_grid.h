@@ -16,29 +16,34 @@ constexpr CellAttr kAttrUnderline = 0x400;
 constexpr CellAttr kAttrNormal = 7;
 constexpr CellAttr kAttrBlank = 0;
 
+// A new grid's storage holds NUL cells of attribute 0 until something blanks it.
 struct ScreenGrid {
-    std::array<uint8_t, kGridCells> charPlane;
-    std::array<CellAttr, kGridCells> attrPlane;
+    std::array<uint8_t, kGridCells> charPlane{};
+    std::array<CellAttr, kGridCells> attrPlane{};
     int32_t cursorRow = 0;
     int32_t cursorCol = 0;
     CellAttr currentAttr = kAttrNormal;
     uint8_t lineDrawing = 0;
+    int32_t columns = 80;  // the visible part of the storage: the terminal's size
+    int32_t rows = 25;
 };
 
-ScreenGrid& screenGrid();
-
-// Blank storage, cursor home, currentAttr 7, line drawing off.
-void resetGrid();
+// Blank storage, cursor home, currentAttr 7, line drawing off; the size stays.
+void resetGrid(ScreenGrid& grid);
 
 // Blanks the whole storage and homes the cursor; attribute and line drawing stay.
-void clearScreen();
+void clearScreen(ScreenGrid& grid);
 
-void applySgr(int32_t code);
-uint8_t mapLineDrawing(uint8_t ch);
-void putChar(uint8_t ch);
+void applySgr(ScreenGrid& grid, int32_t code);
+uint8_t mapLineDrawing(const ScreenGrid& grid, uint8_t ch);
+void putChar(ScreenGrid& grid, uint8_t ch);
+
+// The grid shows columns x rows of its storage (each side at least 1, at most the storage's),
+// the cells it newly shows blank and the cursor kept within the new size.
+void resizeGrid(ScreenGrid& grid, int32_t columns, int32_t rows);
 
 // Blanks cells [fromCol, toCol] of row; positions outside the storage are dropped.
-void eraseCells(int32_t row, int32_t fromCol, int32_t toCol);
+void eraseCells(ScreenGrid& grid, int32_t row, int32_t fromCol, int32_t toCol);
 
 // True when (row, col) lies in the 80 x 200 storage.
 bool inStorage(int32_t row, int32_t col);

@@ -8,7 +8,6 @@
 #include <unordered_map>
 
 #include "terminal/screen_grid.h"
-#include "terminal/terminal.h"
 #include "terminal/xterm_input_filter.h"
 
 namespace {
@@ -16,7 +15,11 @@ namespace {
 // libvterm marks the right half of a wide character with this code.
 constexpr uint32_t kWideContinuation = 0xFFFFFFFF;
 
-struct Terminal {
+}  // namespace
+
+struct XtermEmulation::State {
+    int32_t columns = 1;  // the size libvterm's terminal is made at
+    int32_t rows = 1;
     VTerm* vterm = nullptr;
     VTermScreen* screen = nullptr;
     XtermScreen cells;
@@ -28,9 +31,12 @@ struct Terminal {
     std::unordered_map<uint32_t, int> widths;
 };
 
-Terminal terminal;
+namespace {
 
-int onDamage(VTermRect rect, void*) {
+using Terminal = XtermEmulation::State;
+
+int onDamage(VTermRect rect, void* user) {
+    Terminal& terminal = *static_cast<Terminal*>(user);
     int32_t first = std::max(rect.start_row, 0);
     int32_t last = std::min(rect.end_row, terminal.cells.rows);
     for (int32_t row = first; row < last; ++row) terminal.rowDamaged[static_cast<size_t>(row)] = 1;
@@ -38,7 +44,8 @@ int onDamage(VTermRect rect, void*) {
     return 1;
 }
 
-int onTermProp(VTermProp prop, VTermValue* value, void*) {
+int onTermProp(VTermProp prop, VTermValue* value, void* user) {
+    Terminal& terminal = *static_cast<Terminal*>(user);
     if (prop == VTERM_PROP_ALTSCREEN) terminal.alternate = value->boolean != 0;
     if (prop == VTERM_PROP_CURSORVISIBLE) terminal.cells.cursorVisible = value->boolean != 0;
     return 1;
@@ -74,7 +81,7 @@ int32_t clampColumns(int32_t columns) { return std::clamp(columns, 1, kGridColum
 int32_t clampRows(int32_t rows) { return std::clamp(rows, 1, kGridRows); }
 
 // Our copy of the screen at a new size, every row to be read again from libvterm.
-void sizeCells(int32_t columns, int32_t rows) {
+void sizeCells(Terminal& terminal, int32_t columns, int32_t rows) {
     terminal.filter.screenColumns = static_cast<uint64_t>(columns);
     terminal.filter.screenCells = static_cast<uint64_t>(columns) * static_cast<uint64_t>(rows);
     terminal.cells.columns = columns;
@@ -84,9 +91,9 @@ void sizeCells(int32_t columns, int32_t rows) {
     terminal.anyDamage = true;
 }
 
-void createTerminal() {
-    int32_t columns = clampColumns(terminalOptions().columns);
-    int32_t rows = clampRows(terminalOptions().rows);
+void createTerminal(Terminal& terminal) {
+    int32_t columns = terminal.columns;
+    int32_t rows = terminal.rows;
     // libvterm 0.1.4 crashes on a wide character that cannot fit its screen; a screen one
     // column wide is emulated two wide, of which the first column is shown.
     terminal.vterm = vterm_new(rows, std::max(columns, 2));
@@ -94,15 +101,15 @@ void createTerminal() {
     vterm_output_set_callback(terminal.vterm, discardOutput, nullptr);
     terminal.screen = vterm_obtain_screen(terminal.vterm);
     vterm_screen_enable_altscreen(terminal.screen, 1);
-    vterm_screen_set_callbacks(terminal.screen, &kScreenCallbacks, nullptr);
+    vterm_screen_set_callbacks(terminal.screen, &kScreenCallbacks, &terminal);
     vterm_screen_reset(terminal.screen, 1);
-    sizeCells(columns, rows);
+    sizeCells(terminal, columns, rows);
 }
 
 // libvterm's own idea of a character's width, 0 to 2 (its tables are not those of the C
 // library), found by writing it on a new scratch terminal and seeing how far the cursor moves:
 // on one used before, a mark would join the character measured last. Answers are kept.
-int libvtermWidth(uint32_t codePoint) {
+int libvtermWidth(Terminal& terminal, uint32_t codePoint) {
     if (codePoint < 0x300) return 1;  // nothing below the combining diacritical marks is wide or empty
     auto known = terminal.widths.find(codePoint);
     if (known != terminal.widths.end()) return known->second;
@@ -129,7 +136,7 @@ XtermColour convertColour(const VTermColor& colour, bool foreground) {
     return {XtermColourKind::rgb, 0, rgb};
 }
 
-XtermCell readCell(int32_t row, int32_t column) {
+XtermCell readCell(const Terminal& terminal, int32_t row, int32_t column) {
     VTermScreenCell source{};
     vterm_screen_get_cell(terminal.screen, VTermPos{row, column}, &source);
     XtermCell cell;
@@ -162,21 +169,21 @@ XtermCell readCell(int32_t row, int32_t column) {
 // libvterm leaves half characters behind where xterm blanks the whole: a narrow character
 // written over the left half of a wide one keeps the marker of the right half (and so reads as
 // wide), and a wide character whose other half was overwritten or erased stays in its cell.
-void repairWideCells(XtermCell* row, int32_t columns) {
+void repairWideCells(Terminal& terminal, XtermCell* row, int32_t columns) {
     for (int32_t column = 0; column < columns; ++column) {
         XtermCell& cell = row[column];
         if (cell.width == 0) {
             if (column == 0 || row[column - 1].width != 2) cell = XtermCell{};
-        } else if (cell.width == 2 && libvtermWidth(cell.codePoint) == 1) {
+        } else if (cell.width == 2 && libvtermWidth(terminal, cell.codePoint) == 1) {
             cell.width = 1;
             if (column + 1 < columns) row[column + 1] = XtermCell{};
-        } else if (cell.width == 1 && libvtermWidth(cell.codePoint) == 2) {
+        } else if (cell.width == 1 && libvtermWidth(terminal, cell.codePoint) == 2) {
             cell = XtermCell{};
         }
     }
 }
 
-void readDamagedRows() {
+void readDamagedRows(Terminal& terminal) {
     vterm_screen_flush_damage(terminal.screen);
     if (!terminal.anyDamage) return;
     XtermScreen& cells = terminal.cells;
@@ -185,9 +192,9 @@ void readDamagedRows() {
         terminal.rowDamaged[static_cast<size_t>(row)] = 0;
         size_t base = static_cast<size_t>(row) * static_cast<size_t>(cells.columns);
         for (int32_t column = 0; column < cells.columns; ++column) {
-            cells.cells[base + static_cast<size_t>(column)] = readCell(row, column);
+            cells.cells[base + static_cast<size_t>(column)] = readCell(terminal, row, column);
         }
-        repairWideCells(&cells.cells[base], cells.columns);
+        repairWideCells(terminal, &cells.cells[base], cells.columns);
     }
     terminal.anyDamage = false;
 }
@@ -201,7 +208,7 @@ constexpr size_t kFilterPiece = 4 * 1024;
 // Writes what the filter passed on. A UTF-8 character is never cut between writes: libvterm
 // would show its halves as replacement characters after text in the same write (sequences and
 // strings it joins).
-void writeForward() {
+void writeForward(Terminal& terminal) {
     auto continues = [](char byte) { return (static_cast<uint8_t>(byte) & 0xC0) == 0x80; };
     std::string_view rest = terminal.forward;
     while (!rest.empty()) {
@@ -219,18 +226,13 @@ void writeForward() {
     terminal.forward.clear();
 }
 
-}  // namespace
-
-void feedXterm(std::span<const uint8_t> bytes) {
-    if (terminal.vterm == nullptr) createTerminal();
-    // The filter's state joins what is cut between pieces as it joins records; a piece is
-    // small enough that its output, REP's repeats included, stays within a few writes.
-    while (!bytes.empty()) {
-        const std::span<const uint8_t> piece = bytes.first(std::min(bytes.size(), kFilterPiece));
-        bytes = bytes.subspan(piece.size());
-        filterXtermInput(terminal.filter, piece, libvtermWidth, terminal.forward);
-        if (terminal.forward.size() >= kLibvtermWrite || bytes.empty()) writeForward();
-    }
+// Our copy of the screen brought up to date with libvterm's, cursor included.
+void readScreen(Terminal& terminal) {
+    readDamagedRows(terminal);
+    VTermPos cursor{};
+    vterm_state_get_cursorpos(vterm_obtain_state(terminal.vterm), &cursor);
+    terminal.cells.cursorRow = cursor.row;
+    terminal.cells.cursorColumn = cursor.col;
 }
 
 // CUP to a row and column counted from 0.
@@ -238,10 +240,53 @@ std::string cursorTo(int32_t row, int32_t column) {
     return "\x1b[" + std::to_string(row + 1) + ";" + std::to_string(column + 1) + "H";
 }
 
-void resizeXterm(int32_t columns, int32_t rows) {
-    if (terminal.vterm == nullptr) return;
+}  // namespace
+
+XtermEmulation::XtermEmulation(int32_t columns, int32_t rows) : state_(std::make_unique<State>()) {
+    state_->columns = clampColumns(columns);
+    state_->rows = clampRows(rows);
+    sizeCells(*state_, state_->columns, state_->rows);
+}
+
+XtermEmulation::~XtermEmulation() {
+    if (state_ != nullptr && state_->vterm != nullptr) vterm_free(state_->vterm);
+}
+
+XtermEmulation::XtermEmulation(XtermEmulation&&) noexcept = default;
+
+XtermEmulation& XtermEmulation::operator=(XtermEmulation&& other) noexcept {
+    if (this != &other) {
+        if (state_ != nullptr && state_->vterm != nullptr) vterm_free(state_->vterm);
+        state_ = std::move(other.state_);
+    }
+    return *this;
+}
+
+void XtermEmulation::feed(std::span<const uint8_t> bytes) {
+    Terminal& terminal = *state_;
+    if (terminal.vterm == nullptr) createTerminal(terminal);
+    const CharacterWidth widthOf = [&terminal](uint32_t codePoint) { return libvtermWidth(terminal, codePoint); };
+    // The filter's state joins what is cut between pieces as it joins records; a piece is
+    // small enough that its output, REP's repeats included, stays within a few writes.
+    while (!bytes.empty()) {
+        const std::span<const uint8_t> piece = bytes.first(std::min(bytes.size(), kFilterPiece));
+        bytes = bytes.subspan(piece.size());
+        filterXtermInput(terminal.filter, piece, widthOf, terminal.forward);
+        if (terminal.forward.size() >= kLibvtermWrite || bytes.empty()) writeForward(terminal);
+    }
+    readScreen(terminal);
+}
+
+void XtermEmulation::resize(int32_t columns, int32_t rows) {
+    Terminal& terminal = *state_;
     columns = clampColumns(columns);
     rows = clampRows(rows);
+    if (terminal.vterm == nullptr) {
+        terminal.columns = columns;
+        terminal.rows = rows;
+        sizeCells(terminal, columns, rows);
+        return;
+    }
     // The margins go, as xterm and tmux drop them on a resize: libvterm 0.1.4 would keep a top
     // margin below a shrunk screen's bottom and write out of bounds.
     VTermPos cursor{};
@@ -258,29 +303,17 @@ void resizeXterm(int32_t columns, int32_t rows) {
     before += cursorTo(cursor.row, cursor.col);
     vterm_input_write(terminal.vterm, before.data(), before.size());
     // Sized first, so that the damage libvterm reports while resizing falls within the rows.
-    sizeCells(columns, rows);
+    sizeCells(terminal, columns, rows);
     vterm_set_size(terminal.vterm, rows, std::max(columns, 2));
-    sizeCells(columns, rows);
+    sizeCells(terminal, columns, rows);
+    readScreen(terminal);
 }
 
-const XtermScreen& xtermScreen() {
-    if (terminal.vterm == nullptr) createTerminal();
-    readDamagedRows();
-    VTermPos cursor{};
-    vterm_state_get_cursorpos(vterm_obtain_state(terminal.vterm), &cursor);
-    terminal.cells.cursorRow = cursor.row;
-    terminal.cells.cursorColumn = cursor.col;
-    return terminal.cells;
-}
+const XtermScreen& XtermEmulation::screen() const { return state_->cells; }
 
-XtermCursor xtermCursor() {
-    if (terminal.vterm == nullptr) return {};
+XtermCursor XtermEmulation::cursor() const {
+    if (state_->vterm == nullptr) return {};
     VTermPos cursor{};
-    vterm_state_get_cursorpos(vterm_obtain_state(terminal.vterm), &cursor);
+    vterm_state_get_cursorpos(vterm_obtain_state(state_->vterm), &cursor);
     return {cursor.row, cursor.col};
-}
-
-void resetXtermEmulation() {
-    if (terminal.vterm != nullptr) vterm_free(terminal.vterm);
-    terminal = Terminal{};
 }

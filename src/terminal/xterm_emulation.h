@@ -4,6 +4,7 @@
 // screen state last across records, as in a real terminal. Nothing here knows of pixels.
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -43,22 +44,38 @@ struct XtermScreen {
     }
 };
 
-// Interprets bytes; the terminal is made on first use at terminalOptions()'s size.
-void feedXterm(std::span<const uint8_t> bytes);
-
-// libvterm's screen takes the new size (each side clamped as when the terminal is made), after
-// everything fed so far; before the first use there is nothing to resize.
-void resizeXterm(int32_t columns, int32_t rows);
-
-// The visible screen (the alternate one while it is active) after everything fed so far.
-const XtermScreen& xtermScreen();
-
 // libvterm's cursor (row, column from 0) after everything fed so far; {0, 0} before the first use.
 struct XtermCursor {
     int32_t row = 0;
     int32_t column = 0;
 };
-XtermCursor xtermCursor();
 
-// Drops the terminal; the next use starts a fresh one.
-void resetXtermEmulation();
+// One libvterm terminal, its input filter and our copy of its visible screen. libvterm's
+// callbacks find their emulation through their user pointer, so the state stays in one place
+// while the emulation is moved.
+class XtermEmulation {
+public:
+    // libvterm's terminal is made at this size (each side clamped to the grid's storage) on
+    // the first payload; until then the screen is blank.
+    XtermEmulation(int32_t columns, int32_t rows);
+    ~XtermEmulation();
+    XtermEmulation(XtermEmulation&&) noexcept;
+    XtermEmulation& operator=(XtermEmulation&&) noexcept;
+
+    // Interprets bytes.
+    void feed(std::span<const uint8_t> bytes);
+
+    // libvterm's screen takes the new size (each side clamped as when the terminal is made),
+    // after everything fed so far.
+    void resize(int32_t columns, int32_t rows);
+
+    // The visible screen (the alternate one while it is active) after everything fed so far.
+    const XtermScreen& screen() const;
+
+    XtermCursor cursor() const;
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+};

@@ -232,7 +232,7 @@ bool wellFormed(std::string_view character) {
            codePoint <= 0x10FFFF;
 }
 
-void filterText(XtermInputFilter& filter, uint8_t byte, CharacterWidth widthOf, std::string& out) {
+void filterText(XtermInputFilter& filter, uint8_t byte, const CharacterWidth& widthOf, std::string& out) {
     char c = static_cast<char>(byte);
     if (byte == kEsc) {
         releaseText(filter, out);
@@ -311,7 +311,7 @@ void filterEscape(XtermInputFilter& filter, uint8_t byte, std::string& out) {
     }
 }
 
-void filterByte(XtermInputFilter& filter, uint8_t byte, CharacterWidth widthOf, std::string& out) {
+void filterByte(XtermInputFilter& filter, uint8_t byte, const CharacterWidth& widthOf, std::string& out) {
     char c = static_cast<char>(byte);
     if (byte == kCan || byte == kSub) {  // cancels any sequence
         releaseText(filter, out);
@@ -401,7 +401,7 @@ void filterByte(XtermInputFilter& filter, uint8_t byte, CharacterWidth widthOf, 
 
 }  // namespace
 
-void filterXtermInput(XtermInputFilter& filter, std::span<const uint8_t> bytes, CharacterWidth widthOf,
+void filterXtermInput(XtermInputFilter& filter, std::span<const uint8_t> bytes, const CharacterWidth& widthOf,
                       std::string& out) {
     auto printable = [](uint8_t byte) { return byte >= 0x20 && byte < 0x7F; };
     for (size_t at = 0; at < bytes.size();) {

@@ -17,6 +17,7 @@
 //   under AddressSanitizer).
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -32,7 +33,7 @@ enum class XtermFilterState : uint8_t {
 };
 
 // libvterm's own width of a character, 0 to 2: REP repeats only a character with a width.
-using CharacterWidth = int (*)(uint32_t codePoint);
+using CharacterWidth = std::function<int(uint32_t codePoint)>;
 
 // The filter's state, which lasts across payloads as the terminal's does.
 struct XtermInputFilter {
@@ -48,5 +49,5 @@ struct XtermInputFilter {
 };
 
 // Appends to out the bytes libvterm is to receive for bytes.
-void filterXtermInput(XtermInputFilter& filter, std::span<const uint8_t> bytes, CharacterWidth widthOf,
+void filterXtermInput(XtermInputFilter& filter, std::span<const uint8_t> bytes, const CharacterWidth& widthOf,
                       std::string& out);

@@ -1,0 +1,96 @@
+#include <algorithm>
+#include <cstring>
+
+#include "render/painter_state.h"
+#include "render/renderer.h"
+
+// ---- Scrolling ----
+//
+// A program that scrolls sends the whole screen again, a few rows higher or lower. When the
+// painted rows turn up elsewhere on the new screen, their pixel rows are moved there and
+// counted as painted with those cells, so that only the rows that really are new get p.grid.
+// Moving is exact only while every painted cell stays inside its box.
+
+// A digest of a row's cells, eight bytes at a time; rows with equal digests are taken for equal
+// rows only to choose a shift, and the cells are compared before anything is left unpainted.
+namespace {
+
+uint64_t rowDigest(const uint8_t* chars, const CellAttr* attrs, int32_t columns) {
+    uint64_t digest = 0x9E3779B97F4A7C15u;
+    auto mix = [&](const uint8_t* bytes, size_t count) {
+        size_t at = 0;
+        for (; at + 8 <= count; at += 8) {
+            uint64_t word;
+            std::memcpy(&word, bytes + at, 8);
+            digest = (digest ^ word) * 0x100000001B3u;
+            digest ^= digest >> 29;
+        }
+        for (; at < count; ++at) digest = (digest ^ bytes[at]) * 0x100000001B3u;
+    };
+    mix(chars, static_cast<size_t>(columns));
+    mix(reinterpret_cast<const uint8_t*>(attrs), sizeof(CellAttr) * static_cast<size_t>(columns));
+    return digest;
+}
+
+}  // namespace
+
+// The shift (new row r shows painted row r + shift) that lets the most rows be moved rather
+// than painted; 0 when none beats leaving the rows where they are. now gets the digests of the
+// grid's rows.
+int32_t findScroll(PainterState& p, const ScreenGrid& grid, int32_t columns, int32_t rows, std::array<uint64_t, kGridRows>& now) {
+    std::array<bool, kGridRows> same{};
+    int32_t unchanged = 0;
+    for (int32_t r = 0; r < rows; ++r) {
+        size_t base = static_cast<size_t>(r) * kGridColumns;
+        same[r] = std::memcmp(&grid.charPlane[base], &p.grid.chars[base], static_cast<size_t>(columns)) == 0 &&
+                  std::memcmp(&grid.attrPlane[base], &p.grid.attrs[base], sizeof(CellAttr) * columns) == 0;
+        unchanged += same[r] ? 1 : 0;
+    }
+    if (!p.grid.digestsValid) {
+        for (int32_t r = 0; r < rows; ++r) {
+            size_t base = static_cast<size_t>(r) * kGridColumns;
+            p.grid.digests[r] = rowDigest(&p.grid.chars[base], &p.grid.attrs[base], columns);
+        }
+    }
+    const std::array<uint64_t, kGridRows>& before = p.grid.digests;
+    for (int32_t r = 0; r < rows; ++r) {
+        size_t base = static_cast<size_t>(r) * kGridColumns;
+        now[r] = same[r] ? before[r] : rowDigest(&grid.charPlane[base], &grid.attrPlane[base], columns);
+    }
+    if (rows - unchanged < 2) return 0;
+    int32_t best = 0;
+    int32_t bestRows = unchanged + 1;  // moving costs a copy of the pixels: win by two rows
+    for (int32_t shift = 1 - rows; shift < rows; ++shift) {
+        if (shift == 0) continue;
+        int32_t matching = 0;
+        for (int32_t r = std::max(0, -shift); r < std::min(rows, rows - shift); ++r) {
+            matching += now[r] == before[r + shift] ? 1 : 0;
+        }
+        if (matching > bestRows) {
+            best = shift;
+            bestRows = matching;
+        }
+    }
+    return best;
+}
+
+// Moves painted rows by shift (row r takes what row r + shift showed), pixels and all; the rows
+// nothing moves into keep their pixels and cells.
+void moveRows(PainterState& p, int32_t shift, int32_t rows) {
+    const int32_t first = std::max(0, -shift);  // the first row that receives
+    const int32_t count = rows - (shift > 0 ? shift : -shift);
+    const size_t pixelRowBytes = static_cast<size_t>(p.canvas().width) * 4;
+    const size_t rowBytes = pixelRowBytes * kCellHeight;
+    uint8_t* pixels = p.canvas().pixels.data();
+    const int32_t height = p.canvas().height;
+    // Memory holds the bottom pixel row first: cell row r starts at the memory of its own bottom row.
+    auto memoryOf = [&](int32_t row) { return pixels + static_cast<size_t>(height - kCellHeight * (row + 1)) * pixelRowBytes; };
+    std::memmove(memoryOf(first + count - 1), memoryOf(first + shift + count - 1), rowBytes * count);
+    const size_t cells = static_cast<size_t>(count) * kGridColumns;
+    const size_t to = static_cast<size_t>(first) * kGridColumns;
+    const size_t from = static_cast<size_t>(first + shift) * kGridColumns;
+    std::memmove(&p.grid.chars[to], &p.grid.chars[from], cells);
+    std::memmove(&p.grid.attrs[to], &p.grid.attrs[from], cells * sizeof(CellAttr));
+    p.changes.notePainted(first * kCellHeight, (first + count) * kCellHeight - 1);
+}
+
