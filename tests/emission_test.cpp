@@ -11,6 +11,7 @@
 #include "driver/driver.h"
 #include "driver/settings.h"
 #include "emission/movie_writer.h"
+#include "emission/png_queue.h"
 #include "emission/bmp_writer.h"
 #include "emission/frame_files.h"
 #include "emission/png_writer.h"
@@ -46,9 +47,10 @@ Surface screen(uint32_t number) {
 // Emits one record as playback would, with mainSurface holding the given screen, and lets the
 // frames still being made (PNG encodings, the newest BMP file) complete, as the end of a run
 // would.
-void emitRecord(const Record& record, const Surface& shown) {
+void emitRecord(const Record& record, const Surface& shown, MovieWriter* movie = nullptr) {
     mainSurface() = shown;
-    startStages(settings);
+    PngQueue pngQueue;
+    startStages(settings, movie, &pngQueue);
     emitFrames({record.frameStart, record.frameEnd});
     finishFrames();
 }
@@ -288,17 +290,16 @@ TEST_F(EmissionTest, MovieOfWorkedExampleShowsEachScreenUntilTheNextRecord) {
         const Case& test = cases[index];
         SCOPED_TRACE(test.name);
         resetAll();
-        resetMovieWriter();
-        resetCompressionDialog();
-        presetCompressionChoice(findCodecChoice("dib"));
+        MovieWriter writer;
         settings.skipFrames = test.skip;
         settings.stopFrame = test.stop;
         settings.sizeFactor = test.factor;
         std::string path = (dir / ("movie" + std::to_string(index) + ".avi")).string();
-        ASSERT_TRUE(openMovieWriter(path, 33));
-        resetCompressionOptions();
-        for (size_t i = 0; i < kWorkedExample.size(); ++i) emitRecord(kWorkedExample[i], screen(i + 1));
-        closeMovieWriter();
+        ASSERT_TRUE(writer.open(path, 33));
+        writer.resetCompressionOptions();
+        writer.compressionDialog().preset = findCodecChoice("dib");
+        for (size_t i = 0; i < kWorkedExample.size(); ++i) emitRecord(kWorkedExample[i], screen(i + 1), &writer);
+        writer.close();
 
         DecodedMovie movie = readMovie(path);
         ASSERT_EQ(movie.frames.size(), test.shown.size());
@@ -306,8 +307,6 @@ TEST_F(EmissionTest, MovieOfWorkedExampleShowsEachScreenUntilTheNextRecord) {
             EXPECT_EQ(movie.frames[frame], movieFrameOf(test.shown[frame], test.factor)) << "frame " << frame;
         }
     }
-    resetMovieWriter();
-    resetCompressionDialog();
 }
 
 TEST_F(EmissionTest, DoubledMovieFramesAreTwiceTheSize) {

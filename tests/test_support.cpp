@@ -41,8 +41,6 @@ void resetAll() {
     resetRenderer();
     resetScreenChanges();
     resetEmission();
-    resetMovieWriter();
-    resetCompressionDialog();
     resetAsciicast();
     resetXtermRenderer();
     resetUnicodeFont();

@@ -25,6 +25,7 @@
 #include "emission/emission.h"
 #include "emission/frame_files.h"
 #include "emission/movie_writer.h"
+#include "emission/png_queue.h"
 #include "emission/png_writer.h"
 #include "platform/avi_file.h"
 #include "platform/compression_dialog.h"
@@ -522,7 +523,7 @@ double finalSeconds(const RunSettings& settings) {
 
 int64_t microsOf(double seconds) { return std::llround(std::min(seconds, kLatestSeconds) * 1e6); }
 
-void openMovie() {
+void openMovie(MovieWriter& movie) {
     announce("Output to " + settings.outputName + "...");
     refuseOutputOverRecording(settings.outputName);
     // The old movie goes, whether or not it exists; a device, pipe or directory of that name
@@ -530,13 +531,14 @@ void openMovie() {
     std::error_code error;
     fs::file_status status = fs::symlink_status(settings.outputName, error);
     if (fs::is_regular_file(status) || fs::is_symlink(status)) fs::remove(settings.outputName, error);
-    if (!openMovieWriter(settings.outputName, 1000 / settings.fps)) {
+    if (!movie.open(settings.outputName, 1000 / settings.fps)) {
         fail("Error: cannot create " + settings.outputName + ": " + std::strerror(errno));
     }
-    resetCompressionOptions();
+    movie.resetCompressionOptions();
     MovieContainer container = movieContainerFor(settings.outputName).container;
-    presetCompressionChoice(settings.codecName.empty() ? defaultCodecChoice(container)
-                                                       : findCodecChoice(settings.codecName));
+    movie.compressionDialog() = {.preset = settings.codecName.empty() ? defaultCodecChoice(container)
+                                                                      : findCodecChoice(settings.codecName),
+                                 .interrupted = interruptRequested};
 }
 
 // A PNG series with nowhere to go would lose every frame; say so before playing anything.
@@ -553,7 +555,7 @@ void requireFramesDirectory() {
 }
 
 
-void startPictureStages(const RunSettings& settings) {
+void startPictureStages(const RunSettings& settings, MovieWriter* movie, PngQueue* pngQueue) {
     startTerminal({.columns = settings.columns, .rows = settings.rows, .emulation = settings.emulation});
     Theme theme = settings.theme;
     if (settings.boldBright >= 0) theme.boldBright = settings.boldBright == 1;
@@ -572,7 +574,9 @@ void startPictureStages(const RunSettings& settings) {
                    .skipFrames = settings.skipFrames,
                    .stopFrame = settings.stopFrame,
                    .writeFrames = settings.writeFrames && !settings.at.given,
-                   .plainPaths = settings.plainPaths});
+                   .plainPaths = settings.plainPaths,
+                   .movie = movie,
+                   .pngQueue = pngQueue});
 }
 
 PlaybackOptions playbackOptionsFor(const RunSettings& settings) {
@@ -605,24 +609,25 @@ bool learnsColoursFirst() {
 // The first pass interprets and paints, silently, and makes no file; every stage then starts
 // again as it did for the first, and the second pass, the real one, walks the recording read
 // for the first. An interruption during the first pass ends the second where the first ended.
-PlaybackResult playLearningColoursFirst() {
+PlaybackResult playLearningColoursFirst(MovieWriter& movie, PngQueue& pngQueue) {
     RunSettings firstPass = settings;
     firstPass.plainPaths = false;
-    startPictureStages(firstPass);
+    startPictureStages(firstPass, &movie, &pngQueue);
     EmissionOptions emission = {.movieOutput = true,
                                 .sizeFactor = settings.sizeFactor,
                                 .skipFrames = settings.skipFrames,
                                 .stopFrame = settings.stopFrame,
-                                .colourPass = true};
+                                .colourPass = true,
+                                .movie = &movie};
     startEmission(emission);
     PlaybackOptions learning = playbackOptionsFor(settings);
     learning.progress = Progress::none;
     learning.log = false;
     learning.warnings = false;
     startPlayback(learning);
-    learnMovieColours(true);
+    movie.learnColours(true);
     PlaybackResult learned = loadRecording(settings.inputPath);
-    learnMovieColours(false);
+    movie.learnColours(false);
     if (learned.end == PlaybackEnd::recordingError) return learned;
 
     resetTerminal();
@@ -631,7 +636,7 @@ PlaybackResult playLearningColoursFirst() {
     resetXtermRenderer();
     resetRenderer();
     resetEmission();
-    startPictureStages(settings);
+    startPictureStages(settings, &movie, &pngQueue);
     PlaybackOptions real = playbackOptionsFor(settings);
     if (interruptRequested()) real.recordLimit = learned.records;
     return walkAgain(real);
@@ -688,41 +693,42 @@ int runConverter(int argc, char** argv) {
     if (read.end == PlaybackEnd::recordingError) fail(read.message);
     // From here an interruption closes whatever movie there is, even one still being opened.
     installInterruptHandlers();
-    setCompressionDialogInterruptCheck(interruptRequested);
+    MovieWriter movie;
+    PngQueue pngQueue;
     if (settings.at.given) {
         announce("Output to " + posterName() + "...");
         refuseOutputOverRecording(posterName());
     } else if (settings.movieOutput) {
-        openMovie();
+        openMovie(movie);
     } else {
         requireFramesDirectory();
     }
     PlaybackResult played;
     if (learnsColoursFirst()) {
-        played = playLearningColoursFirst();
+        played = playLearningColoursFirst(movie, pngQueue);
     } else {
-        startStages(settings);
+        startStages(settings, &movie, &pngQueue);
         played = loadRecording(settings.inputPath);
     }
     switch (played.end) {
         case PlaybackEnd::recordingError:
             // A movie already begun is closed, empty, rather than left without its headers.
             printAlways(played.message);
-            finishMovie();
+            finishMovie(movie);
             endRun(1);
         case PlaybackEnd::fontMissing:
             endForMissingFont();
         case PlaybackEnd::stopLimit:
             announce("Exiting...");
-            finishMovie();
-            endRun(outputStatus());
+            finishMovie(movie);
+            endRun(outputStatus(movie));
         case PlaybackEnd::finished:
             break;
     }
 
     if (interruptRequested()) {
         // Whatever was written stays usable: the movie is closed as at the stop limit.
-        finishMovie();
+        finishMovie(movie);
         std::string what = settings.movieOutput ? "; " + settings.outputName + " is closed and plays up to there" : "";
         const FrameClock& clock = frameClock();
         int32_t frame = clock.haveFirst ? clock.frameEnd : 0;  // before any record, none
@@ -730,12 +736,12 @@ int runConverter(int argc, char** argv) {
         endRun(128 + interruptSignal());
     }
     if (settings.at.given) writePoster();
-    finishMovie();
+    finishMovie(movie);
     std::fflush(stdout);
-    return outputStatus();
+    return outputStatus(movie);
 }
 
-void startStages(const RunSettings& settings) {
-    startPictureStages(settings);
+void startStages(const RunSettings& settings, MovieWriter* movie, PngQueue* pngQueue) {
+    startPictureStages(settings, movie, pngQueue);
     startPlayback(playbackOptionsFor(settings));
 }

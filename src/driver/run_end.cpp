@@ -8,9 +8,9 @@
 #include "emission/frame_files.h"
 #include "emission/movie_writer.h"
 
-void finishMovie() {
+void finishMovie(MovieWriter& movie) {
     finishFrames();
-    closeMovieWriter();
+    movie.close();
     // The run went on past them; they are told once, at its end.
     const UnwrittenFrames& lost = unwrittenFrames();
     if (lost.count > 0) {
@@ -18,7 +18,7 @@ void finishMovie() {
     }
 }
 
-int outputStatus() { return movieWriteFailed() || unwrittenFrames().count > 0 ? 1 : 0; }
+int outputStatus(const MovieWriter& movie) { return movie.writeFailed() || unwrittenFrames().count > 0 ? 1 : 0; }
 
 void endRun(int status) {
     std::fflush(stdout);

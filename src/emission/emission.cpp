@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <system_error>
+#include <utility>
 
 #include "emission/movie_writer.h"
 #include "emission/bmp_writer.h"
@@ -83,8 +84,9 @@ void emitMovieFrames(int32_t frameStart, int32_t frameEnd) {
     for (int32_t frame = frameStart; frame < frameEnd; ++frame) {
         if (!passesSkip(frame) || !passesStop(frame)) continue;
         // A missing bitmap is reported by the movie writer; its results do not stop the run.
-        setMovieCompression(bitmap.get());
-        addMovieFrame(bitmap.get());
+        if (options.movie == nullptr) continue;
+        options.movie->setCompression(bitmap.get());
+        options.movie->addFrame(bitmap.get());
     }
     bitmap.reset();
 
@@ -242,8 +244,9 @@ void emitMovieFramesKept(int32_t frameStart, int32_t frameEnd) {
     const Bitmap* bitmap = kept.loadable ? &kept.bitmap : nullptr;
     for (int32_t frame = frameStart; frame < frameEnd; ++frame) {
         if (!passesSkip(frame) || !passesStop(frame)) continue;
-        setMovieCompression(bitmap);
-        addMovieFrame(bitmap);
+        if (options.movie == nullptr) continue;
+        options.movie->setCompression(bitmap);
+        options.movie->addFrame(bitmap);
     }
     if (!first) {
         std::error_code ignored;
@@ -294,15 +297,15 @@ void emitPngFramesQueued(int32_t frameStart, int32_t frameEnd) {
     for (int32_t frame = frameStart + 1; frame < frameEnd; ++frame) {
         if (!passesSkip(frame) || !png.previousShown) continue;
         if (!previous) {
-            previous = startPngEncoding(png.skipped, options.sizeFactor);
+            previous = options.pngQueue->startEncoding(png.skipped, options.sizeFactor);
             if (!newScreen) png.current = previous;
         }
-        queuePngFile(previous, pngFrameName(frame));
+        options.pngQueue->queueFile(previous, pngFrameName(frame));
     }
 
     if (passesSkip(frameEnd)) {
-        if (!png.current) png.current = startPngEncoding(mainSurface(), options.sizeFactor);
-        queuePngFile(png.current, pngFrameName(frameEnd));
+        if (!png.current) png.current = options.pngQueue->startEncoding(mainSurface(), options.sizeFactor);
+        options.pngQueue->queueFile(png.current, pngFrameName(frameEnd));
         png.skipped = Surface{};
     } else if (newScreen || png.skipped.pixels.empty()) {
         // The next record's gap frames may show this screen, which nobody encoded.
@@ -311,7 +314,7 @@ void emitPngFramesQueued(int32_t frameStart, int32_t frameEnd) {
         png.skipped.pixels = mainSurface().pixels;
     }
     png.previousShown = !mainSurface().pixels.empty();
-    writeReadyPngFiles();
+    options.pngQueue->writeReady();
 }
 
 }  // namespace
@@ -337,7 +340,8 @@ void emitFrames(const FrameSpan& span) {
     if (options.movieOutput) {
         options.plainPaths ? emitMovieFrames(frameStart, frameEnd) : emitMovieFramesKept(frameStart, frameEnd);
     } else {
-        options.plainPaths ? emitPngFrames(frameStart, frameEnd) : emitPngFramesQueued(frameStart, frameEnd);
+        options.plainPaths || options.pngQueue == nullptr ? emitPngFrames(frameStart, frameEnd)
+                                                          : emitPngFramesQueued(frameStart, frameEnd);
     }
 }
 
@@ -348,17 +352,18 @@ void emitFinalFrames(const FrameSpan& span) {
     if (options.movieOutput) {
         options.plainPaths ? emitMovieFrames(span.start, span.end) : emitMovieFramesKept(span.start, span.end);
     } else if (span.end - 1 > span.start) {
-        options.plainPaths ? emitPngFrames(span.start, span.end - 1) : emitPngFramesQueued(span.start, span.end - 1);
+        options.plainPaths || options.pngQueue == nullptr ? emitPngFrames(span.start, span.end - 1)
+                                                          : emitPngFramesQueued(span.start, span.end - 1);
     }
 }
 
 void finishFrames() {
-    finishPngFiles();
+    // Once finished, the queue is its owner's again: a later call cannot meet it gone.
+    if (PngQueue* pngQueue = std::exchange(options.pngQueue, nullptr)) pngQueue->finish();
     writeLastBmp();
 }
 
 void resetEmission() {
-    resetPngQueue();
     resetUnwrittenFrames();
     bool hooked = emission.finishHookInstalled;
     emission = Emission{};

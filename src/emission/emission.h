@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <string>
 
+class MovieWriter;
+class PngQueue;
+
 // "%07d.bmp" and "frames/%07d.png".
 std::string bmpFrameName(int32_t frameNumber);
 std::string pngFrameName(int32_t frameNumber);
@@ -20,6 +23,8 @@ struct EmissionOptions {
     // A first pass that only shows the movie writer the screens (which learns their colours):
     // no file is made for them.
     bool colourPass = false;
+    MovieWriter* movie = nullptr;  // the movie the frames go to
+    PngQueue* pngQueue = nullptr;  // PNG encodings under way; without it the series is encoded on this thread
 };
 
 void startEmission(const EmissionOptions& options);
