@@ -171,7 +171,8 @@ uint32_t aviMakeCompressedStream(AviStream** compressed, AviStream* source, cons
     if (encoder != nullptr && avcodec_find_encoder_by_name(encoder) == nullptr) {
         return failure(AVERROR_ENCODER_NOT_FOUND);
     }
-    *compressed = new AviStream{.file = source->file, .index = source->index, .codec = codec, .timeBase = source->timeBase};
+    *compressed =
+        new AviStream{.file = source->file, .index = source->index, .codec = codec, .timeBase = source->timeBase};
     return 0;
 }
 

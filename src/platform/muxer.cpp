@@ -224,7 +224,8 @@ int Muxer::close() {
     if (format_->nb_streams == 0) {
         if (container_ == MovieContainer::avi) {
             const std::vector<uint8_t> empty = emptyAvi();
-            result = empty.empty() ? AVERROR_BUG : reserveSpace(sink_, static_cast<int64_t>(empty.size()), closingBytes());
+            const auto size = static_cast<int64_t>(empty.size());
+            result = empty.empty() ? AVERROR_BUG : reserveSpace(sink_, size, closingBytes());
             if (result == 0) {
                 int written = writeToSink(sink_, empty);
                 result = written < 0 ? written : 0;
