@@ -13,11 +13,7 @@
 
 namespace {
 
-class CompressionDialogTest : public ::testing::Test {
-protected:
-    void SetUp() override { resetCompressionDialog(); }
-    void TearDown() override { resetCompressionDialog(); }
-};
+class CompressionDialogTest : public ::testing::Test {};
 
 // Runs the dialog with typed answers; the result and everything the menu printed.
 struct Answer {
@@ -26,16 +22,15 @@ struct Answer {
     std::string shown;
 };
 
-Answer answerMenu(const std::string& typed, uint32_t prefilled = 0) {
+Answer answerMenu(const std::string& typed, uint32_t prefilled = 0, const CodecChoice* preset = nullptr) {
     std::string text = typed;
     std::FILE* input = text.empty() ? std::fopen("/dev/null", "r") : fmemopen(text.data(), text.size(), "r");
     char* shown = nullptr;
     size_t shownSize = 0;
     std::FILE* output = open_memstream(&shown, &shownSize);
-    setCompressionDialogStreams(input, output);
     AviCompressOptions options;
     options.fccHandler = prefilled;
-    bool confirmed = aviSaveOptions(options);
+    bool confirmed = aviSaveOptions(options, {.preset = preset, .input = input, .output = output});
     std::fclose(input);
     std::fclose(output);
     Answer answer{confirmed, options.fccHandler, std::string(shown, shownSize)};
@@ -81,8 +76,7 @@ TEST_F(CompressionDialogTest, ChoicesHaveDistinctNamesAndCompressorsAndStartUnco
 }
 
 TEST_F(CompressionDialogTest, PresetChoiceIsTakenWithoutAsking) {
-    presetCompressionChoice(findCodecChoice("mjpeg"));
-    Answer answer = answerMenu("q\n");
+    Answer answer = answerMenu("q\n", 0, findCodecChoice("mjpeg"));
     EXPECT_TRUE(answer.confirmed);
     EXPECT_EQ(answer.handler, fourcc("MJPG"));
     EXPECT_EQ(answer.shown, "");
@@ -164,10 +158,10 @@ TEST_F(CompressionDialogTest, WithoutTerminalTheStartingChoiceIsTakenAtOnce) {
     close(devNull);
 
     AviCompressOptions options;
-    bool plain = aviSaveOptions(options);
+    bool plain = aviSaveOptions(options, {});
     uint32_t plainHandler = options.fccHandler;
     options.fccHandler = fourcc("FFV1");
-    bool prefilled = aviSaveOptions(options);
+    bool prefilled = aviSaveOptions(options, {});
 
     dup2(savedInput, STDIN_FILENO);
     close(savedInput);

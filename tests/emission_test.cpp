@@ -12,6 +12,7 @@
 #include "driver/driver.h"
 #include "driver/settings.h"
 #include "emission/movie_writer.h"
+#include "emission/png_queue.h"
 #include "emission/bmp_writer.h"
 #include "emission/frame_files.h"
 #include "emission/png_writer.h"
@@ -78,7 +79,7 @@ protected:
     // still being made (PNG encodings, the newest BMP file) complete, as the end of a run would.
     // The run's stages are made from settings on its first record.
     void emitRecord(const Record& record, const Surface& shown) {
-        if (!stages_) stages_ = startStages(settings);
+        if (!stages_) stages_ = startStages(settings, movie_, &pngQueue_);
         stages_->emission.emitFrames(shown, ScreenChanges{}, {record.frameStart, record.frameEnd});
         stages_->emission.finish();
     }
@@ -87,6 +88,7 @@ protected:
     void restart() {
         resetAll();
         stages_.reset();
+        movie_ = nullptr;
     }
 
     void startPngRun(bool plain) {
@@ -97,6 +99,8 @@ protected:
         fs::create_directory("frames");
     }
 
+    MovieWriter* movie_ = nullptr;
+    PngQueue pngQueue_;
     std::unique_ptr<RunStages> stages_;
 };
 
@@ -297,17 +301,17 @@ TEST_F(EmissionTest, MovieOfWorkedExampleShowsEachScreenUntilTheNextRecord) {
         const Case& test = cases[index];
         SCOPED_TRACE(test.name);
         restart();
-        resetMovieWriter();
-        resetCompressionDialog();
-        presetCompressionChoice(findCodecChoice("dib"));
+        MovieWriter writer;
+        movie_ = &writer;
         settings.skipFrames = test.skip;
         settings.stopFrame = test.stop;
         settings.sizeFactor = test.factor;
         std::string path = (dir / ("movie" + std::to_string(index) + ".avi")).string();
-        ASSERT_TRUE(openMovieWriter(path, 33));
-        resetCompressionOptions();
+        ASSERT_TRUE(writer.open(path, 33));
+        writer.resetCompressionOptions();
+        writer.compressionDialog().preset = findCodecChoice("dib");
         for (size_t i = 0; i < kWorkedExample.size(); ++i) emitRecord(kWorkedExample[i], screen(i + 1));
-        closeMovieWriter();
+        writer.close();
 
         DecodedMovie movie = readMovie(path);
         ASSERT_EQ(movie.frames.size(), test.shown.size());
@@ -315,8 +319,6 @@ TEST_F(EmissionTest, MovieOfWorkedExampleShowsEachScreenUntilTheNextRecord) {
             EXPECT_EQ(movie.frames[frame], movieFrameOf(test.shown[frame], test.factor)) << "frame " << frame;
         }
     }
-    resetMovieWriter();
-    resetCompressionDialog();
 }
 
 TEST_F(EmissionTest, DoubledMovieFramesAreTwiceTheSize) {

@@ -55,31 +55,26 @@ AviResult ffmpegCode(int averror) { return static_cast<AviResult>(averror); }
 class MovieWriterTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetMovieWriter();
-        resetCompressionDialog();
-        presetCompressionChoice(findCodecChoice("dib"));
+        writer->compressionDialog().preset = findCodecChoice("dib");
         dir = makeTempDir();
     }
     void TearDown() override {
-        resetMovieWriter();
-        resetCompressionDialog();
+        writer.reset();
         fs::remove_all(dir);
     }
 
     std::string open(const std::string& name, int32_t framePeriod = 33) {
         std::string path = (dir / name).string();
-        EXPECT_TRUE(openMovieWriter(path, framePeriod)) << path;
-        resetCompressionOptions();
+        EXPECT_TRUE(writer->open(path, framePeriod)) << path;
+        writer->resetCompressionOptions();
         return path;
     }
 
-    static void close() {
-        closeMovieWriter();
-    }
+    void close() { writer->close(); }
 
     // Writes frames with codec in a child process held to a file size limit, its standard output
     // going to messages; returns how many frames addMovieFrame took, -1 when the child failed.
-    static int writeUnderFileLimit(const std::string& path, const char* codec, rlim_t limitBytes,
+    int writeUnderFileLimit(const std::string& path, const char* codec, rlim_t limitBytes,
                                    const std::vector<const Bitmap*>& frames, const char* messages) {
         std::fflush(stdout);
         pid_t child = fork();
@@ -90,12 +85,12 @@ protected:
             std::signal(SIGXFSZ, SIG_IGN);
             rlimit limit{limitBytes, limitBytes};
             setrlimit(RLIMIT_FSIZE, &limit);
-            presetCompressionChoice(findCodecChoice(codec));
-            openMovieWriter(path, 33);
+            writer->compressionDialog().preset = findCodecChoice(codec);
+            writer->open(path, 33);
             int written = 0;
             for (const Bitmap* frame : frames) {
-                setMovieCompression(frame);
-                if (addMovieFrame(frame) == kAviErrOk) ++written;
+                writer->setCompression(frame);
+                if (writer->addFrame(frame) == kAviErrOk) ++written;
             }
             close();
             std::fflush(stdout);
@@ -106,11 +101,12 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    static std::vector<AviResult> appendFrame(const Bitmap* bitmap) {
-        return {setMovieCompression(bitmap), addMovieFrame(bitmap)};
+    std::vector<AviResult> appendFrame(const Bitmap* bitmap) {
+        return {writer->setCompression(bitmap), writer->addFrame(bitmap)};
     }
 
     fs::path dir;
+    std::unique_ptr<MovieWriter> writer = std::make_unique<MovieWriter>();
 };
 
 TEST_F(MovieWriterTest, FramesReadBackAsWrittenWithEachCompressor) {
@@ -134,14 +130,14 @@ TEST_F(MovieWriterTest, FramesReadBackAsWrittenWithEachCompressor) {
 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.codec);
-        presetCompressionChoice(findCodecChoice(c.codec));
+        writer->compressionDialog().preset = findCodecChoice(c.codec);
         std::string path = open(std::string(c.codec) + ".avi");
         for (size_t i = 0; i < order.size(); ++i) {
             EXPECT_EQ(appendFrame(order[i]),
                       (std::vector<AviResult>{i == 0 ? kAviErrOk : kAviErrCompressor, kAviErrOk}));
         }
         close();
-        EXPECT_FALSE(movieWriteFailed());
+        EXPECT_FALSE(writer->writeFailed());
 
         DecodedMovie movie = readMovie(path);
         ASSERT_TRUE(movie.opened);
@@ -219,25 +215,26 @@ TEST(MovieWriterCodes, ResultCodesAndPrefilledOptionsAreTheVfwValues) {
     EXPECT_EQ(kAviErrError, 0x800440C7u);
     EXPECT_EQ(kAviErrCompressor, 0x80044070u);
     EXPECT_EQ(kAviErrUserAbort, 0x800440C6u);
-    compressionOptions().fccHandler = 1234;
-    compressionOptions().dwQuality = 5;
-    resetCompressionOptions();
-    EXPECT_EQ(compressionOptions().fccType, 0u);
-    EXPECT_EQ(compressionOptions().fccHandler, 0u);
-    EXPECT_EQ(compressionOptions().dwQuality, 0u);
-    EXPECT_EQ(compressionOptions().dwFlags, 9u);  // valid, interleave
-    EXPECT_EQ(compressionOptions().dwInterleaveEvery, 1u);
-    EXPECT_EQ(compressionOptions().lpFormat, nullptr);
+    auto writer = std::make_unique<MovieWriter>();
+    writer->compressionOptions().fccHandler = 1234;
+    writer->compressionOptions().dwQuality = 5;
+    writer->resetCompressionOptions();
+    EXPECT_EQ(writer->compressionOptions().fccType, 0u);
+    EXPECT_EQ(writer->compressionOptions().fccHandler, 0u);
+    EXPECT_EQ(writer->compressionOptions().dwQuality, 0u);
+    EXPECT_EQ(writer->compressionOptions().dwFlags, 9u);  // valid, interleave
+    EXPECT_EQ(writer->compressionOptions().dwInterleaveEvery, 1u);
+    EXPECT_EQ(writer->compressionOptions().lpFormat, nullptr);
 }
 
 TEST_F(MovieWriterTest, FramesAddedWithoutAChoiceGoInUncompressed) {
-    presetCompressionChoice(findCodecChoice("h264"));
+    writer->compressionDialog().preset = findCodecChoice("h264");
     auto bitmap = blockBitmap(32, 16, 4);
     std::string path = open("unchosen.avi");
-    EXPECT_EQ(addMovieFrame(bitmap.get()), kAviErrOk);
+    EXPECT_EQ(writer->addFrame(bitmap.get()), kAviErrOk);
     // The stream is made by now: the compressor can no longer change.
-    EXPECT_EQ(setMovieCompression(bitmap.get()), kAviErrCompressor);
-    EXPECT_EQ(addMovieFrame(bitmap.get()), kAviErrOk);
+    EXPECT_EQ(writer->setCompression(bitmap.get()), kAviErrCompressor);
+    EXPECT_EQ(writer->addFrame(bitmap.get()), kAviErrOk);
     close();
     DecodedMovie movie = readMovie(path);
     EXPECT_EQ(movie.codec, AV_CODEC_ID_RAWVIDEO);
@@ -290,7 +287,7 @@ TEST_F(MovieWriterTest, UndescribableBitmapIsReportedAndLeavesNoGap) {
 
     EXPECT_EQ(appendFrame(second.get()), (std::vector<AviResult>{kAviErrCompressor, kAviErrOk}));
     close();
-    EXPECT_FALSE(movieWriteFailed());
+    EXPECT_FALSE(writer->writeFailed());
 
     DecodedMovie movie = readMovie(path);
     ASSERT_EQ(movie.frames.size(), 2u);
@@ -315,12 +312,13 @@ TEST_F(MovieWriterTest, LastErrorTextIsTheSystemTextWithItsLineEnd) {
 }
 
 TEST_F(MovieWriterTest, CompressionIsChosenOnceAtTheFirstFrame) {
-    presetCompressionChoice(nullptr);
+    writer->compressionDialog().preset = nullptr;
     std::FILE* input = fmemopen(const_cast<char*>("zmbv\nffv1\n"), 10, "r");
     char* menu = nullptr;
     size_t menuSize = 0;
     std::FILE* output = open_memstream(&menu, &menuSize);
-    setCompressionDialogStreams(input, output);
+    writer->compressionDialog().input = input;
+    writer->compressionDialog().output = output;
 
     auto bitmap = blockBitmap(32, 32, 3);
     std::string path = open("once.avi");
@@ -336,7 +334,7 @@ TEST_F(MovieWriterTest, CompressionIsChosenOnceAtTheFirstFrame) {
 
     EXPECT_EQ(shown.find("Video compression"), shown.rfind("Video compression"));
     EXPECT_NE(shown.find("Video compression"), std::string::npos);
-    EXPECT_EQ(compressionOptions().fccHandler, fourcc("ZMBV"));
+    EXPECT_EQ(writer->compressionOptions().fccHandler, fourcc("ZMBV"));
     DecodedMovie movie = readMovie(path);
     EXPECT_EQ(movie.codec, AV_CODEC_ID_ZMBV);
     EXPECT_EQ(movie.frames.size(), 4u);
@@ -347,22 +345,23 @@ TEST_F(MovieWriterTest, CancelledChoiceWritesNoFrameButClosesTheFile) {
     auto bitmap = blockBitmap(64, 32, 0);
     for (const std::string& answer : answers) {
         SCOPED_TRACE(answer);
-        resetMovieWriter();
-        presetCompressionChoice(nullptr);
+        writer = std::make_unique<MovieWriter>();
+        writer->compressionDialog().preset = nullptr;
         std::string text = answer;
         std::FILE* input = fmemopen(text.data(), text.size() + 1, "r");
         if (text.empty()) input = std::fopen("/dev/null", "r");
         std::FILE* output = std::fopen("/dev/null", "w");
-        setCompressionDialogStreams(input, output);
+        writer->compressionDialog().input = input;
+        writer->compressionDialog().output = output;
 
         std::string path = open("cancelled.avi");
         testing::internal::CaptureStdout();
-        EXPECT_EQ(setMovieCompression(bitmap.get()), kAviErrUserAbort);
-        EXPECT_EQ(addMovieFrame(bitmap.get()), kAviErrError);
+        EXPECT_EQ(writer->setCompression(bitmap.get()), kAviErrUserAbort);
+        EXPECT_EQ(writer->addFrame(bitmap.get()), kAviErrError);
         EXPECT_EQ(appendFrame(bitmap.get()), (std::vector<AviResult>{kAviErrError, kAviErrError}));
         close();
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-        EXPECT_FALSE(movieWriteFailed());
+        EXPECT_FALSE(writer->writeFailed());
         std::fclose(input);
         std::fclose(output);
 
@@ -378,34 +377,34 @@ TEST_F(MovieWriterTest, CancelledChoiceWritesNoFrameButClosesTheFile) {
 }
 
 TEST_F(MovieWriterTest, FailedWriteIsReportedOnceAndTrapsTheWriter) {
-    ASSERT_TRUE(openMovieWriter("/dev/full", 33));
+    ASSERT_TRUE(writer->open("/dev/full", 33));
     auto bitmap = blockBitmap(16, 16, 0);
 
     testing::internal::CaptureStdout();
-    EXPECT_EQ(setMovieCompression(bitmap.get()), ffmpegCode(AVERROR(ENOSPC)));
-    EXPECT_EQ(addMovieFrame(bitmap.get()), kAviErrError);
+    EXPECT_EQ(writer->setCompression(bitmap.get()), ffmpegCode(AVERROR(ENOSPC)));
+    EXPECT_EQ(writer->addFrame(bitmap.get()), kAviErrError);
     EXPECT_EQ(appendFrame(bitmap.get()), (std::vector<AviResult>{kAviErrError, kAviErrError}));
     close();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: writing /dev/full failed: No space left on device\n");
-    EXPECT_TRUE(movieWriteFailed());
+    EXPECT_TRUE(writer->writeFailed());
 }
 
 TEST_F(MovieWriterTest, RefusedFrameSizeStillLeavesAPlayableFile) {
     // 4:2:0 H.264 needs even sizes.
-    presetCompressionChoice(findCodecChoice("h264"));
+    writer->compressionDialog().preset = findCodecChoice("h264");
     auto bitmap = blockBitmap(33, 17, 0);
     std::string path = open("odd.avi");
 
     testing::internal::CaptureStdout();
-    AviResult result = setMovieCompression(bitmap.get());
-    EXPECT_EQ(addMovieFrame(bitmap.get()), kAviErrError);
+    AviResult result = writer->setCompression(bitmap.get());
+    EXPECT_EQ(writer->addFrame(bitmap.get()), kAviErrError);
     close();
     std::string output = testing::internal::GetCapturedStdout();
 
     EXPECT_NE(result, kAviErrOk);
     EXPECT_EQ(output.rfind("Error: writing " + path + " failed: ", 0), 0u) << output;
     EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1);
-    EXPECT_TRUE(movieWriteFailed());
+    EXPECT_TRUE(writer->writeFailed());
     DecodedMovie movie = readMovie(path);
     ASSERT_TRUE(movie.opened);
     EXPECT_EQ(movie.streamCount, 1);
@@ -476,7 +475,7 @@ TEST_F(MovieWriterTest, LargeFramesFillTheAllowedSizeToTheLastFrameThatFits) {
 
 TEST_F(MovieWriterTest, FileThatCannotBeCreatedGivesNoWriter) {
     errno = 0;
-    EXPECT_FALSE(openMovieWriter((dir / "missing" / "movie.avi").string(), 33));
+    EXPECT_FALSE(writer->open((dir / "missing" / "movie.avi").string(), 33));
     EXPECT_EQ(errno, ENOENT);
 }
 
@@ -489,7 +488,7 @@ TEST_F(MovieWriterTest, OpeningCreatesTheFileAtOnce) {
 TEST_F(MovieWriterTest, RunWithoutFramesLeavesAReadableFileWithoutStreams) {
     std::string path = open("empty.avi");
     close();
-    EXPECT_FALSE(movieWriteFailed());
+    EXPECT_FALSE(writer->writeFailed());
     DecodedMovie movie = readMovie(path);
     EXPECT_TRUE(movie.opened);
     EXPECT_EQ(movie.streamCount, 0);

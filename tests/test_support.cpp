@@ -30,9 +30,6 @@ void resetAll() {
     resetSettings();
     resetPlayback();
     resetInterrupts();
-    resetPngQueue();
-    resetMovieWriter();
-    resetCompressionDialog();
     resetAsciicast();
 }
 

@@ -25,6 +25,7 @@
 #include "emission/emission.h"
 #include "emission/frame_files.h"
 #include "emission/movie_writer.h"
+#include "emission/png_queue.h"
 #include "emission/png_writer.h"
 #include "platform/avi_file.h"
 #include "platform/compression_dialog.h"
@@ -519,7 +520,7 @@ double finalSeconds(const RunSettings& settings) {
 
 int64_t microsOf(double seconds) { return std::llround(std::min(seconds, kLatestSeconds) * 1e6); }
 
-void openMovie() {
+void openMovie(MovieWriter& movie) {
     announce("Output to " + settings.outputName + "...");
     refuseOutputOverRecording(settings.outputName);
     // The old movie goes, whether or not it exists; a device, pipe or directory of that name
@@ -527,13 +528,14 @@ void openMovie() {
     std::error_code error;
     fs::file_status status = fs::symlink_status(settings.outputName, error);
     if (fs::is_regular_file(status) || fs::is_symlink(status)) fs::remove(settings.outputName, error);
-    if (!openMovieWriter(settings.outputName, 1000 / settings.fps)) {
+    if (!movie.open(settings.outputName, 1000 / settings.fps)) {
         fail("Error: cannot create " + settings.outputName + ": " + std::strerror(errno));
     }
-    resetCompressionOptions();
+    movie.resetCompressionOptions();
     MovieContainer container = movieContainerFor(settings.outputName).container;
-    presetCompressionChoice(settings.codecName.empty() ? defaultCodecChoice(container)
-                                                       : findCodecChoice(settings.codecName));
+    movie.compressionDialog() = {.preset = settings.codecName.empty() ? defaultCodecChoice(container)
+                                                                      : findCodecChoice(settings.codecName),
+                                 .interrupted = interruptRequested};
 }
 
 // A PNG series with nowhere to go would lose every frame; say so before playing anything.
@@ -550,13 +552,15 @@ void requireFramesDirectory() {
 }
 
 
-EmissionOptions emissionOptionsFor(const RunSettings& settings) {
+EmissionOptions emissionOptionsFor(const RunSettings& settings, MovieWriter* movie, PngQueue* pngQueue) {
     return {.movieOutput = settings.movieOutput,
             .sizeFactor = settings.sizeFactor,
             .skipFrames = settings.skipFrames,
             .stopFrame = settings.stopFrame,
             .writeFrames = settings.writeFrames && !settings.at.given,
-            .plainPaths = settings.plainPaths};
+            .plainPaths = settings.plainPaths,
+            .movie = movie,
+            .pngQueue = pngQueue};
 }
 
 std::unique_ptr<RunStages> makePictureStages(const RunSettings& settings, const EmissionOptions& emission) {
@@ -607,26 +611,27 @@ bool learnsColoursFirst() {
 // The first pass interprets and paints, silently, and makes no file; every stage then starts
 // again as it did for the first, and the second pass, the real one, walks the recording read
 // for the first. An interruption during the first pass ends the second where the first ended.
-PlaybackResult playLearningColoursFirst(std::unique_ptr<RunStages>& stages) {
+PlaybackResult playLearningColoursFirst(std::unique_ptr<RunStages>& stages, MovieWriter& movie, PngQueue& pngQueue) {
     RunSettings firstPass = settings;
     firstPass.plainPaths = false;
     EmissionOptions emission = {.movieOutput = true,
                                 .sizeFactor = settings.sizeFactor,
                                 .skipFrames = settings.skipFrames,
                                 .stopFrame = settings.stopFrame,
-                                .colourPass = true};
+                                .colourPass = true,
+                                .movie = &movie};
     stages = makePictureStages(firstPass, emission);
     PlaybackOptions learning = playbackOptionsFor(settings);
     learning.progress = Progress::none;
     learning.log = false;
     learning.warnings = false;
     startPlayback(learning);
-    learnMovieColours(true);
+    movie.learnColours(true);
     PlaybackResult learned = loadRecording(settings.inputPath, stages->playback());
-    learnMovieColours(false);
+    movie.learnColours(false);
     if (learned.end == PlaybackEnd::recordingError) return learned;
 
-    stages = makePictureStages(settings, emissionOptionsFor(settings));
+    stages = makePictureStages(settings, emissionOptionsFor(settings, &movie, &pngQueue));
     PlaybackOptions real = playbackOptionsFor(settings);
     if (interruptRequested()) real.recordLimit = learned.records;
     return walkAgain(real, stages->playback());
@@ -683,21 +688,22 @@ int runConverter(int argc, char** argv) {
     if (read.end == PlaybackEnd::recordingError) fail(read.message);
     // From here an interruption closes whatever movie there is, even one still being opened.
     installInterruptHandlers();
-    setCompressionDialogInterruptCheck(interruptRequested);
+    MovieWriter movie;
+    PngQueue pngQueue;
     if (settings.at.given) {
         announce("Output to " + posterName() + "...");
         refuseOutputOverRecording(posterName());
     } else if (settings.movieOutput) {
-        openMovie();
+        openMovie(movie);
     } else {
         requireFramesDirectory();
     }
     PlaybackResult played;
     std::unique_ptr<RunStages> stages;
     if (learnsColoursFirst()) {
-        played = playLearningColoursFirst(stages);
+        played = playLearningColoursFirst(stages, movie, pngQueue);
     } else {
-        stages = startStages(settings);
+        stages = startStages(settings, &movie, &pngQueue);
         played = loadRecording(settings.inputPath, stages->playback());
     }
     Emission& emission = stages->emission;
@@ -705,22 +711,22 @@ int runConverter(int argc, char** argv) {
         case PlaybackEnd::recordingError:
             // A movie already begun is closed, empty, rather than left without its headers.
             printAlways(played.message);
-            finishMovie(emission);
+            finishMovie(&emission, movie);
             endRun(1);
         case PlaybackEnd::fontMissing:
             emission.finish();
             endForMissingFont();
         case PlaybackEnd::stopLimit:
             announce("Exiting...");
-            finishMovie(emission);
-            endRun(outputStatus(emission));
+            finishMovie(&emission, movie);
+            endRun(outputStatus(&emission, movie));
         case PlaybackEnd::finished:
             break;
     }
 
     if (interruptRequested()) {
         // Whatever was written stays usable: the movie is closed as at the stop limit.
-        finishMovie(emission);
+        finishMovie(&emission, movie);
         std::string what = settings.movieOutput ? "; " + settings.outputName + " is closed and plays up to there" : "";
         const FrameClock& clock = frameClock();
         int32_t frame = clock.haveFirst ? clock.frameEnd : 0;  // before any record, none
@@ -728,17 +734,17 @@ int runConverter(int argc, char** argv) {
         endRun(128 + interruptSignal());
     }
     if (settings.at.given) writePoster(*stages);
-    finishMovie(emission);
+    finishMovie(&emission, movie);
     std::fflush(stdout);
-    return outputStatus(emission);
+    return outputStatus(&emission, movie);
 }
 
 RunStages::RunStages(const TerminalOptions& terminalOptions, const RenderOptions& renderOptions,
                      const EmissionOptions& emissionOptions)
     : terminal(terminalOptions), painter(renderOptions), emission(emissionOptions) {}
 
-std::unique_ptr<RunStages> startStages(const RunSettings& settings) {
-    std::unique_ptr<RunStages> stages = makePictureStages(settings, emissionOptionsFor(settings));
+std::unique_ptr<RunStages> startStages(const RunSettings& settings, MovieWriter* movie, PngQueue* pngQueue) {
+    std::unique_ptr<RunStages> stages = makePictureStages(settings, emissionOptionsFor(settings, movie, pngQueue));
     startPlayback(playbackOptionsFor(settings));
     return stages;
 }

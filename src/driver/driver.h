@@ -6,6 +6,9 @@
 #include "driver/settings.h"
 #include "playback/recording.h"
 
+class MovieWriter;
+class PngQueue;
+
 // Returns the exit status; some errors end the process directly.
 int runConverter(int argc, char** argv);
 
@@ -22,4 +25,6 @@ struct RunStages {
 
 // Makes each stage from its part of settings: terminal size and emulation, painter (with the
 // font found by findFontPath), emission; and hands playback its options.
-std::unique_ptr<RunStages> startStages(const RunSettings& settings);
+// movie and pngQueue: where the frames go, the caller's.
+std::unique_ptr<RunStages> startStages(const RunSettings& settings, MovieWriter* movie = nullptr,
+                                       PngQueue* pngQueue = nullptr);

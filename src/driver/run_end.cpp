@@ -8,17 +8,19 @@
 #include "emission/frame_files.h"
 #include "emission/movie_writer.h"
 
-void finishMovie(Emission& emission) {
-    emission.finish();
-    closeMovieWriter();
+void finishMovie(Emission* emission, MovieWriter& movie) {
+    if (emission != nullptr) emission->finish();
+    movie.close();
     // The run went on past them; they are told once, at its end.
-    const UnwrittenFrames lost = emission.unwrittenFrames();
+    const UnwrittenFrames lost = emission != nullptr ? emission->unwrittenFrames() : UnwrittenFrames{};
     if (lost.count > 0) {
         std::printf("Error: %" PRId64 " frame files could not be written (first: %s)\n", lost.count, lost.first.c_str());
     }
 }
 
-int outputStatus(const Emission& emission) { return movieWriteFailed() || emission.unwrittenFrames().count > 0 ? 1 : 0; }
+int outputStatus(const Emission* emission, const MovieWriter& movie) {
+    return movie.writeFailed() || (emission != nullptr && emission->unwrittenFrames().count > 0) ? 1 : 0;
+}
 
 void endRun(int status) {
     std::fflush(stdout);

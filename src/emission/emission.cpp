@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <system_error>
+#include <utility>
 
 #include "emission/movie_writer.h"
 #include "emission/bmp_writer.h"
@@ -88,8 +89,9 @@ void emitMovieFrames(EmissionState& emission, const Surface& picture, int32_t fr
     for (int32_t frame = frameStart; frame < frameEnd; ++frame) {
         if (!passesSkip(emission.options, frame) || !passesStop(emission.options, frame)) continue;
         // A missing bitmap is reported by the movie writer; its results do not stop the run.
-        setMovieCompression(bitmap.get());
-        addMovieFrame(bitmap.get());
+        if (emission.options.movie == nullptr) continue;
+        emission.options.movie->setCompression(bitmap.get());
+        emission.options.movie->addFrame(bitmap.get());
     }
     bitmap.reset();
 
@@ -239,8 +241,9 @@ void emitMovieFramesKept(EmissionState& emission, const Surface& picture, const 
     const Bitmap* bitmap = kept.loadable ? &kept.bitmap : nullptr;
     for (int32_t frame = frameStart; frame < frameEnd; ++frame) {
         if (!passesSkip(emission.options, frame) || !passesStop(emission.options, frame)) continue;
-        setMovieCompression(bitmap);
-        addMovieFrame(bitmap);
+        if (emission.options.movie == nullptr) continue;
+        emission.options.movie->setCompression(bitmap);
+        emission.options.movie->addFrame(bitmap);
     }
     if (!first) {
         std::error_code ignored;
@@ -291,15 +294,15 @@ void emitPngFramesQueued(EmissionState& emission, const Surface& picture, const 
     for (int32_t frame = frameStart + 1; frame < frameEnd; ++frame) {
         if (!passesSkip(emission.options, frame) || !png.previousShown) continue;
         if (!previous) {
-            previous = startPngEncoding(png.skipped, options.sizeFactor);
+            previous = options.pngQueue->startEncoding(png.skipped, options.sizeFactor);
             if (!newScreen) png.current = previous;
         }
-        queuePngFile(previous, pngFrameName(frame));
+        options.pngQueue->queueFile(previous, pngFrameName(frame));
     }
 
     if (passesSkip(emission.options, frameEnd)) {
-        if (!png.current) png.current = startPngEncoding(picture, options.sizeFactor);
-        queuePngFile(png.current, pngFrameName(frameEnd));
+        if (!png.current) png.current = options.pngQueue->startEncoding(picture, options.sizeFactor);
+        options.pngQueue->queueFile(png.current, pngFrameName(frameEnd));
         png.skipped = Surface{};
     } else if (newScreen || png.skipped.pixels.empty()) {
         // The next record's gap frames may show this screen, which nobody encoded.
@@ -308,7 +311,7 @@ void emitPngFramesQueued(EmissionState& emission, const Surface& picture, const 
         png.skipped.pixels = picture.pixels;
     }
     png.previousShown = !picture.pixels.empty();
-    writeReadyPngFiles();
+    options.pngQueue->writeReady();
 }
 
 }  // namespace
@@ -339,8 +342,9 @@ void Emission::emitFrames(const Surface& picture, const ScreenChanges& changes, 
         options.plainPaths ? emitMovieFrames(emission, picture, frameStart, frameEnd)
                            : emitMovieFramesKept(emission, picture, changes, frameStart, frameEnd);
     } else {
-        options.plainPaths ? emitPngFrames(emission, picture, frameStart, frameEnd)
-                           : emitPngFramesQueued(emission, picture, changes, frameStart, frameEnd);
+        options.plainPaths || options.pngQueue == nullptr
+            ? emitPngFrames(emission, picture, frameStart, frameEnd)
+            : emitPngFramesQueued(emission, picture, changes, frameStart, frameEnd);
     }
 }
 
@@ -354,18 +358,20 @@ void Emission::emitFinalFrames(const Surface& picture, const ScreenChanges& chan
         options.plainPaths ? emitMovieFrames(emission, picture, span.start, span.end)
                            : emitMovieFramesKept(emission, picture, changes, span.start, span.end);
     } else if (span.end - 1 > span.start) {
-        options.plainPaths ? emitPngFrames(emission, picture, span.start, span.end - 1)
-                           : emitPngFramesQueued(emission, picture, changes, span.start, span.end - 1);
+        options.plainPaths || options.pngQueue == nullptr
+            ? emitPngFrames(emission, picture, span.start, span.end - 1)
+            : emitPngFramesQueued(emission, picture, changes, span.start, span.end - 1);
     }
 }
 
 void Emission::finish() {
-    finishPngFiles();
+    if (state_->options.pngQueue != nullptr) state_->options.pngQueue->finish();
     writeLastBmp(*state_);
 }
 
 UnwrittenFrames Emission::unwrittenFrames() const {
     // A run writes its PNG files either here or through the queue, never both.
-    const UnwrittenFrames& queued = unwrittenPngFiles();
-    return state_->unwritten.count > 0 ? state_->unwritten : queued;
+    const PngQueue* queue = state_->options.pngQueue;
+    if (state_->unwritten.count > 0 || queue == nullptr) return state_->unwritten;
+    return queue->unwritten();
 }

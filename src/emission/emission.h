@@ -9,6 +9,9 @@
 #include "render/screen_changes.h"
 #include "render/surface.h"
 
+class MovieWriter;
+class PngQueue;
+
 // "%07d.bmp" and "frames/%07d.png".
 std::string bmpFrameName(int32_t frameNumber);
 std::string pngFrameName(int32_t frameNumber);
@@ -25,6 +28,8 @@ struct EmissionOptions {
     // A first pass that only shows the movie writer the screens (which learns their colours):
     // no file is made for them.
     bool colourPass = false;
+    MovieWriter* movie = nullptr;  // the movie the frames go to
+    PngQueue* pngQueue = nullptr;  // PNG encodings under way; without it the series is encoded on this thread
 };
 
 // The frames of one record: the previous screen's gap begins at start, the new screen at end.

@@ -7,79 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/compression_dialog.h"
-
-struct MovieWriter {
-    AviFile* aviFile = nullptr;
-    int32_t framePeriod = 0;  // milliseconds per frame
-    AviStream* videoStream = nullptr;
-    AviStream* compressedStream = nullptr;
-    int32_t frameCount = 0;  // frames written, and the position of the next one
-    bool failed = false;     // sticky: nothing more is written
-    std::string fileName;
-    bool failureReported = false;
-    uint64_t lastVersion = 0;  // the version of the last frame's bitmap; 0: none known
-};
-
 namespace {
 
-MovieWriter* activeWriter = nullptr;
-AviCompressOptions options;
-bool writeFailed = false;
-
-// The colours of the frames of a first pass, for a GIF file's palette.
-struct LearnedColours {
-    bool learning = false;
-    bool learned = false;
-    uint64_t lastVersion = 0;  // of the last bitmap learned from
-    std::vector<uint8_t> seen;  // its pixels
-    std::unordered_map<uint64_t, size_t> seenRows;  // where a row of them starts, by its rowKey
-    SharedPalette palette;
-};
-LearnedColours colours;
-
 constexpr uint32_t kMillisecondsPerSecond = 1000;
-
-// A failed stream step is reported once, when it happens; the run goes on without the movie.
-void reportFailure(MovieWriter& writer, AviResult code) {
-    if (writer.failureReported) return;
-    writer.failureReported = true;
-    writeFailed = true;
-    std::printf("Error: writing %s failed: %s\n", writer.fileName.c_str(), aviFileErrorText(code).c_str());
-    std::fflush(stdout);
-}
-
-AviResult fail(MovieWriter& writer, AviResult code) {
-    writer.failed = true;
-    reportFailure(writer, code);
-    return code;
-}
-
-AviResult createVideoStream(MovieWriter& writer, const BitmapInfoHeader& header) {
-    AviStreamInfo info;
-    info.fccType = kStreamTypeVideo;
-    // More than 1000 frames per second would make the period 0, which no timing can carry.
-    info.dwScale = static_cast<uint32_t>(writer.framePeriod > 0 ? writer.framePeriod : 1);
-    info.dwRate = kMillisecondsPerSecond;
-    info.dwSuggestedBufferSize = header.biSizeImage;
-    info.rcFrame = {0, 0, header.biWidth, header.biHeight};
-    AviResult result = aviFileCreateStream(writer.aviFile, &writer.videoStream, info);
-    return result == kAviErrOk ? kAviErrOk : fail(writer, result);
-}
-
-AviResult setStreamFormat(MovieWriter& writer, const BitmapInfoHeader& header) {
-    auto length = static_cast<int32_t>(header.biSize + 4 * header.biClrUsed);
-    AviResult result = aviStreamSetFormat(writer.compressedStream, 0, &header, length);
-    return result == kAviErrOk ? kAviErrOk : fail(writer, result);
-}
-
-AviResult makeCompressedStream(MovieWriter& writer, const AviCompressOptions& options) {
-    AviResult result = aviMakeCompressedStream(&writer.compressedStream, writer.videoStream, options);
-    if (result == kAviErrOk && colours.learned && options.fccHandler == kCompressorGif) {
-        result = aviStreamSetColours(writer.compressedStream, colours.palette);
-    }
-    return result == kAviErrOk ? kAviErrOk : fail(writer, result);
-}
 
 // A few words of a pixel row, which tell rows apart often enough to find one that moved.
 uint64_t rowKey(const uint8_t* row, size_t stride) {
@@ -95,7 +25,7 @@ uint64_t rowKey(const uint8_t* row, size_t stride) {
 // A bitmap's colours, top row first, as the encoder would meet them. A row that the bitmap
 // learned last also held, where it was or elsewhere (a scroll moves rows), brings no colour that
 // is not known already, so only the others are scanned.
-void learnColours(const DibSection& dib, uint64_t version) {
+void learnColoursOf(MovieWriter::LearnedColours& colours, const DibSection& dib, uint64_t version) {
     if (version != 0 && version == colours.lastVersion) return;
     colours.lastVersion = version;
     if (colours.palette.count == kTransparentIndex) return;  // full: nothing more is taken in
@@ -139,104 +69,134 @@ void printGetObjectFailure() {
 
 }  // namespace
 
-bool openMovieWriter(const std::string& fileName, int32_t framePeriod) {
-    closeMovieWriter();
+// A failed stream step is reported once, when it happens; the run goes on without the movie.
+void MovieWriter::reportFailure(AviResult code) {
+    if (failureReported_) return;
+    failureReported_ = true;
+    writeFailed_ = true;
+    std::printf("Error: writing %s failed: %s\n", fileName_.c_str(), aviFileErrorText(code).c_str());
+    std::fflush(stdout);
+}
+
+AviResult MovieWriter::fail(AviResult code) {
+    failed_ = true;
+    reportFailure(code);
+    return code;
+}
+
+AviResult MovieWriter::createVideoStream(const BitmapInfoHeader& header) {
+    AviStreamInfo info;
+    info.fccType = kStreamTypeVideo;
+    // More than 1000 frames per second would make the period 0, which no timing can carry.
+    info.dwScale = static_cast<uint32_t>(framePeriod_ > 0 ? framePeriod_ : 1);
+    info.dwRate = kMillisecondsPerSecond;
+    info.dwSuggestedBufferSize = header.biSizeImage;
+    info.rcFrame = {0, 0, header.biWidth, header.biHeight};
+    AviResult result = aviFileCreateStream(file_, &videoStream_, info);
+    return result == kAviErrOk ? kAviErrOk : fail(result);
+}
+
+AviResult MovieWriter::setStreamFormat(const BitmapInfoHeader& header) {
+    auto length = static_cast<int32_t>(header.biSize + 4 * header.biClrUsed);
+    AviResult result = aviStreamSetFormat(compressedStream_, 0, &header, length);
+    return result == kAviErrOk ? kAviErrOk : fail(result);
+}
+
+AviResult MovieWriter::makeCompressedStream(const AviCompressOptions& options) {
+    AviResult result = aviMakeCompressedStream(&compressedStream_, videoStream_, options);
+    if (result == kAviErrOk && colours_.learned && options.fccHandler == kCompressorGif) {
+        result = aviStreamSetColours(compressedStream_, colours_.palette);
+    }
+    return result == kAviErrOk ? kAviErrOk : fail(result);
+}
+
+bool MovieWriter::open(const std::string& fileName, int32_t framePeriod) {
+    close();
     AviFile* file = nullptr;
     if (aviFileOpen(&file, fileName) != kAviErrOk) return false;
-    activeWriter = new MovieWriter{.aviFile = file, .framePeriod = framePeriod, .fileName = fileName};
+    file_ = file;
+    framePeriod_ = framePeriod;
+    videoStream_ = nullptr;
+    compressedStream_ = nullptr;
+    frameCount_ = 0;
+    failed_ = false;
+    fileName_ = fileName;
+    failureReported_ = false;
+    lastVersion_ = 0;
     return true;
 }
 
-bool movieWriterOpen() { return activeWriter != nullptr; }
-
-bool movieWriteFailed() { return writeFailed; }
-
-AviCompressOptions& compressionOptions() { return options; }
-
-void closeMovieWriter() {
-    MovieWriter* writer = std::exchange(activeWriter, nullptr);
-    if (writer == nullptr) return;
+void MovieWriter::close() {
+    if (file_ == nullptr) return;
     // A compressor may still hold frames: releasing its stream writes them, so it can fail too.
-    if (AviResult result = aviStreamRelease(writer->compressedStream)) reportFailure(*writer, result);
-    writer->compressedStream = nullptr;
-    aviStreamRelease(writer->videoStream);
-    writer->videoStream = nullptr;
-    if (AviResult result = aviFileRelease(writer->aviFile)) reportFailure(*writer, result);
-    delete writer;
+    if (AviResult result = aviStreamRelease(std::exchange(compressedStream_, nullptr))) reportFailure(result);
+    aviStreamRelease(std::exchange(videoStream_, nullptr));
+    if (AviResult result = aviFileRelease(std::exchange(file_, nullptr))) reportFailure(result);
 }
 
-void resetCompressionOptions() {
-    options = {};
-    options.dwFlags = 9;  // AVICOMPRESSF_VALID | AVICOMPRESSF_INTERLEAVE
-    options.dwInterleaveEvery = 1;
+void MovieWriter::resetCompressionOptions() {
+    options_ = {};
+    options_.dwFlags = 9;  // AVICOMPRESSF_VALID | AVICOMPRESSF_INTERLEAVE
+    options_.dwInterleaveEvery = 1;
 }
 
-void learnMovieColours(bool on) {
-    if (on) colours = LearnedColours{};
-    colours.learning = on;
-    colours.learned = !on;
+void MovieWriter::learnColours(bool on) {
+    if (on) colours_ = LearnedColours{};
+    colours_.learning = on;
+    colours_.learned = !on;
 }
 
-void resetMovieWriter() {
-    closeMovieWriter();
-    writeFailed = false;
-    colours = LearnedColours{};
-    resetCompressionOptions();
-}
-
-AviResult setMovieCompression(const Bitmap* bitmap) {
-    if (colours.learning) return kAviErrOk;
-    if (activeWriter == nullptr) return kAviErrBadHandle;
-    MovieWriter& writer = *activeWriter;
+AviResult MovieWriter::setCompression(const Bitmap* bitmap) {
+    if (colours_.learning) return kAviErrOk;
+    if (file_ == nullptr) return kAviErrBadHandle;
     DibSection dib;
     bool described = getBitmapObject(bitmap, dib) != 0;
     if (!described) printGetObjectFailure();
-    if (writer.failed) return kAviErrError;
-    if (writer.compressedStream != nullptr) return kAviErrCompressor;
+    if (failed_) return kAviErrError;
+    if (compressedStream_ != nullptr) return kAviErrCompressor;
     // Without a description there is no frame size to set up the stream with; the next
     // good bitmap does it.
     if (!described) return kAviErrBadParam;
 
-    if (writer.videoStream == nullptr) {
-        if (AviResult result = createVideoStream(writer, dib.dsBmih)) return result;
+    if (videoStream_ == nullptr) {
+        if (AviResult result = createVideoStream(dib.dsBmih)) return result;
     }
-    if (!aviSaveOptions(options)) {
-        freeSaveOptions(options);
-        writer.failed = true;
+    if (!aviSaveOptions(options_, dialog_)) {
+        freeSaveOptions(options_);
+        failed_ = true;
         return kAviErrUserAbort;
     }
-    if (AviResult result = makeCompressedStream(writer, options)) return result;
-    freeSaveOptions(options);
-    return setStreamFormat(writer, dib.dsBmih);
+    if (AviResult result = makeCompressedStream(options_)) return result;
+    freeSaveOptions(options_);
+    return setStreamFormat(dib.dsBmih);
 }
 
-AviResult addMovieFrame(const Bitmap* bitmap) {
-    if (activeWriter == nullptr && !colours.learning) return kAviErrBadHandle;
+AviResult MovieWriter::addFrame(const Bitmap* bitmap) {
+    if (file_ == nullptr && !colours_.learning) return kAviErrBadHandle;
     DibSection dib;
     if (getBitmapObject(bitmap, dib) != kDibSectionSize) return kAviErrBadParam;
-    if (colours.learning) {
-        learnColours(dib, bitmap->version);
+    if (colours_.learning) {
+        learnColoursOf(colours_, dib, bitmap->version);
         return kAviErrOk;
     }
-    MovieWriter& writer = *activeWriter;
-    if (writer.failed) return kAviErrError;
+    if (failed_) return kAviErrError;
 
-    if (writer.videoStream == nullptr) {
-        if (AviResult result = createVideoStream(writer, dib.dsBmih)) return result;
+    if (videoStream_ == nullptr) {
+        if (AviResult result = createVideoStream(dib.dsBmih)) return result;
     }
-    if (writer.compressedStream == nullptr) {
+    if (compressedStream_ == nullptr) {
         AviCompressOptions uncompressed;
         uncompressed.fccHandler = kCompressorDib;
-        if (AviResult result = makeCompressedStream(writer, uncompressed)) return result;
-        if (AviResult result = setStreamFormat(writer, dib.dsBmih)) return result;
+        if (AviResult result = makeCompressedStream(uncompressed)) return result;
+        if (AviResult result = setStreamFormat(dib.dsBmih)) return result;
     }
-    bool same = bitmap->version != 0 && bitmap->version == writer.lastVersion;
-    AviResult result = aviStreamWrite(writer.compressedStream, writer.frameCount, 1, dib.bmBits,
+    bool same = bitmap->version != 0 && bitmap->version == lastVersion_;
+    AviResult result = aviStreamWrite(compressedStream_, frameCount_, 1, dib.bmBits,
                                       static_cast<int32_t>(dib.dsBmih.biSizeImage),
                                       kAviKeyFrameFlag | (same ? kAviSameFrameFlag : 0));
-    if (result != kAviErrOk) return fail(writer, result);
-    writer.lastVersion = bitmap->version;
-    ++writer.frameCount;
+    if (result != kAviErrOk) return fail(result);
+    lastVersion_ = bitmap->version;
+    ++frameCount_;
     return kAviErrOk;
 }
 

@@ -1,11 +1,15 @@
 #pragma once
-// The movie writer: one video stream, frames appended as key frames or through a compressor.
+// The movie writer: one video stream, frames appended as key frames or through a compressor,
+// through the AVI calls.
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/avi_file.h"
 #include "platform/bitmap.h"
+#include "platform/compression_dialog.h"
 
 using AviResult = uint32_t;
 constexpr AviResult kAviErrOk = 0;                  // AVIERR_OK
@@ -15,34 +19,68 @@ constexpr AviResult kAviErrError = 0x800440C7;      // AVIERR_ERROR
 constexpr AviResult kAviErrCompressor = 0x80044070; // AVIERR_COMPRESSOR
 constexpr AviResult kAviErrUserAbort = 0x800440C6;  // AVIERR_USERABORT
 
-// The run's one movie: opened by the driver, written by frame emission, closed by the driver.
-// False when the file cannot be created; errno tells why.
-bool openMovieWriter(const std::string& fileName, int32_t framePeriod);
-bool movieWriterOpen();
+// A movie: opened on a file, frames appended, closed by its owner (closed too when it goes).
+class MovieWriter {
+public:
+    MovieWriter() = default;
+    MovieWriter(const MovieWriter&) = delete;
+    MovieWriter& operator=(const MovieWriter&) = delete;
+    ~MovieWriter() { close(); }
 
-// Closes the movie, if one is open.
-void closeMovieWriter();
+    // False when the file cannot be created; errno tells why. An open movie is closed first.
+    bool open(const std::string& fileName, int32_t framePeriod);
+    bool isOpen() const { return file_ != nullptr; }
+    // Closes the movie, if one is open; a failure is reported then.
+    void close();
 
-// True once a stream step or frame write failed (not a cancelled choice); the run then ends
-// with exit status 1.
-bool movieWriteFailed();
+    // True once a stream step or frame write failed (not a cancelled choice); the run then ends
+    // with exit status 1.
+    bool writeFailed() const { return writeFailed_; }
 
-// The record the compression dialog starts from.
-AviCompressOptions& compressionOptions();
+    // The record the compression dialog starts from, and the dialog that asks.
+    AviCompressOptions& compressionOptions() { return options_; }
+    CompressionDialog& compressionDialog() { return dialog_; }
+    // All zero, then dwFlags 9 and dwInterleaveEvery 1.
+    void resetCompressionOptions();
 
-// All zero, then dwFlags 9 and dwInterleaveEvery 1.
-void resetCompressionOptions();
+    // A first pass over the recording: while on, frames given to the writer only teach it their
+    // colours, and nothing is written or said. The GIF file written after gets them before its
+    // first frame, so that it is written as it goes with one palette.
+    void learnColours(bool on);
 
-// A first pass over the recording: while on, frames given to the writer only teach it their
-// colours, and nothing is written or said. The GIF file written after gets them before its
-// first frame, so that it is written as it goes with one palette.
-void learnMovieColours(bool on);
+    AviResult setCompression(const Bitmap* bitmap);
+    AviResult addFrame(const Bitmap* bitmap);
 
-// Closes any active writer and forgets a write failure and the colours learned, so that tests
-// start afresh.
-void resetMovieWriter();
+    // The colours of the frames of a first pass, for a GIF file's palette.
+    struct LearnedColours {
+        bool learning = false;
+        bool learned = false;
+        uint64_t lastVersion = 0;                       // of the last bitmap learned from
+        std::vector<uint8_t> seen;                      // its pixels
+        std::unordered_map<uint64_t, size_t> seenRows;  // where a row of them starts, by its rowKey
+        SharedPalette palette;
+    };
 
-AviResult setMovieCompression(const Bitmap* bitmap);
-AviResult addMovieFrame(const Bitmap* bitmap);
+private:
+    void reportFailure(AviResult code);
+    AviResult fail(AviResult code);
+    AviResult createVideoStream(const BitmapInfoHeader& header);
+    AviResult setStreamFormat(const BitmapInfoHeader& header);
+    AviResult makeCompressedStream(const AviCompressOptions& options);
+
+    AviFile* file_ = nullptr;
+    int32_t framePeriod_ = 0;  // milliseconds per frame
+    AviStream* videoStream_ = nullptr;
+    AviStream* compressedStream_ = nullptr;
+    int32_t frameCount_ = 0;  // frames written, and the position of the next one
+    bool failed_ = false;     // sticky: nothing more is written
+    std::string fileName_;
+    bool failureReported_ = false;
+    uint64_t lastVersion_ = 0;  // the version of the last frame's bitmap; 0: none known
+    bool writeFailed_ = false;  // outlives the file: the run's exit status
+    AviCompressOptions options_{};
+    CompressionDialog dialog_{};
+    LearnedColours colours_{};
+};
 
 std::string lastErrorText();

@@ -7,8 +7,8 @@
 
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -33,7 +33,9 @@ struct QueuedFile {
     std::string path;
 };
 
-struct PngQueue {
+}  // namespace
+
+struct PngQueue::State {
     std::mutex lock;
     std::condition_variable workArrived;
     std::condition_variable encodingDone;
@@ -43,15 +45,12 @@ struct PngQueue {
     std::vector<std::thread> workers;
     std::deque<QueuedFile> files;  // main thread only
     std::vector<uint8_t> copyBuffer = std::vector<uint8_t>(65536);  // main thread only
-    bool exitHookInstalled = false;
     UnwrittenFrames unwritten;  // main thread only
 };
 
-// Never destroyed: a worker must not meet a destroyed queue, whichever way the process ends.
-PngQueue& queue() {
-    static PngQueue* instance = new PngQueue;
-    return *instance;
-}
+namespace {
+
+using State = PngQueue::State;
 
 size_t coreCount() {
     cpu_set_t cores;
@@ -62,8 +61,7 @@ size_t coreCount() {
     return reported > 0 ? reported : 1;
 }
 
-void encodeOnWorker() {
-    PngQueue& q = queue();
+void encodeOnWorker(State& q) {
     std::unique_lock guard(q.lock);
     while (true) {
         q.workArrived.wait(guard, [&] { return q.stopping || !q.waiting.empty(); });
@@ -86,14 +84,8 @@ void printEncoderError(unsigned error) {
     std::fflush(stdout);
 }
 
-void startWorkers() {
-    PngQueue& q = queue();
+void startWorkers(State& q) {
     if (!q.workers.empty()) return;
-    if (!q.exitHookInstalled) {
-        // Whatever way the process ends, frames already asked for reach the disk.
-        std::atexit(finishPngFiles);
-        q.exitHookInstalled = true;
-    }
     q.stopping = false;
     // Signals are for the main thread, which decides what an interruption does; the workers
     // start with them blocked.
@@ -102,15 +94,14 @@ void startWorkers() {
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, &previous);
     try {
-        for (size_t i = 0; i < coreCount(); ++i) q.workers.emplace_back(encodeOnWorker);
+        for (size_t i = 0; i < coreCount(); ++i) q.workers.emplace_back(encodeOnWorker, std::ref(q));
     } catch (const std::system_error&) {
-        // Fewer workers than cores (or none: see startPngEncoding) still make the same files.
+        // Fewer workers than cores (or none: see startEncoding) still make the same files.
     }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-void stopWorkers() {
-    PngQueue& q = queue();
+void stopWorkers(State& q) {
     {
         std::lock_guard guard(q.lock);
         q.stopping = true;
@@ -120,14 +111,14 @@ void stopWorkers() {
     q.workers.clear();
 }
 
-bool isDone(const PngEncoding& encoding) {
-    std::lock_guard guard(queue().lock);
+bool isDone(State& q, const PngEncoding& encoding) {
+    std::lock_guard guard(q.lock);
     return encoding.done;
 }
 
 // The files after the first of an encoding are copies of it, as cheap as the file system
 // makes them; the bytes in hand stand in when that file cannot be read.
-void writeQueuedFile(const QueuedFile& file) {
+void writeQueuedFile(State& q, const QueuedFile& file) {
     PngEncoding& encoding = *file.encoding;
     const EncodedPng& result = encoding.result;
     if (result.error != 0) {
@@ -135,20 +126,20 @@ void writeQueuedFile(const QueuedFile& file) {
         return;
     }
     if (!encoding.writtenAs.empty()) {
-        CopyResult copied = copyWholeFile(encoding.writtenAs, file.path, queue().copyBuffer);
-        if (copied == CopyResult::targetUnwritable) queue().unwritten.note(file.path);
+        CopyResult copied = copyWholeFile(encoding.writtenAs, file.path, q.copyBuffer);
+        if (copied == CopyResult::targetUnwritable) q.unwritten.note(file.path);
         if (copied != CopyResult::sourceUnreadable) return;
     }
     if (writeWholeFile(file.path, result.bytes)) {
         encoding.writtenAs = file.path;
     } else {
-        queue().unwritten.note(file.path);
+        q.unwritten.note(file.path);
     }
 }
 
 }  // namespace
 
-std::shared_ptr<PngEncoding> startPngEncoding(const Surface& surface, int32_t factor) {
+std::shared_ptr<PngEncoding> PngQueue::startEncoding(const Surface& surface, int32_t factor) {
     auto encoding = std::make_shared<PngEncoding>();
     encoding->factor = factor;
     bool whole = surface.width > 0 && surface.height > 0 &&
@@ -158,8 +149,8 @@ std::shared_ptr<PngEncoding> startPngEncoding(const Surface& surface, int32_t fa
         encoding->done = true;
         return encoding;
     }
-    startWorkers();
-    PngQueue& q = queue();
+    State& q = *state_;
+    startWorkers(q);
     if (q.workers.empty()) {
         encoding->result = encodePng(surface, factor);
         encoding->done = true;
@@ -169,7 +160,7 @@ std::shared_ptr<PngEncoding> startPngEncoding(const Surface& surface, int32_t fa
     // screen copies in memory.
     const size_t limit = q.workers.size() + 1;
     while (true) {
-        writeReadyPngFiles();
+        writeReady();
         std::unique_lock guard(q.lock);
         if (q.unfinished < limit) break;
         q.encodingDone.wait(guard, [&] { return q.unfinished < limit; });
@@ -187,49 +178,45 @@ std::shared_ptr<PngEncoding> startPngEncoding(const Surface& surface, int32_t fa
     return encoding;
 }
 
-void queuePngFile(const std::shared_ptr<PngEncoding>& encoding, const std::string& path) {
-    PngQueue& q = queue();
+void PngQueue::queueFile(const std::shared_ptr<PngEncoding>& encoding, const std::string& path) {
+    State& q = *state_;
     // A failure known now is reported now, where a single thread would have reported it.
-    if (q.files.empty() && isDone(*encoding)) {
-        writeQueuedFile({encoding, path});
+    if (q.files.empty() && isDone(q, *encoding)) {
+        writeQueuedFile(q, {encoding, path});
         return;
     }
-    if (isDone(*encoding) && encoding->result.error != 0) {
+    if (isDone(q, *encoding) && encoding->result.error != 0) {
         printEncoderError(encoding->result.error);
         return;
     }
     q.files.push_back({encoding, path});
 }
 
-const UnwrittenFrames& unwrittenPngFiles() { return queue().unwritten; }
+const UnwrittenFrames& PngQueue::unwritten() const { return state_->unwritten; }
 
-void writeReadyPngFiles() {
-    PngQueue& q = queue();
-    while (!q.files.empty() && isDone(*q.files.front().encoding)) {
+void PngQueue::writeReady() {
+    State& q = *state_;
+    while (!q.files.empty() && isDone(q, *q.files.front().encoding)) {
         QueuedFile file = std::move(q.files.front());
         q.files.pop_front();
-        writeQueuedFile(file);
+        writeQueuedFile(q, file);
     }
 }
 
-void finishPngFiles() {
-    PngQueue& q = queue();
+PngQueue::PngQueue() : state_(std::make_unique<State>()) {}
+
+// The workers are waited for: none outlives the state it works on.
+PngQueue::~PngQueue() { finish(); }
+
+void PngQueue::finish() {
+    State& q = *state_;
     while (!q.files.empty()) {
         {
             std::unique_lock guard(q.lock);
             const PngEncoding& next = *q.files.front().encoding;
             q.encodingDone.wait(guard, [&] { return next.done; });
         }
-        writeReadyPngFiles();
+        writeReady();
     }
-    stopWorkers();
-}
-
-void resetPngQueue() {
-    PngQueue& q = queue();
-    stopWorkers();
-    q.files.clear();
-    q.waiting.clear();
-    q.unfinished = 0;
-    q.unwritten = UnwrittenFrames{};
+    stopWorkers(q);
 }

@@ -12,23 +12,35 @@
 
 struct PngEncoding;  // one screen's encoding, done or under way
 
-// Starts encoding a copy of surface's pixels at factor, waiting first while every worker is
-// busy. A surface without a whole image is encoded at once, so its error is known now.
-std::shared_ptr<PngEncoding> startPngEncoding(const Surface& surface, int32_t factor);
+class PngQueue {
+public:
+    PngQueue();
+    PngQueue(const PngQueue&) = delete;
+    PngQueue& operator=(const PngQueue&) = delete;
+    // Finishes what is queued (see finish).
+    ~PngQueue();
 
-// Writes encoding's bytes as path once it is done and everything queued before is written. A
-// failed encoding prints its "encoder error" line instead: at once when the failure is known
-// already, otherwise when its turn comes.
-void queuePngFile(const std::shared_ptr<PngEncoding>& encoding, const std::string& path);
+    // Starts encoding a copy of surface's pixels at factor, waiting first while every worker is
+    // busy. A surface without a whole image is encoded at once, so its error is known now.
+    std::shared_ptr<PngEncoding> startEncoding(const Surface& surface, int32_t factor);
 
-// The queued files that could not be written.
-const UnwrittenFrames& unwrittenPngFiles();
+    // Writes encoding's bytes as path once it is done and everything queued before is written.
+    // A failed encoding prints its "encoder error" line instead: at once when the failure is
+    // known already, otherwise when its turn comes.
+    void queueFile(const std::shared_ptr<PngEncoding>& encoding, const std::string& path);
 
-// Writes the queued files whose encodings are done, without waiting.
-void writeReadyPngFiles();
+    // The queued files that could not be written.
+    const UnwrittenFrames& unwritten() const;
 
-// Waits for every encoding, writes every queued file, and stops the workers.
-void finishPngFiles();
+    // Writes the queued files whose encodings are done, without waiting.
+    void writeReady();
 
-// Stops the workers and forgets what was queued, so that tests start afresh.
-void resetPngQueue();
+    // Waits for every encoding, writes every queued file, and stops the workers; the queue can
+    // be used again after.
+    void finish();
+
+    struct State;  // shared with the workers
+
+private:
+    std::unique_ptr<State> state_;
+};

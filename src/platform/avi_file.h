@@ -1,10 +1,11 @@
 #pragma once
-// The AVI file and stream calls the movie writer needs, over FFmpeg's muxers and encoders. The
-// same calls write MP4, Matroska, WebM and GIF files when the file name asks for one.
+// The AVI file and stream calls the movie writer needs, in their call shapes, as an adapter over
+// the muxer (platform/muxer.h) and a video encoder per stream. The same calls write MP4,
+// Matroska, WebM and GIF files when the file name asks for one.
 //
 // Results are 0 on success, otherwise an FFmpeg error number (a negative AVERROR value) read
-// as an unsigned 32-bit code; aviFileErrorText gives its text. A file holds one video stream;
-// streams must be released before their file.
+// as an unsigned 32-bit code; aviFileErrorText gives its text. These calls keep one video stream
+// a file (the muxer takes any number); streams must be released before their file.
 
 #include <cstdint>
 #include <string>

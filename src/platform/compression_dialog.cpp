@@ -13,15 +13,6 @@
 
 namespace {
 
-struct Dialog {
-    const CodecChoice* preset = nullptr;
-    std::FILE* input = nullptr;
-    std::FILE* output = nullptr;
-    bool (*interrupted)() = nullptr;
-};
-
-Dialog dialog;
-
 // The prefilled choice; a compressor the menu does not offer falls back to uncompressed frames.
 const CodecChoice& choiceFor(uint32_t handler) {
     const CodecChoice* choice = codecWithFourcc(handler);
@@ -36,14 +27,14 @@ void confirm(AviCompressOptions& options, const CodecChoice& choice) {
 // Waits for a key at the terminal; false when SIGINT or SIGTERM comes first. The interrupt
 // handler restarts plain reads, which alone would sit through Ctrl-C; the signals stay blocked
 // from the check until the wait begins, so one arriving in between still ends the wait.
-bool waitForKey(std::FILE* input) {
+bool waitForKey(std::FILE* input, bool (*interruptRequested)()) {
     sigset_t blocked;
     sigset_t previous;
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGINT);
     sigaddset(&blocked, SIGTERM);
     sigprocmask(SIG_BLOCK, &blocked, &previous);
-    bool interrupted = dialog.interrupted != nullptr && dialog.interrupted();
+    bool interrupted = interruptRequested != nullptr && interruptRequested();
     pollfd wanted{fileno(input), POLLIN, 0};
     int ready = interrupted ? -1 : ppoll(&wanted, 1, nullptr, &previous);
     sigprocmask(SIG_SETMASK, &previous, nullptr);
@@ -51,10 +42,10 @@ bool waitForKey(std::FILE* input) {
 }
 
 // false at the end of input with nothing read, or at a terminal when a signal ends the wait.
-bool readLine(std::FILE* input, std::string& line, bool atTerminal) {
+bool readLine(std::FILE* input, std::string& line, bool (*interrupted)(), bool atTerminal) {
     line.clear();
     while (true) {
-        if (atTerminal && !waitForKey(input)) return false;
+        if (atTerminal && !waitForKey(input, interrupted)) return false;
         int c = std::fgetc(input);
         if (c == '\n') return true;
         if (c == EOF) return !line.empty();
@@ -90,7 +81,8 @@ const CodecChoice* choiceByName(std::string_view answer, const std::vector<const
 }
 
 // nullptr when the user cancels or the input ends.
-const CodecChoice* askForChoice(std::FILE* input, std::FILE* output, const CodecChoice& current, bool atTerminal) {
+const CodecChoice* askForChoice(std::FILE* input, std::FILE* output, const CodecChoice& current,
+                                bool (*interrupted)(), bool atTerminal) {
     const std::vector<const CodecChoice*> offered = aviChoices();
     std::fprintf(output, "Video compression for the movie:\n");
     for (size_t i = 0; i < offered.size(); ++i) {
@@ -100,7 +92,7 @@ const CodecChoice* askForChoice(std::FILE* input, std::FILE* output, const Codec
     while (true) {
         std::fprintf(output, "Choose a number or a name (Enter: %s, q: cancel): ", current.name);
         std::fflush(output);
-        if (!readLine(input, line, atTerminal)) {
+        if (!readLine(input, line, interrupted, atTerminal)) {
             std::fputc('\n', output);
             std::fflush(output);
             return nullptr;
@@ -120,18 +112,7 @@ const CodecChoice* askForChoice(std::FILE* input, std::FILE* output, const Codec
 
 }  // namespace
 
-void presetCompressionChoice(const CodecChoice* choice) { dialog.preset = choice; }
-
-void setCompressionDialogStreams(std::FILE* input, std::FILE* output) {
-    dialog.input = input;
-    dialog.output = output;
-}
-
-void setCompressionDialogInterruptCheck(bool (*interrupted)()) { dialog.interrupted = interrupted; }
-
-void resetCompressionDialog() { dialog = {}; }
-
-bool aviSaveOptions(AviCompressOptions& options) {
+bool aviSaveOptions(AviCompressOptions& options, const CompressionDialog& dialog) {
     const CodecChoice& current = choiceFor(options.fccHandler);
     if (dialog.preset != nullptr) {
         confirm(options, *dialog.preset);
@@ -152,7 +133,7 @@ bool aviSaveOptions(AviCompressOptions& options) {
         std::setvbuf(stdin, nullptr, _IONBF, 0);
         atTerminal = true;
     }
-    const CodecChoice* chosen = askForChoice(input, output, current, atTerminal);
+    const CodecChoice* chosen = askForChoice(input, output, current, dialog.interrupted, atTerminal);
     if (chosen == nullptr) return false;
     confirm(options, *chosen);
     return true;

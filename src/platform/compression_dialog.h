@@ -9,19 +9,15 @@
 
 struct AviCompressOptions;
 
-// A choice made on the command line; the dialog then asks nothing.
-void presetCompressionChoice(const CodecChoice* choice);
+// What the dialog needs, handed to it by its owner.
+struct CompressionDialog {
+    const CodecChoice* preset = nullptr;  // a choice made on the command line: nothing is asked
+    // The menu on these streams whatever they are connected to; nullptr: at a terminal, if any.
+    std::FILE* input = nullptr;
+    std::FILE* output = nullptr;
+    // The menu at a terminal stops waiting, as if cancelled, once this says SIGINT or SIGTERM came.
+    bool (*interrupted)() = nullptr;
+};
 
 // True when a choice was confirmed (written into options), false when cancelled.
-bool aviSaveOptions(AviCompressOptions& options);
-
-// The menu at a terminal stops waiting, as if cancelled, once SIGINT or SIGTERM has arrived
-// and this says so.
-void setCompressionDialogInterruptCheck(bool (*interrupted)());
-
-// Shows the menu on these streams whatever they are connected to; nullptr for both puts the
-// terminal test back. For tests.
-void setCompressionDialogStreams(std::FILE* input, std::FILE* output);
-
-// Forgets the preset choice, the streams set for tests and the interrupt check.
-void resetCompressionDialog();
+bool aviSaveOptions(AviCompressOptions& options, const CompressionDialog& dialog);

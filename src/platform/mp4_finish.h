@@ -5,15 +5,15 @@
 // number.
 
 #include <cstdint>
+#include <span>
 #include <string>
 
-
-struct AVStream;
+struct AVFormatContext;
 
 // Copies the packets of the fragmented MP4 at path, unchanged, into a regular one with its index
-// first, written beside it under a temporary name that then replaces it; the stream is described
-// as written was (the fragments do not keep all of it). The fragments count time from their first
-// frame's decoding: firstPts (in written's time base; AV_NOPTS_VALUE when there was no packet)
-// puts the first packet back at its own time. On failure the temporary file goes and the
-// fragmented one stays.
-int finishFragmentedMp4(const std::string& path, const AVStream& written, int64_t firstPts);
+// first, written beside it under a temporary name that then replaces it; every stream is described
+// as written's was (the fragments do not keep all of it). Each stream's fragments count time from
+// its first packet's decoding: firstPts[i] (in stream i's time base in written; AV_NOPTS_VALUE
+// when it had no packet) puts that packet back at its own time. On failure the temporary file goes
+// and the fragmented one stays.
+int finishFragmentedMp4(const std::string& path, const AVFormatContext& written, std::span<const int64_t> firstPts);
