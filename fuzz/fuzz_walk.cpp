@@ -9,7 +9,7 @@
 #include "driver/driver.h"
 #include "driver/settings.h"
 #include "fuzz_support.h"
-#include "playback/recording.h"
+#include "playback/playback.h"
 #include "terminal/screen_grid.h"
 #include "terminal/terminal.h"
 
@@ -21,11 +21,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 // The surfaces and what was painted on them carry over from input to input, as from record to
-// record; the terminal and the clock start afresh.
+// record; the terminal and the walk start afresh.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     startTerminal({.emulation = size % 2 == 1 ? Emulation::xterm : Emulation::basic});
     resetGrid();
-    startPlayback({});
-    walkRecording(std::span(data, size));
+    PlaybackOptions options;
+    options.log = false;
+    Recording recording;
+    recording.ttyrec.assign(data, data + size);
+    EventSource events(recording);
+    PlaybackStages stages;
+    Playback(options).walk(events, stages);
     return 0;
 }

@@ -20,8 +20,6 @@
 #include "emission/emission.h"
 #include "platform/compression_dialog.h"
 #include "platform/interrupts.h"
-#include "playback/asciicast.h"
-#include "playback/recording.h"
 #include "playback/ttyrec_record.h"
 #include "render/renderer.h"
 #include "render/screen_changes.h"
@@ -35,7 +33,6 @@ extern char** environ;
 void resetAll() {
     resetSettings();
     resetTerminal();
-    resetPlayback();
     resetInterrupts();
     resetSurfaces();
     resetRenderer();
@@ -43,7 +40,6 @@ void resetAll() {
     resetEmission();
     resetMovieWriter();
     resetCompressionDialog();
-    resetAsciicast();
     resetXtermRenderer();
     resetUnicodeFont();
 }

@@ -29,7 +29,7 @@
 #include "platform/avi_file.h"
 #include "platform/compression_dialog.h"
 #include "platform/interrupts.h"
-#include "playback/asciicast.h"
+#include "playback/playback.h"
 #include "playback/recording.h"
 #include "render/outline_font.h"
 #include "render/renderer.h"
@@ -430,11 +430,12 @@ void checkMovieContainer() {
 // Standard input and compressed files are read here too, so that a corrupt stream ends the run
 // as early, and standard input is read once. The picture takes the largest size the
 // recording's resizes reach.
-void prepareAsciicastInput() {
-    std::string error;
-    const AsciicastRecording* recording = prepareAsciicast(settings.inputPath, error);
+ReadResult prepareAsciicastInput() {
+    ReadResult early = readRecording(settings.inputPath, {.early = true});
     const std::string name = recordingName(settings.inputPath);
-    if (!error.empty()) fail("Error: " + name + " " + error);
+    if (!early.error.empty()) fail(early.error);
+    const AsciicastRecording* recording =
+        early.recording && early.recording->format == RecordingFormat::asciicast ? &early.recording->asciicast : nullptr;
     settings.pictureColumns = settings.columns;
     settings.pictureRows = settings.rows;
     // Any regular file and standard input were looked at; a named pipe is read only by playback.
@@ -446,13 +447,13 @@ void prepareAsciicastInput() {
         settings.at.given ? std::vector<const TimePoint*>{&settings.at}
                           : std::vector<const TimePoint*>{&settings.from, &settings.to};
     for (const TimePoint* point : points) {
-        size_t markers = recording != nullptr ? recording->markers.size() : 0;
+        size_t markers = recording != nullptr ? markerCount(*early.recording) : 0;
         if (read && point->given && static_cast<size_t>(point->marker) > markers) {
             fail("Error: " + name + " has no marker " + std::to_string(point->marker) + " (it has " +
                  std::to_string(markers) + ")");
         }
     }
-    if (recording == nullptr) return;
+    if (recording == nullptr) return early;
     if (recording->theme && !settings.themeGiven) {
         settings.theme = themeFromColours(recording->theme->foreground, recording->theme->background,
                                           recording->theme->palette);
@@ -483,6 +484,7 @@ void prepareAsciicastInput() {
         if (side.size != 0) side.setting = side.size;
         side.picture = std::max(side.setting, side.largest);
     }
+    return early;
 }
 
 // Plain times must leave something between -from and -to.
@@ -605,7 +607,7 @@ bool learnsColoursFirst() {
 // The first pass interprets and paints, silently, and makes no file; every stage then starts
 // again as it did for the first, and the second pass, the real one, walks the recording read
 // for the first. An interruption during the first pass ends the second where the first ended.
-PlaybackResult playLearningColoursFirst() {
+PlaybackResult playLearningColoursFirst(const Recording& recording) {
     RunSettings firstPass = settings;
     firstPass.plainPaths = false;
     startPictureStages(firstPass);
@@ -619,9 +621,10 @@ PlaybackResult playLearningColoursFirst() {
     learning.progress = Progress::none;
     learning.log = false;
     learning.warnings = false;
-    startPlayback(learning);
     learnMovieColours(true);
-    PlaybackResult learned = loadRecording(settings.inputPath);
+    PlaybackStages stages;
+    EventSource learningEvents(recording);
+    PlaybackResult learned = Playback(learning).walk(learningEvents, stages);
     learnMovieColours(false);
     if (learned.end == PlaybackEnd::recordingError) return learned;
 
@@ -634,7 +637,8 @@ PlaybackResult playLearningColoursFirst() {
     startPictureStages(settings);
     PlaybackOptions real = playbackOptionsFor(settings);
     if (interruptRequested()) real.recordLimit = learned.records;
-    return walkAgain(real);
+    EventSource events(recording);
+    return Playback(real).walk(events, stages);
 }
 
 }  // namespace
@@ -660,7 +664,7 @@ int runConverter(int argc, char** argv) {
     checkRanges();
     checkMovieContainer();
     checkCut();
-    prepareAsciicastInput();
+    ReadResult read = prepareAsciicastInput();
     if (!settings.font.empty()) {
         std::string error;
         if (!openOutlineFont(settings.font, settings.fontSize, settings.lineHeight, error)) {
@@ -684,8 +688,8 @@ int runConverter(int argc, char** argv) {
     }
     // Read before any output is touched: a recording that cannot be read leaves an earlier movie
     // of the same name as it was.
-    PlaybackResult read = readRecording(settings.inputPath);
-    if (read.end == PlaybackEnd::recordingError) fail(read.message);
+    if (!read.recording) read = readRecording(settings.inputPath);
+    if (!read.recording) fail(read.error);
     // From here an interruption closes whatever movie there is, even one still being opened.
     installInterruptHandlers();
     setCompressionDialogInterruptCheck(interruptRequested);
@@ -699,10 +703,12 @@ int runConverter(int argc, char** argv) {
     }
     PlaybackResult played;
     if (learnsColoursFirst()) {
-        played = playLearningColoursFirst();
+        played = playLearningColoursFirst(*read.recording);
     } else {
         startStages(settings);
-        played = loadRecording(settings.inputPath);
+        PlaybackStages stages;
+        EventSource events(*read.recording);
+        played = Playback(playbackOptionsFor(settings)).walk(events, stages);
     }
     switch (played.end) {
         case PlaybackEnd::recordingError:
@@ -724,9 +730,7 @@ int runConverter(int argc, char** argv) {
         // Whatever was written stays usable: the movie is closed as at the stop limit.
         finishMovie();
         std::string what = settings.movieOutput ? "; " + settings.outputName + " is closed and plays up to there" : "";
-        const FrameClock& clock = frameClock();
-        int32_t frame = clock.haveFirst ? clock.frameEnd : 0;  // before any record, none
-        printAlways("Interrupted at frame " + std::to_string(frame) + what + ".");
+        printAlways("Interrupted at frame " + std::to_string(played.frame) + what + ".");
         endRun(128 + interruptSignal());
     }
     if (settings.at.given) writePoster();
@@ -735,7 +739,4 @@ int runConverter(int argc, char** argv) {
     return outputStatus();
 }
 
-void startStages(const RunSettings& settings) {
-    startPictureStages(settings);
-    startPlayback(playbackOptionsFor(settings));
-}
+void startStages(const RunSettings& settings) { startPictureStages(settings); }

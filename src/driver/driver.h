@@ -7,5 +7,5 @@
 int runConverter(int argc, char** argv);
 
 // Hands each stage its part of settings: terminal size and emulation, renderer (with the font
-// found by findFontPath), emission, playback.
+// found by findFontPath), emission.
 void startStages(const RunSettings& settings);
