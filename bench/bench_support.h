@@ -20,7 +20,7 @@
 #include "driver/driver.h"
 #include "driver/font_search.h"
 #include "driver/settings.h"
-#include "playback/recording.h"
+#include "playback/playback.h"
 #include "terminal/screen_grid.h"
 
 namespace bench {
@@ -32,6 +32,13 @@ inline std::vector<uint8_t> readRecording(const char* path) {
         std::exit(2);
     }
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// A ttyrec recording held as the reader holds one.
+inline Recording readTtyrec(const char* path) {
+    Recording recording;
+    recording.ttyrec = readRecording(path);
+    return recording;
 }
 
 inline double now() {
@@ -72,6 +79,14 @@ inline std::unique_ptr<RunStages> startConverterStages() {
         std::exit(2);
     }
     return startStages(settings);
+}
+
+// Playback's options as the converter's command line would leave them for "-fps fps".
+inline PlaybackOptions playbackOptions() {
+    PlaybackOptions options;
+    options.frameInterval = settings.frameInterval;
+    options.fps = settings.fps;
+    return options;
 }
 
 inline int fpsArgument(int argc, char** argv, int index) { return argc > index ? std::atoi(argv[index]) : 10; }

@@ -26,7 +26,6 @@ extern "C" {
 #include "bench_support.h"
 #include "platform/codecs.h"
 #include "platform/gif_palette.h"
-#include "playback/ttyrec_record.h"
 #include "render/surface.h"
 
 namespace {
@@ -196,7 +195,7 @@ int main(int argc, char** argv) {
     const long stop = argc > 5 ? std::atol(argv[5]) : 0;
     const std::string options = argc > 6 ? argv[6] : setup->options;
 
-    std::vector<uint8_t> data = bench::readRecording(argv[1]);
+    const Recording recording = bench::readTtyrec(argv[1]);
     bench::Report report;
     av_log_set_level(AV_LOG_QUIET);
     bench::useFps(fps);
@@ -212,14 +211,16 @@ int main(int argc, char** argv) {
     int32_t previousEnd = 0;
     int64_t lastFrame = -1;
     int64_t lastEncoded = -1;
-    const uint8_t* position = data.data();
-    const uint8_t* end = position + data.size();
-    while (end - position >= static_cast<ptrdiff_t>(kRecordHeaderSize)) {
+    EventSource events(recording);
+    PlaybackStages walked = stages->playback();
+    Playback playback(bench::playbackOptions());
+    playback.begin(events);
+    while (true) {
         double started = bench::now();
-        position = stepRecord(position, end, stages->playback());
+        if (!playback.step(events, walked)) break;
         renderSeconds += bench::now() - started;
         const int32_t frameStart = previousEnd;
-        const int32_t frameEnd = frameClock().frameEnd;
+        const int32_t frameEnd = playback.clock().frameEnd;
         previousEnd = frameEnd;
 
         started = bench::now();

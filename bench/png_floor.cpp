@@ -17,7 +17,6 @@
 
 #include "bench_support.h"
 #include "emission/png_writer.h"
-#include "playback/ttyrec_record.h"
 #include "render/surface.h"
 
 int main(int argc, char** argv) {
@@ -25,7 +24,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: png_floor RECORDING [FPS] [SCALE]\n");
         return 2;
     }
-    std::vector<uint8_t> data = bench::readRecording(argv[1]);
+    const Recording recording = bench::readTtyrec(argv[1]);
     bench::Report report;
     bench::useFps(bench::fpsArgument(argc, argv, 2));
     const int32_t factor = argc > 3 ? std::atoi(argv[3]) : 1;
@@ -55,10 +54,11 @@ int main(int argc, char** argv) {
         }
         fileSeconds += bench::now() - started;
     };
-    const uint8_t* position = data.data();
-    const uint8_t* end = position + data.size();
-    while (end - position >= static_cast<ptrdiff_t>(kRecordHeaderSize)) {
-        position = stepRecord(position, end, stages->playback());
+    EventSource events(recording);
+    PlaybackStages walked = stages->playback();
+    Playback playback(bench::playbackOptions());
+    playback.begin(events);
+    while (playback.step(events, walked)) {
         if (picture.pixels != encoded) {
             encoded = picture.pixels;
             std::vector<uint8_t> image = pngImageBuffer(picture, factor);
@@ -76,8 +76,8 @@ int main(int argc, char** argv) {
         }
         // The first record fills its own frames; each later span shows the screen before it.
         if (shown.empty()) shown = png;
-        writeFiles(previousEnd, frameClock().frameEnd);
-        previousEnd = frameClock().frameEnd;
+        writeFiles(previousEnd, playback.clock().frameEnd);
+        previousEnd = playback.clock().frameEnd;
         shown = png;
     }
     writeFiles(previousEnd, previousEnd + 1);  // the final screen's own frame

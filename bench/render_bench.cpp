@@ -6,14 +6,13 @@
 // Prints records, seconds, records_per_second and peak_rss_kib.
 
 #include "bench_support.h"
-#include "playback/ttyrec_record.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: render_bench RECORDING [FPS [FONT]]\n");
         return 2;
     }
-    std::vector<uint8_t> data = bench::readRecording(argv[1]);
+    const Recording recording = bench::readTtyrec(argv[1]);
     bench::Report report;
     bench::useFps(bench::fpsArgument(argc, argv, 2));
     settings.writeFrames = false;
@@ -21,11 +20,12 @@ int main(int argc, char** argv) {
     std::unique_ptr<RunStages> stages = bench::startConverterStages();
 
     size_t records = 0;
-    const uint8_t* position = data.data();
-    const uint8_t* end = position + data.size();
+    EventSource events(recording);
+    PlaybackStages walked = stages->playback();
+    Playback playback(bench::playbackOptions());
+    playback.begin(events);
     double start = bench::now();
-    while (end - position >= static_cast<ptrdiff_t>(kRecordHeaderSize)) {
-        position = stepRecord(position, end, stages->playback());
+    while (playback.step(events, walked)) {
         ++records;
     }
     double seconds = bench::now() - start;

@@ -1,12 +1,13 @@
-// Arbitrary bytes as an asciicast recording of any version: detected, converted, the events beside
-// the records checked, and the records fed to the terminal with the resizes between them, the grid
-// checked after each. Inputs of odd length go to the xterm emulation, the others to the basic one,
+// Arbitrary bytes as an asciicast recording of any version: detected, converted, its events
+// checked, and fed to the terminal in order, output and resizes, the grid checked after each
+// output. Inputs of odd length go to the xterm emulation, the others to the basic one,
 // so that both meet what asciicast recordings hold. Nothing is painted.
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,7 +15,6 @@
 #include "fuzz_support.h"
 #include "grid_checks.h"
 #include "playback/asciicast.h"
-#include "playback/ttyrec_record.h"
 #include "terminal/screen_grid.h"
 #include "terminal/terminal.h"
 
@@ -33,27 +33,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     if (!error.empty() || recording.version < 1 || recording.version > 3) std::abort();
-    // The records are whole, each event between records names where the next record starts, and
-    // the largest size holds every resize.
-    const std::span<const uint8_t> records(recording.records);
-    std::vector<size_t> starts;
-    for (size_t at = 0; at < records.size();) {
-        if (records.size() - at < kRecordHeaderSize) std::abort();
-        starts.push_back(at);
-        const size_t length = readRecordHeader(records.subspan(at)).length;
-        if (length > records.size() - at - kRecordHeaderSize) std::abort();
-        at += kRecordHeaderSize + length;
-    }
-    starts.push_back(records.size());
-    auto placed = [&](size_t index, size_t offset) { return index < starts.size() && starts[index] == offset; };
-    for (const AsciicastResize& resize : recording.resizes) {
-        if (!placed(resize.recordIndex, resize.recordOffset) || resize.columns > recording.largestColumns ||
-            resize.rows > recording.largestRows || resize.columns < 1 || resize.rows < 1) {
+    // Every event lies between the start and the end, its time fits a record's stamp, and the
+    // largest size holds every resize.
+    for (const StoredEvent& event : recording.events) {
+        if (event.time < recording.startTime || event.time > recording.endTime ||
+            event.time / 1000000 > int64_t{UINT32_MAX}) {
             std::abort();
         }
-    }
-    for (const AsciicastMarker& marker : recording.markers) {
-        if (!placed(marker.recordIndex, marker.recordOffset)) std::abort();
+        if (event.kind == EventKind::resize &&
+            (event.columns > recording.largestColumns || event.rows > recording.largestRows || event.columns < 1 ||
+             event.rows < 1)) {
+            std::abort();
+        }
     }
     if (recording.endTime < recording.startTime) std::abort();
     if (recording.columns > recording.largestColumns || recording.rows > recording.largestRows) std::abort();
@@ -63,14 +54,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Terminal terminal({.columns = recording.columns > 0 ? std::min(recording.columns, kGridColumns) : 80,
                        .rows = recording.rows > 0 ? std::min(recording.rows, kGridRows) : 25,
                        .emulation = xterm ? Emulation::xterm : Emulation::basic});
-    size_t nextResize = 0;
-    for (size_t index = 0; index + 1 < starts.size(); ++index) {
-        while (nextResize < recording.resizes.size() && recording.resizes[nextResize].recordIndex <= index) {
-            const AsciicastResize& resize = recording.resizes[nextResize++];
-            terminal.resize(resize.columns, resize.rows);
-        }
-        terminal.feed(records.subspan(starts[index] + kRecordHeaderSize,
-                                     starts[index + 1] - starts[index] - kRecordHeaderSize));
+    Recording held;
+    held.format = RecordingFormat::asciicast;
+    held.asciicast = std::move(recording);
+    EventSource events(held);
+    while (std::optional<Event> event = events.next()) {
+        if (event->kind == EventKind::resize) terminal.resize(event->columns, event->rows);
+        if (event->kind != EventKind::output) continue;
+        terminal.feed(event->data);
         if (xterm) {
             checkXtermCursor(terminal);
         } else {

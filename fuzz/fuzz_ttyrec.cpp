@@ -13,7 +13,7 @@
 #include "emission/emission.h"
 #include "fuzz_support.h"
 #include "grid_checks.h"
-#include "playback/recording.h"
+#include "playback/playback.h"
 #include "render/renderer.h"
 #include "terminal/screen_grid.h"
 #include "terminal/terminal.h"
@@ -101,8 +101,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (flags & 0x80) options.speed = std::pow(10.0, data[2] / 255.0 * 6 - 2);  // 0.01 to 10000
     options.stopFrame = data[12] == 0 ? -1 : data[12] * 8;
     options.finalFrames = data[13];
-    startPlayback(options);
-    walkRecording(std::span(data + kOptionBytes, size - kOptionBytes), {terminal, painter, emission});
+    options.log = false;
+    Recording recording;
+    recording.ttyrec.assign(data + kOptionBytes, data + size);
+    EventSource events(recording);
+    PlaybackStages stages{terminal, painter, emission};
+    Playback(options).walk(events, stages);
     if (terminal.options().emulation == Emulation::basic) {
         checkBasicGrid(terminal.grid());
     } else {

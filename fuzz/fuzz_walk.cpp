@@ -10,7 +10,7 @@
 #include "driver/driver.h"
 #include "driver/settings.h"
 #include "fuzz_support.h"
-#include "playback/recording.h"
+#include "playback/playback.h"
 #include "terminal/screen_grid.h"
 #include "terminal/terminal.h"
 
@@ -28,10 +28,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 // The surfaces and what was painted on them carry over from input to input, as from record to
-// record; the terminal and the clock start afresh.
+// record; the terminal and the walk start afresh.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     stages->terminal = Terminal({.emulation = size % 2 == 1 ? Emulation::xterm : Emulation::basic});
-    startPlayback({});
-    walkRecording(std::span(data, size), stages->playback());
+    PlaybackOptions options;
+    options.log = false;
+    Recording recording;
+    recording.ttyrec.assign(data, data + size);
+    EventSource events(recording);
+    PlaybackStages walked = stages->playback();
+    Playback(options).walk(events, walked);
     return 0;
 }

@@ -1,4 +1,5 @@
 #include "playback/asciicast.h"
+#include "playback/recording.h"
 
 #include <gtest/gtest.h>
 
@@ -14,23 +15,37 @@ std::span<const uint8_t> bytesOf(const std::string& text) {
     return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
 }
 
+// The output events as the ttyrec records of their times and data.
 std::string recordsText(const AsciicastRecording& recording) {
-    return std::string(recording.records.begin(), recording.records.end());
-}
-
-// Resizes and markers, one line each: "r INDEX OFFSET TIME COLSxROWS", "m INDEX OFFSET TIME LABEL".
-std::string eventsText(const AsciicastRecording& recording) {
     std::string text;
-    for (const AsciicastResize& resize : recording.resizes) {
-        text += "r " + std::to_string(resize.recordIndex) + " " + std::to_string(resize.recordOffset) + " " +
-                std::to_string(resize.time) + " " + std::to_string(resize.columns) + "x" + std::to_string(resize.rows) +
-                "\n";
-    }
-    for (const AsciicastMarker& marker : recording.markers) {
-        text += "m " + std::to_string(marker.recordIndex) + " " + std::to_string(marker.recordOffset) + " " +
-                std::to_string(marker.time) + " " + marker.label + "\n";
+    for (const StoredEvent& event : recording.events) {
+        if (event.kind != EventKind::output) continue;
+        text += ttyrecRecord(static_cast<uint32_t>(event.time / 1000000), static_cast<uint32_t>(event.time % 1000000),
+                             event.data);
     }
     return text;
+}
+
+// Resizes, then markers, one line each: "r INDEX OFFSET TIME COLSxROWS", "m INDEX OFFSET TIME
+// LABEL", where INDEX is the number of output events before it and OFFSET where the next one's
+// record starts in recordsText.
+std::string eventsText(const AsciicastRecording& recording) {
+    std::string resizes;
+    std::string markers;
+    size_t index = 0;
+    size_t offset = 0;
+    for (const StoredEvent& event : recording.events) {
+        const std::string place = std::to_string(index) + " " + std::to_string(offset) + " " + std::to_string(event.time);
+        if (event.kind == EventKind::output) {
+            ++index;
+            offset += 12 + event.data.size();
+        } else if (event.kind == EventKind::resize) {
+            resizes += "r " + place + " " + std::to_string(event.columns) + "x" + std::to_string(event.rows) + "\n";
+        } else if (event.kind == EventKind::marker) {
+            markers += "m " + place + " " + event.data + "\n";
+        }
+    }
+    return resizes + markers;
 }
 
 const std::string kHeader = R"({"version": 2, "width": 100, "height": 30, "timestamp": 1700000000})";
@@ -248,7 +263,7 @@ TEST(AsciicastTest, MalformedLinesAreNamed) {
         std::string error;
         EXPECT_FALSE(convertAsciicast(bytesOf(c.data), recording, error)) << c.data;
         EXPECT_EQ(error, c.error) << c.data;
-        EXPECT_TRUE(recording.records.empty()) << c.data;
+        EXPECT_TRUE(recording.events.empty()) << c.data;
         EXPECT_EQ(recording.columns, 0) << c.data;
     }
 }
@@ -385,37 +400,27 @@ TEST(AsciicastTest, SampleRecordingsOfVersions1And3) {
     EXPECT_EQ(third.theme->palette[15], 0xF5F5F5u);
 }
 
-class PreparedAsciicastTest : public testing::Test {
+class EarlyReadTest : public testing::Test {
 protected:
-    void SetUp() override {
-        resetAsciicast();
-        dir = makeTempDir();
-    }
-    void TearDown() override {
-        resetAsciicast();
-        fs::remove_all(dir);
-    }
+    void SetUp() override { dir = makeTempDir(); }
+    void TearDown() override { fs::remove_all(dir); }
     fs::path dir;
 };
 
-TEST_F(PreparedAsciicastTest, RecordsAreHandedOverOnceToTheirPathOnly) {
+TEST_F(EarlyReadTest, AnAsciicastFileIsReadBeforeTheRun) {
     std::string path = (dir / "rec.cast").string();
     writeFile(path, "{\"version\": 2, \"width\": 40, \"height\": 12}\n[0.5, \"o\", \"hi\"]\n");
-    std::string error;
-    const AsciicastRecording* recording = prepareAsciicast(path, error);
-    ASSERT_NE(recording, nullptr) << error;
-    EXPECT_EQ(recording->columns, 40);
-    EXPECT_EQ(recording->rows, 12);
-
-    AsciicastRecording taken;
-    EXPECT_FALSE(takePreparedAsciicast((dir / "other.cast").string(), taken));
-    EXPECT_TRUE(taken.records.empty());
-    ASSERT_TRUE(takePreparedAsciicast(path, taken));
-    EXPECT_EQ(std::string(taken.records.begin(), taken.records.end()), ttyrecRecord(0, 500000, "hi"));
-    EXPECT_FALSE(takePreparedAsciicast(path, taken));
+    ReadResult early = readRecording(path, {.early = true});
+    ASSERT_TRUE(early.recording.has_value()) << early.error;
+    ASSERT_EQ(early.recording->format, RecordingFormat::asciicast);
+    const AsciicastRecording& recording = early.recording->asciicast;
+    EXPECT_EQ(recording.columns, 40);
+    EXPECT_EQ(recording.rows, 12);
+    EXPECT_EQ(recordsText(recording), ttyrecRecord(0, 500000, "hi"));
+    EXPECT_EQ(early.recording->name, path);
 }
 
-TEST_F(PreparedAsciicastTest, OtherFilesAreLeftForTheRecordingReader) {
+TEST_F(EarlyReadTest, OtherFilesAreLeftForTheReadProper) {
     struct Case {
         const char* name;
         std::string contents;  // empty: not created
@@ -432,11 +437,9 @@ TEST_F(PreparedAsciicastTest, OtherFilesAreLeftForTheRecordingReader) {
     for (const Case& c : cases) {
         std::string path = (dir / c.name).string();
         if (!c.contents.empty()) writeFile(path, c.contents);
-        std::string error = "unchanged";
-        EXPECT_EQ(prepareAsciicast(path, error), nullptr) << c.name;
-        EXPECT_EQ(error, c.error) << c.name;
-        AsciicastRecording taken;
-        EXPECT_FALSE(takePreparedAsciicast(path, taken)) << c.name;
+        ReadResult early = readRecording(path, {.early = true});
+        EXPECT_FALSE(early.recording.has_value()) << c.name;
+        EXPECT_EQ(early.error, c.error.empty() ? "" : "Error: " + path + " " + c.error) << c.name;
     }
 }
 

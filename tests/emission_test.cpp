@@ -19,7 +19,6 @@
 #include "movie_reader.h"
 #include "output_test_support.h"
 #include "platform/compression_dialog.h"
-#include "playback/recording.h"
 #include "render/surface.h"
 
 namespace {

@@ -16,7 +16,6 @@
 #include <thread>
 #include <vector>
 
-#include "playback/asciicast.h"
 #include "playback/recording.h"
 #include "terminal/screen_grid.h"
 #include "terminal/terminal.h"
@@ -171,10 +170,10 @@ TEST(StreamInputTest, StreamsAreReadUpToTheLimit) {
     resetAll();
     constexpr uint64_t kLimit = kMegabyte;
     const std::string tooLong = " is more than 1048576 bytes long";
-    setStreamLimit(kLimit);
-    PlaybackResult zero = readRecording("/dev/zero");
-    EXPECT_EQ(zero.end, PlaybackEnd::recordingError);
-    EXPECT_EQ(zero.message, "Error: /dev/zero" + tooLong);
+    const ReadOptions limited{.streamLimit = kLimit};
+    ReadResult zero = readRecording("/dev/zero", limited);
+    EXPECT_FALSE(zero.recording.has_value());
+    EXPECT_EQ(zero.error, "Error: /dev/zero" + tooLong);
 
     const fs::path dir = makeTempDir();
     const fs::path pipe = dir / "pipe.ttyrec";
@@ -192,18 +191,19 @@ TEST(StreamInputTest, StreamsAreReadUpToTheLimit) {
             }
             if (fd >= 0) close(fd);
         });
-        PlaybackResult read = readRecording(pipe.string());
+        ReadResult read = readRecording(pipe.string(), limited);
         writer.join();
-        EXPECT_EQ(read.message, size > kLimit ? "Error: " + pipe.string() + tooLong : "");
+        EXPECT_EQ(read.error, size > kLimit ? "Error: " + pipe.string() + tooLong : "");
+        EXPECT_EQ(read.recording.has_value(), size <= kLimit);
     }
     signal(SIGPIPE, previousPipeHandler);
 
     int savedInput = dup(STDIN_FILENO);
     int zeros = open("/dev/zero", O_RDONLY | O_CLOEXEC);
     ASSERT_GE(dup2(zeros, STDIN_FILENO), 0);
-    std::string error;
-    EXPECT_EQ(prepareAsciicast("-", error), nullptr);
-    EXPECT_EQ(error, tooLong.substr(1));
+    ReadResult early = readRecording("-", {.streamLimit = kLimit, .early = true});
+    EXPECT_FALSE(early.recording.has_value());
+    EXPECT_EQ(early.error, "Error: standard input" + tooLong);
     dup2(savedInput, STDIN_FILENO);
     close(savedInput);
     close(zeros);

@@ -20,17 +20,13 @@
 #include "emission/png_queue.h"
 #include "platform/compression_dialog.h"
 #include "platform/interrupts.h"
-#include "playback/asciicast.h"
-#include "playback/recording.h"
 #include "playback/ttyrec_record.h"
 
 extern char** environ;
 
 void resetAll() {
     resetSettings();
-    resetPlayback();
     resetInterrupts();
-    resetAsciicast();
 }
 
 fs::path makeTempDir() {

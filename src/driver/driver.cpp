@@ -30,7 +30,7 @@
 #include "platform/avi_file.h"
 #include "platform/compression_dialog.h"
 #include "platform/interrupts.h"
-#include "playback/asciicast.h"
+#include "playback/playback.h"
 #include "playback/recording.h"
 #include "render/outline_font.h"
 #include "render/renderer.h"
@@ -428,11 +428,12 @@ void checkMovieContainer() {
 // Standard input and compressed files are read here too, so that a corrupt stream ends the run
 // as early, and standard input is read once. The picture takes the largest size the
 // recording's resizes reach.
-void prepareAsciicastInput() {
-    std::string error;
-    const AsciicastRecording* recording = prepareAsciicast(settings.inputPath, error);
+ReadResult prepareAsciicastInput() {
+    ReadResult early = readRecording(settings.inputPath, {.early = true});
     const std::string name = recordingName(settings.inputPath);
-    if (!error.empty()) fail("Error: " + name + " " + error);
+    if (!early.error.empty()) fail(early.error);
+    const AsciicastRecording* recording =
+        early.recording && early.recording->format == RecordingFormat::asciicast ? &early.recording->asciicast : nullptr;
     settings.pictureColumns = settings.columns;
     settings.pictureRows = settings.rows;
     // Any regular file and standard input were looked at; a named pipe is read only by playback.
@@ -444,13 +445,13 @@ void prepareAsciicastInput() {
         settings.at.given ? std::vector<const TimePoint*>{&settings.at}
                           : std::vector<const TimePoint*>{&settings.from, &settings.to};
     for (const TimePoint* point : points) {
-        size_t markers = recording != nullptr ? recording->markers.size() : 0;
+        size_t markers = recording != nullptr ? markerCount(*early.recording) : 0;
         if (read && point->given && static_cast<size_t>(point->marker) > markers) {
             fail("Error: " + name + " has no marker " + std::to_string(point->marker) + " (it has " +
                  std::to_string(markers) + ")");
         }
     }
-    if (recording == nullptr) return;
+    if (recording == nullptr) return early;
     if (recording->theme && !settings.themeGiven) {
         settings.theme = themeFromColours(recording->theme->foreground, recording->theme->background,
                                           recording->theme->palette);
@@ -481,6 +482,7 @@ void prepareAsciicastInput() {
         if (side.size != 0) side.setting = side.size;
         side.picture = std::max(side.setting, side.largest);
     }
+    return early;
 }
 
 // Plain times must leave something between -from and -to.
@@ -611,7 +613,8 @@ bool learnsColoursFirst() {
 // The first pass interprets and paints, silently, and makes no file; every stage then starts
 // again as it did for the first, and the second pass, the real one, walks the recording read
 // for the first. An interruption during the first pass ends the second where the first ended.
-PlaybackResult playLearningColoursFirst(std::unique_ptr<RunStages>& stages, MovieWriter& movie, PngQueue& pngQueue) {
+PlaybackResult playLearningColoursFirst(const Recording& recording, std::unique_ptr<RunStages>& stages,
+                                        MovieWriter& movie, PngQueue& pngQueue) {
     RunSettings firstPass = settings;
     firstPass.plainPaths = false;
     EmissionOptions emission = {.movieOutput = true,
@@ -625,16 +628,19 @@ PlaybackResult playLearningColoursFirst(std::unique_ptr<RunStages>& stages, Movi
     learning.progress = Progress::none;
     learning.log = false;
     learning.warnings = false;
-    startPlayback(learning);
     movie.learnColours(true);
-    PlaybackResult learned = loadRecording(settings.inputPath, stages->playback());
+    PlaybackStages learningStages = stages->playback();
+    EventSource learningEvents(recording);
+    PlaybackResult learned = Playback(learning).walk(learningEvents, learningStages);
     movie.learnColours(false);
     if (learned.end == PlaybackEnd::recordingError) return learned;
 
     stages = makePictureStages(settings, emissionOptionsFor(settings, &movie, &pngQueue));
     PlaybackOptions real = playbackOptionsFor(settings);
     if (interruptRequested()) real.recordLimit = learned.records;
-    return walkAgain(real, stages->playback());
+    PlaybackStages realStages = stages->playback();
+    EventSource events(recording);
+    return Playback(real).walk(events, realStages);
 }
 
 }  // namespace
@@ -660,7 +666,7 @@ int runConverter(int argc, char** argv) {
     checkRanges();
     checkMovieContainer();
     checkCut();
-    prepareAsciicastInput();
+    ReadResult read = prepareAsciicastInput();
     if (!settings.font.empty()) {
         std::string error;
         if (!OutlineFont().open(settings.font, settings.fontSize, settings.lineHeight, error)) {
@@ -684,8 +690,8 @@ int runConverter(int argc, char** argv) {
     }
     // Read before any output is touched: a recording that cannot be read leaves an earlier movie
     // of the same name as it was.
-    PlaybackResult read = readRecording(settings.inputPath);
-    if (read.end == PlaybackEnd::recordingError) fail(read.message);
+    if (!read.recording) read = readRecording(settings.inputPath);
+    if (!read.recording) fail(read.error);
     // From here an interruption closes whatever movie there is, even one still being opened.
     installInterruptHandlers();
     MovieWriter movie;
@@ -701,10 +707,12 @@ int runConverter(int argc, char** argv) {
     PlaybackResult played;
     std::unique_ptr<RunStages> stages;
     if (learnsColoursFirst()) {
-        played = playLearningColoursFirst(stages, movie, pngQueue);
+        played = playLearningColoursFirst(*read.recording, stages, movie, pngQueue);
     } else {
         stages = startStages(settings, &movie, &pngQueue);
-        played = loadRecording(settings.inputPath, stages->playback());
+        PlaybackStages playbackStages = stages->playback();
+        EventSource events(*read.recording);
+        played = Playback(playbackOptionsFor(settings)).walk(events, playbackStages);
     }
     Emission& emission = stages->emission;
     switch (played.end) {
@@ -728,9 +736,7 @@ int runConverter(int argc, char** argv) {
         // Whatever was written stays usable: the movie is closed as at the stop limit.
         finishMovie(&emission, movie);
         std::string what = settings.movieOutput ? "; " + settings.outputName + " is closed and plays up to there" : "";
-        const FrameClock& clock = frameClock();
-        int32_t frame = clock.haveFirst ? clock.frameEnd : 0;  // before any record, none
-        printAlways("Interrupted at frame " + std::to_string(frame) + what + ".");
+        printAlways("Interrupted at frame " + std::to_string(played.frame) + what + ".");
         endRun(128 + interruptSignal());
     }
     if (settings.at.given) writePoster(*stages);
@@ -744,7 +750,5 @@ RunStages::RunStages(const TerminalOptions& terminalOptions, const RenderOptions
     : terminal(terminalOptions), painter(renderOptions), emission(emissionOptions) {}
 
 std::unique_ptr<RunStages> startStages(const RunSettings& settings, MovieWriter* movie, PngQueue* pngQueue) {
-    std::unique_ptr<RunStages> stages = makePictureStages(settings, emissionOptionsFor(settings, movie, pngQueue));
-    startPlayback(playbackOptionsFor(settings));
-    return stages;
+    return makePictureStages(settings, emissionOptionsFor(settings, movie, pngQueue));
 }

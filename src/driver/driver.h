@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "driver/settings.h"
+#include "playback/playback.h"
 #include "playback/recording.h"
 
 class MovieWriter;
@@ -24,7 +25,7 @@ struct RunStages {
 };
 
 // Makes each stage from its part of settings: terminal size and emulation, painter (with the
-// font found by findFontPath), emission; and hands playback its options.
+// font found by findFontPath), emission.
 // movie and pngQueue: where the frames go, the caller's.
 std::unique_ptr<RunStages> startStages(const RunSettings& settings, MovieWriter* movie = nullptr,
                                        PngQueue* pngQueue = nullptr);

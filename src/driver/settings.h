@@ -7,7 +7,7 @@
 
 #include "render/renderer.h"
 #include "render/theme.h"
-#include "playback/recording.h"
+#include "playback/timing.h"
 #include "terminal/terminal.h"
 
 struct RunSettings {

@@ -1,57 +1,29 @@
 #include "playback/asciicast.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <charconv>
-#include <cerrno>
 #include <cmath>
-#include <iterator>
 #include <limits>
-#include <map>
 #include <new>
 #include <optional>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
+#include "playback/asciicast_parts.h"
 
-#include "platform/decompress.h"
-#include "playback/recording.h"
-#include "playback/ttyrec_record.h"
+namespace asciicast {
 
 namespace {
-
-using Json = nlohmann::json;
-
-struct Prepared {
-    bool held = false;
-    std::string path;
-    AsciicastRecording recording;
-};
-
-Prepared prepared;
-
-constexpr int64_t kMicrosPerSecond = 1000000;
-constexpr size_t kSniffSize = 64;
 
 std::span<const uint8_t> firstLine(std::span<const uint8_t> data) {
     auto newline = std::find(data.begin(), data.end(), uint8_t{'\n'});
     return data.first(static_cast<size_t>(newline - data.begin()));
 }
 
-// What may come before the header's opening brace: a byte order mark and blanks.
-bool startsLikeAnObject(std::span<const uint8_t> data) {
-    size_t at = 0;
-    if (data.size() >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) at = 3;
-    while (at < data.size() && (data[at] == ' ' || data[at] == '\t' || data[at] == '\r')) ++at;
-    return at < data.size() && data[at] == '{';
-}
-
 bool isBlank(std::span<const uint8_t> line) {
     return std::all_of(line.begin(), line.end(), [](uint8_t c) { return c == ' ' || c == '\t' || c == '\r'; });
 }
+
+}  // namespace
 
 // The parser's message without its tag and without the raw bytes it quotes, which may not be
 // printable: "column 6: syntax error while parsing value - invalid literal".
@@ -66,6 +38,8 @@ std::string parseFailureText(const Json::exception& failure) {
     return text;
 }
 
+namespace {
+
 std::optional<Json> parseLine(std::span<const uint8_t> line, std::string& error) {
     try {
         return Json::parse(line.begin(), line.end());
@@ -75,6 +49,8 @@ std::optional<Json> parseLine(std::span<const uint8_t> line, std::string& error)
         return std::nullopt;
     }
 }
+
+}  // namespace
 
 // A header member that is a whole number within [low, high]; an absent one leaves value alone.
 bool readWholeNumber(const Json& header, const char* name, int64_t low, int64_t high, int64_t& value,
@@ -96,16 +72,11 @@ bool readWholeNumber(const Json& header, const char* name, int64_t low, int64_t 
     return false;
 }
 
+namespace {
+
 // The last microsecond a record's 32-bit seconds reach.
 constexpr int64_t kLatestRecordTime = (int64_t{std::numeric_limits<uint32_t>::max()} + 1) * kMicrosPerSecond - 1;
-constexpr int64_t kLargestSize = std::numeric_limits<int32_t>::max();
 
-// A recording as its events are read into it.
-struct Reading {
-    AsciicastRecording& recording;
-    size_t recordCount = 0;
-    int64_t elapsed = 0;  // the previous event's time from the start, where events give intervals
-};
 
 // "#rrggbb" as 0xRRGGBB.
 std::optional<uint32_t> colourOf(std::string_view text) {
@@ -197,8 +168,10 @@ bool readSize(const Json& data, int32_t& columns, int32_t& rows) {
     return true;
 }
 
-// One event at time (microseconds from the start): an "o" event becomes a record, an "r" event a
-// resize, an "m" event a marker; other codes are left out.
+}  // namespace
+
+// One event at time (microseconds from the start): "o", "i", "r" and "m" events are kept; other
+// codes, and input that is not text, are left out.
 bool takeEvent(Reading& reading, int64_t time, std::string_view code, const Json& data, std::string& error) {
     AsciicastRecording& recording = reading.recording;
     const int64_t at = recording.startTime + time;
@@ -213,24 +186,28 @@ bool takeEvent(Reading& reading, int64_t time, std::string_view code, const Json
             error = "the event's data is too long for one record";
             return false;
         }
-        appendRecord(recording.records, static_cast<uint32_t>(at / kMicrosPerSecond),
-                     static_cast<uint32_t>(at % kMicrosPerSecond), text);
-        ++reading.recordCount;
+        recording.events.push_back({.kind = EventKind::output, .time = at, .data = text, .columns = 0, .rows = 0});
+    } else if (code == "i") {
+        if (data.is_string()) recording.events.push_back(
+                {.kind = EventKind::input, .time = at, .data = data.get<std::string>(), .columns = 0, .rows = 0});
     } else if (code == "r") {
-        AsciicastResize resize{reading.recordCount, recording.records.size(), at, 0, 0};
+        StoredEvent resize;
+        resize.kind = EventKind::resize;
+        resize.time = at;
         if (!readSize(data, resize.columns, resize.rows)) {
             error = "the data of an \"r\" event must be a size \"COLSxROWS\", not " + data.dump();
             return false;
         }
         recording.largestColumns = std::max(recording.largestColumns, resize.columns);
         recording.largestRows = std::max(recording.largestRows, resize.rows);
-        recording.resizes.push_back(resize);
+        recording.events.push_back(std::move(resize));
     } else if (code == "m") {
         if (!data.is_string()) {
             error = "the data of an \"m\" event must be a string, its label";
             return false;
         }
-        recording.markers.push_back({reading.recordCount, recording.records.size(), at, data.get<std::string>()});
+        recording.events.push_back(
+            {.kind = EventKind::marker, .time = at, .data = data.get<std::string>(), .columns = 0, .rows = 0});
     }
     return true;
 }
@@ -250,6 +227,8 @@ bool addInterval(const Json& interval, const char* name, Reading& reading, std::
     reading.elapsed += static_cast<int64_t>(micros);
     return true;
 }
+
+namespace {
 
 // The header of version 2 or 3.
 bool readHeader(const Json& header, AsciicastRecording& recording, std::string& error) {
@@ -350,227 +329,33 @@ bool convertLines(std::span<const uint8_t> data, AsciicastRecording& recording, 
     return true;
 }
 
-// Where the JSON parser is in a version 1 recording: the line of the last byte other than a blank
-// that it has read, which is the line of the token it has just handed over (a number is read one
-// byte past its end).
-struct LinePosition {
-    size_t line = 1;
-    size_t tokenLine = 1;
-};
-
-struct LineCountingIterator {
-    using iterator_category = std::input_iterator_tag;
-    using value_type = char;
-    using difference_type = std::ptrdiff_t;
-    using pointer = const char*;
-    using reference = char;
-
-    const uint8_t* at = nullptr;
-    LinePosition* position = nullptr;
-
-    char operator*() const { return static_cast<char>(*at); }
-    LineCountingIterator& operator++() {
-        if (*at == '\n') ++position->line;
-        else if (*at != ' ' && *at != '\t' && *at != '\r') position->tokenLine = position->line;
-        ++at;
-        return *this;
-    }
-    bool operator==(const LineCountingIterator& other) const { return at == other.at; }
-};
-
-// What one pass of the parser over a version 1 recording notes: its top-level "version", and the
-// lines on which the object, each top-level member and each pair of "stdout" start.
-struct Survey {
-    const LinePosition* position = nullptr;
-    bool stopAtVersion = false;
-    int depth = 0;
-    std::string member;  // the top-level member being read
-    bool inStdout = false;
-    std::optional<Json> version;
-    size_t objectLine = 1;
-    std::map<std::string, size_t> memberLines;
-    std::vector<size_t> pairLines;
-    std::string error;
-
-    template <typename Value>
-    bool begin(const Value& value) {
-        if (depth == 0) objectLine = position->tokenLine;
-        if (depth == 2 && inStdout) pairLines.push_back(position->tokenLine);
-        if (depth == 1 && member == "version" && !version) {
-            version = Json(value);
-            return !stopAtVersion;
-        }
-        return true;
-    }
-    bool null() { return begin(nullptr); }
-    bool boolean(bool value) { return begin(value); }
-    bool number_integer(Json::number_integer_t value) { return begin(value); }
-    bool number_unsigned(Json::number_unsigned_t value) { return begin(value); }
-    bool number_float(Json::number_float_t value, const std::string&) { return begin(value); }
-    bool string(std::string& value) { return begin(value); }
-    bool binary(Json::binary_t&) { return begin(nullptr); }
-    bool start_object(size_t) {
-        bool go = begin(Json::value_t::object);
-        ++depth;
-        return go;
-    }
-    bool end_object() {
-        --depth;
-        return true;
-    }
-    bool start_array(size_t) {
-        bool go = begin(Json::value_t::array);
-        if (depth == 1 && member == "stdout") {
-            inStdout = true;
-            pairLines.clear();
-        }
-        ++depth;
-        return go;
-    }
-    bool end_array() {
-        if (--depth == 1) inStdout = false;
-        return true;
-    }
-    bool key(std::string& name) {
-        if (depth == 1) memberLines[member = name] = position->tokenLine;
-        return true;
-    }
-    bool parse_error(size_t, const std::string&, const Json::exception& failure) {
-        // The parser's own line where it gives one ("at line 3, column 5"); a number out of range
-        // is named by the line the parser has reached.
-        std::string text = failure.what();
-        size_t at = text.find(" at line ");
-        size_t line = at == std::string::npos ? position->tokenLine : std::stoul(text.substr(at + 9));
-        error = "line " + std::to_string(line) + ": not valid JSON (" + parseFailureText(failure) + ")";
-        return false;
-    }
-};
-
-bool surveyVersion1(std::span<const uint8_t> data, Survey& survey, LinePosition& position) {
-    survey.position = &position;
-    LineCountingIterator first{data.data(), &position};
-    LineCountingIterator last{data.data() + data.size(), &position};
-    return Json::sax_parse(first, last, &survey);
-}
-
-bool isVersion1(std::span<const uint8_t> data) {
-    LinePosition position;
-    Survey survey;
-    survey.stopAtVersion = true;
-    surveyVersion1(data, survey, position);
-    return survey.version.has_value() && *survey.version == 1;
-}
-
-// Version 1: one object, its "stdout" the [delay, data] pairs. A problem is named by the line on
-// which the pair or member at fault starts.
-bool convertVersion1(std::span<const uint8_t> data, AsciicastRecording& recording, std::string& error) {
-    LinePosition position;
-    Survey survey;
-    if (!surveyVersion1(data, survey, position)) {
-        error = survey.error;
-        return false;
-    }
-    const Json object = Json::parse(data.begin(), data.end());  // the survey found it well formed
-    std::string problem;
-    auto fail = [&](size_t line) {
-        error = "line " + std::to_string(line) + ": " + problem;
-        return false;
-    };
-    auto lineOf = [&](const std::string& name) {
-        auto member = survey.memberLines.find(name);
-        return member == survey.memberLines.end() ? survey.objectLine : member->second;
-    };
-    recording.version = 1;
-    int64_t columns = 0;
-    int64_t rows = 0;
-    if (!readWholeNumber(object, "width", 1, kLargestSize, columns, problem)) return fail(lineOf("width"));
-    if (!readWholeNumber(object, "height", 1, kLargestSize, rows, problem)) return fail(lineOf("height"));
-    recording.columns = recording.largestColumns = static_cast<int32_t>(columns);
-    recording.rows = recording.largestRows = static_cast<int32_t>(rows);
-    auto pairs = object.find("stdout");
-    if (pairs == object.end() || !pairs->is_array()) {
-        problem = "\"stdout\" must be an array of [delay, data] pairs";
-        return fail(lineOf("stdout"));
-    }
-    Reading reading{recording};
-    for (size_t i = 0; i < pairs->size(); ++i) {
-        const Json& pair = (*pairs)[i];
-        size_t line = i < survey.pairLines.size() ? survey.pairLines[i] : lineOf("stdout");
-        if (!pair.is_array() || pair.size() != 2) {
-            problem = "an event must be [delay, data]";
-            return fail(line);
-        }
-        if (!addInterval(pair[0], "delay", reading, problem) ||
-            !takeEvent(reading, reading.elapsed, "o", pair[1], problem)) {
-            return fail(line);
-        }
-    }
-    return true;
-}
-
-bool readAll(int fd, std::vector<uint8_t>& data, size_t limit) {
-    while (data.size() < limit) {
-        size_t done = data.size();
-        data.resize(std::min(limit, std::max<size_t>(2 * done, 1 << 16)));
-        ssize_t got = read(fd, data.data() + done, data.size() - done);
-        data.resize(done + static_cast<size_t>(std::max<ssize_t>(got, 0)));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return false;
-        if (got == 0) break;
-    }
-    return true;
-}
-
-// What is read ahead: all of standard input, a compressed file (decoded), or a regular file
-// that starts like a JSON object.
-struct Candidate {
-    std::optional<std::vector<uint8_t>> data;
-    bool keep = false;  // held whatever it holds, so that it is read (or decoded) once
-};
-
-// Nothing when the recording is left for loadRecording to read; error says why when what was
-// read cannot be used.
-Candidate readCandidate(const std::string& path, std::string& error) {
-    constexpr size_t kWhole = std::numeric_limits<size_t>::max();
-    Candidate candidate;
-    std::vector<uint8_t> data;
-    if (namesStandardInput(path)) {
-        const size_t limit = static_cast<size_t>(std::min<uint64_t>(streamLimit(), kWhole));
-        if (readDecompressing(STDIN_FILENO, limit, data, error)) candidate = {std::move(data), true};
-        return candidate;
-    }
-    // Only a regular file is opened here: opening a named pipe, even without waiting, would let
-    // its writer start and then see the pipe closed under it.
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return candidate;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return candidate;
-    bool complete = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && readAll(fd, data, kSniffSize);
-    if (complete && isCompressed(data)) {
-        complete = lseek(fd, 0, SEEK_SET) == 0 && readDecompressing(fd, kWhole, data, error);
-        candidate.keep = complete;
-    } else {
-        complete = complete && startsLikeAnObject(data) && readAll(fd, data, kWhole);
-    }
-    close(fd);
-    if (complete) candidate.data = std::move(data);
-    return candidate;
-}
-
 }  // namespace
+
+}  // namespace asciicast
+
+using asciicast::Json;
+
+// What may come before the header's opening brace: a byte order mark and blanks.
+bool startsLikeAnObject(std::span<const uint8_t> data) {
+    size_t at = 0;
+    if (data.size() >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) at = 3;
+    while (at < data.size() && (data[at] == ' ' || data[at] == '\t' || data[at] == '\r')) ++at;
+    return at < data.size() && data[at] == '{';
+}
 
 bool isAsciicast(std::span<const uint8_t> data) {
     if (!startsLikeAnObject(data)) return false;
-    std::span<const uint8_t> line = firstLine(data);
+    std::span<const uint8_t> line = asciicast::firstLine(data);
     Json header = Json::parse(line.begin(), line.end(), nullptr, false);
-    return (header.is_object() && header.contains("version")) || isVersion1(data);
+    return (header.is_object() && header.contains("version")) || asciicast::isVersion1(data);
 }
 
 bool convertAsciicast(std::span<const uint8_t> data, AsciicastRecording& recording, std::string& error) {
     recording = AsciicastRecording{};
     error.clear();
     try {
-        if (isVersion1(data) ? convertVersion1(data, recording, error) : convertLines(data, recording, error)) {
+        if (asciicast::isVersion1(data) ? asciicast::convertVersion1(data, recording, error)
+                                        : asciicast::convertLines(data, recording, error)) {
             return true;
         }
     } catch (const std::bad_alloc&) {
@@ -579,37 +364,3 @@ bool convertAsciicast(std::span<const uint8_t> data, AsciicastRecording& recordi
     recording = AsciicastRecording{};
     return false;
 }
-
-const AsciicastRecording* prepareAsciicast(const std::string& path, std::string& error) {
-    prepared = Prepared{};
-    error.clear();
-    Candidate candidate;
-    try {
-        candidate = readCandidate(path, error);
-    } catch (const std::bad_alloc&) {
-        // A file is read again by loadRecording, which says so; standard input cannot be.
-        if (namesStandardInput(path)) error = "cannot be read: not enough memory";
-        return nullptr;
-    }
-    if (!candidate.data) return nullptr;
-    const bool asciicast = isAsciicast(*candidate.data);
-    if (asciicast) {
-        if (!convertAsciicast(*candidate.data, prepared.recording, error)) return nullptr;
-    } else if (candidate.keep) {
-        prepared.recording.records = std::move(*candidate.data);
-    } else {
-        return nullptr;
-    }
-    prepared.held = true;
-    prepared.path = path;
-    return asciicast ? &prepared.recording : nullptr;
-}
-
-bool takePreparedAsciicast(const std::string& path, AsciicastRecording& recording) {
-    if (!prepared.held || prepared.path != path) return false;
-    recording = std::move(prepared.recording);
-    prepared = Prepared{};
-    return true;
-}
-
-void resetAsciicast() { prepared = Prepared{}; }

@@ -1,0 +1,168 @@
+#include "playback/playback.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "platform/interrupts.h"
+#include "render/renderer.h"
+#include "terminal/terminal.h"
+
+namespace {
+
+constexpr double kLatestSeconds = 1e12;
+
+PlaybackResult failure(std::string message) { return {PlaybackEnd::recordingError, std::move(message)}; }
+
+// The idle limit: -idle, else the recording's own.
+TimingRules rulesFor(const PlaybackOptions& options, const Recording& recording) {
+    TimingRules rules{.frameInterval = options.frameInterval,
+                      .fps = options.fps,
+                      .realtime = options.realtime,
+                      .speed = options.speed};
+    if (options.idleLimit >= 0) {
+        rules.idle = options.idleLimit;
+    } else if (recording.asciicast.idleTimeLimit) {
+        rules.idle = std::llround(std::min(*recording.asciicast.idleTimeLimit, kLatestSeconds) * kMicrosPerSecond);
+    }
+    return rules;
+}
+
+}  // namespace
+
+void PlaybackStages::feed(std::span<const uint8_t> payload) { terminal.feed(payload); }
+
+void PlaybackStages::resize(int32_t columns, int32_t rows, bool columnsFixed, bool rowsFixed) {
+    const TerminalOptions& now = terminal.options();
+    terminal.resize(columnsFixed ? now.columns : columns, rowsFixed ? now.rows : rows);
+}
+
+bool PlaybackStages::paint() {
+    const PaintResult painted = painter.paint(terminal);
+    changes = painted.changes;
+    return painted.painted;
+}
+
+void PlaybackStages::emit(const FrameSpan& span) { emission.emitFrames(painter.frame(), changes, span); }
+
+void PlaybackStages::emitFinal(const FrameSpan& span) { emission.emitFinalFrames(painter.frame(), changes, span); }
+
+Playback::Playback(const PlaybackOptions& options) : options_(options), progress_(options.progress, options.skipFrames) {}
+
+// The walk ends at an interruption, or where the walk it repeats ended.
+bool Playback::walkCut() const {
+    return options_.recordLimit >= 0 ? walked_ >= options_.recordLimit : interruptRequested();
+}
+
+std::optional<PlaybackResult> Playback::begin(const EventSource& source) {
+    const Recording& recording = source.recording();
+    rules_ = rulesFor(options_, recording);
+    // -from and -to on the played clock; a marker that is not there ends the walk before it starts.
+    std::vector<int64_t> markers;
+    if (options_.from.marker != 0 || options_.to.marker != 0) markers = markerTimes(rules_, source);
+    auto resolve = [&](const TimePoint& point, int64_t& micros) -> std::optional<PlaybackResult> {
+        if (!point.given) return std::nullopt;
+        micros = point.micros;
+        if (point.marker == 0) return std::nullopt;
+        if (static_cast<size_t>(point.marker) > markers.size()) {
+            return failure("Error: " + recording.name + " has no marker " + std::to_string(point.marker) +
+                           " (it has " + std::to_string(markers.size()) + ")");
+        }
+        micros = markers[static_cast<size_t>(point.marker) - 1];
+        return std::nullopt;
+    };
+    if (std::optional<PlaybackResult> failed = resolve(options_.from, rules_.from)) return failed;
+    rules_.hasFrom = options_.from.given;
+    if (!options_.poster) {
+        if (std::optional<PlaybackResult> failed = resolve(options_.to, rules_.to)) return failed;
+    }
+    progress_.start(source);
+    return std::nullopt;
+}
+
+bool Playback::step(EventSource& source, PlaybackStages& stages) {
+    while (std::optional<Event> event = source.next()) {
+        if (event->kind == EventKind::resize) pendingResizes_.push_back(*event);
+        if (event->kind == EventKind::output) return playOutput(*event, source, stages);
+    }
+    const std::optional<Truncation> tail = source.tail();
+    if (tail && options_.warnings) {
+        std::printf("Warning: the recording is cut at byte offset %zu: the %zu bytes from offset %zu "
+                    "are too short for a record header and are ignored\n",
+                    tail->end, tail->available, tail->offset);
+        std::fflush(stdout);
+    }
+    return false;
+}
+
+bool Playback::playOutput(const Event& event, EventSource& source, PlaybackStages& stages) {
+    ++walked_;
+    for (const Event& resize : pendingResizes_) {
+        stages.resize(resize.columns, resize.rows, options_.columnsFixed, options_.rowsFixed);
+    }
+    pendingResizes_.clear();
+    if (event.cut && options_.warnings) {
+        std::printf("Warning: the recording is cut at byte offset %zu: the record at offset %zu has "
+                    "%zu of its %" PRIu32 " payload bytes\n",
+                    event.cut->end, event.cut->offset, event.cut->available, event.cut->length);
+        std::fflush(stdout);
+    }
+    clock_ = clockStartedBy(clock_, event.stamp, event.time);
+    const OutputTiming timing = timeOutput(rules_, clock_, event.time);
+    if (timing.past) {
+        reachedTo_ = true;
+        return false;
+    }
+    if (timing.frame > std::numeric_limits<int32_t>::max()) {
+        if (options_.warnings) {
+            std::printf("Warning: frame numbers would pass %" PRId32 "; the rest of the recording is not played\n",
+                        std::numeric_limits<int32_t>::max());
+            std::fflush(stdout);
+        }
+        return false;
+    }
+    const FrameSpan span{clock_.frameStart, static_cast<int32_t>(timing.frame)};
+    clock_.frameEnd = span.end;
+    progress_.report(event, span, clock_, timing, rules_.idle >= 0 || rules_.speed != 1);
+
+    stages.feed(event.data);
+    // Only the last screen of a frame is painted and shown.
+    const bool shown = !sharesFrameWithNext(rules_, event.time, timing, source.nextOutputTime());
+    if (shown) {
+        if (!stages.paint()) {
+            result_.end = PlaybackEnd::fontMissing;
+            return false;
+        }
+        stages.emit(span);
+    }
+
+    clock_ = clockAfter(clock_, event.time, timing, span.end, shown);
+    if (shown && options_.stopFrame > 0 && span.end >= options_.stopFrame) {
+        result_.end = PlaybackEnd::stopLimit;
+        return false;
+    }
+    return !(shown && options_.poster);
+}
+
+PlaybackResult Playback::finish(PlaybackStages& stages) {
+    result_.records = walked_;
+    if (result_.end == PlaybackEnd::finished && !walkCut() && !options_.poster) {
+        // At the end the final screen fills the frames up to -to, and then -last's.
+        std::optional<FrameSpan> span = finalSpan(rules_, clock_, reachedTo_, options_.finalFrames);
+        // Unchanged, the screen paints nothing new; painting it again says so.
+        if (span && stages.paint()) stages.emitFinal(*span);
+    }
+    progress_.finish();
+    result_.frame = clock_.haveFirst ? clock_.frameEnd : 0;
+    return result_;
+}
+
+PlaybackResult Playback::walk(EventSource& source, PlaybackStages& stages) {
+    if (options_.log) progress_.openLog();
+    if (std::optional<PlaybackResult> failed = begin(source)) return *failed;
+    while (!walkCut() && step(source, stages)) {
+    }
+    return finish(stages);
+}

@@ -1,0 +1,102 @@
+#pragma once
+// The walk of a recording's events: for each output event the timing functions give the frames
+// its screen begins at, the terminal takes the payload, the screen is painted and its frames are
+// emitted.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "emission/emission.h"
+#include "render/renderer.h"
+#include "terminal/terminal.h"
+#include "playback/events.h"
+#include "playback/progress.h"
+#include "playback/timing.h"
+
+struct PlaybackOptions {
+    int32_t frameInterval = 1000000 / 30;  // microseconds per video frame
+    int32_t fps = 30;                      // frames per second, for -realtime's exact clock
+    int32_t skipFrames = 0;                // frame numbers up to this one are shown as skipped
+    int32_t stopFrame = -1;                // the walk ends once a record reaches it; negative: never
+    Progress progress = Progress::lines;
+    // Every gap takes at least one frame and a gap over a minute one frame; -realtime: frame k
+    // shows the screen after the last record at or before k / fps.
+    bool realtime = false;
+    int64_t idleLimit = -1;    // -idle, microseconds; negative: an asciicast idle_time_limit, if any
+    double speed = 1;          // -speed: gaps are divided by it
+    TimePoint from;            // -from: frame 0 shows the screen at this time
+    TimePoint to;              // -to: nothing after this time is played
+    bool poster = false;       // -at: the walk ends once the screen at `from` is painted
+    int32_t finalFrames = 0;   // -last: frames the final screen fills at the end
+    bool columnsFixed = false;  // -width: resizes leave the number of columns alone
+    bool rowsFixed = false;     // -height likewise
+    bool log = true;            // the log "output" is written
+    bool warnings = true;       // a recording cut short and frame numbers running out are reported
+    // A second walk after one that an interruption ended: this one ends where that one did, after
+    // this many records, whatever interruption is pending; negative: at an interruption.
+    int64_t recordLimit = -1;
+};
+
+enum class PlaybackEnd {
+    finished,        // after the last record, or asked to stop by an interruption
+    stopLimit,       // a record reached stopFrame
+    fontMissing,     // a screen needed font.txt and it could not be read
+    recordingError,  // the recording could not be played; message says why
+};
+
+struct PlaybackResult {
+    PlaybackEnd end = PlaybackEnd::finished;
+    std::string message;  // recordingError: the line to show
+    int64_t records = 0;  // records walked
+    int32_t frame = 0;    // the frame the last record's screen begins at; 0 before any record
+};
+
+// The stages the walk drives, each call in one place: the terminal, the painter, the emission.
+struct PlaybackStages {
+    Terminal& terminal;
+    Painter& painter;
+    Emission& emission;
+    ScreenChanges changes{};  // what the last paint changed, for the frames emitted after it
+
+    void feed(std::span<const uint8_t> payload);
+    // Each side fixed keeps the terminal's own.
+    void resize(int32_t columns, int32_t rows, bool columnsFixed, bool rowsFixed);
+    bool paint();  // false when the font is missing
+    void emit(const FrameSpan& span);
+    void emitFinal(const FrameSpan& span);
+};
+
+class Playback {
+public:
+    explicit Playback(const PlaybackOptions& options);
+
+    // Walks the events, writing the log "output" when the options ask for it. Returns early
+    // when an interruption was asked for, after the record in progress. At the end the final
+    // screen fills the frames that -to and -last give it.
+    PlaybackResult walk(EventSource& source, PlaybackStages& stages);
+
+    // For callers that step through the walk themselves: begin (a failure ends the walk before
+    // it starts), then step until it returns false.
+    std::optional<PlaybackResult> begin(const EventSource& source);
+    // Plays the next output event, with the resizes before it; false once the walk must end.
+    bool step(EventSource& source, PlaybackStages& stages);
+
+    const FrameClock& clock() const { return clock_; }
+
+private:
+    bool walkCut() const;
+    PlaybackResult finish(PlaybackStages& stages);
+    bool playOutput(const Event& event, EventSource& source, PlaybackStages& stages);
+
+    PlaybackOptions options_;
+    TimingRules rules_;
+    FrameClock clock_;
+    ProgressReport progress_;
+    std::vector<Event> pendingResizes_;  // take effect before the next output event
+    bool reachedTo_ = false;             // an output event after -to ended the walk
+    int64_t walked_ = 0;
+    PlaybackResult result_;
+};
