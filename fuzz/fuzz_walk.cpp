@@ -15,6 +15,7 @@
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     prepareFuzzProcess();
+    RunSettings settings;
     settings.writeFrames = false;
     startStages(settings);
     return 0;

@@ -69,7 +69,7 @@ protected:
 };
 
 TEST_F(RendererTest, DefaultSizeSurfaces) {
-    resetSettings();
+    settings = RunSettings{};
     startStages(settings);
     renderScreen();
     EXPECT_EQ(mainSurface().width, 800);

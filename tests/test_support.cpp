@@ -15,7 +15,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "driver/settings.h"
 #include "emission/movie_writer.h"
 #include "emission/emission.h"
 #include "platform/compression_dialog.h"
@@ -32,8 +31,10 @@
 
 extern char** environ;
 
+RunSettings settings;
+
 void resetAll() {
-    resetSettings();
+    settings = RunSettings{};
     resetTerminal();
     resetPlayback();
     resetInterrupts();

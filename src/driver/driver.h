@@ -1,10 +1,15 @@
 #pragma once
-// The converter's entry point: banner, options, announcements, output preparation, playback.
+// The converter's entry point: the version, the banner, the usage and -h listing, the options
+// and their effects, then the conversion.
+
+#include <span>
+#include <string>
 
 #include "driver/settings.h"
 
-// Returns the exit status; some errors end the process directly.
-int runConverter(int argc, char** argv);
+// Runs reelcap with arguments (the program's name first) over defaults and gives the exit
+// status; every message is printed and every output finished before it returns.
+int runConverter(std::span<const std::string> arguments, const RunSettings& defaults);
 
 // Hands each stage its part of settings: terminal size and emulation, renderer (with the font
 // found by findFontPath), emission, playback.

@@ -2,11 +2,17 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <cstdlib>
 
+#include "driver/announce.h"
 #include "emission/emission.h"
 #include "emission/frame_files.h"
 #include "emission/movie_writer.h"
+#include "render/outline_font.h"
+
+void finishOutput() {
+    finishFrames();
+    closeOutlineFont();
+}
 
 void finishMovie() {
     finishFrames();
@@ -16,11 +22,14 @@ void finishMovie() {
     if (lost.count > 0) {
         std::printf("Error: %" PRId64 " frame files could not be written (first: %s)\n", lost.count, lost.first.c_str());
     }
+    finishOutput();
 }
 
 int outputStatus() { return movieWriteFailed() || unwrittenFrames().count > 0 ? 1 : 0; }
 
-void endRun(int status) {
+int endWith(const RunError& error) {
+    printAlways(error.message);
+    finishOutput();
     std::fflush(stdout);
-    std::exit(status);
+    return error.status;
 }
