@@ -45,7 +45,8 @@ constexpr GroupTitle kGroupTitles[] = {
 };
 
 // The help column starts here; a longer name and value pushes it one space past them.
-constexpr size_t kHelpColumn = 28;
+constexpr size_t kHelpColumn = 31;
+constexpr double kShownBound = 1e9;
 
 // A bound as the listing writes it: "4", "0.5", "10000".
 std::string boundText(double bound) {
@@ -69,8 +70,10 @@ void printGroup(OptionGroup group) {
         std::string line = "  " + names;
         line += std::string(line.size() < kHelpColumn ? kHelpColumn - line.size() : 1, ' ');
         line += row.help;
-        if (row.range.high > row.range.low) {
-            line += " (" + boundText(row.range.low) + " to " + boundText(row.range.high) + ")";
+        // A bound past any use (the latest time) is left out.
+        if (row.range.high > row.range.low && row.range.high < kShownBound) {
+            const std::string range = boundText(row.range.low) + " to " + boundText(row.range.high);
+            line = line.back() == ')' ? line.substr(0, line.size() - 1) + "; " + range + ")" : line + " (" + range + ")";
         }
         printAlways(line);
     }

@@ -328,7 +328,7 @@ constexpr OptionRow kOptions[] = {
          return std::string();
      }},
     {.name = "-h", .kind = K::none, .group = G::firstArgument,
-     .help = "this text (also --help, -help)"},
+     .help = "this text"},
     {.name = "--help", .kind = K::none, .group = G::firstArgument,
      .help = "this text"},
     {.name = "-help", .kind = K::none, .group = G::firstArgument,
