@@ -23,6 +23,9 @@
 #include "playback/playback.h"
 #include "terminal/screen_grid.h"
 
+// The settings the benchmark programs start the stages with, as a command line leaves them.
+inline RunSettings settings;
+
 namespace bench {
 
 inline std::vector<uint8_t> readRecording(const char* path) {

@@ -22,6 +22,7 @@ std::unique_ptr<RunStages> stages;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     prepareFuzzProcess();
+    RunSettings settings;
     settings.writeFrames = false;
     stages = startStages(settings);
     return 0;

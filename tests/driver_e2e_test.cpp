@@ -80,13 +80,32 @@ TEST_F(DriverTest, NoArgumentPrintsBannerAndUsage) {
     EXPECT_EQ(result.output, kBanner + "\n" + kUsage);
 }
 
-TEST_F(DriverTest, HelpOptionsPrintBannerAndUsage) {
+// The listing after the usage is held against the options table in options_test.cpp.
+TEST_F(DriverTest, HelpOptionsPrintBannerUsageAndEveryOption) {
     for (const char* option : {"-h", "--help", "-help", "--HELP"}) {
         RunResult result = run({option, "-png"});
         EXPECT_EQ(result.status, 0) << option;
-        EXPECT_EQ(result.output, kBanner + "\n" + kUsage) << option;
+        EXPECT_EQ(result.output.substr(0, kBanner.size() + 1 + kUsage.size()), kBanner + "\n" + kUsage) << option;
+        EXPECT_NE(result.output.find("\n  -cursor block|bar|underline "), std::string::npos) << option;
+        EXPECT_NE(result.output.find("man reelcap"), std::string::npos) << option;
     }
     EXPECT_FALSE(fs::exists(dir / "frames"));
+}
+
+TEST_F(DriverTest, MissingFontEndsTheRunWithStatusOne) {
+    fs::remove(dir / "font.txt");
+    writeFile(dir / "rec.ttyrec", ttyrecRecord(1, 0, "x"));
+    RunOptions options;
+    options.extraEnv = {"PATH=/nonexistent"};
+    for (const char* output : {"-png", "-at"}) {
+        RunResult result =
+            runReelcapWith(dir, {"rec.ttyrec", output, output == std::string("-at") ? "0" : "-png"}, options);
+        EXPECT_EQ(result.status, 1) << output;
+        const std::string message =
+            "Unable to find the file \"font.txt\"... copy to this directory \nor check %PATH% environment variable?\n";
+        ASSERT_GE(result.output.size(), message.size()) << output;
+        EXPECT_EQ(result.output.substr(result.output.size() - message.size()), message) << output;
+    }
 }
 
 // FFmpeg's and LodePNG's numbers are those of the libraries this process loaded too; libvterm's

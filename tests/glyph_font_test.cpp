@@ -324,17 +324,10 @@ TEST_F(GlyphFontTest, NoFontAnywhere) {
     fs::remove_all(other);
 }
 
-using GlyphFontDeathTest = GlyphFontTest;
-
-TEST_F(GlyphFontDeathTest, MissingFontEndsTheProcess) {
-    fs::path printed = dir_ / "stdout.txt";
-    EXPECT_EXIT(
-        {
-            if (std::freopen(printed.c_str(), "w", stdout) == nullptr) std::abort();
-            if (!loadGlyphs(font_, findFontPath())) endForMissingFont();
-        },
-        testing::ExitedWithCode(1), "");
-    EXPECT_EQ(readFile(printed),
+// The run ends with this message and status 1 (DriverTest.MissingFontEndsTheRunWithStatusOne).
+TEST_F(GlyphFontTest, MissingFontIsToldInTwoLines) {
+    EXPECT_FALSE(loadGlyphs(font_, findFontPath()));
+    EXPECT_EQ(missingFontMessage() + "\n",
               "Unable to find the file \"font.txt\"... copy to this directory \n"
               "or check %PATH% environment variable?\n");
 }

@@ -1,7 +1,7 @@
 // What an install holds besides the binary: the font found from bin/ through share/reelcap/,
-// the manual page and the bash completion, held against the README's option table and the
-// program's own compressor list; and the README's and manual's statements about the bundled
-// samples, held against what the program makes of them.
+// the manual page, the bash completion and the README's option table, held against the options
+// table and the program's own compressor and theme lists; and the README's and manual's
+// statements about the bundled samples, held against what the program makes of them.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -15,8 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "driver/options.h"
 #include "fixtures.h"
 #include "platform/compression_dialog.h"
+#include "render/theme.h"
 #include "test_support.h"
 
 namespace {
@@ -37,6 +39,21 @@ std::vector<std::string> readmeOptions() {
         }
     }
     return names;
+}
+
+// The options read after the recording, or those of the first argument alone.
+std::vector<const OptionRow*> tableRows(bool firstArgument) {
+    std::vector<const OptionRow*> rows;
+    for (const OptionRow& row : optionTable()) {
+        if ((row.group == OptionGroup::firstArgument) == firstArgument) rows.push_back(&row);
+    }
+    return rows;
+}
+
+std::string joined(const std::vector<std::string>& words) {
+    std::string text;
+    for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+    return text;
 }
 
 std::vector<std::string> codecNames() {
@@ -91,12 +108,17 @@ TEST(ManualPage, RendersWithoutWarningsAndDescribesEveryOption) {
     std::string text = readFile(manual);
     EXPECT_NE(text.find(std::string("\"reelcap ") + REELCAP_VERSION + "\""), std::string::npos)
         << "the .TH line names another version";
-    std::vector<std::string> options = readmeOptions();
-    ASSERT_GE(options.size(), 10u);
-    for (const std::string& option : options) {
-        // roff writes every hyphen of a name as "\-".
-        std::string escaped = std::regex_replace(option, std::regex("-"), "\\\\-");
-        EXPECT_TRUE(std::regex_search(text, std::regex("\\n\\.BI? " + escaped + "\\b"))) << option;
+    // roff writes every hyphen of a name as "\-".
+    auto escaped = [](std::string_view option) {
+        return std::regex_replace(std::string(option), std::regex("-"), "\\\\-");
+    };
+    for (const OptionRow* row : tableRows(false)) {
+        // Each has its paragraph: ".BI \-width" (-height shares that of -width).
+        const std::string pattern = "\\n\\.BI? " + escaped(row->name) + "\\b|\\\"" + escaped(row->name) + " ";
+        EXPECT_TRUE(std::regex_search(text, std::regex(pattern))) << row->name;
+    }
+    for (const OptionRow* row : tableRows(true)) {
+        EXPECT_TRUE(std::regex_search(text, std::regex("\\n\\.BR? .*" + escaped(row->name) + "\\b"))) << row->name;
     }
     for (const std::string& codec : codecNames()) {
         EXPECT_TRUE(std::regex_search(text, std::regex("\\n\\.BR? " + codec + "\\b"))) << codec;
@@ -162,27 +184,70 @@ TEST(ReadmeStatements, AgreeWithWhatTheProgramMakesOfTheSamples) {
     fs::remove_all(dir);
 }
 
+TEST(ReadmeOptions, NameEveryOptionOfTheTable) {
+    std::vector<std::string> readme = readmeOptions();
+    std::vector<std::string> table;
+    for (const OptionRow* row : tableRows(false)) table.emplace_back(row->name);
+    EXPECT_EQ(std::set<std::string>(readme.begin(), readme.end()), std::set<std::string>(table.begin(), table.end()));
+}
+
+// What the completion offers for each option of the table, by the kind of its value.
 TEST(BashCompletion, CompletesOptionsValuesAndFileNames) {
     fs::path dir = makeTempDir();
     for (const char* name : {"input.ttyrec", "input.cast", "other.txt"}) writeFile(dir / name, "");
-    std::string codecs = "list";
-    for (const std::string& codec : codecNames()) codecs += " " + codec;
-    std::string options;
-    for (const std::string& option : readmeOptions()) options += (options.empty() ? "" : " ") + option;
+    std::vector<std::string> options;
+    for (const OptionRow* row : tableRows(false)) options.emplace_back(row->name);
+    std::vector<std::string> firstOptions;
+    for (const OptionRow* row : tableRows(true)) firstOptions.emplace_back(row->name);
     struct Case {
         std::vector<std::string> words;  // the command line so far, the last word being completed
         std::string expected;            // the completions, space-separated, each once
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {{"reelcap", "--"}, "--help --version"},
+        {{"reelcap", "-"}, joined(firstOptions)},
         {{"reelcap", "in"}, "input.cast input.ttyrec"},
         {{"reelcap", "input.ttyrec", "-EM"}, "-emulation"},
-        {{"reelcap", "input.ttyrec", "-codec", ""}, codecs},
         {{"reelcap", "input.ttyrec", "-Emulation", "x"}, "xterm"},
-        {{"reelcap", "input.ttyrec", "-output", "o"}, "other.txt"},
-        {{"reelcap", "input.ttyrec", "-fps", ""}, ""},
-        {{"reelcap", "input.ttyrec", "-png", "-"}, options + " -progress -quiet"},
+        {{"reelcap", "input.ttyrec", "-png", "-"}, joined(options)},
     };
+    for (const OptionRow* row : tableRows(false)) {
+        std::string expected;
+        std::vector<std::string> words;
+        switch (row->kind) {
+            case ValueKind::none:
+                continue;
+            case ValueKind::wholeNumber:
+            case ValueKind::decimal:
+            case ValueKind::time:
+                break;
+            case ValueKind::file:
+                expected = "other.txt";
+                break;
+            case ValueKind::name:
+            case ValueKind::nameOrFile:
+                if (row->name == "-codec") {
+                    words = codecNames();
+                } else if (row->name == "-theme") {
+                    words = themeNames();
+                } else {
+                    words.assign(row->choices.begin(), row->choices.end());
+                }
+                ASSERT_FALSE(words.empty()) << row->name;
+                if (!row->listValue.empty()) words.emplace_back(row->listValue);
+                expected = joined(words);
+                break;
+        }
+        // Files starting with "o", every word, and nothing after a number or a time.
+        const std::string typed = row->kind == ValueKind::file || row->kind == ValueKind::nameOrFile ? "o" : "";
+        if (row->kind == ValueKind::nameOrFile) {
+            expected = "other.txt";
+            for (const std::string& word : words) {
+                if (word.rfind("o", 0) == 0) expected += " " + word;
+            }
+        }
+        cases.push_back({{"reelcap", "input.ttyrec", std::string(row->name), typed}, expected});
+    }
     for (const Case& c : cases) {
         std::string words;
         // Appended in two steps: GCC 12's -O3 warns (-Wrestrict) on " " + a temporary string.

@@ -92,7 +92,7 @@ protected:
 };
 
 TEST_F(RendererTest, DefaultSizeSurfaces) {
-    resetSettings();
+    settings = RunSettings{};
     start();
     renderScreen();
     EXPECT_EQ(frame().width, 800);

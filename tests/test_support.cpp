@@ -15,7 +15,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "driver/settings.h"
 #include "emission/movie_writer.h"
 #include "emission/png_queue.h"
 #include "platform/compression_dialog.h"
@@ -24,8 +23,10 @@
 
 extern char** environ;
 
+RunSettings settings;
+
 void resetAll() {
-    resetSettings();
+    settings = RunSettings{};
     resetInterrupts();
 }
 

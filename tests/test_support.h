@@ -8,10 +8,16 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/settings.h"
+
 namespace fs = std::filesystem;
 
-// Resets every subsystem's process-wide state to what a new process has.
+// Resets every subsystem's process-wide state to what a new process has, and settings to their
+// defaults.
 void resetAll();
+
+// The settings the tests hand the stages (startStages), one set for the test under way.
+extern RunSettings settings;
 
 // A new empty directory under the system's temporary directory.
 fs::path makeTempDir();

@@ -1,31 +1,13 @@
 #pragma once
-// The converter's entry point: banner, options, announcements, output preparation, playback.
+// The converter's entry point: the version, the banner, the usage and -h listing, the options
+// and their effects, then the conversion.
 
-#include <memory>
+#include <span>
+#include <string>
 
+#include "driver/conversion.h"
 #include "driver/settings.h"
-#include "playback/playback.h"
-#include "playback/recording.h"
 
-class MovieWriter;
-class PngQueue;
-
-// Returns the exit status; some errors end the process directly.
-int runConverter(int argc, char** argv);
-
-// The stages of one pass over a recording.
-struct RunStages {
-    RunStages(const TerminalOptions& terminalOptions, const RenderOptions& renderOptions,
-              const EmissionOptions& emissionOptions);
-    PlaybackStages playback() { return {terminal, painter, emission}; }
-
-    Terminal terminal;
-    Painter painter;
-    Emission emission;
-};
-
-// Makes each stage from its part of settings: terminal size and emulation, painter (with the
-// font found by findFontPath), emission.
-// movie and pngQueue: where the frames go, the caller's.
-std::unique_ptr<RunStages> startStages(const RunSettings& settings, MovieWriter* movie = nullptr,
-                                       PngQueue* pngQueue = nullptr);
+// Runs reelcap with arguments (the program's name first) over defaults and gives the exit
+// status; every message is printed and every output finished before it returns.
+int runConverter(std::span<const std::string> arguments, const RunSettings& defaults);

@@ -2,13 +2,10 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
-
-#include "driver/run_end.h"
 
 namespace {
 
@@ -68,8 +65,6 @@ std::string findFontPath() {
     return !installed.empty() && usableFont(installed) ? installed.string() : "";
 }
 
-void endForMissingFont() {
-    std::printf("Unable to find the file \"font.txt\"... copy to this directory \n");
-    std::printf("or check %%PATH%% environment variable?\n");
-    endRun(1);
+std::string missingFontMessage() {
+    return "Unable to find the file \"font.txt\"... copy to this directory \nor check %PATH% environment variable?";
 }

@@ -11,5 +11,5 @@
 // <prefix>/share/reelcap/font.txt for the binary <prefix>/bin/reelcap.
 std::string findFontPath();
 
-// Prints why there is no font and ends the run with status 1.
-[[noreturn]] void endForMissingFont();
+// Why there is no font, as the run ends with it (two lines).
+std::string missingFontMessage();

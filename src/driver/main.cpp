@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "driver/driver.h"
 #include "driver/settings.h"
@@ -22,7 +24,9 @@ void onOutOfMemory() {
 
 int main(int argc, char** argv) {
     std::set_new_handler(onOutOfMemory);
+    RunSettings defaults;
     // For the tests that hold the fast ways of making frames against the plain ones.
-    settings.plainPaths = std::getenv("REELCAP_PLAIN_PATHS") != nullptr;
-    return runConverter(argc, argv);
+    defaults.plainPaths = std::getenv("REELCAP_PLAIN_PATHS") != nullptr;
+    const std::vector<std::string> arguments(argv, argv + argc);
+    return runConverter(arguments, defaults);
 }

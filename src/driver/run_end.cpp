@@ -2,8 +2,8 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <cstdlib>
 
+#include "driver/announce.h"
 #include "emission/emission.h"
 #include "emission/frame_files.h"
 #include "emission/movie_writer.h"
@@ -22,7 +22,9 @@ int outputStatus(const Emission* emission, const MovieWriter& movie) {
     return movie.writeFailed() || (emission != nullptr && emission->unwrittenFrames().count > 0) ? 1 : 0;
 }
 
-void endRun(int status) {
+int endWith(const RunError& error, Emission* emission) {
+    printAlways(error.message);
+    if (emission != nullptr) emission->finish();
     std::fflush(stdout);
-    std::exit(status);
+    return error.status;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The run's settings: filled once from the command line; the driver hands each stage the part
+// The run's settings: a value read from the command line; the driver hands each stage the part
 // it needs.
 
 #include <cstdint>
@@ -53,6 +53,6 @@ struct RunSettings {
     TimePoint at;              // -at: one PNG of the screen at this time
 };
 
-extern RunSettings settings;
-
-void resetSettings();
+// The largest terminal that can be converted.
+constexpr int32_t kMostColumns = 200;
+constexpr int32_t kMostRows = 80;

@@ -1,0 +1,264 @@
+#include "driver/conversion.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "driver/announce.h"
+#include "driver/driver.h"
+#include "driver/font_search.h"
+#include "driver/preparation.h"
+#include "driver/run_end.h"
+#include "emission/emission.h"
+#include "emission/frame_files.h"
+#include "emission/movie_writer.h"
+#include "emission/png_queue.h"
+#include "emission/png_writer.h"
+#include "platform/codecs.h"
+#include "platform/compression_dialog.h"
+#include "platform/interrupts.h"
+#include "playback/playback.h"
+#include "playback/recording.h"
+#include "render/outline_font.h"
+#include "render/renderer.h"
+#include "render/theme.h"
+#include "terminal/terminal.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The latest time that can be named: far past any recording.
+constexpr double kLatestSeconds = 1e12;
+
+std::string posterName(const RunSettings& settings) { return settings.outputGiven ? settings.outputName : "poster.png"; }
+
+// -at: the screen at that time, as one PNG file.
+std::optional<RunError> writePoster(const RunSettings& settings, RunStages& stages) {
+    if (!stages.painter.paint(stages.terminal).painted) return RunError{missingFontMessage()};
+    EncodedPng png = encodePng(stages.painter.frame(), settings.sizeFactor);
+    if (png.error != 0) {
+        return RunError{"Error: cannot encode " + posterName(settings) + " (encoder error " + std::to_string(png.error) +
+                        ")"};
+    }
+    if (!writeWholeFile(posterName(settings), png.bytes)) {
+        return RunError{"Error: cannot write " + posterName(settings) + ": " + std::strerror(errno)};
+    }
+    return std::nullopt;
+}
+
+// The seconds -last gives the final screen: those asked for, else 3 for the movies people share
+// (which should end on it) and none for AVI files and PNG series, as the frame clock has it.
+double finalSeconds(const RunSettings& settings) {
+    if (settings.lastSeconds >= 0) return settings.lastSeconds;
+    if (!settings.movieOutput) return 0;
+    MovieContainer container = movieContainerFor(settings.outputName).container;
+    return container == MovieContainer::avi ? 0 : 3;
+}
+
+int64_t microsOf(double seconds) { return std::llround(std::min(seconds, kLatestSeconds) * 1e6); }
+
+std::optional<RunError> openMovie(const RunSettings& settings, MovieWriter& movie) {
+    announce(settings.quiet, "Output to " + settings.outputName + "...");
+    if (std::optional<RunError> error = refuseOutputOverRecording(settings, settings.outputName)) return error;
+    // The old movie goes, whether or not it exists; a device, pipe or directory of that name
+    // is never deleted (opening it then fails or writes into it, as the user asked).
+    std::error_code error;
+    fs::file_status status = fs::symlink_status(settings.outputName, error);
+    if (fs::is_regular_file(status) || fs::is_symlink(status)) fs::remove(settings.outputName, error);
+    if (!movie.open(settings.outputName, 1000 / settings.fps)) {
+        return RunError{"Error: cannot create " + settings.outputName + ": " + std::strerror(errno)};
+    }
+    movie.resetCompressionOptions();
+    MovieContainer container = movieContainerFor(settings.outputName).container;
+    movie.compressionDialog() = {.preset = settings.codecName.empty() ? defaultCodecChoice(container)
+                                                                      : findCodecChoice(settings.codecName),
+                                 .interrupted = interruptRequested};
+    return std::nullopt;
+}
+
+EmissionOptions emissionOptionsFor(const RunSettings& settings, MovieWriter* movie, PngQueue* pngQueue) {
+    return {.movieOutput = settings.movieOutput,
+            .sizeFactor = settings.sizeFactor,
+            .skipFrames = settings.skipFrames,
+            .stopFrame = settings.stopFrame,
+            .writeFrames = settings.writeFrames && !settings.at.given,
+            .plainPaths = settings.plainPaths,
+            .movie = movie,
+            .pngQueue = pngQueue};
+}
+
+std::unique_ptr<RunStages> makePictureStages(const RunSettings& settings, const EmissionOptions& emission) {
+    Theme theme = settings.theme;
+    if (settings.boldBright >= 0) theme.boldBright = settings.boldBright == 1;
+    return std::make_unique<RunStages>(
+        TerminalOptions{.columns = settings.columns, .rows = settings.rows, .emulation = settings.emulation},
+        RenderOptions{.theme = theme,
+                      .outlineFont = settings.font,
+                      .fontSize = settings.fontSize,
+                      .lineHeight = settings.lineHeight,
+                      .plainPaths = settings.plainPaths,
+                      .fontPath = findFontPath(),
+                      .pictureColumns = settings.pictureColumns,
+                      .pictureRows = settings.pictureRows,
+                      .padding = settings.padding,
+                      .cursor = settings.cursor},
+        emission);
+}
+
+PlaybackOptions playbackOptionsFor(const RunSettings& settings) {
+    const double lastFrames = std::round(finalSeconds(settings) * settings.fps);
+    return {.frameInterval = settings.frameInterval,
+            .fps = settings.fps,
+            .skipFrames = settings.skipFrames,
+            .stopFrame = settings.stopFrame,
+            .progress = settings.quiet        ? Progress::none
+                        : settings.statusLine ? Progress::statusLine
+                                              : Progress::lines,
+            .realtime = settings.realtime,
+            .idleLimit = settings.idleSeconds >= 0 ? microsOf(settings.idleSeconds) : -1,
+            .speed = settings.speed,
+            .from = settings.at.given ? settings.at : settings.from,
+            .to = settings.at.given ? TimePoint{} : settings.to,
+            .poster = settings.at.given,
+            .finalFrames = static_cast<int32_t>(std::min<double>(lastFrames, INT32_MAX - 1)),
+            .columnsFixed = settings.columnsGiven,
+            .rowsFixed = settings.rowsGiven};
+}
+
+// A GIF file goes to disk as its frames come once its palette is known before the first: a
+// first pass over the recording learns the colours of every screen the file will show.
+bool learnsColoursFirst(const RunSettings& settings) {
+    return settings.movieOutput && !settings.at.given && settings.writeFrames &&
+           movieContainerFor(settings.outputName).container == MovieContainer::gif;
+}
+
+// The first pass interprets and paints, silently, and makes no file; every stage then starts
+// again as it did for the first, and the second pass, the real one, walks the recording read
+// for the first. An interruption during the first pass ends the second where the first ended.
+PlaybackResult playLearningColoursFirst(const RunSettings& settings, const Recording& recording,
+                                        std::unique_ptr<RunStages>& stages, MovieWriter& movie, PngQueue& pngQueue) {
+    RunSettings firstPass = settings;
+    firstPass.plainPaths = false;
+    EmissionOptions emission = {.movieOutput = true,
+                                .sizeFactor = settings.sizeFactor,
+                                .skipFrames = settings.skipFrames,
+                                .stopFrame = settings.stopFrame,
+                                .colourPass = true,
+                                .movie = &movie};
+    stages = makePictureStages(firstPass, emission);
+    PlaybackOptions learning = playbackOptionsFor(settings);
+    learning.progress = Progress::none;
+    learning.log = false;
+    learning.warnings = false;
+    movie.learnColours(true);
+    PlaybackStages learningStages = stages->playback();
+    EventSource learningEvents(recording);
+    PlaybackResult learned = Playback(learning).walk(learningEvents, learningStages);
+    movie.learnColours(false);
+    if (learned.end == PlaybackEnd::recordingError) return learned;
+
+    stages = makePictureStages(settings, emissionOptionsFor(settings, &movie, &pngQueue));
+    PlaybackOptions real = playbackOptionsFor(settings);
+    if (interruptRequested()) real.recordLimit = learned.records;
+    PlaybackStages realStages = stages->playback();
+    EventSource events(recording);
+    return Playback(real).walk(events, realStages);
+}
+
+// Everything before playback: the checks, the recording read, the output opened. Settings
+// take the recording's own size and theme, and the frame limit the run counts to.
+std::optional<RunError> prepareRun(RunSettings& settings, const std::error_code& framesError, ReadResult& read,
+                                   MovieWriter& movie) {
+    if (std::optional<RunError> error = checkSettings(settings)) return error;
+    if (std::optional<RunError> error = prepareAsciicastInput(settings, read)) return error;
+    if (!settings.font.empty()) {
+        std::string error;
+        if (!OutlineFont().open(settings.font, settings.fontSize, settings.lineHeight, error)) {
+            return RunError{"Error: -font " + settings.font + ": " + error + "."};
+        }
+    }
+    announceSettings(settings);
+    if (settings.skipFrames > 0 && settings.stopFrame > 0) {
+        // From here on stopFrame is the highest frame number that may be written.
+        settings.stopFrame = static_cast<int32_t>(
+            std::min<int64_t>(static_cast<int64_t>(settings.stopFrame) + settings.skipFrames, INT32_MAX));
+    }
+    // Read before any output is touched: a recording that cannot be read leaves an earlier movie
+    // of the same name as it was.
+    if (!read.recording) read = readRecording(settings.inputPath);
+    if (!read.recording) return RunError{read.error};
+    // From here an interruption closes whatever movie there is, even one still being opened.
+    installInterruptHandlers();
+    if (settings.at.given) {
+        announce(settings.quiet, "Output to " + posterName(settings) + "...");
+        return refuseOutputOverRecording(settings, posterName(settings));
+    }
+    return settings.movieOutput ? openMovie(settings, movie) : requireFramesDirectory(framesError);
+}
+
+}  // namespace
+
+RunStages::RunStages(const TerminalOptions& terminalOptions, const RenderOptions& renderOptions,
+                     const EmissionOptions& emissionOptions)
+    : terminal(terminalOptions), painter(renderOptions), emission(emissionOptions) {}
+
+std::unique_ptr<RunStages> startStages(const RunSettings& settings, MovieWriter* movie, PngQueue* pngQueue) {
+    return makePictureStages(settings, emissionOptionsFor(settings, movie, pngQueue));
+}
+
+int runConversion(RunSettings settings, std::error_code framesError) {
+    ReadResult read;
+    MovieWriter movie;
+    if (std::optional<RunError> error = prepareRun(settings, framesError, read, movie)) return endWith(*error);
+    PngQueue pngQueue;
+    PlaybackResult played;
+    std::unique_ptr<RunStages> stages;
+    if (learnsColoursFirst(settings)) {
+        played = playLearningColoursFirst(settings, *read.recording, stages, movie, pngQueue);
+    } else {
+        stages = startStages(settings, &movie, &pngQueue);
+        PlaybackStages playbackStages = stages->playback();
+        EventSource events(*read.recording);
+        played = Playback(playbackOptionsFor(settings)).walk(events, playbackStages);
+    }
+    Emission& emission = stages->emission;
+    switch (played.end) {
+        case PlaybackEnd::recordingError:
+            // A movie already begun is closed, empty, rather than left without its headers.
+            printAlways(played.message);
+            finishMovie(&emission, movie);
+            std::fflush(stdout);
+            return 1;
+        case PlaybackEnd::fontMissing:
+            return endWith({missingFontMessage()}, &emission);
+        case PlaybackEnd::stopLimit:
+            announce(settings.quiet, "Exiting...");
+            finishMovie(&emission, movie);
+            std::fflush(stdout);
+            return outputStatus(&emission, movie);
+        case PlaybackEnd::finished:
+            break;
+    }
+
+    if (interruptRequested()) {
+        // Whatever was written stays usable: the movie is closed as at the stop limit.
+        finishMovie(&emission, movie);
+        std::string what = settings.movieOutput ? "; " + settings.outputName + " is closed and plays up to there" : "";
+        printAlways("Interrupted at frame " + std::to_string(played.frame) + what + ".");
+        return 128 + interruptSignal();
+    }
+    if (settings.at.given) {
+        if (std::optional<RunError> error = writePoster(settings, *stages)) return endWith(*error, &emission);
+    }
+    finishMovie(&emission, movie);
+    std::fflush(stdout);
+    return outputStatus(&emission, movie);
+}

@@ -1,0 +1,392 @@
+#include "driver/options.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+#include "platform/codecs.h"
+#include "render/theme.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The latest time that can be named: far past any recording.
+constexpr double kLatestSeconds = 1e12;
+
+// Reads a number the way atoi does, saturating instead of overflowing.
+int32_t readNumber(const char* text) {
+    long long value = std::strtoll(text, nullptr, 10);
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+// A bound as messages write it: "4", "0.5", "10000".
+std::string boundText(double bound) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.10g", bound);
+    return text;
+}
+
+// Digits with at most one decimal point among or after them: "12", "1.5", ".5".
+std::optional<double> readDecimal(std::string_view text) {
+    size_t digits = 0;
+    size_t points = 0;
+    for (char c : text) {
+        if (c == '.') {
+            ++points;
+        } else if (std::isdigit(static_cast<unsigned char>(c))) {
+            ++digits;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (digits == 0 || points > 1) return std::nullopt;
+    return std::strtod(std::string(text).c_str(), nullptr);
+}
+
+// A value of -idle, -speed or -last within the row's range (its low end itself only where
+// lowAllowed); "" when it is one.
+std::string readSeconds(double& into, const char* text, const OptionRow& row, bool lowAllowed,
+                        const std::string& expected) {
+    std::optional<double> value = readDecimal(text);
+    const OptionRange range = row.range;
+    if (!value || *value < range.low || (*value == range.low && !lowAllowed) || *value > range.high) {
+        return "Error: " + std::string(row.name) + " must be " + expected + ", not \"" + text + "\".";
+    }
+    into = *value;
+    return "";
+}
+
+// Seconds with decimals, [h:]mm:ss (the seconds with decimals), or marker:N.
+std::string readTime(TimePoint& into, const char* text, const OptionRow& row) {
+    TimePoint point;
+    point.given = true;
+    std::string_view value(text);
+    bool valid = false;
+    constexpr std::string_view kMarker = "marker:";
+    if (value.size() > kMarker.size() && strncasecmp(text, kMarker.data(), kMarker.size()) == 0) {
+        std::string_view number = value.substr(kMarker.size());
+        valid = number.size() <= 9 && std::all_of(number.begin(), number.end(), [](char c) {
+                    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+                });
+        if (valid) point.marker = static_cast<int32_t>(std::strtol(std::string(number).c_str(), nullptr, 10));
+        valid = valid && point.marker > 0;
+    } else {
+        double seconds = 0;
+        size_t parts = 0;
+        valid = true;
+        while (valid) {
+            size_t colon = value.find(':');
+            std::string_view part = value.substr(0, colon);
+            bool last = colon == std::string_view::npos;
+            std::optional<double> number = readDecimal(part);
+            // Hours and minutes are whole.
+            valid = number.has_value() && (last || part.find('.') == std::string_view::npos) && ++parts <= 3;
+            if (valid) seconds = seconds * 60 + *number;
+            if (last) break;
+            value.remove_prefix(colon + 1);
+        }
+        valid = valid && seconds <= kLatestSeconds;
+        point.micros = std::llround(seconds * 1e6);
+    }
+    if (!valid) {
+        return "Error: " + std::string(row.name) + " must be seconds (12.5), [h:]mm:ss or marker:N, not \"" + text +
+               "\".";
+    }
+    into = point;
+    return "";
+}
+
+// The index of value among the row's words, letter case ignored; -1 when it is none of them.
+int choiceIndex(const OptionRow& row, const char* value) {
+    for (size_t i = 0; i < row.choices.size(); ++i) {
+        if (namesMatch(value, row.choices[i])) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+std::string setTheme(RunSettings& settings, const char* value, const OptionRow&) {
+    const std::string name = value;
+    settings.themeGiven = true;
+    if (std::optional<Theme> builtIn = builtInTheme(name)) {
+        settings.theme = *builtIn;
+        return "";
+    }
+    std::error_code error;
+    if (!fs::is_regular_file(name, error)) {
+        std::string names;
+        for (const std::string& known : themeNames()) names += (names.empty() ? "" : ", ") + known;
+        return "Error: unknown theme \"" + name + "\"; the built-in themes are " + names + ", or name a theme file.";
+    }
+    std::string why;
+    settings.theme = readThemeFile(name, why);
+    return why.empty() ? "" : "Error: the theme file " + name + " " + why + ".";
+}
+
+std::string setPadding(RunSettings& settings, const char* value, const OptionRow& row) {
+    const std::string_view digits(value);
+    const bool whole = !digits.empty() && digits.size() <= 4 &&
+                       std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+    settings.padding = whole ? readNumber(value) : -1;
+    if (settings.padding < row.range.low || settings.padding > row.range.high) {
+        return "Error: -padding must be a whole number of pixels from " + boundText(row.range.low) + " to " +
+               boundText(row.range.high) + ", not \"" + value + "\".";
+    }
+    return "";
+}
+
+std::string setCodec(RunSettings& settings, const char* value, const OptionRow&) {
+    if (findCodecChoice(value) == nullptr) {
+        return std::string("Error: unknown codec \"") + value + "\"; -codec list shows the choices.";
+    }
+    settings.codecName = value;
+    return "";
+}
+
+constexpr std::string_view kEmulations[] = {"basic", "xterm"};
+constexpr std::string_view kOnOff[] = {"on", "off"};
+constexpr std::string_view kCursors[] = {"block", "bar", "underline"};
+
+// A movie frame lasts whole milliseconds, so a movie's rate stops at 1000 (checked once the
+// output is known); a PNG series only needs a frame to last at least a microsecond.
+constexpr OptionRange kFpsRange = {1, 1000000};
+// A bound, as the other sizes have, far beyond any use.
+constexpr OptionRange kPaddingRange = {0, 500};
+
+using G = OptionGroup;
+using K = ValueKind;
+
+constexpr OptionRow kOptions[] = {
+    {.name = "-width", .kind = K::wholeNumber, .valueName = "N", .range = {1, kMostColumns}, .missing = "Error: need to specify width.", .group = G::terminal,
+     .help = "terminal width in characters (80, or an asciicast file's own)",
+     .set = [](RunSettings& s, const char* v, const OptionRow&) {
+         s.columns = readNumber(v);
+         s.columnsGiven = true;
+         return std::string();
+     }},
+    {.name = "-height", .kind = K::wholeNumber, .valueName = "N", .range = {1, kMostRows}, .missing = "Error: need to specify height.", .group = G::terminal,
+     .help = "terminal height in characters (25, or an asciicast file's own)",
+     .set = [](RunSettings& s, const char* v, const OptionRow&) {
+         s.rows = readNumber(v);
+         s.rowsGiven = true;
+         return std::string();
+     }},
+    {.name = "-emulation", .kind = K::name, .valueName = "basic|xterm", .missing = "Error: need to specify emulation name.", .group = G::terminal,
+     .help = "how the output is interpreted: basic (the default) or as an xterm does",
+     .set = [](RunSettings& s, const char* v, const OptionRow& row) {
+         const int index = choiceIndex(row, v);
+         if (index < 0) return std::string("Error: unknown emulation \"") + v + "\"; the choices are basic and xterm.";
+         s.emulation = index == 0 ? Emulation::basic : Emulation::xterm;
+         return std::string();
+     },
+     .choices = kEmulations},
+    {.name = "-output", .kind = K::file, .valueName = "NAME", .missing = "Error: no output .AVI file name?", .group = G::output,
+     .help = "movie file name (output.avi); its extension picks the container",
+     .set = [](RunSettings& s, const char* v, const OptionRow&) {
+         s.outputName = v;
+         s.outputGiven = true;
+         return std::string();
+     }},
+    {.name = "-png", .kind = K::none, .group = G::output,
+     .help = "write frames/0000001.png, ... instead of a movie",
+     .set = [](RunSettings& s, const char*, const OptionRow&) {
+         s.movieOutput = false;
+         return std::string();
+     }},
+    {.name = "-codec", .kind = K::name, .valueName = "NAME", .missing = "Error: need to specify codec name.", .group = G::output,
+     .help = "the movie's compressor; -codec list lists them",
+     .set = setCodec,
+     .listValue = "list"},
+    {.name = "-fps", .kind = K::wholeNumber, .valueName = "N", .range = kFpsRange, .missing = "Error: need to specify fps value.", .group = G::output,
+     .help = "frames per second (30; at most 1000 for a movie, 50 for a GIF)",
+     .set = [](RunSettings& s, const char* v, const OptionRow&) {
+         s.fps = readNumber(v);
+         // Out-of-range values are refused after parsing, before anything divides by them.
+         if (s.fps > 0) s.frameInterval = 1000000 / s.fps;
+         return std::string();
+     }},
+    {.name = "-double", .kind = K::none, .group = G::output,
+     .help = "frames at twice the width and height",
+     .set = [](RunSettings& s, const char*, const OptionRow&) {
+         s.sizeFactor = 2;
+         return std::string();
+     }},
+    {.name = "-skip", .kind = K::wholeNumber, .valueName = "N", .missing = "Error: need to specify number of frames to skip.", .group = G::output,
+     .help = "leave out frame numbers up to N",
+     .set = [](RunSettings& s, const char* v, const OptionRow&) {
+         s.skipFrames = readNumber(v);
+         return std::string();
+     }},
+    {.name = "-stop", .kind = K::wholeNumber, .valueName = "N", .missing = "Error: need to specify maximum number of output frames.", .group = G::output,
+     .help = "stop after frame N",
+     .set = [](RunSettings& s, const char* v, const OptionRow&) {
+         s.stopFrame = readNumber(v);
+         return std::string();
+     }},
+    {.name = "-at", .kind = K::time, .valueName = "TIME", .missing = "Error: need to specify a time for -at.", .group = G::output,
+     .help = "one PNG of the screen at that time, to the -output name or poster.png",
+     .set = [](RunSettings& s, const char* v, const OptionRow& row) { return readTime(s.at, v, row); }},
+    {.name = "-idle", .kind = K::decimal, .valueName = "SECONDS", .range = {0, kLatestSeconds}, .missing = "Error: need to specify idle seconds.", .group = G::timing,
+     .help = "a pause longer than that plays as that long",
+     .set = [](RunSettings& s, const char* v, const OptionRow& row) {
+         return readSeconds(s.idleSeconds, v, row, false, "a number of seconds above 0");
+     }},
+    {.name = "-speed", .kind = K::decimal, .valueName = "FACTOR", .range = {0.01, 10000}, .missing = "Error: need to specify speed factor.", .group = G::timing,
+     .help = "every pause divided by it: 2 plays twice as fast",
+     .set = [](RunSettings& s, const char* v, const OptionRow& row) {
+         return readSeconds(s.speed, v, row, true,
+                            "a number from " + boundText(row.range.low) + " to " + boundText(row.range.high));
+     }},
+    {.name = "-realtime", .kind = K::none, .group = G::timing,
+     .help = "frames keep the recording's time: frame k shows it at k / fps",
+     .set = [](RunSettings& s, const char*, const OptionRow&) {
+         s.realtime = true;
+         return std::string();
+     }},
+    {.name = "-last", .kind = K::decimal, .valueName = "SECONDS", .range = {0, kLatestSeconds}, .missing = "Error: need to specify last screen seconds.", .group = G::timing,
+     .help = "the final screen stays that long (3 for MP4, Matroska, WebM, GIF; else 0)",
+     .set = [](RunSettings& s, const char* v, const OptionRow& row) {
+         return readSeconds(s.lastSeconds, v, row, true, "a number of seconds from 0 on");
+     }},
+    {.name = "-from", .kind = K::time, .valueName = "TIME", .missing = "Error: need to specify a time for -from.", .group = G::timing,
+     .help = "start there: seconds (12.5), [h:]mm:ss or marker:N",
+     .set = [](RunSettings& s, const char* v, const OptionRow& row) { return readTime(s.from, v, row); }},
+    {.name = "-to", .kind = K::time, .valueName = "TIME", .missing = "Error: need to specify a time for -to.", .group = G::timing,
+     .help = "end there, as -from names it",
+     .set = [](RunSettings& s, const char* v, const OptionRow& row) { return readTime(s.to, v, row); }},
+    {.name = "-font", .kind = K::file, .valueName = "NAME|FILE", .missing = "Error: need to specify a font file or name.", .group = G::look,
+     .help = "paint with a scalable font: a font file or a fontconfig name",
+     .set = [](RunSettings& s, const char* v, const OptionRow&) {
+         s.font = v;
+         return std::string();
+     }},
+    {.name = "-font-size", .kind = K::wholeNumber, .valueName = "N", .range = {4, 200}, .missing = "Error: need to specify the font size in pixels.", .group = G::look,
+     .help = "the font's size in pixels with -font (16)",
+     .set = [](RunSettings& s, const char* v, const OptionRow& row) {
+         s.fontSize = readNumber(v);
+         if (s.fontSize >= row.range.low && s.fontSize <= row.range.high) return std::string();
+         return "Error: -font-size must be between " + boundText(row.range.low) + " and " +
+                boundText(row.range.high) + ", not " + std::to_string(s.fontSize) + ".";
+     }},
+    {.name = "-line-height", .kind = K::decimal, .valueName = "F", .range = {0.5, 4}, .missing = "Error: need to specify the line height factor.", .group = G::look,
+     .help = "the cell's height over the font's with -font (1)",
+     .set = [](RunSettings& s, const char* v, const OptionRow& row) {
+         char* end = nullptr;
+         s.lineHeight = std::strtod(v, &end);
+         if (end != v && *end == '\0' && s.lineHeight >= row.range.low && s.lineHeight <= row.range.high) {
+             return std::string();
+         }
+         return "Error: -line-height must be a number from " + boundText(row.range.low) + " to " +
+                boundText(row.range.high) + ", not \"" + v + "\".";
+     }},
+    {.name = "-theme", .kind = K::nameOrFile, .valueName = "NAME|FILE", .missing = "Error: need to specify a theme name or file.", .group = G::look,
+     .help = "the colours: a built-in theme or a theme file (classic)",
+     .set = setTheme},
+    {.name = "-bold-bright", .kind = K::name, .valueName = "on|off", .missing = "Error: need to specify on or off for -bold-bright.", .group = G::look,
+     .help = "whether bold takes colours 0-7 to their bright 8-15 (on)",
+     .set = [](RunSettings& s, const char* v, const OptionRow& row) {
+         const int index = choiceIndex(row, v);
+         if (index < 0) return std::string("Error: -bold-bright takes on or off, not \"") + v + "\".";
+         s.boldBright = index == 0 ? 1 : 0;
+         return std::string();
+     },
+     .choices = kOnOff},
+    {.name = "-padding", .kind = K::wholeNumber, .valueName = "PIXELS", .range = kPaddingRange, .missing = "Error: need to specify the padding in pixels.", .group = G::look,
+     .help = "a border that wide around the terminal, in the background colour (0)",
+     .set = setPadding},
+    {.name = "-cursor", .kind = K::name, .valueName = "block|bar|underline", .missing = "Error: need to specify block, bar or underline for -cursor.", .group = G::look,
+     .help = "draw the cursor where the emulation shows it (not drawn)",
+     .set = [](RunSettings& s, const char* v, const OptionRow& row) {
+         constexpr CursorStyle kStyles[] = {CursorStyle::block, CursorStyle::bar, CursorStyle::underline};
+         const int index = choiceIndex(row, v);
+         if (index < 0) return std::string("Error: -cursor takes block, bar or underline, not \"") + v + "\".";
+         s.cursor = kStyles[index];
+         return std::string();
+     },
+     .choices = kCursors},
+    {.name = "-progress", .kind = K::none, .group = G::messages,
+     .help = "one status line on standard error instead of a line per record",
+     .set = [](RunSettings& s, const char*, const OptionRow&) {
+         s.statusLine = true;
+         return std::string();
+     }},
+    {.name = "-quiet", .kind = K::none, .group = G::messages,
+     .help = "print only errors and warnings",
+     .set = [](RunSettings& s, const char*, const OptionRow&) {
+         s.quiet = true;
+         return std::string();
+     }},
+    {.name = "-h", .kind = K::none, .group = G::firstArgument,
+     .help = "this text"},
+    {.name = "--help", .kind = K::none, .group = G::firstArgument,
+     .help = "this text"},
+    {.name = "-help", .kind = K::none, .group = G::firstArgument,
+     .help = "this text"},
+    {.name = "--version", .kind = K::none, .group = G::firstArgument,
+     .help = "the versions of reelcap and the libraries it runs with"},
+};
+
+}  // namespace
+
+std::span<const OptionRow> optionTable() { return kOptions; }
+
+bool namesMatch(std::string_view argument, std::string_view name) {
+    return argument.size() == name.size() && strncasecmp(argument.data(), name.data(), name.size()) == 0;
+}
+
+const OptionRow* findOption(std::string_view name) {
+    for (const OptionRow& row : kOptions) {
+        if (namesMatch(name, row.name)) return &row;
+    }
+    return nullptr;
+}
+
+bool isHelpOption(std::string_view argument) {
+    const OptionRow* row = findOption(argument);
+    return row != nullptr && row->group == OptionGroup::firstArgument && !namesMatch(argument, "--version");
+}
+
+ParsedOptions parseOptions(std::span<const std::string> arguments, const RunSettings& defaults) {
+    ParsedOptions parsed{.settings = defaults};
+    if (arguments.size() >= 2) parsed.settings.inputPath = arguments[1];
+    for (size_t i = 2; i < arguments.size(); ++i) {
+        const OptionRow* row = findOption(arguments[i]);
+        if (row == nullptr || row->set == nullptr) continue;  // any other argument is left alone
+        const char* value = "";
+        if (row->kind != ValueKind::none) {
+            if (i + 1 >= arguments.size()) {
+                parsed.error = row->missing;
+                return parsed;
+            }
+            value = arguments[++i].c_str();
+            if (!row->listValue.empty() && namesMatch(value, row->listValue)) {
+                parsed.listing = row;
+                return parsed;
+            }
+        }
+        parsed.error = row->set(parsed.settings, value, *row);
+        if (!parsed.error.empty()) return parsed;
+    }
+    return parsed;
+}
+
+bool quietAsked(std::span<const std::string> arguments) {
+    for (size_t i = 2; i < arguments.size(); ++i) {
+        const OptionRow* row = findOption(arguments[i]);
+        if (row == nullptr || row->set == nullptr) continue;
+        if (namesMatch(row->name, "-quiet")) return true;
+        if (row->kind != ValueKind::none) ++i;
+    }
+    return false;
+}

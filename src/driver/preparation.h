@@ -1,0 +1,33 @@
+#pragma once
+// The checks a run makes before anything is written, and the recording's own size and theme
+// taken into the settings.
+
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "driver/run_end.h"
+#include "driver/settings.h"
+#include "playback/recording.h"
+
+// The input named, the ranges, the movie's container and compressor, and -from before -to.
+std::optional<RunError> checkSettings(const RunSettings& settings);
+
+// An asciicast recording carries its terminal size, which counts where -width or -height was
+// not given. Read before the run is announced, so that the announced size is the one used and
+// a malformed line ends the run before anything is written.
+// Standard input and compressed files are read here too, so that a corrupt stream ends the run
+// as early, and standard input is read once. The picture takes the largest size the
+// recording's resizes reach.
+// early: the recording when it was read here.
+std::optional<RunError> prepareAsciicastInput(RunSettings& settings, ReadResult& early);
+
+// Deleting the old movie must never delete the recording itself.
+std::optional<RunError> refuseOutputOverRecording(const RunSettings& settings, const std::string& outputName);
+
+// A PNG series with nowhere to go would lose every frame; say so before playing anything.
+// framesError: why the directory could not be made, if it was tried.
+std::optional<RunError> requireFramesDirectory(const std::error_code& framesError);
+
+// Makes the frames directory unless there is one; why it could not be made.
+std::error_code makeFramesDirectory();

@@ -1,5 +1,0 @@
-#include "driver/settings.h"
-
-RunSettings settings;
-
-void resetSettings() { settings = RunSettings{}; }
