@@ -19,18 +19,6 @@ std::span<const uint8_t> bytesOf(const std::string& text) {
 
 std::string textOf(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-struct Format {
-    const char* name;
-    const char* command;  // compresses standard input to standard output
-};
-
-const Format kFormats[] = {
-    {"gzip", "gzip -c"},
-    {"bzip2", "bzip2 -c"},
-    {"xz", "xz -c"},
-    {"zstd", "zstd -q -c"},
-};
-
 class DecompressTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -44,7 +32,7 @@ protected:
     void TearDown() override { fs::remove_all(dir); }
 
     // The payload as the format's own command-line tool writes it.
-    std::string compressed(const Format& format) {
+    std::string compressed(const Compressor& format) {
         fs::path out = dir / (std::string("packed.") + format.name);
         std::string command = std::string(format.command) + " < '" + (dir / "plain").string() + "' > '" + out.string() + "'";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
@@ -66,7 +54,7 @@ protected:
 };
 
 TEST_F(DecompressTest, EachFormatDecodesToWhatWasCompressed) {
-    for (const Format& format : kFormats) {
+    for (const Compressor& format : kCompressors) {
         SCOPED_TRACE(format.name);
         const std::string packed = compressed(format);
         ASSERT_LT(packed.size(), payload.size() / 2);
@@ -87,7 +75,7 @@ TEST_F(DecompressTest, EachFormatDecodesToWhatWasCompressed) {
 }
 
 TEST_F(DecompressTest, CorruptOrCutStreamsFailNamingTheFormat) {
-    for (const Format& format : kFormats) {
+    for (const Compressor& format : kCompressors) {
         SCOPED_TRACE(format.name);
         const std::string packed = compressed(format);
         auto flipped = [&](size_t at) {
@@ -118,9 +106,9 @@ TEST_F(DecompressTest, CorruptOrCutStreamsFailNamingTheFormat) {
 }
 
 TEST_F(DecompressTest, JoinedGzipMembersDecodeWhole) {
-    const std::string first = compressed(kFormats[0]);
+    const std::string first = compressed(kCompressors[0]);
     writeFile(dir / "plain", "and more\r\n");
-    const std::string joined = first + compressed(kFormats[0]);
+    const std::string joined = first + compressed(kCompressors[0]);
     std::vector<uint8_t> out;
     std::string error;
     ASSERT_TRUE(decompress(bytesOf(joined), payload.size() + 10, out, error)) << error;
@@ -164,7 +152,7 @@ TEST_F(DecompressTest, PlainDataIsNoneOfTheFormats) {
 }
 
 TEST_F(DecompressTest, PipesAreReadWithoutKnowingTheSize) {
-    const std::string packed = compressed(kFormats[1]);
+    const std::string packed = compressed(kCompressors[1]);
     for (const std::string* bytes : {&packed, const_cast<const std::string*>(&payload)}) {
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);

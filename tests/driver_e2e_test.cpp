@@ -61,18 +61,7 @@ std::vector<std::string> progressLines(const std::string& output) {
     return lines;
 }
 
-class DriverTest : public testing::Test {
-protected:
-    void SetUp() override {
-        dir = makeTempDir();
-        installFont(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    RunResult run(const std::vector<std::string>& args) { return runReelcap(dir, args); }
-
-    fs::path dir;
-};
+using DriverTest = RunDirTest;
 
 TEST_F(DriverTest, NoArgumentPrintsBannerAndUsage) {
     RunResult result = run({});

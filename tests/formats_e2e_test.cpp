@@ -110,21 +110,17 @@ std::vector<std::string> mp4Boxes(const std::string& bytes) {
     return boxes;
 }
 
-class FormatsRunTest : public testing::Test {
+class FormatsRunTest : public RunDirTest {
 protected:
     void SetUp() override {
-        dir = makeTempDir();
-        installFont(dir);
+        RunDirTest::SetUp();
         writeFile(dir / "rec.ttyrec", ttyrecOf(kRecords));
     }
-    void TearDown() override { fs::remove_all(dir); }
 
     RunResult run(const std::string& recording, std::vector<std::string> options, const fs::path& in = {}) {
         options.insert(options.begin(), recording);
         return runReelcap(in.empty() ? dir : in, options);
     }
-
-    fs::path dir;
 };
 
 TEST_F(FormatsRunTest, EveryContainerPlaysBackTheFrames) {

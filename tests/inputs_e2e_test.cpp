@@ -14,18 +14,6 @@
 
 namespace {
 
-struct Format {
-    const char* extension;
-    const char* command;  // compresses standard input to standard output
-};
-
-const Format kFormats[] = {
-    {".gz", "gzip -c"},
-    {".bz2", "bzip2 -c"},
-    {".xz", "xz -c"},
-    {".zst", "zstd -q -c"},
-};
-
 // Twelve records a tenth of a second apart.
 std::string sampleRecording() {
     std::string recording;
@@ -66,17 +54,15 @@ Image readPng(const fs::path& path) {
     return image;
 }
 
-class InputsTest : public testing::Test {
+class InputsTest : public RunDirTest {
 protected:
     void SetUp() override {
-        dir = makeTempDir();
-        installFont(dir);
+        RunDirTest::SetUp();
         writeFile(dir / "rec.ttyrec", sampleRecording());
         writeFile(dir / "rec.cast", kCast);
     }
-    void TearDown() override { fs::remove_all(dir); }
 
-    void compress(const Format& format, const std::string& from, const std::string& to) {
+    void compress(const Compressor& format, const std::string& from, const std::string& to) {
         std::string command = std::string("cd '") + dir.string() + "' && " + format.command + " < " + from + " > " + to;
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
     }
@@ -85,18 +71,16 @@ protected:
     RunResult runPiped(const std::string& source, const std::string& options) {
         return runCommand("cd '" + dir.string() + "' && " + source + " | " + REELCAP_BINARY + " - " + options);
     }
-
-    fs::path dir;
 };
 
 TEST_F(InputsTest, CompressedRecordingsGiveThePlainFrames) {
     ASSERT_EQ(runReelcap(dir, {"rec.ttyrec", "-codec", "zmbv", "-output", "plain.avi"}).status, 0);
     ASSERT_EQ(runReelcap(dir, {"rec.cast", "-png"}).status, 0);
     fs::rename(dir / "frames", dir / "plain-frames");
-    for (const Format& format : kFormats) {
+    for (const Compressor& format : kCompressors) {
         SCOPED_TRACE(format.command);
         // Told by its bytes, whatever its name.
-        const std::string name = &format == kFormats ? "packed" : std::string("rec.ttyrec") + format.extension;
+        const std::string name = &format == kCompressors.data() ? "packed" : std::string("rec.ttyrec") + format.extension;
         compress(format, "rec.ttyrec", name);
         RunResult result = runReelcap(dir, {name, "-codec", "zmbv", "-output", "packed.avi"});
         EXPECT_EQ(result.status, 0) << result.output;
@@ -113,7 +97,7 @@ TEST_F(InputsTest, CompressedRecordingsGiveThePlainFrames) {
 }
 
 TEST_F(InputsTest, CorruptCompressedRecordingsEndTheRunBeforeAnything) {
-    compress(kFormats[0], "rec.ttyrec", "rec.ttyrec.gz");
+    compress(kCompressors[0], "rec.ttyrec", "rec.ttyrec.gz");
     std::string packed = readFile(dir / "rec.ttyrec.gz");
     writeFile(dir / "cut.gz", packed.substr(0, packed.size() / 2));
     RunResult cut = runReelcap(dir, {"cut.gz"});
@@ -131,7 +115,7 @@ TEST_F(InputsTest, CorruptCompressedRecordingsEndTheRunBeforeAnything) {
 
 TEST_F(InputsTest, StandardInputIsReadFromAPipe) {
     ASSERT_EQ(runReelcap(dir, {"rec.ttyrec", "-codec", "zmbv", "-output", "plain.avi"}).status, 0);
-    compress(kFormats[1], "rec.ttyrec", "rec.ttyrec.bz2");
+    compress(kCompressors[1], "rec.ttyrec", "rec.ttyrec.bz2");
     for (const char* source : {"cat rec.ttyrec", "cat rec.ttyrec.bz2"}) {
         SCOPED_TRACE(source);
         RunResult result = runPiped(source, "-codec zmbv -output piped.avi");

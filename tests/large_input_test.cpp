@@ -65,16 +65,6 @@ std::string randomOf(size_t size, std::mt19937_64& random) {
 const std::string kXtermEnding = "\x1b\\\x18\x1b" "c\x1b[HEND";
 const std::string kBasicEnding = "\r\x0f\x1b(B\x1b[m\x1b[2J\x1b[HEND";
 
-std::string xtermRow(const Terminal& terminal, int32_t row) {
-    const XtermScreen& screen = terminal.xtermScreen();
-    std::string text;
-    for (int32_t column = 0; column < screen.columns; ++column) {
-        uint32_t codePoint = screen.at(row, column).codePoint;
-        text += codePoint < 0x80 ? static_cast<char>(codePoint) : '?';
-    }
-    return text;
-}
-
 std::string basicRow(const Terminal& terminal, int32_t row) {
     const ScreenGrid& grid = terminal.grid();
     return std::string(grid.charPlane.begin() + row * kGridColumns,
@@ -86,7 +76,7 @@ protected:
     void feedTerminal(std::span<const uint8_t> bytes) { terminal_.feed(bytes); }
 
     bool xterm() const { return GetParam() == Emulation::xterm; }
-    std::string row(int32_t row) const { return xterm() ? xtermRow(terminal_, row) : basicRow(terminal_, row); }
+    std::string row(int32_t row) const { return xterm() ? xtermRowText(terminal_.xtermScreen(), row) : basicRow(terminal_, row); }
 
     // A small screen: libvterm moves the whole screen for every line it scrolls.
     Terminal terminal_{{.columns = 20, .rows = 5, .emulation = GetParam()}};

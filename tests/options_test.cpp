@@ -202,7 +202,10 @@ TEST(Options, HelpListsEveryOptionAfterTheUsage) {
         if (next > 0 && listed[next - 1].find(", " + std::string(row.name)) != std::string::npos) continue;
         ASSERT_LT(next, listed.size()) << row.name;
         const std::string& line = listed[next++];
-        std::string names = "  " + std::string(row.name) + (row.valueName.empty() ? "" : " " + std::string(row.valueName));
+        // Appended piece by piece: GCC 12's -O3 warns (-Wrestrict) on " " + a temporary string.
+        std::string names = "  ";
+        names.append(row.name);
+        if (!row.valueName.empty()) names.append(" ").append(row.valueName);
         EXPECT_EQ(line.rfind(names, 0), 0u) << line;
         // A range joins the help's closing parenthesis.
         std::string help(row.help);

@@ -231,3 +231,19 @@ void makeReadOnly(const fs::path& path) {
 void installFont(const fs::path& dir) {
     fs::copy_file(sourcePath("font.txt"), dir / "font.txt", fs::copy_options::overwrite_existing);
 }
+
+const std::array<Compressor, 4> kCompressors = {{
+    {"gzip", ".gz", "gzip -c"},
+    {"bzip2", ".bz2", "bzip2 -c"},
+    {"xz", ".xz", "xz -c"},
+    {"zstd", ".zst", "zstd -q -c"},
+}};
+
+std::string xtermRowText(const XtermScreen& screen, int32_t row) {
+    std::string text;
+    for (int32_t column = 0; column < screen.columns; ++column) {
+        uint32_t codePoint = screen.at(row, column).codePoint;
+        text += codePoint < 0x80 ? static_cast<char>(codePoint) : '?';
+    }
+    return text;
+}

@@ -1,6 +1,9 @@
 #pragma once
 // Shared helpers: fresh process-wide state, temporary directories, recordings, running the binary.
 
+#include <gtest/gtest.h>
+
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <span>
@@ -9,6 +12,7 @@
 #include <vector>
 
 #include "driver/settings.h"
+#include "terminal/xterm_emulation.h"
 
 namespace fs = std::filesystem;
 
@@ -102,3 +106,38 @@ void makeReadOnly(const fs::path& path);
 
 // Copies the project's font.txt into dir.
 void installFont(const fs::path& dir);
+
+// A scratch directory holding the font, removed after the test, and runs of the built reelcap
+// in it.
+class RunDirTest : public testing::Test {
+protected:
+    void SetUp() override {
+        dir = makeTempDir();
+        installFont(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    RunResult run(const std::vector<std::string>& args) { return runReelcap(dir, args); }
+
+    // A run in a subdirectory of its own (with the font), so that two runs can be compared.
+    RunResult runIn(const std::string& name, const std::vector<std::string>& args) {
+        fs::path runDir = dir / name;
+        fs::create_directory(runDir);
+        installFont(runDir);
+        return runReelcap(runDir, args);
+    }
+
+    fs::path dir;
+};
+
+// The compressors recordings come through: the name libarchive's messages give, the usual
+// file extension, and the command that compresses standard input to standard output.
+struct Compressor {
+    const char* name;
+    const char* extension;
+    const char* command;
+};
+extern const std::array<Compressor, 4> kCompressors;
+
+// A row of an xterm screen as text, '?' standing for any character beyond ASCII.
+std::string xtermRowText(const XtermScreen& screen, int32_t row);

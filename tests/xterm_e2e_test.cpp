@@ -25,24 +25,13 @@ PngImage decodedPng(const fs::path& path) {
     return image;
 }
 
-class XtermEndToEndTest : public testing::Test {
+class XtermEndToEndTest : public RunDirTest {
 protected:
-    void SetUp() override {
-        dir = makeTempDir();
-        installFont(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    // A run in its own subdirectory (with the font), so that two runs can be compared.
+    // A run of input.ttyrec in its own subdirectory, so that two runs can be compared.
     RunResult runIn(const std::string& name, std::vector<std::string> args) {
-        fs::path runDir = dir / name;
-        fs::create_directory(runDir);
-        installFont(runDir);
         args.insert(args.begin(), (dir / "input.ttyrec").string());
-        return runReelcap(runDir, args);
+        return RunDirTest::runIn(name, args);
     }
-
-    fs::path dir;
 };
 
 TEST_F(XtermEndToEndTest, BadEmulationNamesEndTheRun) {

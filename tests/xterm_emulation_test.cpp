@@ -31,15 +31,7 @@ protected:
         return emulation_.screen();
     }
 
-    std::string rowText(int32_t row) {
-        const XtermScreen& screen = emulation_.screen();
-        std::string text;
-        for (int32_t column = 0; column < screen.columns; ++column) {
-            uint32_t codePoint = screen.at(row, column).codePoint;
-            text += codePoint < 0x80 ? static_cast<char>(codePoint) : '?';
-        }
-        return text;
-    }
+    std::string rowText(int32_t row) { return xtermRowText(emulation_.screen(), row); }
 
     int32_t columns_ = 10;
     int32_t rows_ = 4;

@@ -62,10 +62,11 @@ void printGroup(OptionGroup group) {
     for (size_t i = 0; i < table.size(); ++i) {
         const OptionRow& row = table[i];
         if (row.group != group) continue;
+        // Appended piece by piece: GCC 12's -O3 warns (-Wrestrict) on " " + a temporary string.
         std::string names(row.name);
-        if (!row.valueName.empty()) names += " " + std::string(row.valueName);
+        if (!row.valueName.empty()) names.append(" ").append(row.valueName);
         while (i + 1 < table.size() && table[i + 1].group == group && table[i + 1].help == row.help) {
-            names += ", " + std::string(table[++i].name);
+            names.append(", ").append(table[++i].name);
         }
         std::string line = "  " + names;
         line += std::string(line.size() < kHelpColumn ? kHelpColumn - line.size() : 1, ' ');
