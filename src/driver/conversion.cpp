@@ -38,7 +38,9 @@ namespace fs = std::filesystem;
 // The latest time that can be named: far past any recording.
 constexpr double kLatestSeconds = 1e12;
 
-std::string posterName(const RunSettings& settings) { return settings.outputGiven ? settings.outputName : "poster.png"; }
+std::string posterName(const RunSettings& settings) {
+    return settings.outputGiven ? settings.outputName : (settings.directory / "poster.png").string();
+}
 
 // -at: the screen at that time, as one PNG file.
 std::optional<RunError> writePoster(const RunSettings& settings, RunStages& stages) {
@@ -92,7 +94,8 @@ EmissionOptions emissionOptionsFor(const RunSettings& settings, MovieWriter* mov
             .writeFrames = settings.writeFrames && !settings.at.given,
             .plainPaths = settings.plainPaths,
             .movie = movie,
-            .pngQueue = pngQueue};
+            .pngQueue = pngQueue,
+            .directory = settings.directory};
 }
 
 std::unique_ptr<RunStages> makePictureStages(const RunSettings& settings, const EmissionOptions& emission) {
@@ -130,7 +133,8 @@ PlaybackOptions playbackOptionsFor(const RunSettings& settings) {
             .poster = settings.at.given,
             .finalFrames = static_cast<int32_t>(std::min<double>(lastFrames, INT32_MAX - 1)),
             .columnsFixed = settings.columnsGiven,
-            .rowsFixed = settings.rowsGiven};
+            .rowsFixed = settings.rowsGiven,
+            .directory = settings.directory};
 }
 
 // A GIF file goes to disk as its frames come once its palette is known before the first: a
@@ -152,7 +156,8 @@ PlaybackResult playLearningColoursFirst(const RunSettings& settings, const Recor
                                 .skipFrames = settings.skipFrames,
                                 .stopFrame = settings.stopFrame,
                                 .colourPass = true,
-                                .movie = &movie};
+                                .movie = &movie,
+                                .directory = settings.directory};
     stages = makePictureStages(firstPass, emission);
     PlaybackOptions learning = playbackOptionsFor(settings);
     learning.progress = Progress::none;
@@ -178,6 +183,8 @@ PlaybackResult playLearningColoursFirst(const RunSettings& settings, const Recor
 std::optional<RunError> prepareRun(RunSettings& settings, const std::error_code& framesError, ReadResult& read,
                                    MovieWriter& movie) {
     if (std::optional<RunError> error = checkSettings(settings)) return error;
+    // A relative name is in the run's directory; an absolute one stays where it points.
+    settings.outputName = (settings.directory / settings.outputName).string();
     if (std::optional<RunError> error = prepareAsciicastInput(settings, read)) return error;
     if (!settings.font.empty()) {
         std::string error;
@@ -201,7 +208,7 @@ std::optional<RunError> prepareRun(RunSettings& settings, const std::error_code&
         announce(settings.quiet, "Output to " + posterName(settings) + "...");
         return refuseOutputOverRecording(settings, posterName(settings));
     }
-    return settings.movieOutput ? openMovie(settings, movie) : requireFramesDirectory(framesError);
+    return settings.movieOutput ? openMovie(settings, movie) : requireFramesDirectory(framesError, settings.directory);
 }
 
 }  // namespace

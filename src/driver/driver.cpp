@@ -26,7 +26,7 @@ int runConverter(std::span<const std::string> arguments, const RunSettings& defa
     // The effects of the options read before parsing stopped, in the order they had on the
     // command line: -png's directory comes before a listing or an error that follows it.
     std::error_code framesError;
-    if (!parsed.settings.movieOutput) framesError = makeFramesDirectory();
+    if (!parsed.settings.movieOutput) framesError = makeFramesDirectory(parsed.settings.directory);
     if (parsed.listing != nullptr) {
         printCodecList();
         return 0;

@@ -147,21 +147,23 @@ std::optional<RunError> refuseOutputOverRecording(const RunSettings& settings, c
     return std::nullopt;
 }
 
-std::optional<RunError> requireFramesDirectory(const std::error_code& framesError) {
+std::optional<RunError> requireFramesDirectory(const std::error_code& framesError, const fs::path& directory) {
+    const std::string frames = (directory / "frames").string();
     std::error_code error;
-    if (fs::is_directory("frames", error)) {
-        if (access("frames", W_OK | X_OK) == 0) return std::nullopt;
-        return RunError{std::string("Error: cannot create files in the directory frames: ") + std::strerror(errno)};
+    if (fs::is_directory(frames, error)) {
+        if (access(frames.c_str(), W_OK | X_OK) == 0) return std::nullopt;
+        return RunError{"Error: cannot create files in the directory " + frames + ": " + std::strerror(errno)};
     }
-    std::string reason = fs::exists("frames", error) ? "it exists and is not a directory"
-                         : framesError                ? framesError.message()
-                                                      : std::strerror(ENOENT);
-    return RunError{"Error: cannot create the directory frames: " + reason};
+    std::string reason = fs::exists(frames, error) ? "it exists and is not a directory"
+                         : framesError             ? framesError.message()
+                                                   : std::strerror(ENOENT);
+    return RunError{"Error: cannot create the directory " + frames + ": " + reason};
 }
 
-std::error_code makeFramesDirectory() {
+std::error_code makeFramesDirectory(const fs::path& directory) {
+    const fs::path frames = directory / "frames";
     std::error_code error;
     std::error_code made;
-    if (!fs::is_directory("frames", error)) fs::create_directory("frames", made);
+    if (!fs::is_directory(frames, error)) fs::create_directory(frames, made);
     return made;
 }

@@ -2,6 +2,7 @@
 // The checks a run makes before anything is written, and the recording's own size and theme
 // taken into the settings.
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -26,8 +27,10 @@ std::optional<RunError> prepareAsciicastInput(RunSettings& settings, ReadResult&
 std::optional<RunError> refuseOutputOverRecording(const RunSettings& settings, const std::string& outputName);
 
 // A PNG series with nowhere to go would lose every frame; say so before playing anything.
-// framesError: why the directory could not be made, if it was tried.
-std::optional<RunError> requireFramesDirectory(const std::error_code& framesError);
+// framesError: why the directory could not be made, if it was tried. directory: the run's.
+std::optional<RunError> requireFramesDirectory(const std::error_code& framesError,
+                                               const std::filesystem::path& directory);
 
-// Makes the frames directory unless there is one; why it could not be made.
-std::error_code makeFramesDirectory();
+// Makes the frames directory in directory (the run's) unless there is one; why it could not be
+// made.
+std::error_code makeFramesDirectory(const std::filesystem::path& directory);

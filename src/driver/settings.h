@@ -3,6 +3,7 @@
 // it needs.
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "render/renderer.h"
@@ -22,6 +23,9 @@ struct RunSettings {
     int32_t skipFrames = 0;                // frame numbers up to this one are not written
     int32_t stopFrame = -1;                // negative: no limit
     std::string outputName = "output.avi";
+    // Where the run's files go (movie, poster, frames, log, temporary bitmaps) when named
+    // relatively; empty: the working directory.
+    std::filesystem::path directory;
     std::string inputPath;
     std::string codecName;                 // -codec; empty when not given
     bool writeFrames = true;               // false: screens are rendered, no frame is written

@@ -70,13 +70,21 @@ namespace {
 
 using EmissionState = Emission::State;
 
+// The frame files of a run, in its directory.
+std::string bmpFileOf(const EmissionOptions& options, int32_t frame) {
+    return (options.directory / bmpFrameName(frame)).string();
+}
+std::string pngFileOf(const EmissionOptions& options, int32_t frame) {
+    return (options.directory / pngFrameName(frame)).string();
+}
+
 bool passesSkip(const EmissionOptions& options, int32_t frame) { return options.skipFrames <= 0 || frame > options.skipFrames; }
 bool passesStop(const EmissionOptions& options, int32_t frame) { return options.stopFrame < 0 || frame <= options.stopFrame; }
 
 void emitMovieFrames(EmissionState& emission, const Surface& picture, int32_t frameStart, int32_t frameEnd) {
     if (!passesSkip(emission.options, frameEnd)) return;
 
-    std::string currentName = bmpFrameName(frameEnd);
+    std::string currentName = bmpFileOf(emission.options, frameEnd);
     if (emission.options.sizeFactor > 1) {
         writeDoubledBmp(currentName, picture, emission.doubled);
     } else {
@@ -106,12 +114,12 @@ void emitMovieFrames(EmissionState& emission, const Surface& picture, int32_t fr
 // (its number was skipped) or it cannot be read, the kept previous screen is encoded instead,
 // and the rest of the gap copies that new file.
 void emitPngFrames(EmissionState& emission, const Surface& picture, int32_t frameStart, int32_t frameEnd) {
-    std::string sourceName = pngFrameName(frameStart);
+    std::string sourceName = pngFileOf(emission.options, frameStart);
     bool sourceWritten = emission.previousPngFrame == frameStart;
 
     for (int32_t frame = frameStart + 1; frame < frameEnd; ++frame) {
         if (!passesSkip(emission.options, frame)) continue;
-        std::string name = pngFrameName(frame);
+        std::string name = pngFileOf(emission.options, frame);
         if (sourceWritten) {
             CopyResult result = copyWholeFile(sourceName, name, emission.copyBuffer);
             if (result == CopyResult::targetUnwritable) emission.unwritten.note(name);
@@ -126,7 +134,8 @@ void emitPngFrames(EmissionState& emission, const Surface& picture, int32_t fram
     }
 
     if (passesSkip(emission.options, frameEnd)) {
-        bool written = writePngImage(pngFrameName(frameEnd), picture, emission.options.sizeFactor, emission.unwritten);
+        bool written =
+            writePngImage(pngFileOf(emission.options, frameEnd), picture, emission.options.sizeFactor, emission.unwritten);
         emission.previousPngFrame = written ? frameEnd : -1;
     }
     emission.previousScreen.width = picture.width;
@@ -221,7 +230,7 @@ void emitMovieFramesKept(EmissionState& emission, const Surface& picture, const 
         return;
     }
     KeptBitmap& kept = emission.kept;
-    std::string currentName = bmpFrameName(frameEnd);
+    std::string currentName = bmpFileOf(emission.options, frameEnd);
     // The doubled writer writes nothing for a surface without a whole image; loading a BMP
     // without pixels fails.
     bool written = options.sizeFactor <= 1 || wholeImage(picture);
@@ -297,12 +306,12 @@ void emitPngFramesQueued(EmissionState& emission, const Surface& picture, const 
             previous = options.pngQueue->startEncoding(png.skipped, options.sizeFactor);
             if (!newScreen) png.current = previous;
         }
-        options.pngQueue->queueFile(previous, pngFrameName(frame));
+        options.pngQueue->queueFile(previous, pngFileOf(emission.options, frame));
     }
 
     if (passesSkip(emission.options, frameEnd)) {
         if (!png.current) png.current = options.pngQueue->startEncoding(picture, options.sizeFactor);
-        options.pngQueue->queueFile(png.current, pngFrameName(frameEnd));
+        options.pngQueue->queueFile(png.current, pngFileOf(emission.options, frameEnd));
         png.skipped = Surface{};
     } else if (newScreen || png.skipped.pixels.empty()) {
         // The next record's gap frames may show this screen, which nobody encoded.

@@ -2,6 +2,7 @@
 // Turns the frame numbers of one record into output frames (movie or PNG series).
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -30,6 +31,7 @@ struct EmissionOptions {
     bool colourPass = false;
     MovieWriter* movie = nullptr;  // the movie the frames go to
     PngQueue* pngQueue = nullptr;  // PNG encodings under way; without it the series is encoded on this thread
+    std::filesystem::path directory;  // where the frame files go; empty: the working directory
 };
 
 // The frames of one record: the previous screen's gap begins at start, the new screen at end.

@@ -160,7 +160,7 @@ PlaybackResult Playback::finish(PlaybackStages& stages) {
 }
 
 PlaybackResult Playback::walk(EventSource& source, PlaybackStages& stages) {
-    if (options_.log) progress_.openLog();
+    if (options_.log) progress_.openLog(options_.directory);
     if (std::optional<PlaybackResult> failed = begin(source)) return *failed;
     while (!walkCut() && step(source, stages)) {
     }

@@ -4,6 +4,7 @@
 // emitted.
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -34,6 +35,7 @@ struct PlaybackOptions {
     bool columnsFixed = false;  // -width: resizes leave the number of columns alone
     bool rowsFixed = false;     // -height likewise
     bool log = true;            // the log "output" is written
+    std::filesystem::path directory;  // where the log goes; empty: the working directory
     bool warnings = true;       // a recording cut short and frame numbers running out are reported
     // A second walk after one that an interruption ended: this one ends where that one did, after
     // this many records, whatever interruption is pending; negative: at an interruption.

@@ -45,8 +45,8 @@ ProgressReport::~ProgressReport() {
     if (log_ != nullptr) std::fclose(log_);
 }
 
-void ProgressReport::openLog() {
-    if (log_ == nullptr) log_ = std::fopen("output", "w");
+void ProgressReport::openLog(const std::filesystem::path& directory) {
+    if (log_ == nullptr) log_ = std::fopen((directory / "output").c_str(), "w");
 }
 
 void ProgressReport::start(EventSource source) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 
 #include "emission/emission.h"
 #include "playback/events.h"
@@ -21,8 +22,9 @@ public:
     ProgressReport(const ProgressReport&) = delete;
     ProgressReport& operator=(const ProgressReport&) = delete;
 
-    // Creates the log "output"; one that cannot be created is not reported.
-    void openLog();
+    // Creates the log "output" in directory (empty: the working directory); one that cannot be
+    // created is not reported.
+    void openLog(const std::filesystem::path& directory);
     // Counts the records ahead, for the status line.
     void start(EventSource source);
     // clockAdjusted: times are shown on the played clock.
