@@ -140,6 +140,30 @@ TEST_F(OutlineFontTest, MissingCharactersComeFromTheNextFontOrAreABox) {
     EXPECT_GT(edge, 0);
 }
 
+// A list is tried in order; a file's name is taken whole, commas and all.
+TEST_F(OutlineFontTest, AListOfFontsOpensTheFirstThatOpens) {
+    fs::path dir = makeTempDir();
+    fs::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf", dir / "mono,copy.ttf");
+    struct Case {
+        std::string list;
+        std::string drawsA;  // the file that draws 'A'; "" when nothing opens
+    };
+    for (const Case& c : {Case{"No Such Font, DejaVu Sans Mono", "DejaVuSansMono.ttf"},
+                          Case{"No Such Font,,/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", "DejaVuSans.ttf"},
+                          Case{(dir / "mono,copy.ttf").string(), "mono,copy.ttf"}, Case{"No Such Font, Nor This", ""}}) {
+        std::string error;
+        EXPECT_EQ(font_.open(c.list, 16, 1.0, error), !c.drawsA.empty()) << c.list;
+        if (c.drawsA.empty()) {
+            EXPECT_NE(error.find("No Such Font: no font named"), std::string::npos) << error;
+            EXPECT_NE(error.find("Nor This: no font named"), std::string::npos) << error;
+        } else {
+            EXPECT_TRUE(font_.fileFor('A', 0).ends_with("/" + c.drawsA)) << font_.fileFor('A', 0);
+        }
+        font_ = OutlineFont();
+    }
+    fs::remove_all(dir);
+}
+
 TEST_F(OutlineFontTest, BoldAndItalicDifferFromRegular) {
     struct Case {
         const char* font;
@@ -283,6 +307,20 @@ TEST_F(ThemeEndToEndTest, HeaderThemeAppliesAndThemeOptionOverridesIt) {
     EXPECT_EQ(corner({"-theme", "mine.json"}), 0x654321u);
     EXPECT_EQ(corner({"-theme", "mine.json", "-font", "DejaVu Sans Mono"}), 0x654321u);
     EXPECT_EQ(corner({"-theme", "classic", "-emulation", "xterm"}), 0x000000u);
+}
+
+// -font-size and -line-height without -font size fontconfig's monospace font.
+TEST_F(ThemeEndToEndTest, FontSizeWithoutFontSizesMonospace) {
+    auto width = [&](std::vector<std::string> args) {
+        fs::remove_all(dir / "frames");
+        args.insert(args.begin(), {"cast.json", "-png", "-stop", "1", "-quiet"});
+        EXPECT_EQ(runReelcap(dir, args).status, 0);
+        return readPng(dir / "frames" / "0000001.png").width;
+    };
+    uint32_t large = width({"-font-size", "40"});
+    EXPECT_EQ(large, width({"-font", "monospace", "-font-size", "40"}));
+    EXPECT_GT(large, width({"-font-size", "10"}));
+    EXPECT_NE(large, width({}));
 }
 
 TEST_F(ThemeEndToEndTest, BadLookOptionsEndTheRun) {

@@ -1,11 +1,12 @@
 // Pixels of the xterm screen: palettes and RGB colours, underline, the cursor, box drawing
 // against the default renderer, wide characters, the font order (font.txt, the Unicode font,
-// the fallback font) and repainting only the rows that changed.
+// the fallback font, the installed fonts) and repainting only the rows that changed.
 
 #include "render/xterm_renderer.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -180,14 +181,14 @@ TEST_F(XtermRendererTest, LineDrawingAndTextLookAsInTheDefaultMode) {
 }
 
 TEST_F(XtermRendererTest, WideCharactersSpanTwoCells) {
-    render("\x1b[44m\xe4\xb8\xad\x1b[4m\xe6\x96\x87\x1b[24m\xe3\x81\x82");
+    render("\x1b[44m\xe4\xb8\xad\x1b[4m\xf0\xbf\xbf\xbd\x1b[24m\xe3\x81\x82");
     // 中: background over both cells, the narrow glyph centred in them
     std::vector<std::string> middle = cellPicture(frame(), 0, 0, 20, 0xBBBBBB);
     EXPECT_EQ(middle[0], ".....##########.....");
     EXPECT_EQ(middle[1], ".....#........#.....");
     EXPECT_EQ(colourAt(frame(), 0, 1), 0x004080);
     EXPECT_EQ(colourAt(frame(), 19, 19), 0x004080);
-    // 文: no glyph anywhere, a box over both cells, underlined across both
+    // U+3FFFD: no glyph anywhere, a box over both cells, underlined across both
     std::vector<std::string> missing = cellPicture(frame(), 20, 0, 20, 0xBBBBBB);
     EXPECT_EQ(missing[2], ".##################.");
     EXPECT_EQ(missing[10], ".#................#.");
@@ -197,9 +198,9 @@ TEST_F(XtermRendererTest, WideCharactersSpanTwoCells) {
 }
 
 // font.txt first (its keys 128-255 as code page 437), then the Unicode font, then the
-// fallback font, and a box for what none of them has.
+// fallback font, and a box for what no installed font has.
 TEST_F(XtermRendererTest, FontOrder) {
-    render("ABC\xc3\xa9\xc3\xbc\xc3\xbd");
+    render("ABC\xc3\xa9\xc3\xbc\xf4\x8f\xbf\xbd");
     const Colour ink = 0xBBBBBB;
     EXPECT_EQ(cellPicture(frame(), 0, 0, 10, ink)[0], "##########");  // A from font.txt
     EXPECT_EQ(cellPicture(frame(), 0, 0, 10, ink)[15], "##########");
@@ -212,14 +213,44 @@ TEST_F(XtermRendererTest, FontOrder) {
     EXPECT_EQ(cellPicture(frame(), 20, 0, 10, ink), cellPicture(fallback, 0, 0, 10, ink));  // C
     EXPECT_EQ(cellPicture(frame(), 30, 0, 10, ink)[2], "##########");  // é: font.txt key 130
     EXPECT_EQ(cellPicture(frame(), 40, 0, 10, ink)[6], "..#..#....");  // ü from the Unicode font
-    EXPECT_EQ(cellPicture(frame(), 50, 0, 10, ink)[2], ".########.");  // ý: nowhere
+    EXPECT_EQ(cellPicture(frame(), 50, 0, 10, ink)[2], ".########.");  // U+10FFFD: nowhere
+}
+
+// What the bitmap fonts lack comes from the installed fonts, whichever fontconfig picks: ink
+// inside each cell the character spans (where a box is empty), emoji in their own colours.
+TEST_F(XtermRendererTest, CharactersTheBitmapFontsLackComeFromInstalledFonts) {
+    struct Case {
+        std::string text;
+        int32_t span;
+        bool colour;
+    };
+    for (const Case& c : {Case{"\xe2\x98\x85", 1, false}, Case{"\xe6\x96\x87", 2, false}, Case{"\xf0\x9f\x9a\x80", 2, true}}) {
+        SCOPED_TRACE(c.text);
+        restartTerminal();
+        render(c.text + "|");
+        ASSERT_EQ(terminal_->xtermScreen().at(0, c.span).codePoint, uint32_t{'|'});
+        bool coloured = false;
+        for (int32_t cell = 0; cell < c.span; ++cell) {
+            int32_t inside = 0;
+            for (int32_t y = 3; y < kCellHeight - 3; ++y) {
+                for (int32_t x = 2; x < kCellWidth - 2; ++x) {
+                    Colour pixel = colourAt(frame(), cell * kCellWidth + x, y);
+                    inside += pixel != 0;
+                    int32_t red = pixel >> 16 & 0xFF, green = pixel >> 8 & 0xFF, blue = pixel & 0xFF;
+                    coloured = coloured || std::max({red, green, blue}) - std::min({red, green, blue}) > 60;
+                }
+            }
+            EXPECT_GT(inside, 0) << "cell " << cell;
+        }
+        EXPECT_EQ(coloured, c.colour);
+    }
 }
 
 // Without the Unicode font (xfonts-terminus missing), ASCII comes from the fallback font.
 TEST_F(XtermRendererTest, MissingUnicodeFontFallsBackQuietly) {
     renderOptions_.unicodeFontPath = (dir_ / "missing.pcf.gz").string();
     painter_.emplace(renderOptions_);
-    render("AB\xc3\xbc");
+    render("AB\xf4\x8f\xbf\xbd");
     Surface fallback;
     allocSurface(fallback, 10, 20);
     fillRect(fallback, 0, 0, 9, 19, 0);

@@ -164,6 +164,9 @@ constexpr OptionRange kFpsRange = {1, 1000000};
 // A bound, as the other sizes have, far beyond any use.
 constexpr OptionRange kPaddingRange = {0, 500};
 
+// The font -font-size and -line-height size when -font names none (a later -font replaces it).
+constexpr const char* kSizedFont = "monospace";
+
 using G = OptionGroup;
 using K = ValueKind;
 
@@ -275,6 +278,7 @@ constexpr OptionRow kOptions[] = {
      .help = "the font's size in pixels with -font (16)",
      .set = [](RunSettings& s, const char* v, const OptionRow& row) {
          s.fontSize = readNumber(v);
+         if (s.font.empty()) s.font = kSizedFont;
          if (s.fontSize >= row.range.low && s.fontSize <= row.range.high) return std::string();
          return "Error: -font-size must be between " + boundText(row.range.low) + " and " +
                 boundText(row.range.high) + ", not " + std::to_string(s.fontSize) + ".";
@@ -284,6 +288,7 @@ constexpr OptionRow kOptions[] = {
      .set = [](RunSettings& s, const char* v, const OptionRow& row) {
          char* end = nullptr;
          s.lineHeight = std::strtod(v, &end);
+         if (s.font.empty()) s.font = kSizedFont;
          if (end != v && *end == '\0' && s.lineHeight >= row.range.low && s.lineHeight <= row.range.high) {
              return std::string();
          }

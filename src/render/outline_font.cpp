@@ -1,5 +1,7 @@
 #include "render/outline_font.h"
 
+#include "render/glyph_bitmaps.h"
+
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -232,53 +234,6 @@ bool findFace(OutlineState& state, uint32_t codePoint, uint8_t style, FT_Face& f
     return true;
 }
 
-// Area-averages a premultiplied BGRA bitmap into glyph, scaled to fit the box and centred in it.
-void fitColourBitmap(const FT_Bitmap& bitmap, int32_t boxWidth, int32_t boxHeight, OutlineGlyph& glyph) {
-    int32_t sourceWidth = static_cast<int32_t>(bitmap.width);
-    int32_t sourceHeight = static_cast<int32_t>(bitmap.rows);
-    double scale = std::min(static_cast<double>(boxWidth) / sourceWidth, static_cast<double>(boxHeight) / sourceHeight);
-    glyph.width = std::max(1, static_cast<int32_t>(std::lround(sourceWidth * scale)));
-    glyph.height = std::max(1, static_cast<int32_t>(std::lround(sourceHeight * scale)));
-    glyph.left = (boxWidth - glyph.width) / 2;
-    glyph.top = (boxHeight - glyph.height) / 2;
-    glyph.colour = true;
-    glyph.pixels.assign(static_cast<size_t>(glyph.width) * glyph.height * 4, 0);
-    for (int32_t y = 0; y < glyph.height; ++y) {
-        int32_t y0 = y * sourceHeight / glyph.height;
-        int32_t y1 = std::max(y0 + 1, (y + 1) * sourceHeight / glyph.height);
-        for (int32_t x = 0; x < glyph.width; ++x) {
-            int32_t x0 = x * sourceWidth / glyph.width;
-            int32_t x1 = std::max(x0 + 1, (x + 1) * sourceWidth / glyph.width);
-            std::array<uint32_t, 4> sum{};
-            for (int32_t sy = y0; sy < y1; ++sy) {
-                const uint8_t* row = bitmap.buffer + static_cast<ptrdiff_t>(sy) * bitmap.pitch;
-                for (int32_t sx = x0; sx < x1; ++sx) {
-                    for (int c = 0; c < 4; ++c) sum[c] += row[sx * 4 + c];
-                }
-            }
-            uint32_t count = static_cast<uint32_t>((y1 - y0) * (x1 - x0));
-            uint8_t* out = &glyph.pixels[(static_cast<size_t>(y) * glyph.width + x) * 4];
-            for (int c = 0; c < 4; ++c) out[c] = static_cast<uint8_t>((sum[c] + count / 2) / count);
-        }
-    }
-}
-
-// Shifts each row of a coverage glyph right by a fifth of its height above the baseline.
-void slantRows(OutlineGlyph& glyph, int32_t bitmapTop) {
-    auto shiftOf = [&](int32_t row) { return static_cast<int32_t>(std::floor((bitmapTop - row) / 5.0)); };
-    int32_t least = std::min(shiftOf(0), shiftOf(glyph.height - 1));
-    int32_t most = std::max(shiftOf(0), shiftOf(glyph.height - 1));
-    int32_t width = glyph.width + most - least;
-    std::vector<uint8_t> pixels(static_cast<size_t>(width) * glyph.height, 0);
-    for (int32_t y = 0; y < glyph.height; ++y) {
-        std::copy_n(&glyph.pixels[static_cast<size_t>(y) * glyph.width], glyph.width,
-                    &pixels[static_cast<size_t>(y) * width + (shiftOf(y) - least)]);
-    }
-    glyph.pixels = std::move(pixels);
-    glyph.width = width;
-    glyph.left += least;
-}
-
 }  // namespace
 
 OutlineFont::OutlineFont() : state_(std::make_unique<State>()) {}
@@ -297,10 +252,9 @@ OutlineFont& OutlineFont::operator=(OutlineFont&& other) noexcept {
     return *this;
 }
 
-bool OutlineFont::open(const std::string& nameOrFile, int32_t pixelSize, double lineHeight, std::string& error) {
-    State& state = *state_;
-    std::string key = nameOrFile + '\n' + std::to_string(pixelSize) + '\n' + std::to_string(lineHeight);
-    if (state.library != nullptr && state.key == key) return true;
+namespace {
+
+bool openOne(OutlineState& state, const std::string& nameOrFile, int32_t pixelSize, double lineHeight, std::string& error) {
     closeAll(state);
     if (pixelSize < 1 || !(lineHeight > 0)) {
         error = "the font size and line height must be above 0";
@@ -385,7 +339,69 @@ bool OutlineFont::open(const std::string& nameOrFile, int32_t pixelSize, double 
     state.firstFallback = state.files.size();
     for (int i = 0; sorted != nullptr && i < sorted->nfont; ++i) addFile(state, sorted->fonts[i]);
     measure(state, lineHeight);
-    state.key = key;
+    return true;
+}
+
+// A list's names, "A, B" giving "A" and "B"; empty names are left out.
+std::vector<std::string> splitNames(const std::string& list) {
+    std::vector<std::string> names;
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = std::min(list.find(',', start), list.size());
+        size_t first = list.find_first_not_of(" \t", start);
+        size_t last = list.find_last_not_of(" \t", end == 0 ? 0 : end - 1);
+        if (first < end && last != std::string::npos && last >= first) names.push_back(list.substr(first, last - first + 1));
+        start = end + 1;
+    }
+    return names;
+}
+
+}  // namespace
+
+bool OutlineFont::open(const std::string& nameOrFile, int32_t pixelSize, double lineHeight, std::string& error) {
+    State& state = *state_;
+    std::string key = nameOrFile + '\n' + std::to_string(pixelSize) + '\n' + std::to_string(lineHeight);
+    if (state.library != nullptr && state.key == key) return true;
+    // A file is taken whole, commas and all; anything else is a list tried in order.
+    std::error_code fileError;
+    std::vector<std::string> names = std::filesystem::is_regular_file(nameOrFile, fileError)
+                                         ? std::vector<std::string>{nameOrFile}
+                                         : splitNames(nameOrFile);
+    if (names.empty()) names = {nameOrFile};
+    std::string reasons;
+    for (const std::string& name : names) {
+        std::string reason;
+        if (openOne(state, name, pixelSize, lineHeight, reason)) {
+            state.key = key;
+            return true;
+        }
+        reasons += (reasons.empty() ? "" : "; ") + name + ": " + reason;
+        error = reason;
+    }
+    if (names.size() > 1) error = "no font of the list opens (" + reasons + ")";
+    return false;
+}
+
+bool OutlineFont::openInCell(const std::string& nameOrFile, int32_t cellWidth, int32_t cellHeight, int32_t baseline,
+                             std::string& error) {
+    // The largest size whose cell fits; a few tries, as rounding makes the first guess near.
+    int32_t size = cellHeight;
+    for (;;) {
+        if (!open(nameOrFile, size, 1.0, error)) return false;
+        const OutlineMetrics& m = state_->metrics;
+        if ((m.cellWidth <= cellWidth && m.cellHeight <= cellHeight) || size == 1) break;
+        double scale = std::min(static_cast<double>(cellWidth) / m.cellWidth, static_cast<double>(cellHeight) / m.cellHeight);
+        size = std::clamp(static_cast<int32_t>(size * scale), 1, size - 1);
+    }
+    OutlineMetrics& m = state_->metrics;
+    int32_t descent = m.cellHeight - m.baseline;
+    int32_t placed = baseline > 0 ? std::min(baseline, cellHeight - descent) : m.baseline + (cellHeight - m.cellHeight) / 2;
+    int32_t shift = placed - m.baseline;
+    m.baseline = placed;
+    m.underlineTop = std::clamp(m.underlineTop + shift, 0, cellHeight - m.underlineRows);
+    m.strikeTop = std::clamp(m.strikeTop + shift, 0, cellHeight - m.strikeRows);
+    m.cellWidth = cellWidth;
+    m.cellHeight = cellHeight;
     return true;
 }
 
@@ -424,7 +440,10 @@ bool OutlineFont::drawGlyph(uint32_t codePoint, uint8_t style, int32_t span, Out
     const OutlineMetrics& m = state.metrics;
     int32_t boxWidth = span * m.cellWidth;
     if (bitmap.pixel_mode == FT_PIXEL_MODE_BGRA) {
-        if (bitmap.width > 0 && bitmap.rows > 0) fitColourBitmap(bitmap, boxWidth, m.cellHeight, glyph);
+        if (bitmap.width > 0 && bitmap.rows > 0) {
+            fitColourBitmap(bitmap.buffer, static_cast<int32_t>(bitmap.width), static_cast<int32_t>(bitmap.rows), bitmap.pitch,
+                            boxWidth, m.cellHeight, glyph);
+        }
         return true;
     }
     // The font's own glyphs start at the box's left edge, as the terminal lays them out; others,

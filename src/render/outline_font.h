@@ -41,7 +41,13 @@ public:
     // Opens the font (a file, else a fontconfig pattern such as "DejaVu Sans Mono") at
     // pixelSize pixels, with the cell's height times lineHeight. Opening the same font again
     // does nothing. False, with error saying why, when there is no such font.
+    // nameOrFile may list fonts, "Fira Code, DejaVu Sans Mono": the first that opens is used (a
+    // file whose name holds a comma is one font).
     bool open(const std::string& nameOrFile, int32_t pixelSize, double lineHeight, std::string& error);
+    // Opens the font at the largest pixel size whose cell fits cellWidth x cellHeight, and makes
+    // that box the cell, the baseline baseline rows from its top where the glyphs fit (0: centred).
+    bool openInCell(const std::string& nameOrFile, int32_t cellWidth, int32_t cellHeight, int32_t baseline,
+                    std::string& error);
     bool isOpen() const;
     const OutlineMetrics& metrics() const;
     // The file of the font that draws codePoint in style; "" when none has it.

@@ -53,15 +53,18 @@ uint8_t* pixel(Surface& surface, int32_t x, int32_t y) {
     return surface.pixels.data() + 4 * (static_cast<size_t>(x) + static_cast<size_t>(surface.height - 1 - y) * surface.width);
 }
 
-void blendCoverage(Surface& tile, const OutlineGlyph& glyph, Colour foreground) {
+}  // namespace
+
+void blendGlyph(Surface& tile, const OutlineGlyph& glyph, int32_t left, int32_t top, int32_t boxWidth, int32_t boxHeight,
+                Colour foreground) {
     const uint8_t fg[3] = {static_cast<uint8_t>(foreground), static_cast<uint8_t>(foreground >> 8),
                            static_cast<uint8_t>(foreground >> 16)};
     for (int32_t y = 0; y < glyph.height; ++y) {
-        int32_t ty = glyph.top + y;
-        if (ty < 0 || ty >= tile.height) continue;
+        int32_t ty = top + glyph.top + y;
+        if (glyph.top + y < 0 || glyph.top + y >= boxHeight || ty < 0 || ty >= tile.height) continue;
         for (int32_t x = 0; x < glyph.width; ++x) {
-            int32_t tx = glyph.left + x;
-            if (tx < 0 || tx >= tile.width) continue;
+            int32_t tx = left + glyph.left + x;
+            if (glyph.left + x < 0 || glyph.left + x >= boxWidth || tx < 0 || tx >= tile.width) continue;
             if (glyph.colour) {
                 const uint8_t* source = &glyph.pixels[(static_cast<size_t>(y) * glyph.width + x) * 4];
                 uint8_t* out = pixel(tile, tx, ty);
@@ -75,6 +78,8 @@ void blendCoverage(Surface& tile, const OutlineGlyph& glyph, Colour foreground) 
         }
     }
 }
+
+namespace {
 
 const CachedOutlineGlyph& cachedGlyph(PainterState& p, uint32_t codePoint, uint8_t style, uint8_t span) {
     OutlinePainted& painter = p.outline;
@@ -98,7 +103,7 @@ void makeTile(PainterState& p, Surface& tile, const OutlineCell& cell) {
     } else if (cp > 0x20 && !(cp >= 0x7F && cp < 0xA0)) {
         const CachedOutlineGlyph& drawn = cachedGlyph(p, cp, cell.style, std::max<uint8_t>(1, cell.span));
         if (drawn.found) {
-            blendCoverage(tile, drawn.glyph, cell.foreground);
+            blendGlyph(tile, drawn.glyph, 0, 0, tile.width, tile.height, cell.foreground);
         } else {
             // A character no font has: an empty box.
             int32_t inset = std::max(1, m.cellWidth / 8);

@@ -24,6 +24,13 @@ struct PainterState;
 // Draws one cell at (x, y) of surface, through the painter's cache.
 void paintOutlineCell(PainterState& painter, Surface& surface, const OutlineCell& cell, int32_t x, int32_t y);
 
+struct OutlineGlyph;
+
+// Blends a drawn glyph (coverage in foreground, or its own colours) into the box of
+// boxWidth x boxHeight pixels at (left, top) of surface, cut at the box's edges.
+void blendGlyph(Surface& surface, const OutlineGlyph& glyph, int32_t left, int32_t top, int32_t boxWidth, int32_t boxHeight,
+                Colour foreground);
+
 // sRGB channel blending in linear light: coverage 0 gives background, 255 foreground.
 uint8_t blendChannel(uint8_t background, uint8_t foreground, uint8_t coverage);
 

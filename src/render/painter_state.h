@@ -104,6 +104,14 @@ struct CachedOutlineGlyph {
     OutlineGlyph glyph;
 };
 
+// Characters the xterm renderer's bitmap fonts lack, from fontconfig's fonts fitted to its
+// cell; opened on the first such character, so that runs without one never load fontconfig.
+struct CellFallback {
+    bool tried = false;  // the font was opened, or could not be
+    OutlineFont font;
+    std::unordered_map<OutlineGlyphKey, CachedOutlineGlyph, OutlineGlyphKeyHash> glyphs;
+};
+
 // The outline painter's caches and what it painted last.
 struct OutlinePainted {
     std::unordered_map<OutlineCell, Surface, OutlineCellHash> tiles;  // finished cells, pixels and all
@@ -157,6 +165,7 @@ struct PainterState {
     CellBlocks blocks;
     PaintedXterm xterm;
     OutlinePainted outline;
+    CellFallback cellFallback;
     FramingState framing;
     ChangedRows changes;
 

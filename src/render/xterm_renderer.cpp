@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "render/box_drawing.h"
 #include "render/fallback_font.h"
 #include "render/glyph_font.h"
+#include "render/outline_font.h"
+#include "render/outline_painter.h"
 #include "render/painter_state.h"
 #include "render/renderer.h"
 #include "render/theme.h"
@@ -78,6 +82,32 @@ void drawUnicodeGlyph(Surface& canvas, const UnicodeFont& font, const UnicodeGly
     }
 }
 
+// Characters the bitmap fonts lack come from fontconfig's fonts for this name, in its order.
+constexpr const char* kCellFallbackFont = "monospace";
+
+// Draws codePoint from the installed fonts, fitted to the cell and on the bitmap font's
+// baseline; false when none has it.
+bool drawFromInstalledFonts(PainterState& p, uint32_t codePoint, int32_t x, int32_t y, int32_t span, Colour colour) {
+    CellFallback& fallback = p.cellFallback;
+    if (!fallback.tried) {
+        fallback.tried = true;
+        std::string error;
+        int32_t baseline = activeUnicodeFont(p.unicodeFont).ascent;
+        if (!fallback.font.openInCell(kCellFallbackFont, kCellWidth, kCellHeight, baseline, error)) return false;
+    }
+    if (!fallback.font.isOpen()) return false;
+    OutlineGlyphKey key{codePoint, 0, static_cast<uint8_t>(span)};
+    auto found = fallback.glyphs.find(key);
+    if (found == fallback.glyphs.end()) {
+        CachedOutlineGlyph drawn;
+        drawn.found = fallback.font.drawGlyph(codePoint, 0, span, drawn.glyph);
+        found = fallback.glyphs.emplace(key, std::move(drawn)).first;
+    }
+    if (!found->second.found) return false;
+    blendGlyph(p.canvas(), found->second.glyph, x, y, span * kCellWidth, kCellHeight, colour);
+    return true;
+}
+
 // A box marks a character that no font can draw.
 void drawMissingGlyph(Surface& canvas, int32_t x, int32_t y, int32_t boxWidth, Colour colour) {
     outlineRect(canvas, x + 1, y + 2, x + boxWidth - 2, y + kCellHeight - 3, colour);
@@ -107,6 +137,7 @@ void drawCharacter(PainterState& p, uint32_t codePoint, int32_t x, int32_t y, in
                          colours.background);
         return;
     }
+    if (codePoint >= 0xA0 && drawFromInstalledFonts(p, codePoint, x, y, span, colours.foreground)) return;
     drawMissingGlyph(canvas, x, y, boxWidth, colours.foreground);
 }
 
