@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <memory>
 #include <filesystem>
+#include <string_view>
 #include <unordered_map>
 
 namespace {
@@ -182,6 +183,8 @@ void closeAll(OutlineState& state) {
     state = OutlineState{};
 }
 
+constexpr std::string_view kInstalledHint = "; fc-list shows the installed fonts";
+
 // Generic names fontconfig resolves to a family of another name.
 bool genericFamily(const std::string& family) {
     for (const char* name : {"monospace", "mono", "sans-serif", "sans", "serif", "emoji"}) {
@@ -317,7 +320,7 @@ bool openOne(OutlineState& state, const std::string& nameOrFile, int32_t pixelSi
         }
         if (!named) {
             error = "no font named \"" + asked + "\" is installed (fontconfig's nearest is \"" +
-                    stringOf(first, FC_FAMILY) + "\"); fc-list shows the installed fonts";
+                    stringOf(first, FC_FAMILY) + "\")" + std::string(kInstalledHint);
             closeAll(state);
             return false;
         }
@@ -369,16 +372,21 @@ bool OutlineFont::open(const std::string& nameOrFile, int32_t pixelSize, double 
                                          : splitNames(nameOrFile);
     if (names.empty()) names = {nameOrFile};
     std::string reasons;
+    bool hinted = false;
     for (const std::string& name : names) {
         std::string reason;
         if (openOne(state, name, pixelSize, lineHeight, reason)) {
             state.key = key;
             return true;
         }
-        reasons += (reasons.empty() ? "" : "; ") + name + ": " + reason;
         error = reason;
+        if (reason.ends_with(kInstalledHint)) {
+            reason.resize(reason.size() - kInstalledHint.size());
+            hinted = true;
+        }
+        reasons += (reasons.empty() ? "" : "; ") + name + ": " + reason;
     }
-    if (names.size() > 1) error = "no font of the list opens (" + reasons + ")";
+    if (names.size() > 1) error = "none of the fonts opens (" + reasons + ")" + (hinted ? std::string(kInstalledHint) : "");
     return false;
 }
 
