@@ -50,7 +50,7 @@ _reelcap() {
             return ;;
     esac
     mapfile -t COMPREPLY < <(compgen -W '-width -height -fps -skip -stop -output -double -png -codec -emulation
-        -font -font-size -line-height -theme -bold-bright -padding -cursor -idle -speed -realtime -last -from -to
+        -font -font-size -line-height -theme -bold-bright -padding -cursor -idle -speed -realtime -record-frames -last -from -to
         -at -progress -quiet' -- "${cur,,}")
 }
 

@@ -352,7 +352,8 @@ TEST_F(FormatsRunTest, AsciicastOfTheSameBytesGivesTheSameScreens) {
         fs::create_directory(in);
         installFont(in);
         writeFile(dir / "rec.cast", asciicastOf(kRecords, c.header, c.version));
-        RunResult fromCast = run((dir / "rec.cast").string(), {"-png"}, in);
+        RunResult fromCast =
+            run((dir / "rec.cast").string(), {"-png", "-emulation", "basic", "-record-frames", "-theme", "classic"}, in);
         ASSERT_EQ(fromCast.status, 0) << fromCast.output;
         EXPECT_EQ(linesStartingWith(fromCast.output, "Frame "), linesStartingWith(fromTtyrec.output, "Frame "));
         EXPECT_EQ(linesStartingWith(fromCast.output, "Using"), std::vector<std::string>{"Using terminal size 80 x 25..."});
@@ -391,7 +392,7 @@ TEST_F(FormatsRunTest, AsciicastHeaderSizeCountsWhereNoneIsGiven) {
         writeFile(dir / "rec.cast", asciicastOf(kRecords, c.header));
         fs::remove(dir / "output.avi");
         std::vector<std::string> options = c.options;
-        options.insert(options.end(), {"-codec", "zmbv"});
+        options.insert(options.end(), {"-codec", "zmbv", "-record-frames"});
         RunResult result = run("rec.cast", options);
         EXPECT_EQ(result.status, 0) << result.output;
         EXPECT_EQ(linesStartingWith(result.output, "Using"), std::vector<std::string>{c.announced});

@@ -124,7 +124,7 @@ TEST_F(InputsTest, StandardInputIsReadFromAPipe) {
         EXPECT_TRUE(readFile(dir / "piped.avi") == readFile(dir / "plain.avi"));
     }
     // An asciicast recording from a pipe: read once, for its size and for its records.
-    RunResult cast = runPiped("cat rec.cast", "-png");
+    RunResult cast = runPiped("cat rec.cast", "-png -record-frames");
     EXPECT_EQ(cast.status, 0) << cast.output;
     EXPECT_NE(cast.output.find("Using terminal size 40 x 10..."), std::string::npos) << cast.output;
     EXPECT_NE(cast.output.find("Frame 16, time 00:00:00..."), std::string::npos) << cast.output;
@@ -148,7 +148,7 @@ TEST_F(InputsTest, ResizedTerminalsFillTheLargestPicture) {
         unsigned lastHeight;
     };
     const Case cases[] = {
-        {{}, "20 x 5", 300, 160, 200, 100, 100, 60},
+        {{"-emulation", "basic"}, "20 x 5", 300, 160, 200, 100, 100, 60},
         {{"-emulation", "xterm"}, "20 x 5", 300, 160, 200, 100, 100, 60},
         {{"-width", "25"}, "25 x 5", 250, 160, 250, 100, 250, 60},
         // A fixed size: the text meant for the far corner lands in the fixed one's.
@@ -163,7 +163,7 @@ TEST_F(InputsTest, ResizedTerminalsFillTheLargestPicture) {
             installFont(runDir / paths);
             std::vector<std::string> options = c.options;
             options.insert(options.begin(), (dir / "resize.cast").string());
-            options.push_back("-png");
+            options.insert(options.end(), {"-png", "-record-frames", "-theme", "classic"});
             std::vector<std::string> environment;
             if (std::string(paths) == "plain") environment.push_back("REELCAP_PLAIN_PATHS=1");
             RunResult result = runReelcap(runDir / paths, options, environment);

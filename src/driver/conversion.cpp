@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "driver/announce.h"
 #include "driver/driver.h"
@@ -67,6 +69,51 @@ double finalSeconds(const RunSettings& settings) {
 
 int64_t microsOf(double seconds) { return std::llround(std::min(seconds, kLatestSeconds) * 1e6); }
 
+// The picture's size in pixels, as the painter will make it: the cells of the bitmap font or of
+// -font, the padding around them, all doubled by -double.
+std::pair<int64_t, int64_t> pictureSize(const RunSettings& settings) {
+    int64_t cellWidth = kCellWidth;
+    int64_t cellHeight = kCellHeight;
+    if (!settings.font.empty()) {
+        OutlineFont font;
+        std::string error;
+        if (font.open(settings.font, settings.fontSize, settings.lineHeight, error)) {
+            cellWidth = font.metrics().cellWidth;
+            cellHeight = font.metrics().cellHeight;
+        }
+    }
+    return {(settings.pictureColumns * cellWidth + 2 * settings.padding) * settings.sizeFactor,
+            (settings.pictureRows * cellHeight + 2 * settings.padding) * settings.sizeFactor};
+}
+
+// An AVI without -codec holds every frame uncompressed, which few expect: say what it costs
+// and what to choose instead.
+void noteUncompressedFrames(const RunSettings& settings) {
+    if (settings.quiet || !settings.codecName.empty()) return;
+    const auto [width, height] = pictureSize(settings);
+    const int64_t frameBytes = width * height * 4;
+    std::fprintf(stderr,
+                 "Note: %s gets uncompressed frames, %" PRId64 " x %" PRId64 " pixels, %" PRId64
+                 " bytes each (%.0f MB a second at %d fps); -codec zmbv keeps every pixel in a file far "
+                 "smaller, and -codec list names the others.\n",
+                 settings.outputName.c_str(), width, height, frameBytes,
+                 static_cast<double>(frameBytes) * settings.fps / 1e6, settings.fps);
+}
+
+// A recording laid out for a larger terminal than it is played in comes out garbled: say the
+// size it needs, once.
+void warnCursorBeyond(const RunSettings& settings, const Terminal& terminal) {
+    const CursorReach& reach = terminal.cursorReach();
+    if (!reach.beyond()) return;
+    const int32_t columns = std::max(reach.columns(), settings.columns);
+    const int32_t rows = std::max(reach.rows(), settings.rows);
+    std::fprintf(stderr,
+                 "Warning: %s moves the cursor as far as column %d, row %d, beyond its %d x %d terminal; "
+                 "play it at the size it was made for with -width %d -height %d.\n",
+                 recordingName(settings.inputPath).c_str(), reach.columns(), reach.rows(), settings.columns,
+                 settings.rows, columns, rows);
+}
+
 std::optional<RunError> openMovie(const RunSettings& settings, MovieWriter& movie) {
     announce(settings.quiet, "Output to " + settings.outputName + "...");
     if (std::optional<RunError> error = refuseOutputOverRecording(settings, settings.outputName)) return error;
@@ -80,6 +127,7 @@ std::optional<RunError> openMovie(const RunSettings& settings, MovieWriter& movi
     }
     movie.resetCompressionOptions();
     MovieContainer container = movieContainerFor(settings.outputName).container;
+    if (container == MovieContainer::avi) noteUncompressedFrames(settings);
     movie.compressionDialog() = {.preset = settings.codecName.empty() ? defaultCodecChoice(container)
                                                                       : findCodecChoice(settings.codecName),
                                  .interrupted = interruptRequested};
@@ -202,6 +250,7 @@ std::optional<RunError> prepareRun(RunSettings& settings, const std::error_code&
     // of the same name as it was.
     if (!read.recording) read = readRecording(settings.inputPath);
     if (!read.recording) return RunError{read.error};
+    takeAsciicastDefaults(settings, *read.recording);
     // From here an interruption closes whatever movie there is, even one still being opened.
     installInterruptHandlers();
     if (settings.at.given) {
@@ -237,6 +286,7 @@ int runConversion(RunSettings settings, std::error_code framesError) {
         played = Playback(playbackOptionsFor(settings)).walk(events, playbackStages);
     }
     Emission& emission = stages->emission;
+    warnCursorBeyond(settings, stages->terminal);
     switch (played.end) {
         case PlaybackEnd::recordingError:
             // A movie already begun is closed, empty, rather than left without its headers.

@@ -186,11 +186,12 @@ constexpr OptionRow kOptions[] = {
          return std::string();
      }},
     {.name = "-emulation", .kind = K::name, .valueName = "basic|xterm", .missing = "Error: need to specify emulation name.", .group = G::terminal,
-     .help = "how the output is interpreted: basic (the default) or as an xterm does",
+     .help = "how the output is interpreted: basic, or as an xterm does (a ttyrec: basic; an asciicast: xterm)",
      .set = [](RunSettings& s, const char* v, const OptionRow& row) {
          const int index = choiceIndex(row, v);
          if (index < 0) return std::string("Error: unknown emulation \"") + v + "\"; the choices are basic and xterm.";
          s.emulation = index == 0 ? Emulation::basic : Emulation::xterm;
+         s.emulationGiven = true;
          return std::string();
      },
      .choices = kEmulations},
@@ -255,6 +256,14 @@ constexpr OptionRow kOptions[] = {
      .help = "frames keep the recording's time: frame k shows it at k / fps",
      .set = [](RunSettings& s, const char*, const OptionRow&) {
          s.realtime = true;
+         s.clockGiven = true;
+         return std::string();
+     }},
+    {.name = "-record-frames", .kind = K::none, .group = G::timing,
+     .help = "every record's screen gets a frame of its own (a ttyrec's default)",
+     .set = [](RunSettings& s, const char*, const OptionRow&) {
+         s.realtime = false;
+         s.clockGiven = true;
          return std::string();
      }},
     {.name = "-last", .kind = K::decimal, .valueName = "SECONDS", .range = {0, kLatestSeconds}, .missing = "Error: need to specify last screen seconds.", .group = G::timing,
@@ -296,7 +305,7 @@ constexpr OptionRow kOptions[] = {
                 boundText(row.range.high) + ", not \"" + v + "\".";
      }},
     {.name = "-theme", .kind = K::nameOrFile, .valueName = "NAME|FILE", .missing = "Error: need to specify a theme name or file.", .group = G::look,
-     .help = "the colours: a built-in theme or a theme file (classic)",
+     .help = "the colours: a built-in theme or a theme file (classic; an asciicast: its own, else asciinema)",
      .set = setTheme},
     {.name = "-bold-bright", .kind = K::name, .valueName = "on|off", .missing = "Error: need to specify on or off for -bold-bright.", .group = G::look,
      .help = "whether bold takes colours 0-7 to their bright 8-15 (on)",

@@ -23,6 +23,8 @@ constexpr int32_t kMostGifFps = 50;
 // A movie frame lasts whole milliseconds, so a movie's rate stops at 1000; a PNG series only
 // needs a frame to last at least a microsecond, as -fps's range has it.
 constexpr int32_t kMostMovieFps = 1000;
+// The theme asciinema's player shows a recording in when the recording names none.
+constexpr const char* kAsciicastTheme = "asciinema";
 
 std::optional<RunError> checkRanges(const RunSettings& settings) {
     struct Range {
@@ -105,10 +107,6 @@ std::optional<RunError> prepareAsciicastInput(RunSettings& settings, ReadResult&
         }
     }
     if (recording == nullptr) return std::nullopt;
-    if (recording->theme && !settings.themeGiven) {
-        settings.theme = themeFromColours(recording->theme->foreground, recording->theme->background,
-                                          recording->theme->palette);
-    }
     struct Side {
         const char* what;
         const char* option;
@@ -136,6 +134,23 @@ std::optional<RunError> prepareAsciicastInput(RunSettings& settings, ReadResult&
         side.picture = std::max(side.setting, side.largest);
     }
     return std::nullopt;
+}
+
+// An asciicast comes from a modern terminal and its player keeps the recording's clock: unless
+// the options say otherwise it is played as an xterm, in real time, in its own colours or the
+// player's.
+void takeAsciicastDefaults(RunSettings& settings, const Recording& read) {
+    if (read.format != RecordingFormat::asciicast) return;
+    const AsciicastRecording& recording = read.asciicast;
+    if (!settings.emulationGiven) settings.emulation = Emulation::xterm;
+    if (!settings.clockGiven) settings.realtime = true;
+    if (settings.themeGiven) return;
+    if (recording.theme) {
+        settings.theme = themeFromColours(recording.theme->foreground, recording.theme->background,
+                                          recording.theme->palette);
+    } else {
+        settings.theme = *builtInTheme(kAsciicastTheme);
+    }
 }
 
 std::optional<RunError> refuseOutputOverRecording(const RunSettings& settings, const std::string& outputName) {

@@ -23,6 +23,10 @@ std::optional<RunError> checkSettings(const RunSettings& settings);
 // early: the recording when it was read here.
 std::optional<RunError> prepareAsciicastInput(RunSettings& settings, ReadResult& early);
 
+// An asciicast recording's emulation, clock and theme where the options name none; a ttyrec
+// keeps every default.
+void takeAsciicastDefaults(RunSettings& settings, const Recording& recording);
+
 // Deleting the old movie must never delete the recording itself.
 std::optional<RunError> refuseOutputOverRecording(const RunSettings& settings, const std::string& outputName);
 

@@ -33,6 +33,7 @@ struct RunSettings {
     // passed through its BMP file, as the faster ways must match byte for byte.
     bool plainPaths = false;
     Emulation emulation = Emulation::basic;  // -emulation
+    bool emulationGiven = false;             // -emulation was given: an asciicast keeps it
     bool statusLine = false;                 // -progress: one status line instead of a line per record
     bool quiet = false;                      // -quiet: errors and warnings only
     std::string font;                        // -font: a font file or fontconfig pattern; "" for font.txt
@@ -49,6 +50,7 @@ struct RunSettings {
     int32_t pictureColumns = 0;
     int32_t pictureRows = 0;
     bool realtime = false;     // -realtime
+    bool clockGiven = false;   // -realtime or -record-frames was given: an asciicast keeps it
     double idleSeconds = -1;   // -idle; negative: not given
     double speed = 1;          // -speed
     double lastSeconds = -1;   // -last; negative: the container's default

@@ -24,6 +24,7 @@ void Terminal::resize(int32_t columns, int32_t rows) {
 }
 
 void Terminal::feed(std::span<const uint8_t> payload) {
+    reach_.scan(payload, options_.columns, options_.rows);
     if (xterm_) {
         xterm_->feed(payload);
     } else {

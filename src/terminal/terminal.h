@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 
+#include "terminal/cursor_reach.h"
 #include "terminal/screen_grid.h"
 #include "terminal/xterm_emulation.h"
 
@@ -43,8 +44,12 @@ public:
     const XtermScreen& xtermScreen() const { return xterm_->screen(); }
     XtermCursor xtermCursor() const { return xterm_->cursor(); }
 
+    // Where the payloads fed so far moved the cursor, against the size at the time.
+    const CursorReach& cursorReach() const { return reach_; }
+
 private:
     TerminalOptions options_;
     ScreenGrid grid_;
     std::optional<XtermEmulation> xterm_;
+    CursorReach reach_;
 };
