@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,7 @@ TEST_F(CommandLineTest, WarnsOfWhatItLeavesAsideAndTakesTheOutputAfterTheRecordi
         std::string magic;              // its first bytes, a '.' matching any byte
         std::vector<std::string> same;  // a line whose standard output this one's equals
     };
-    const std::string rec = "rec.ttyrec";
+    const std::string rec = "demo.ttyrec";
     const Case cases[] = {
         {{rec, "-fsp", "-stop", "2"}, "Warning: unknown option -fsp is left aside; did you mean -fps?\n", 0,
          "output.avi", "RIFF", {rec, "-stop", "2"}},
@@ -60,7 +61,8 @@ TEST_F(CommandLineTest, WarnsOfWhatItLeavesAsideAndTakesTheOutputAfterTheRecordi
          "file instead, e.g. -output demo.mp4.\n",
          1, "", "", {}},
         {{"-codec", "zmbv", rec, "demo.gif", "-fps", "10"},
-         "Error: the recording comes first: reelcap rec.ttyrec demo.gif -codec zmbv -fps 10\n", 1, "", "", {}},
+         "Error: the recording comes first: reelcap demo.ttyrec demo.gif -codec zmbv -fps 10\n", 1, "", "", {}},
+        {{"-codec", "zmbv", rec}, "Error: the recording comes first: reelcap demo.ttyrec -codec zmbv\n", 1, "", "", {}},
         {{"-FSP", "10"}, "Error: the recording comes first: reelcap FILE -FSP 10\n", 1, "", "", {}},
         // A file named like an option is a recording; "-" is standard input.
         {{"-fps", "-stop", "2"}, "", 0, "output.avi", "RIFF", {}},
@@ -108,6 +110,11 @@ TEST_F(CommandLineTest, WarnsOfWhatItLeavesAsideAndTakesTheOutputAfterTheRecordi
         if (!c.same.empty()) {
             EXPECT_EQ(streams.out, runLine(c.same).out);
         }
+    }
+    // The README quotes these as the program writes them.
+    const std::string readme = std::regex_replace(readFile(sourcePath("README.md")), std::regex("\\s+"), " ");
+    for (const Case* quoted : {&cases[1], &cases[11]}) {
+        EXPECT_NE(readme.find(quoted->err.substr(0, quoted->err.size() - 1)), std::string::npos) << quoted->err;
     }
 }
 
