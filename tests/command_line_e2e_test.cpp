@@ -81,7 +81,8 @@ TEST_F(CommandLineTest, WarnsOfWhatItLeavesAsideAndTakesTheOutputAfterTheRecordi
         const fs::path out = dir / ("out" + std::to_string(number));
         const fs::path err = dir / ("err" + std::to_string(number));
         // In a subshell: runCommand sends the shell's own standard error to its output.
-        const int status = runCommand("(" + command + " <" + rec + " >" + out.string() + " 2>" + err.string() + ")").status;
+        const int status =
+            runCommand("(" + command + " <" + rec + " >" + out.string() + " 2>" + err.string() + ")").status;
         return Streams{.status = status, .out = readFile(out), .err = readFile(err), .dir = runDir};
     };
     for (const Case& c : cases) {

@@ -43,7 +43,8 @@ bool takeValues(const std::vector<const OptionRow*>& rows) {
 // The word as a shell reads it back: quoted when it holds anything but the usual characters.
 std::string shellWord(std::string_view word) {
     const bool plain = !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) != 0 || std::string_view("-_./:=,+@%").find(c) != std::string_view::npos;
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 ||
+               std::string_view("-_./:=,+@%").find(c) != std::string_view::npos;
     });
     if (plain) return std::string(word);
     std::string quoted = "'";
@@ -124,8 +125,8 @@ LeftAside leaveAside(std::span<const std::string> arguments, size_t at) {
     }
     if (!looksLikeOption(argument) && near.empty()) {
         if (namesMovieOrPicture(argument)) {
-            return {"Warning: " + shown + " is left aside: the output is named right after the recording, or by -output " +
-                    shown + "."};
+            return {"Warning: " + shown +
+                    " is left aside: the output is named right after the recording, or by -output " + shown + "."};
         }
         return {"Warning: " + shown + " is left aside: it is no option (reelcap -h lists them)."};
     }
@@ -144,7 +145,9 @@ std::string outputNameWarning(const RunSettings& settings) {
     const std::string_view extension = extensionOf(settings.outputName);
     if (extension.size() < 2 || namesContainer(extension)) return "";
     std::string written;
-    for (const MovieContainerInfo& info : movieContainers()) written += (written.empty() ? "" : ", ") + std::string(info.extension);
+    for (const MovieContainerInfo& info : movieContainers()) {
+        written += (written.empty() ? "" : ", ") + std::string(info.extension);
+    }
     std::string warning = "Warning: reelcap writes no " + std::string(extension) + " files; " + settings.outputName +
                           " is written as an AVI file (the containers it writes: " + written;
     if (namesMatch(extension, ".png")) warning += "; -at TIME writes one PNG picture, -png a series";
