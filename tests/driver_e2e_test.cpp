@@ -154,12 +154,13 @@ TEST_F(DriverTest, SettingsOutOfRangeAreRefusedBeforePlayback) {
         // A movie frame lasts whole milliseconds.
         {{"-codec", "zmbv", "-fps", "1001"}, "Error: -fps must be between 1 and 1000, not 1001."},
         {{"-codec", "zmbv", "-fps", "1000"}, ""},
-        {{"-png", "-width", "201"}, "Error: -width must be between 1 and 200, not 201."},
-        {{"-png", "-width", "0"}, "Error: -width must be between 1 and 200, not 0."},
-        {{"-png", "-width", "4294967297"}, "Error: -width must be between 1 and 200, not 2147483647."},
+        {{"-png", "-width", "201"}, "Error: -width 201: the terminal's width counts characters, from 1 to 200."},
+        {{"-png", "-width", "0"}, "Error: -width 0: the terminal's width counts characters, from 1 to 200."},
+        {{"-png", "-width", "4294967297"},
+         "Error: -width 4294967297: the terminal's width counts characters, from 1 to 200."},
         {{"-png", "-width", "200"}, ""},
-        {{"-png", "-height", "81"}, "Error: -height must be between 1 and 80, not 81."},
-        {{"-png", "-height", "abc"}, "Error: -height must be between 1 and 80, not 0."},
+        {{"-png", "-height", "81"}, "Error: -height 81: the terminal's height counts characters, from 1 to 80."},
+        {{"-png", "-height", "abc"}, "Error: -height abc: the terminal's height counts characters, from 1 to 80."},
         {{"-png", "-height", "80"}, ""},
     };
     for (const Case& c : cases) {
@@ -222,7 +223,7 @@ TEST_F(DriverTest, RecordingFileErrorsFailWithStatusOne) {
     };
     std::vector<Case> cases = {
         {{"missing.ttyrec", "-png"}, "errno 2\n"},
-        {{"-png"}, "errno 2\n"},  // a lone -png is the recording's name
+        {{"-rec.ttyrec", "-png"}, "errno 2\n"},  // a first argument named like no option is the recording's
         {{"adir", "-png"}, "errno 21\n"},
     };
     // A kernel file announces a page but holds a line: the read falls short of the size.

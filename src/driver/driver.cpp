@@ -1,11 +1,26 @@
 #include "driver/driver.h"
 
+#include <cstdio>
+
 #include "driver/announce.h"
 #include "driver/conversion.h"
 #include "driver/help.h"
 #include "driver/options.h"
 #include "driver/preparation.h"
 #include "driver/run_end.h"
+#include "driver/suggestions.h"
+
+namespace {
+
+// Warnings and the command line's own errors are for the person, on standard error, whatever
+// -quiet says.
+void tell(const std::string& line) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+}  // namespace
 
 int runConverter(std::span<const std::string> arguments, const RunSettings& defaults) {
     if (arguments.size() >= 2 && namesMatch(arguments[1], "--version")) {
@@ -22,7 +37,17 @@ int runConverter(std::span<const std::string> arguments, const RunSettings& defa
         printHelp();
         return 0;
     }
+    // Nothing is processed, so nothing is announced: the banner alone goes to standard output.
+    if (const std::string error = recordingFirstError(arguments); !error.empty()) {
+        tell(error);
+        return 1;
+    }
     const ParsedOptions parsed = parseOptions(arguments, defaults);
+    for (const std::string& warning : parsed.warnings) tell(warning);
+    if (const std::string error = outputNameError(parsed.settings); !error.empty()) {
+        tell(error);
+        return 1;
+    }
     // The effects of the options read before parsing stopped, in the order they had on the
     // command line: -png's directory comes before a listing or an error that follows it.
     std::error_code framesError;

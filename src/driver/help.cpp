@@ -100,6 +100,9 @@ void printHelp() {
         printAlways(title.title);
         printGroup(title.group);
     }
+    printAlways("");
+    printAlways("A movie or picture named right after the recording is the output, as with -output:");
+    printAlways("  reelcap demo.cast demo.gif");
 }
 
 void printVersions() {

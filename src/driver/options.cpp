@@ -12,7 +12,9 @@
 #include <filesystem>
 #include <optional>
 #include <system_error>
+#include <utility>
 
+#include "driver/suggestions.h"
 #include "platform/codecs.h"
 #include "render/theme.h"
 
@@ -116,6 +118,14 @@ int choiceIndex(const OptionRow& row, const char* value) {
     return -1;
 }
 
+// -width or -height, read as atoi does; the message shows the value as it was given.
+std::string readSize(int32_t& into, const char* text, const OptionRow& row, const char* side) {
+    into = readNumber(text);
+    if (into >= row.range.low && into <= row.range.high) return "";
+    return "Error: " + std::string(row.name) + " " + text + ": the terminal's " + side + " counts characters, from " +
+           boundText(row.range.low) + " to " + boundText(row.range.high) + ".";
+}
+
 std::string setTheme(RunSettings& settings, const char* value, const OptionRow&) {
     const std::string name = value;
     settings.themeGiven = true;
@@ -173,17 +183,15 @@ using K = ValueKind;
 constexpr OptionRow kOptions[] = {
     {.name = "-width", .kind = K::wholeNumber, .valueName = "N", .range = {1, kMostColumns}, .missing = "Error: need to specify width.", .group = G::terminal,
      .help = "terminal width in characters (80, or an asciicast file's own)",
-     .set = [](RunSettings& s, const char* v, const OptionRow&) {
-         s.columns = readNumber(v);
+     .set = [](RunSettings& s, const char* v, const OptionRow& row) {
          s.columnsGiven = true;
-         return std::string();
+         return readSize(s.columns, v, row, "width");
      }},
     {.name = "-height", .kind = K::wholeNumber, .valueName = "N", .range = {1, kMostRows}, .missing = "Error: need to specify height.", .group = G::terminal,
      .help = "terminal height in characters (25, or an asciicast file's own)",
-     .set = [](RunSettings& s, const char* v, const OptionRow&) {
-         s.rows = readNumber(v);
+     .set = [](RunSettings& s, const char* v, const OptionRow& row) {
          s.rowsGiven = true;
-         return std::string();
+         return readSize(s.rows, v, row, "height");
      }},
     {.name = "-emulation", .kind = K::name, .valueName = "basic|xterm", .missing = "Error: need to specify emulation name.", .group = G::terminal,
      .help = "how the output is interpreted: basic, or as an xterm does (a ttyrec: basic; an asciicast: xterm)",
@@ -374,9 +382,19 @@ bool isHelpOption(std::string_view argument) {
 ParsedOptions parseOptions(std::span<const std::string> arguments, const RunSettings& defaults) {
     ParsedOptions parsed{.settings = defaults};
     if (arguments.size() >= 2) parsed.settings.inputPath = arguments[1];
-    for (size_t i = 2; i < arguments.size(); ++i) {
+    size_t i = 2;
+    if (arguments.size() > i && !arguments[i].starts_with('-') && namesMovieOrPicture(arguments[i])) {
+        parsed.settings.outputName = arguments[i++];
+        parsed.settings.outputGiven = true;
+    }
+    for (; i < arguments.size(); ++i) {
         const OptionRow* row = findOption(arguments[i]);
-        if (row == nullptr || row->set == nullptr) continue;  // any other argument is left alone
+        if (row == nullptr || row->set == nullptr) {
+            const LeftAside aside = leaveAside(arguments, i);
+            parsed.warnings.push_back(aside.warning);
+            i += aside.count - 1;
+            continue;
+        }
         const char* value = "";
         if (row->kind != ValueKind::none) {
             if (i + 1 >= arguments.size()) {
@@ -391,6 +409,9 @@ ParsedOptions parseOptions(std::span<const std::string> arguments, const RunSett
         }
         parsed.error = row->set(parsed.settings, value, *row);
         if (!parsed.error.empty()) return parsed;
+    }
+    if (std::string warning = outputNameWarning(parsed.settings); !warning.empty()) {
+        parsed.warnings.push_back(std::move(warning));
     }
     return parsed;
 }

@@ -54,10 +54,13 @@ struct ParsedOptions {
     RunSettings settings;
     std::string error = "";        // non-empty: the run stops with this message
     const OptionRow* listing = nullptr;  // the option whose listing was asked for (-codec list)
+    std::vector<std::string> warnings = {};  // for standard error: arguments left aside, the output's name
 };
 
 // Reads arguments (the program, the recording, then options, taking effect in order) over
-// defaults. Arguments it does not know are left alone; the first error or listing stops it.
+// defaults. A movie or picture named right after the recording is the output, as -output names
+// it. Arguments it does not know are left aside, each with a warning; the first error or
+// listing stops it.
 ParsedOptions parseOptions(std::span<const std::string> arguments, const RunSettings& defaults);
 
 // Whether -quiet is among the options, the values of the options that take one stepped over:
