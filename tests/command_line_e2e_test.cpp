@@ -83,7 +83,9 @@ TEST_F(CommandLineTest, WarnsOfWhatItLeavesAsideAndTakesTheOutputAfterTheRecordi
         // In a subshell: runCommand sends the shell's own standard error to its output.
         const int status =
             runCommand("(" + command + " <" + rec + " >" + out.string() + " 2>" + err.string() + ")").status;
-        return Streams{.status = status, .out = readFile(out), .err = readFile(err), .dir = runDir};
+        // The uncompressed AVI's note has a test of its own.
+        const std::string errors = std::regex_replace(readFile(err), std::regex("Note: [^\n]*\n"), "");
+        return Streams{.status = status, .out = readFile(out), .err = errors, .dir = runDir};
     };
     for (const Case& c : cases) {
         const Streams streams = runLine(c.args);

@@ -118,12 +118,12 @@ int choiceIndex(const OptionRow& row, const char* value) {
     return -1;
 }
 
-// -width or -height, read as atoi does; the message shows the value as it was given.
-std::string readSize(int32_t& into, const char* text, const OptionRow& row, const char* side) {
-    into = readNumber(text);
-    if (into >= row.range.low && into <= row.range.high) return "";
-    return "Error: " + std::string(row.name) + " " + text + ": the terminal's " + side + " counts characters, from " +
-           boundText(row.range.low) + " to " + boundText(row.range.high) + ".";
+// -width or -height, read as atoi does; checked with the other settings once all are read (a
+// later one replaces it), its text kept for the message.
+std::string readSize(int32_t& into, std::string& text, const char* value) {
+    into = readNumber(value);
+    text = value;
+    return "";
 }
 
 std::string setTheme(RunSettings& settings, const char* value, const OptionRow&) {
@@ -183,15 +183,15 @@ using K = ValueKind;
 constexpr OptionRow kOptions[] = {
     {.name = "-width", .kind = K::wholeNumber, .valueName = "N", .range = {1, kMostColumns}, .missing = "Error: need to specify width.", .group = G::terminal,
      .help = "terminal width in characters (80, or an asciicast file's own)",
-     .set = [](RunSettings& s, const char* v, const OptionRow& row) {
+     .set = [](RunSettings& s, const char* v, const OptionRow&) {
          s.columnsGiven = true;
-         return readSize(s.columns, v, row, "width");
+         return readSize(s.columns, s.columnsText, v);
      }},
     {.name = "-height", .kind = K::wholeNumber, .valueName = "N", .range = {1, kMostRows}, .missing = "Error: need to specify height.", .group = G::terminal,
      .help = "terminal height in characters (25, or an asciicast file's own)",
-     .set = [](RunSettings& s, const char* v, const OptionRow& row) {
+     .set = [](RunSettings& s, const char* v, const OptionRow&) {
          s.rowsGiven = true;
-         return readSize(s.rows, v, row, "height");
+         return readSize(s.rows, s.rowsText, v);
      }},
     {.name = "-emulation", .kind = K::name, .valueName = "basic|xterm", .missing = "Error: need to specify emulation name.", .group = G::terminal,
      .help = "how the output is interpreted: basic, or as an xterm does (a ttyrec: basic; an asciicast: xterm)",

@@ -39,8 +39,23 @@ std::optional<RunError> checkRanges(const RunSettings& settings) {
     };
     Range fps = rangeOf("-fps", settings.fps);
     if (settings.movieOutput) fps.high = kMostMovieFps;
-    const Range ranges[] = {fps, rangeOf("-width", settings.columns), rangeOf("-height", settings.rows)};
-    for (const Range& range : ranges) {
+    struct Side {
+        Range range;
+        const std::string& given;
+        const char* what;
+    };
+    const Side sides[] = {{rangeOf("-width", settings.columns), settings.columnsText, "width"},
+                          {rangeOf("-height", settings.rows), settings.rowsText, "height"}};
+    for (const Side& side : sides) {
+        const Range& range = side.range;
+        if (range.value < range.low || range.value > range.high) {
+            const std::string value = side.given.empty() ? std::to_string(range.value) : side.given;
+            return RunError{std::string("Error: ") + range.option + " " + value + ": the terminal's " + side.what +
+                            " counts characters, from " + std::to_string(range.low) + " to " +
+                            std::to_string(range.high) + "."};
+        }
+    }
+    for (const Range& range : {fps}) {
         if (range.value < range.low || range.value > range.high) {
             return RunError{std::string("Error: ") + range.option + " must be between " + std::to_string(range.low) +
                             " and " + std::to_string(range.high) + ", not " + std::to_string(range.value) + "."};

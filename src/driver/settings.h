@@ -16,6 +16,8 @@ struct RunSettings {
     int32_t rows = 25;
     bool columnsGiven = false;             // -width was given: it wins over a recording's own size
     bool rowsGiven = false;                // -height likewise
+    std::string columnsText;               // -width's and -height's values as given, for messages
+    std::string rowsText;
     int32_t fps = 30;
     int32_t frameInterval = 1000000 / 30;  // microseconds per video frame
     int32_t sizeFactor = 1;                // 2 with -double
