@@ -18,12 +18,14 @@
 #include "driver/run_end.h"
 #include "emission/emission.h"
 #include "emission/frame_files.h"
+#include "emission/jpeg_writer.h"
 #include "emission/movie_writer.h"
 #include "emission/png_queue.h"
 #include "emission/png_writer.h"
 #include "platform/codecs.h"
 #include "platform/compression_dialog.h"
 #include "platform/interrupts.h"
+#include "platform/messages.h"
 #include "playback/playback.h"
 #include "playback/recording.h"
 #include "render/outline_font.h"
@@ -44,13 +46,21 @@ std::string posterName(const RunSettings& settings) {
 
 // -at: the screen at that time, as one PNG file.
 std::optional<RunError> writePoster(const RunSettings& settings, RunStages& stages) {
-    if (!stages.painter.paint(stages.terminal).painted) return RunError{missingFontMessage()};
-    EncodedPng png = encodePng(stages.painter.frame(), settings.sizeFactor);
-    if (png.error != 0) {
-        return RunError{"Error: cannot encode " + posterName(settings) + " (encoder error " + std::to_string(png.error) +
-                        ")"};
+    if (!stages.painter.paint(stages.terminal).painted) return transcriptError(missingFontMessage());
+    std::vector<uint8_t> bytes;
+    if (namesJpeg(posterName(settings))) {
+        EncodedJpeg jpeg = encodeJpeg(stages.painter.frame(), settings.sizeFactor);
+        if (!jpeg.error.empty()) return RunError{"Error: cannot encode " + posterName(settings) + ": " + jpeg.error};
+        bytes = std::move(jpeg.bytes);
+    } else {
+        EncodedPng png = encodePng(stages.painter.frame(), settings.sizeFactor);
+        if (png.error != 0) {
+            return RunError{"Error: cannot encode " + posterName(settings) + " (encoder error " +
+                            std::to_string(png.error) + ")"};
+        }
+        bytes = std::move(png.bytes);
     }
-    if (!writeWholeFile(posterName(settings), png.bytes)) {
+    if (!writeWholeFile(posterName(settings), bytes)) {
         return RunError{"Error: cannot write " + posterName(settings) + ": " + std::strerror(errno)};
     }
     return std::nullopt;
@@ -95,7 +105,8 @@ EmissionOptions emissionOptionsFor(const RunSettings& settings, MovieWriter* mov
             .plainPaths = settings.plainPaths,
             .movie = movie,
             .pngQueue = pngQueue,
-            .directory = settings.directory};
+            .directory = settings.directory,
+            .keepLastBitmap = !settings.tidy};
 }
 
 std::unique_ptr<RunStages> makePictureStages(const RunSettings& settings, const EmissionOptions& emission) {
@@ -134,6 +145,7 @@ PlaybackOptions playbackOptionsFor(const RunSettings& settings) {
             .finalFrames = static_cast<int32_t>(std::min<double>(lastFrames, INT32_MAX - 1)),
             .columnsFixed = settings.columnsGiven,
             .rowsFixed = settings.rowsGiven,
+            .log = !settings.tidy,
             .directory = settings.directory};
 }
 
@@ -201,7 +213,9 @@ std::optional<RunError> prepareRun(RunSettings& settings, const std::error_code&
     // Read before any output is touched: a recording that cannot be read leaves an earlier movie
     // of the same name as it was.
     if (!read.recording) read = readRecording(settings.inputPath);
-    if (!read.recording) return RunError{read.error};
+    if (!read.recording) return RunError{read.error, 1, read.transcript};
+    if (std::optional<RunError> error = requireFontFile(settings)) return error;
+    if (std::optional<RunError> error = requireBitmapDirectory(settings)) return error;
     // From here an interruption closes whatever movie there is, even one still being opened.
     installInterruptHandlers();
     if (settings.at.given) {
@@ -240,15 +254,16 @@ int runConversion(RunSettings settings, std::error_code framesError) {
     switch (played.end) {
         case PlaybackEnd::recordingError:
             // A movie already begun is closed, empty, rather than left without its headers.
-            printAlways(played.message);
+            printDiagnostic(played.message);
             finishMovie(&emission, movie);
             std::fflush(stdout);
             return 1;
         case PlaybackEnd::fontMissing:
-            return endWith({missingFontMessage()}, &emission);
+            return endWith(transcriptError(missingFontMessage()), &emission);
         case PlaybackEnd::stopLimit:
             announce(settings.quiet, "Exiting...");
             finishMovie(&emission, movie);
+            if (!settings.movieOutput) warnOlderFrames(settings.directory, emission.lastPngFrame());
             std::fflush(stdout);
             return outputStatus(&emission, movie);
         case PlaybackEnd::finished:
@@ -259,13 +274,14 @@ int runConversion(RunSettings settings, std::error_code framesError) {
         // Whatever was written stays usable: the movie is closed as at the stop limit.
         finishMovie(&emission, movie);
         std::string what = settings.movieOutput ? "; " + settings.outputName + " is closed and plays up to there" : "";
-        printAlways("Interrupted at frame " + std::to_string(played.frame) + what + ".");
+        printDiagnostic("Interrupted at frame " + std::to_string(played.frame) + what + ".");
         return 128 + interruptSignal();
     }
     if (settings.at.given) {
         if (std::optional<RunError> error = writePoster(settings, *stages)) return endWith(*error, &emission);
     }
     finishMovie(&emission, movie);
+    if (!settings.movieOutput && !settings.at.given) warnOlderFrames(settings.directory, emission.lastPngFrame());
     std::fflush(stdout);
     return outputStatus(&emission, movie);
 }

@@ -31,6 +31,6 @@ int runConverter(std::span<const std::string> arguments, const RunSettings& defa
         printCodecList();
         return 0;
     }
-    if (!parsed.error.empty()) return endWith({parsed.error});
+    if (!parsed.error.empty()) return endWith(optionError(parsed.error));
     return runConversion(parsed.settings, framesError);
 }

@@ -327,6 +327,12 @@ constexpr OptionRow kOptions[] = {
          s.quiet = true;
          return std::string();
      }},
+    {.name = "-tidy", .kind = K::none, .group = G::output,
+     .help = "leave neither the log \"output\" nor the last frame bitmap in the directory",
+     .set = [](RunSettings& s, const char*, const OptionRow&) {
+         s.tidy = true;
+         return std::string();
+     }},
     {.name = "-h", .kind = K::none, .group = G::firstArgument,
      .help = "this text"},
     {.name = "--help", .kind = K::none, .group = G::firstArgument,
