@@ -51,7 +51,7 @@ _reelcap() {
     esac
     mapfile -t COMPREPLY < <(compgen -W '-width -height -fps -skip -stop -output -double -png -codec -emulation
         -font -font-size -line-height -theme -bold-bright -padding -cursor -idle -speed -realtime -record-frames -last -from -to
-        -at -progress -quiet' -- "${cur,,}")
+        -at -progress -quiet -tidy' -- "${cur,,}")
 }
 
 complete -F _reelcap reelcap

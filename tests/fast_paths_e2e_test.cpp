@@ -203,7 +203,8 @@ TEST_F(FastPathsTest, MovieScreenFilesThatCannotBeWritten) {
     expectSameRuns(mixedRecording(), {"-codec", "zmbv", "-fps", "10"}, limited);
     limited.fileSizeLimit = 300000;  // the small screens' files fit, the movie soon does not
     expectSameRuns(mixedRecording(), small({"-codec", "dib", "-fps", "10"}), limited);
-    // A working directory nobody may write in, the movie going elsewhere.
+    // A working directory that cannot take the screen files ends the run before anything is
+    // written, even with the movie going elsewhere.
     if (geteuid() == 0) {
         RunOptions unprivileged;
         unprivileged.uid = kNobody;
@@ -216,10 +217,11 @@ TEST_F(FastPathsTest, MovieScreenFilesThatCannotBeWritten) {
             if (plain) options.extraEnv.push_back("REELCAP_PLAIN_PATHS=1");
             RunResult result =
                 runReelcapWith(dir, small({"rec.ttyrec", "-codec", "zmbv", "-fps", "10", "-output", "movie/out.avi"}), options);
-            EXPECT_EQ(result.status, 0);
-            EXPECT_NE(result.output.find("GetObject: Invalid argument\n\n"), std::string::npos) << result.output;
+            EXPECT_EQ(result.status, 1);
+            EXPECT_EQ(result.errors.rfind("Error: cannot write the temporary frame bitmaps in ", 0), 0u) << result.errors;
+            EXPECT_EQ(result.output.find("GetObject"), std::string::npos) << result.output;
             std::map<std::string, std::string> files = filesUnder(dir);
-            EXPECT_EQ(files.size(), 2u);  // movie/ and movie/out.avi: no log, no screen file
+            EXPECT_EQ(files.size(), 1u);  // movie/: no movie, no log, no screen file
             fs::permissions(dir, fs::perms::all);
         }
     }
@@ -257,9 +259,9 @@ TEST_F(FastPathsTest, InterruptedRunsLeaveCompleteFiles) {
         kill(running.pid, SIGINT);
         RunResult result = finishReelcap(running);
         EXPECT_EQ(result.status, 130);
-        size_t at = result.output.rfind("Interrupted at frame ");
-        ASSERT_NE(at, std::string::npos) << result.output;
-        int last = std::stoi(result.output.substr(at + 21));
+        size_t at = result.errors.rfind("Interrupted at frame ");
+        ASSERT_NE(at, std::string::npos) << result.errors;
+        int last = std::stoi(result.errors.substr(at + 21));
         ASSERT_GT(last, 1);
 
         // The same records, stopped where the interruption stopped, the plain way.

@@ -68,11 +68,13 @@ TEST(InstalledLayout, FontIsFoundInShareBesideTheBinary) {
         bool fontInstalled;
         bool throughLink;  // started as a symbolic link in another directory
         int status;
+        bool besideBinary = false;  // font.txt in the binary's own folder, as in a build tree
     };
     const Case cases[] = {
         {"installed font", true, false, 0},
         {"installed font, started through a link", true, true, 0},
         {"no font anywhere", false, false, 1},
+        {"font beside the binary, started through a link", false, true, 0, true},
     };
     for (const Case& c : cases) {
         fs::path root = makeTempDir();
@@ -83,6 +85,7 @@ TEST(InstalledLayout, FontIsFoundInShareBesideTheBinary) {
             fs::create_directories(root / "prefix/share/reelcap");
             fs::copy_file(sourcePath("font.txt"), root / "prefix/share/reelcap/font.txt");
         }
+        if (c.besideBinary) fs::copy_file(sourcePath("font.txt"), root / "prefix/bin/font.txt");
         RunOptions options;
         options.binary = (root / "prefix/bin/reelcap").string();
         if (c.throughLink) {

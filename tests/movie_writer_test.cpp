@@ -72,7 +72,7 @@ protected:
 
     void close() { writer->close(); }
 
-    // Writes frames with codec in a child process held to a file size limit, its standard output
+    // Writes frames with codec in a child process held to a file size limit, its standard error
     // going to messages; returns how many frames addMovieFrame took, -1 when the child failed.
     int writeUnderFileLimit(const std::string& path, const char* codec, rlim_t limitBytes,
                                    const std::vector<const Bitmap*>& frames, const char* messages) {
@@ -81,7 +81,7 @@ protected:
         if (child < 0) return -1;
         if (child == 0) {
             int messageFile = ::open(messages, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(messageFile, STDOUT_FILENO);
+            dup2(messageFile, STDERR_FILENO);
             std::signal(SIGXFSZ, SIG_IGN);
             rlimit limit{limitBytes, limitBytes};
             setrlimit(RLIMIT_FSIZE, &limit);
@@ -380,12 +380,12 @@ TEST_F(MovieWriterTest, FailedWriteIsReportedOnceAndTrapsTheWriter) {
     ASSERT_TRUE(writer->open("/dev/full", 33));
     auto bitmap = blockBitmap(16, 16, 0);
 
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     EXPECT_EQ(writer->setCompression(bitmap.get()), ffmpegCode(AVERROR(ENOSPC)));
     EXPECT_EQ(writer->addFrame(bitmap.get()), kAviErrError);
     EXPECT_EQ(appendFrame(bitmap.get()), (std::vector<AviResult>{kAviErrError, kAviErrError}));
     close();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: writing /dev/full failed: No space left on device\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: writing /dev/full failed: No space left on device\n");
     EXPECT_TRUE(writer->writeFailed());
 }
 
@@ -395,11 +395,11 @@ TEST_F(MovieWriterTest, RefusedFrameSizeStillLeavesAPlayableFile) {
     auto bitmap = blockBitmap(33, 17, 0);
     std::string path = open("odd.avi");
 
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     AviResult result = writer->setCompression(bitmap.get());
     EXPECT_EQ(writer->addFrame(bitmap.get()), kAviErrError);
     close();
-    std::string output = testing::internal::GetCapturedStdout();
+    std::string output = testing::internal::GetCapturedStderr();
 
     EXPECT_NE(result, kAviErrOk);
     EXPECT_EQ(output.rfind("Error: writing " + path + " failed: ", 0), 0u) << output;

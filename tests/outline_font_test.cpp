@@ -342,7 +342,7 @@ TEST_F(ThemeEndToEndTest, BadLookOptionsEndTheRun) {
         args.insert(args.end(), c.args.begin(), c.args.end());
         RunResult result = runReelcap(dir, args);
         EXPECT_EQ(result.status, 1) << c.args[0];
-        EXPECT_NE(result.output.find(c.message), std::string::npos) << result.output;
+        EXPECT_NE(result.errors.find(c.message), std::string::npos) << result.errors;
     }
 }
 

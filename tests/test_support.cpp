@@ -138,6 +138,10 @@ std::vector<std::string> ttyrecPayloads(std::string_view recording) {
 RunningReelcap startReelcap(const fs::path& dir, const std::vector<std::string>& args, const RunOptions& options) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+    std::string errorName = (fs::temp_directory_path() / "reelcap-stderr-XXXXXX").string();
+    int errorFd = mkostemp(errorName.data(), O_CLOEXEC);
+    if (errorFd < 0) throw std::runtime_error("mkostemp failed");
+    unlink(errorName.c_str());
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
@@ -152,7 +156,8 @@ RunningReelcap startReelcap(const fs::path& dir, const std::vector<std::string>&
             dup2(silent[0], 0);  // silent[1] stays open in the run, unwritten
         }
         dup2(pipeFds[1], 1);
-        if (options.errorsToOutput) dup2(pipeFds[1], 2);
+        dup2(options.errorsToOutput ? pipeFds[1] : errorFd, 2);
+        close(errorFd);
         close(pipeFds[0]);
         close(pipeFds[1]);
         for (const std::string& entry : options.extraEnv) {
@@ -179,7 +184,7 @@ RunningReelcap startReelcap(const fs::path& dir, const std::vector<std::string>&
         _exit(127);
     }
     close(pipeFds[1]);
-    return {pid, pipeFds[0]};
+    return {pid, pipeFds[0], errorFd};
 }
 
 RunResult finishReelcap(RunningReelcap running) {
@@ -191,6 +196,9 @@ RunResult finishReelcap(RunningReelcap running) {
     int status = 0;
     waitpid(running.pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    lseek(running.errorFd, 0, SEEK_SET);
+    while ((got = read(running.errorFd, buffer, sizeof buffer)) > 0) result.errors.append(buffer, got);
+    close(running.errorFd);
     return result;
 }
 

@@ -60,6 +60,7 @@ std::vector<std::string> ttyrecPayloads(std::string_view recording);
 struct RunResult {
     int status = -1;     // exit status, or 128 + signal number
     std::string output;  // standard output
+    std::string errors;  // standard error, unless it went to standard output
 };
 
 // Runs command with the shell; standard output and error together.
@@ -95,6 +96,7 @@ struct RunOptions {
 struct RunningReelcap {
     int pid = -1;
     int outputFd = -1;
+    int errorFd = -1;  // an unlinked file holding standard error
 };
 
 RunningReelcap startReelcap(const fs::path& dir, const std::vector<std::string>& args, const RunOptions& options);

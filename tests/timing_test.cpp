@@ -122,4 +122,26 @@ TEST(TimingFunctionsTest, MarkersArePlacedOnThePlayedClock) {
     EXPECT_EQ(markerTimes(rules, EventSource(recording)), (std::vector<int64_t>{0, 4 * kSecond, 20 * kSecond}));
 }
 
+// An asciicast player counts from the recording's start: the first output event's played time
+// from there, after -idle and -speed, and the length from the first to the last output event.
+TEST(TimingFunctionsTest, RecordingStartAndLengthOnThePlayedClock) {
+    Recording recording;
+    recording.format = RecordingFormat::asciicast;
+    for (auto [kind, seconds] : {std::pair{EventKind::marker, 101}, {EventKind::output, 103}, {EventKind::output, 110},
+                                 {EventKind::marker, 200}}) {
+        StoredEvent event;
+        event.kind = kind;
+        event.time = seconds * kSecond;
+        recording.asciicast.events.push_back(event);
+    }
+    TimingRules rules;
+    EXPECT_EQ(playedStart(rules, EventSource(recording), 100 * kSecond), 3 * kSecond);
+    EXPECT_EQ(playedLength(rules, EventSource(recording)), 7 * kSecond);
+    rules.idle = 2 * kSecond;
+    rules.speed = 2;
+    EXPECT_EQ(playedStart(rules, EventSource(recording), 100 * kSecond), kSecond);
+    EXPECT_EQ(playedLength(rules, EventSource(recording)), kSecond);
+    EXPECT_EQ(playedStart(rules, EventSource(Recording{}), 0), 0);
+}
+
 }  // namespace

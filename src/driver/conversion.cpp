@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cinttypes>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -20,12 +19,14 @@
 #include "driver/run_end.h"
 #include "emission/emission.h"
 #include "emission/frame_files.h"
+#include "emission/jpeg_writer.h"
 #include "emission/movie_writer.h"
 #include "emission/png_queue.h"
 #include "emission/png_writer.h"
 #include "platform/codecs.h"
 #include "platform/compression_dialog.h"
 #include "platform/interrupts.h"
+#include "platform/messages.h"
 #include "playback/playback.h"
 #include "playback/recording.h"
 #include "render/outline_font.h"
@@ -46,13 +47,21 @@ std::string posterName(const RunSettings& settings) {
 
 // -at: the screen at that time, as one PNG file.
 std::optional<RunError> writePoster(const RunSettings& settings, RunStages& stages) {
-    if (!stages.painter.paint(stages.terminal).painted) return RunError{missingFontMessage()};
-    EncodedPng png = encodePng(stages.painter.frame(), settings.sizeFactor);
-    if (png.error != 0) {
-        return RunError{"Error: cannot encode " + posterName(settings) + " (encoder error " + std::to_string(png.error) +
-                        ")"};
+    if (!stages.painter.paint(stages.terminal).painted) return transcriptError(missingFontMessage());
+    std::vector<uint8_t> bytes;
+    if (namesJpeg(posterName(settings))) {
+        EncodedJpeg jpeg = encodeJpeg(stages.painter.frame(), settings.sizeFactor);
+        if (!jpeg.error.empty()) return RunError{"Error: cannot encode " + posterName(settings) + ": " + jpeg.error};
+        bytes = std::move(jpeg.bytes);
+    } else {
+        EncodedPng png = encodePng(stages.painter.frame(), settings.sizeFactor);
+        if (png.error != 0) {
+            return RunError{"Error: cannot encode " + posterName(settings) + " (encoder error " +
+                            std::to_string(png.error) + ")"};
+        }
+        bytes = std::move(png.bytes);
     }
-    if (!writeWholeFile(posterName(settings), png.bytes)) {
+    if (!writeWholeFile(posterName(settings), bytes)) {
         return RunError{"Error: cannot write " + posterName(settings) + ": " + std::strerror(errno)};
     }
     return std::nullopt;
@@ -92,12 +101,12 @@ void noteUncompressedFrames(const RunSettings& settings) {
     if (settings.quiet || !settings.codecName.empty()) return;
     const auto [width, height] = pictureSize(settings);
     const int64_t frameBytes = width * height * 4;
-    std::fprintf(stderr,
-                 "Note: %s gets uncompressed frames, %" PRId64 " x %" PRId64 " pixels, %" PRId64
-                 " bytes each (%.0f MB a second at %d fps); -codec zmbv keeps every pixel in a file far "
-                 "smaller, and -codec list names the others.\n",
-                 settings.outputName.c_str(), width, height, frameBytes,
-                 static_cast<double>(frameBytes) * settings.fps / 1e6, settings.fps);
+    const double megabytesPerSecond = static_cast<double>(frameBytes) * settings.fps / 1e6;
+    printDiagnostic("Note: " + settings.outputName + " gets uncompressed frames, " + std::to_string(width) + " x " +
+                    std::to_string(height) + " pixels, " + std::to_string(frameBytes) + " bytes each (" +
+                    std::to_string(std::llround(megabytesPerSecond)) + " MB a second at " +
+                    std::to_string(settings.fps) +
+                    " fps); -codec zmbv keeps every pixel in a file far smaller, and -codec list names the others.");
 }
 
 // A recording laid out for a larger terminal than it is played in comes out garbled: say the
@@ -107,11 +116,11 @@ void warnCursorBeyond(const RunSettings& settings, const Terminal& terminal) {
     if (!reach.beyond()) return;
     const int32_t columns = std::max(reach.columns(), settings.columns);
     const int32_t rows = std::max(reach.rows(), settings.rows);
-    std::fprintf(stderr,
-                 "Warning: %s moves the cursor as far as column %d, row %d, beyond its %d x %d terminal; "
-                 "play it at the size it was made for with -width %d -height %d.\n",
-                 recordingName(settings.inputPath).c_str(), reach.columns(), reach.rows(), settings.columns,
-                 settings.rows, columns, rows);
+    printDiagnostic("Warning: " + recordingName(settings.inputPath) + " moves the cursor as far as column " +
+                    std::to_string(reach.columns()) + ", row " + std::to_string(reach.rows()) + ", beyond its " +
+                    std::to_string(settings.columns) + " x " + std::to_string(settings.rows) +
+                    " terminal; play it at the size it was made for with -width " + std::to_string(columns) +
+                    " -height " + std::to_string(rows) + ".");
 }
 
 std::optional<RunError> openMovie(const RunSettings& settings, MovieWriter& movie) {
@@ -143,7 +152,8 @@ EmissionOptions emissionOptionsFor(const RunSettings& settings, MovieWriter* mov
             .plainPaths = settings.plainPaths,
             .movie = movie,
             .pngQueue = pngQueue,
-            .directory = settings.directory};
+            .directory = settings.directory,
+            .keepLastBitmap = !settings.tidy};
 }
 
 std::unique_ptr<RunStages> makePictureStages(const RunSettings& settings, const EmissionOptions& emission) {
@@ -182,6 +192,7 @@ PlaybackOptions playbackOptionsFor(const RunSettings& settings) {
             .finalFrames = static_cast<int32_t>(std::min<double>(lastFrames, INT32_MAX - 1)),
             .columnsFixed = settings.columnsGiven,
             .rowsFixed = settings.rowsGiven,
+            .log = !settings.tidy,
             .directory = settings.directory};
 }
 
@@ -249,8 +260,10 @@ std::optional<RunError> prepareRun(RunSettings& settings, const std::error_code&
     // Read before any output is touched: a recording that cannot be read leaves an earlier movie
     // of the same name as it was.
     if (!read.recording) read = readRecording(settings.inputPath);
-    if (!read.recording) return RunError{read.error};
+    if (!read.recording) return RunError{read.error, 1, read.transcript};
     takeAsciicastDefaults(settings, *read.recording);
+    if (std::optional<RunError> error = requireFontFile(settings)) return error;
+    if (std::optional<RunError> error = requireBitmapDirectory(settings)) return error;
     // From here an interruption closes whatever movie there is, even one still being opened.
     installInterruptHandlers();
     if (settings.at.given) {
@@ -290,15 +303,16 @@ int runConversion(RunSettings settings, std::error_code framesError) {
     switch (played.end) {
         case PlaybackEnd::recordingError:
             // A movie already begun is closed, empty, rather than left without its headers.
-            printAlways(played.message);
+            printDiagnostic(played.message);
             finishMovie(&emission, movie);
             std::fflush(stdout);
             return 1;
         case PlaybackEnd::fontMissing:
-            return endWith({missingFontMessage()}, &emission);
+            return endWith(transcriptError(missingFontMessage()), &emission);
         case PlaybackEnd::stopLimit:
             announce(settings.quiet, "Exiting...");
             finishMovie(&emission, movie);
+            if (!settings.movieOutput) warnOlderFrames(settings.directory, emission.lastPngFrame());
             std::fflush(stdout);
             return outputStatus(&emission, movie);
         case PlaybackEnd::finished:
@@ -309,13 +323,14 @@ int runConversion(RunSettings settings, std::error_code framesError) {
         // Whatever was written stays usable: the movie is closed as at the stop limit.
         finishMovie(&emission, movie);
         std::string what = settings.movieOutput ? "; " + settings.outputName + " is closed and plays up to there" : "";
-        printAlways("Interrupted at frame " + std::to_string(played.frame) + what + ".");
+        printDiagnostic("Interrupted at frame " + std::to_string(played.frame) + what + ".");
         return 128 + interruptSignal();
     }
     if (settings.at.given) {
         if (std::optional<RunError> error = writePoster(settings, *stages)) return endWith(*error, &emission);
     }
     finishMovie(&emission, movie);
+    if (!settings.movieOutput && !settings.at.given) warnOlderFrames(settings.directory, emission.lastPngFrame());
     std::fflush(stdout);
     return outputStatus(&emission, movie);
 }

@@ -1,7 +1,5 @@
 #include "driver/driver.h"
 
-#include <cstdio>
-
 #include "driver/announce.h"
 #include "driver/conversion.h"
 #include "driver/help.h"
@@ -9,16 +7,12 @@
 #include "driver/preparation.h"
 #include "driver/run_end.h"
 #include "driver/suggestions.h"
+#include "platform/messages.h"
 
 namespace {
 
-// Warnings and the command line's own errors are for the person, on standard error, whatever
-// -quiet says.
-void tell(const std::string& line) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", line.c_str());
-    std::fflush(stderr);
-}
+// Warnings and the command line's own errors are for the person, whatever -quiet says.
+void tell(const std::string& line) { printDiagnostic(line); }
 
 }  // namespace
 
@@ -56,6 +50,6 @@ int runConverter(std::span<const std::string> arguments, const RunSettings& defa
         printCodecList();
         return 0;
     }
-    if (!parsed.error.empty()) return endWith({parsed.error});
+    if (!parsed.error.empty()) return endWith(optionError(parsed.error));
     return runConversion(parsed.settings, framesError);
 }

@@ -47,22 +47,25 @@ std::string fontAlongPath() {
     }
 }
 
-// An installed reelcap, <prefix>/bin/reelcap, has its font in <prefix>/share/reelcap. The
-// kernel's link names the binary itself, whatever link or PATH entry started it.
-fs::path installedFont() {
+// An installed reelcap, <prefix>/bin/reelcap, has its font in <prefix>/share/reelcap; a build
+// tree keeps it beside the binary. The kernel's link names the binary itself, whatever link or
+// PATH entry started it.
+std::string fontNearBinary() {
     std::error_code error;
     fs::path binary = fs::read_symlink("/proc/self/exe", error);
-    if (error || !binary.has_parent_path()) return {};
-    return binary.parent_path().parent_path() / "share" / "reelcap" / kFontFileName;
+    if (error || !binary.has_parent_path()) return "";
+    const fs::path folder = binary.parent_path();
+    for (const fs::path& font : {folder.parent_path() / "share" / "reelcap" / kFontFileName, folder / kFontFileName}) {
+        if (usableFont(font)) return font.string();
+    }
+    return "";
 }
 
 }  // namespace
 
 std::string findFontPath() {
     std::string found = fontAlongPath();
-    if (!found.empty()) return found;
-    fs::path installed = installedFont();
-    return !installed.empty() && usableFont(installed) ? installed.string() : "";
+    return !found.empty() ? found : fontNearBinary();
 }
 
 std::string missingFontMessage() {

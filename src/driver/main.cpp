@@ -15,7 +15,7 @@ namespace {
 void onOutOfMemory() {
     static const char kMessage[] = "Error: not enough memory to go on\n";
     std::fflush(stdout);
-    ssize_t written = write(STDOUT_FILENO, kMessage, sizeof kMessage - 1);
+    ssize_t written = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
     (void)written;
     std::_Exit(1);
 }

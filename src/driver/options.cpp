@@ -249,6 +249,12 @@ constexpr OptionRow kOptions[] = {
     {.name = "-at", .kind = K::time, .valueName = "TIME", .missing = "Error: need to specify a time for -at.", .group = G::output,
      .help = "one PNG of the screen at that time, to the -output name or poster.png",
      .set = [](RunSettings& s, const char* v, const OptionRow& row) { return readTime(s.at, v, row); }},
+    {.name = "-tidy", .kind = K::none, .group = G::output,
+     .help = "leave neither the log \"output\" nor the last frame bitmap in the directory",
+     .set = [](RunSettings& s, const char*, const OptionRow&) {
+         s.tidy = true;
+         return std::string();
+     }},
     {.name = "-idle", .kind = K::decimal, .valueName = "SECONDS", .range = {0, kLatestSeconds}, .missing = "Error: need to specify idle seconds.", .group = G::timing,
      .help = "a pause longer than that plays as that long",
      .set = [](RunSettings& s, const char* v, const OptionRow& row) {

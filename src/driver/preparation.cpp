@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "driver/font_search.h"
 #include "driver/help.h"
 #include "driver/options.h"
 #include "platform/codecs.h"
@@ -92,7 +93,7 @@ std::optional<RunError> checkCut(const RunSettings& settings) {
 }  // namespace
 
 std::optional<RunError> checkSettings(const RunSettings& settings) {
-    if (settings.inputPath.empty()) return RunError{"Error: no input .ttyrec file?"};
+    if (settings.inputPath.empty()) return transcriptError("Error: no input .ttyrec file?");
     if (std::optional<RunError> error = checkRanges(settings)) return error;
     if (std::optional<RunError> error = checkMovieContainer(settings)) return error;
     return checkCut(settings);
@@ -101,7 +102,7 @@ std::optional<RunError> checkSettings(const RunSettings& settings) {
 std::optional<RunError> prepareAsciicastInput(RunSettings& settings, ReadResult& early) {
     early = readRecording(settings.inputPath, {.early = true});
     const std::string name = recordingName(settings.inputPath);
-    if (!early.error.empty()) return RunError{early.error};
+    if (!early.error.empty()) return RunError{early.error, 1, early.transcript};
     const AsciicastRecording* recording =
         early.recording && early.recording->format == RecordingFormat::asciicast ? &early.recording->asciicast : nullptr;
     settings.pictureColumns = settings.columns;
@@ -188,6 +189,25 @@ std::optional<RunError> requireFramesDirectory(const std::error_code& framesErro
                          : framesError             ? framesError.message()
                                                    : std::strerror(ENOENT);
     return RunError{"Error: cannot create the directory " + frames + ": " + reason};
+}
+
+std::optional<RunError> requireFontFile(const RunSettings& settings) {
+    if (!settings.font.empty() || !findFontPath().empty()) return std::nullopt;
+    return transcriptError(missingFontMessage(),
+                           "reelcap: font.txt is in none of the places searched: the working directory, the PATH "
+                           "entries, the installed share/reelcap/ and the binary's folder; copy it into one, or "
+                           "paint with -font.");
+}
+
+std::optional<RunError> requireBitmapDirectory(const RunSettings& settings) {
+    if (!settings.movieOutput || settings.at.given || !settings.writeFrames) return std::nullopt;
+    const fs::path directory = settings.directory.empty() ? fs::path(".") : settings.directory;
+    if (access(directory.c_str(), W_OK | X_OK) == 0) return std::nullopt;
+    const int error = errno;
+    std::error_code ignored;
+    const fs::path shown = settings.directory.empty() ? fs::current_path(ignored) : fs::absolute(directory, ignored);
+    return RunError{"Error: cannot write the temporary frame bitmaps in " + shown.string() + ": " +
+                    std::strerror(error) + "; run reelcap from a directory you can write in."};
 }
 
 std::error_code makeFramesDirectory(const fs::path& directory) {

@@ -35,6 +35,14 @@ std::optional<RunError> refuseOutputOverRecording(const RunSettings& settings, c
 std::optional<RunError> requireFramesDirectory(const std::error_code& framesError,
                                                const std::filesystem::path& directory);
 
+// The bitmap font paints every screen unless -font names another; a run that would need it and
+// finds none ends before its output is touched, with the converter's fixed message.
+std::optional<RunError> requireFontFile(const RunSettings& settings);
+
+// A movie's frames pass through temporary bitmap files in the run's directory: one that cannot
+// take them ends the run before anything is written.
+std::optional<RunError> requireBitmapDirectory(const RunSettings& settings);
+
 // Makes the frames directory in directory (the run's) unless there is one; why it could not be
 // made.
 std::error_code makeFramesDirectory(const std::filesystem::path& directory);

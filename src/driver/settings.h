@@ -38,6 +38,7 @@ struct RunSettings {
     bool emulationGiven = false;             // -emulation was given: an asciicast keeps it
     bool statusLine = false;                 // -progress: one status line instead of a line per record
     bool quiet = false;                      // -quiet: errors and warnings only
+    bool tidy = false;                       // -tidy: no log and no frame bitmap left after the run
     std::string font;                        // -font: a font file or fontconfig pattern; "" for font.txt
     int32_t fontSize = 16;                   // -font-size, pixels
     double lineHeight = 1.0;                 // -line-height

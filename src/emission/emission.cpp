@@ -4,6 +4,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -64,6 +65,7 @@ struct Emission::State {
     Surface doubled;  // -double's picture for the BMP writer
     UnwrittenFrames unwritten;
     uint64_t lastBitmapVersion = 0;  // versions are never reused, so a writer can trust them
+    int32_t lastPngFrame = -1;       // the highest frame number of the series so far
 };
 
 namespace {
@@ -354,6 +356,7 @@ void Emission::emitFrames(const Surface& picture, const ScreenChanges& changes, 
         options.plainPaths || options.pngQueue == nullptr
             ? emitPngFrames(emission, picture, frameStart, frameEnd)
             : emitPngFramesQueued(emission, picture, changes, frameStart, frameEnd);
+        if (passesSkip(options, frameEnd)) emission.lastPngFrame = std::max(emission.lastPngFrame, frameEnd);
     }
 }
 
@@ -370,13 +373,24 @@ void Emission::emitFinalFrames(const Surface& picture, const ScreenChanges& chan
         options.plainPaths || options.pngQueue == nullptr
             ? emitPngFrames(emission, picture, span.start, span.end - 1)
             : emitPngFramesQueued(emission, picture, changes, span.start, span.end - 1);
+        if (passesSkip(options, span.end - 1)) emission.lastPngFrame = std::max(emission.lastPngFrame, span.end - 1);
     }
 }
 
 void Emission::finish() {
-    if (state_->options.pngQueue != nullptr) state_->options.pngQueue->finish();
-    writeLastBmp(*state_);
+    State& emission = *state_;
+    if (emission.options.pngQueue != nullptr) emission.options.pngQueue->finish();
+    if (emission.options.keepLastBitmap) {
+        writeLastBmp(emission);
+    } else if (!emission.previousBmpName.empty()) {
+        emission.kept.fileMade = false;
+        std::error_code ignored;
+        std::filesystem::remove(emission.previousBmpName, ignored);
+        emission.previousBmpName.clear();
+    }
 }
+
+int32_t Emission::lastPngFrame() const { return state_->lastPngFrame; }
 
 UnwrittenFrames Emission::unwrittenFrames() const {
     // A run writes its PNG files either here or through the queue, never both.

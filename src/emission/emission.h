@@ -32,6 +32,7 @@ struct EmissionOptions {
     MovieWriter* movie = nullptr;  // the movie the frames go to
     PngQueue* pngQueue = nullptr;  // PNG encodings under way; without it the series is encoded on this thread
     std::filesystem::path directory;  // where the frame files go; empty: the working directory
+    bool keepLastBitmap = true;       // false: the last temporary bitmap is deleted when the run ends
 };
 
 // The frames of one record: the previous screen's gap begins at start, the new screen at end.
@@ -64,6 +65,9 @@ public:
 
     // The frame files that could not be written so far.
     UnwrittenFrames unwrittenFrames() const;
+
+    // The highest frame number of the PNG series this run has written or tried to; -1 for none.
+    int32_t lastPngFrame() const;
 
     struct State;
 

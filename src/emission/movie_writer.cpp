@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/messages.h"
+
 namespace {
 
 constexpr uint32_t kMillisecondsPerSecond = 1000;
@@ -74,8 +76,7 @@ void MovieWriter::reportFailure(AviResult code) {
     if (failureReported_) return;
     failureReported_ = true;
     writeFailed_ = true;
-    std::printf("Error: writing %s failed: %s\n", fileName_.c_str(), aviFileErrorText(code).c_str());
-    std::fflush(stdout);
+    printDiagnostic("Error: writing " + fileName_ + " failed: " + aviFileErrorText(code));
 }
 
 AviResult MovieWriter::fail(AviResult code) {

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "platform/interrupts.h"
+#include "platform/messages.h"
 #include "render/renderer.h"
 #include "terminal/terminal.h"
 
@@ -15,6 +16,12 @@ namespace {
 constexpr double kLatestSeconds = 1e12;
 
 PlaybackResult failure(std::string message) { return {PlaybackEnd::recordingError, std::move(message)}; }
+
+std::string secondsText(int64_t micros) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(micros) / kMicrosPerSecond);
+    return text;
+}
 
 // The idle limit: -idle, else the recording's own.
 TimingRules rulesFor(const PlaybackOptions& options, const Recording& recording) {
@@ -59,12 +66,16 @@ bool Playback::walkCut() const {
 std::optional<PlaybackResult> Playback::begin(const EventSource& source) {
     const Recording& recording = source.recording();
     rules_ = rulesFor(options_, recording);
+    // An asciicast recording's times count from its start, as its player shows them.
+    ownClock_ = recording.format == RecordingFormat::asciicast;
+    origin_ = ownClock_ ? playedStart(rules_, source, recording.asciicast.startTime) : 0;
     // -from and -to on the played clock; a marker that is not there ends the walk before it starts.
     std::vector<int64_t> markers;
     if (options_.from.marker != 0 || options_.to.marker != 0) markers = markerTimes(rules_, source);
     auto resolve = [&](const TimePoint& point, int64_t& micros) -> std::optional<PlaybackResult> {
         if (!point.given) return std::nullopt;
-        micros = point.micros;
+        // A time before the first output event shows its screen.
+        micros = std::max<int64_t>(point.micros - origin_, 0);
         if (point.marker == 0) return std::nullopt;
         if (static_cast<size_t>(point.marker) > markers.size()) {
             return failure("Error: " + recording.name + " has no marker " + std::to_string(point.marker) +
@@ -78,8 +89,29 @@ std::optional<PlaybackResult> Playback::begin(const EventSource& source) {
     if (!options_.poster) {
         if (std::optional<PlaybackResult> failed = resolve(options_.to, rules_.to)) return failed;
     }
+    if (options_.warnings) warnPastTheEnd(source);
     progress_.start(source);
     return std::nullopt;
+}
+
+// A time past the last output event shows the last screen, or nothing after -from.
+void Playback::warnPastTheEnd(const EventSource& source) const {
+    const int64_t length = playedLength(rules_, source);
+    struct Named {
+        const char* option;
+        const TimePoint& point;
+        int64_t micros;
+    };
+    const Named times[] = {{options_.poster ? "-at" : "-from", options_.from, rules_.from},
+                           {"-to", options_.to, rules_.to}};
+    for (const Named& time : times) {
+        if (!time.point.given || time.micros <= length || (options_.poster && &time.point == &options_.to)) continue;
+        const std::string named = time.point.marker != 0 ? "marker:" + std::to_string(time.point.marker)
+                                                         : secondsText(time.point.micros) + " s";
+        printDiagnostic("Warning: " + std::string(time.option) + " " + named + " is past the end of " +
+                        source.recording().name + ", which lasts " + secondsText(length + origin_) + " s" +
+                        (options_.poster ? "; the last screen is shown." : "."));
+    }
 }
 
 bool Playback::step(EventSource& source, PlaybackStages& stages) {
@@ -89,10 +121,9 @@ bool Playback::step(EventSource& source, PlaybackStages& stages) {
     }
     const std::optional<Truncation> tail = source.tail();
     if (tail && options_.warnings) {
-        std::printf("Warning: the recording is cut at byte offset %zu: the %zu bytes from offset %zu "
-                    "are too short for a record header and are ignored\n",
-                    tail->end, tail->available, tail->offset);
-        std::fflush(stdout);
+        printDiagnostic("Warning: the recording is cut at byte offset " + std::to_string(tail->end) + ": the " +
+                        std::to_string(tail->available) + " bytes from offset " + std::to_string(tail->offset) +
+                        " are too short for a record header and are ignored");
     }
     return false;
 }
@@ -104,10 +135,10 @@ bool Playback::playOutput(const Event& event, EventSource& source, PlaybackStage
     }
     pendingResizes_.clear();
     if (event.cut && options_.warnings) {
-        std::printf("Warning: the recording is cut at byte offset %zu: the record at offset %zu has "
-                    "%zu of its %" PRIu32 " payload bytes\n",
-                    event.cut->end, event.cut->offset, event.cut->available, event.cut->length);
-        std::fflush(stdout);
+        printDiagnostic("Warning: the recording is cut at byte offset " + std::to_string(event.cut->end) +
+                        ": the record at offset " + std::to_string(event.cut->offset) + " has " +
+                        std::to_string(event.cut->available) + " of its " + std::to_string(event.cut->length) +
+                        " payload bytes");
     }
     clock_ = clockStartedBy(clock_, event.stamp, event.time);
     const OutputTiming timing = timeOutput(rules_, clock_, event.time);
@@ -117,15 +148,15 @@ bool Playback::playOutput(const Event& event, EventSource& source, PlaybackStage
     }
     if (timing.frame > std::numeric_limits<int32_t>::max()) {
         if (options_.warnings) {
-            std::printf("Warning: frame numbers would pass %" PRId32 "; the rest of the recording is not played\n",
-                        std::numeric_limits<int32_t>::max());
-            std::fflush(stdout);
+            printDiagnostic("Warning: frame numbers would pass " +
+                            std::to_string(std::numeric_limits<int32_t>::max()) +
+                            "; the rest of the recording is not played");
         }
         return false;
     }
     const FrameSpan span{clock_.frameStart, static_cast<int32_t>(timing.frame)};
     clock_.frameEnd = span.end;
-    progress_.report(event, span, clock_, timing, rules_.idle >= 0 || rules_.speed != 1);
+    progress_.report(event, span, clock_, timing, ownClock_ || rules_.idle >= 0 || rules_.speed != 1, origin_);
 
     stages.feed(event.data);
     // Only the last screen of a frame is painted and shown.

@@ -91,6 +91,7 @@ public:
 private:
     bool walkCut() const;
     PlaybackResult finish(PlaybackStages& stages);
+    void warnPastTheEnd(const EventSource& source) const;
     bool playOutput(const Event& event, EventSource& source, PlaybackStages& stages);
 
     PlaybackOptions options_;
@@ -99,6 +100,10 @@ private:
     ProgressReport progress_;
     std::vector<Event> pendingResizes_;  // take effect before the next output event
     bool reachedTo_ = false;             // an output event after -to ended the walk
+    // The played time of the first output event on the clock -from, -to, -at and the progress
+    // lines count on: an asciicast recording's own, from its start; 0 for ttyrec, from the first.
+    int64_t origin_ = 0;
+    bool ownClock_ = false;  // progress lines show that clock
     int64_t walked_ = 0;
     PlaybackResult result_;
 };

@@ -32,10 +32,11 @@ std::string clockText(double seconds) {
 
 // Writes the time since the first record as "%02d:%02d:%02d", without a newline: on the clock
 // that -from and -to count on.
-void printRecordTime(Stamp stamp, const FrameClock& clock, const OutputTiming& timing, bool clockAdjusted) {
+void printRecordTime(Stamp stamp, const FrameClock& clock, const OutputTiming& timing, bool clockAdjusted,
+                     int64_t origin) {
     int64_t elapsed = static_cast<int64_t>(stamp.seconds) - clock.first.seconds;
     if (stamp.micros < clock.first.micros) elapsed -= 1;  // borrow: count whole seconds only
-    if (clockAdjusted) elapsed = timing.played / kMicrosPerSecond;
+    if (clockAdjusted) elapsed = (timing.played + origin) / kMicrosPerSecond;
     std::printf("%02" PRId64 ":%02" PRId64 ":%02" PRId64, elapsed / 3600, (elapsed / 60) % 60, elapsed % 60);
 }
 
@@ -82,10 +83,10 @@ void ProgressReport::showStatus(const Event& event, const FrameSpan& span) {
 }
 
 void ProgressReport::report(const Event& event, const FrameSpan& span, const FrameClock& clock,
-                            const OutputTiming& timing, bool clockAdjusted) {
+                            const OutputTiming& timing, bool clockAdjusted, int64_t origin) {
     if (mode_ == Progress::lines) {
         std::printf("Frame %" PRId32 ", time ", span.end);
-        printRecordTime(event.stamp, clock, timing, clockAdjusted);
+        printRecordTime(event.stamp, clock, timing, clockAdjusted, origin);
         std::fputs(span.end < skipFrames_ ? " (skipping) \n" : "...\n", stdout);
         std::fflush(stdout);
     } else if (mode_ == Progress::statusLine) {

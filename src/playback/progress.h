@@ -27,9 +27,9 @@ public:
     void openLog(const std::filesystem::path& directory);
     // Counts the records ahead, for the status line.
     void start(EventSource source);
-    // clockAdjusted: times are shown on the played clock.
+    // clockAdjusted: times are shown on the played clock, origin (microseconds) added to them.
     void report(const Event& event, const FrameSpan& span, const FrameClock& clock, const OutputTiming& timing,
-                bool clockAdjusted);
+                bool clockAdjusted, int64_t origin = 0);
     // Ends a status line left open.
     void finish();
 

@@ -5,21 +5,88 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstring>
 #include <limits>
+#include <string_view>
 #include <new>
 #include <utility>
 #include <vector>
 
 #include "platform/decompress.h"
 #include "playback/asciicast.h"
+#include "playback/ttyrec_record.h"
 
 namespace {
 
 constexpr size_t kSniffSize = 64;
 constexpr size_t kWhole = std::numeric_limits<size_t>::max();
 
-ReadResult failure(std::string message) { return {std::nullopt, std::move(message)}; }
+ReadResult failure(std::string message) { return {std::nullopt, std::move(message), ""}; }
+
+// The recording could not be opened: the converter's fixed "errno N", and why in plain words.
+ReadResult openFailure(const std::string& path, int error) {
+    std::string why = error == EISDIR ? path + " is a directory: give a recording file"
+                                      : "cannot open the recording " + path + ": " + std::strerror(error) +
+                                            (error == ENOENT   ? "; check its name and the working directory"
+                                             : error == EACCES ? "; check its permissions"
+                                                               : "");
+    return {std::nullopt, "reelcap: " + why, "errno " + std::to_string(error)};
+}
+
+// What a file that is not a recording looks like, told by its first bytes.
+std::string_view lookOf(std::span<const uint8_t> bytes) {
+    struct Magic {
+        size_t offset;
+        std::string_view bytes;
+        std::string_view look;
+    };
+    static constexpr std::array<Magic, 11> kMagics = {{
+        {0, "\x89PNG", "a PNG image"},
+        {0, "\xFF\xD8\xFF", "a JPEG image"},
+        {0, "GIF8", "a GIF image"},
+        {0, "BM", "a BMP image"},
+        {0, "RIFF", "a RIFF file (an AVI movie or a WAV sound)"},
+        {4, "ftyp", "an MP4 or QuickTime movie"},
+        {0, "\x1A\x45\xDF\xA3", "a Matroska or WebM movie"},
+        {0, "%PDF", "a PDF document"},
+        {0, "PK\x03\x04", "a ZIP archive"},
+        {0, "\x7F" "ELF", "a program"},
+        {0, "{", "JSON, but not an asciicast recording (its first line has no \"version\")"},
+    }};
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    for (const Magic& magic : kMagics) {
+        if (text.size() >= magic.offset && text.substr(magic.offset).starts_with(magic.bytes)) return magic.look;
+    }
+    if (startsLikeAnObject(bytes)) return kMagics.back().look;
+    const std::string_view start = text.substr(0, 512);
+    const bool printable = std::all_of(start.begin(), start.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte >= 0x20 || c == '\n' || c == '\r' || c == '\t' || c == '\x1b';
+    });
+    if (printable) return "a text file";
+    return "";
+}
+
+// A ttyrec recording's first record must fit in it: one that cannot is another kind of file.
+// Later records cut short are played with what is there.
+std::optional<std::string> notARecording(const std::string& name, std::span<const uint8_t> bytes) {
+    if (bytes.empty()) return std::nullopt;
+    if (bytes.size() >= kRecordHeaderSize &&
+        readRecordHeader(bytes).length <= bytes.size() - kRecordHeaderSize) {
+        return std::nullopt;
+    }
+    std::string_view look = lookOf(bytes);
+    std::string what = !look.empty() ? "it looks like " + std::string(look)
+                       : bytes.size() < kRecordHeaderSize
+                           ? "its " + std::to_string(bytes.size()) + " bytes are too few for a ttyrec record header"
+                           : "its first ttyrec record would need " +
+                                 std::to_string(readRecordHeader(bytes).length) + " bytes, and " +
+                                 std::to_string(bytes.size() - kRecordHeaderSize) + " follow its header";
+    return "Error: " + name + " is not a ttyrec or asciicast recording: " + what +
+           ". Give a recording made by ttyrec, termrec or asciinema.";
+}
 
 size_t limitOf(const ReadOptions& options) {
     return static_cast<size_t>(std::min<uint64_t>(options.streamLimit, kWhole));
@@ -67,7 +134,7 @@ std::optional<ReadResult> readWholeFile(const std::string& path, const ReadOptio
         fd = -1;
         errno = EISDIR;
     }
-    if (fd < 0) return failure("errno " + std::to_string(errno));
+    if (fd < 0) return openFailure(path, errno);
     if (!S_ISREG(info.st_mode)) {
         std::optional<ReadResult> failed = readStream(fd, path, options, buffer);
         close(fd);
@@ -85,14 +152,22 @@ std::optional<ReadResult> readWholeFile(const std::string& path, const ReadOptio
         return failure("Error: not enough memory to read " + path + " (" + std::to_string(length) + " bytes)");
     }
     std::set_new_handler(general);
+    int readError = 0;
     while (done < length) {
         ssize_t got = read(fd, buffer.data() + done, length - done);
         if (got < 0 && errno == EINTR) continue;
+        if (got < 0) readError = errno;
         if (got <= 0) break;
         done += static_cast<size_t>(got);
     }
     close(fd);
-    if (done < length) return failure("error in fread()?");
+    if (done < length) {
+        const std::string why = readError != 0 ? std::strerror(readError) : "the file was shortened";
+        return ReadResult{std::nullopt,
+                          "reelcap: reading the recording " + path + " stopped after " + std::to_string(done) +
+                              " of its " + std::to_string(length) + " bytes: " + why,
+                          "error in fread()?"};
+    }
     return decompressRecording(path, buffer);
 }
 
@@ -150,9 +225,10 @@ ReadResult recordingOf(const std::string& path, std::vector<uint8_t> bytes) {
         if (!convertAsciicast(bytes, recording.asciicast, error)) return failure("Error: " + recording.name + " " + error);
         recording.format = RecordingFormat::asciicast;
     } else {
+        if (std::optional<std::string> error = notARecording(recording.name, bytes)) return failure(*error);
         recording.ttyrec = std::move(bytes);
     }
-    return {std::move(recording), ""};
+    return {std::move(recording), "", ""};
 }
 
 // Early: nothing when the recording is left for the read proper.

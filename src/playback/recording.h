@@ -17,7 +17,8 @@ struct ReadOptions {
 
 struct ReadResult {
     std::optional<Recording> recording;
-    std::string error;  // the line to show when it cannot be read
+    std::string error;       // when it cannot be read: why, in plain words (standard error)
+    std::string transcript = "";  // and the converter's fixed line for it, if it has one ("errno 2")
 };
 
 // A pipe, a device or standard input is read as a stream, up to the stream limit.

@@ -100,6 +100,26 @@ std::optional<FrameSpan> finalSpan(const TimingRules& rules, const FrameClock& c
     return FrameSpan{static_cast<int32_t>(screenFrame), static_cast<int32_t>(lastFrame + 1)};
 }
 
+int64_t playedStart(const TimingRules& rules, EventSource source, int64_t start) {
+    while (std::optional<Event> event = source.next()) {
+        if (event->kind == EventKind::output) return playedGap(rules, event->time - start);
+    }
+    return 0;
+}
+
+int64_t playedLength(const TimingRules& rules, EventSource source) {
+    bool started = false;
+    int64_t played = 0;
+    int64_t previous = 0;
+    while (std::optional<Event> event = source.next()) {
+        if (event->kind != EventKind::output) continue;
+        if (started) played = std::min(played + playedGap(rules, event->time - previous), kLatestPlayed);
+        started = true;
+        previous = event->time;
+    }
+    return played;
+}
+
 std::vector<int64_t> markerTimes(const TimingRules& rules, EventSource source) {
     std::vector<int64_t> times;
     bool started = false;

@@ -85,6 +85,13 @@ FrameClock clockAfter(FrameClock clock, int64_t time, const OutputTiming& timing
 std::optional<FrameSpan> finalSpan(const TimingRules& rules, const FrameClock& clock, bool reachedTo,
                                    int32_t finalFrames);
 
+// The played time of the first output event from start, the time the recording begins (an
+// asciicast recording's, whose player counts from there); 0 without output events.
+int64_t playedStart(const TimingRules& rules, EventSource source, int64_t start);
+
+// The played time of the last output event from the first; 0 without output events.
+int64_t playedLength(const TimingRules& rules, EventSource source);
+
 // The played time of each marker: its distance from the output event before it played as a gap
 // (0 before the first). Walks a copy of the source.
 std::vector<int64_t> markerTimes(const TimingRules& rules, EventSource source);

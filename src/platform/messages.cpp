@@ -1,0 +1,20 @@
+#include "platform/messages.h"
+
+#include <cstdio>
+
+namespace {
+
+void printLine(std::FILE* stream, std::string_view line) {
+    std::fwrite(line.data(), 1, line.size(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+}  // namespace
+
+void printTranscript(std::string_view line) { printLine(stdout, line); }
+
+void printDiagnostic(std::string_view line) {
+    std::fflush(stdout);
+    printLine(stderr, line);
+}
