@@ -154,7 +154,7 @@ TEST_F(FaultsTest, FullDiskDuringAMovieKeepsWhatWasWritten) {
     makeSmallDisk(8 * 1024 * 1024, options);
     RunResult result = runReelcapWith(dir, {"rec.ttyrec", "-output", "small/out.avi"}, options);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.errors.rfind("Error: writing small/out.avi failed: ", 0), 0u) << result.errors;
+    EXPECT_EQ(lastLine(result.errors).rfind("Error: writing small/out.avi failed: ", 0), 0u) << result.errors;
     EXPECT_EQ(progressCount(result.output), 12) << "the run goes on after the failure";
     DecodedMovie movie = readMovie((dir / "small/out.avi").string());
     ASSERT_TRUE(movie.opened);
