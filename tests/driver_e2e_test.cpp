@@ -323,7 +323,7 @@ TEST_F(DriverTest, QuietAndProgressReplaceTheProgressLines) {
     EXPECT_EQ(quiet.status, 0);
     EXPECT_EQ(quiet.output, "");
     EXPECT_TRUE(runReelcapWith(dir, {"missing.ttyrec", "-output", "-quiet", "-quiet"}, merged)
-                    .output.starts_with("errno 2\nreelcap: cannot open the recording missing.ttyrec: "));
+                    .output.starts_with("errno 2\nError: cannot open the recording missing.ttyrec: "));
     RunResult progress = runReelcapWith(dir, {"rec.ttyrec", "-png", "-progress"}, merged);
     EXPECT_EQ(progress.status, 0);
     EXPECT_TRUE(progressLines(progress.output).empty());

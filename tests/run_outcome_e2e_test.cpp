@@ -36,8 +36,8 @@ TEST_F(RunOutcomeTest, ErrorsAreExplainedOnStandardError) {
     const std::string notRecording = " is not a ttyrec or asciicast recording: ";
     const Case cases[] = {
         {{"missing.ttyrec"}, "errno 2\n",
-         "reelcap: cannot open the recording missing.ttyrec: No such file or directory; check", 1},
-        {{"adir"}, "errno 21\n", "reelcap: adir is a directory: give a recording file\n", 1},
+         "Error: cannot open the recording missing.ttyrec: No such file or directory; check", 1},
+        {{"adir"}, "errno 21\n", "Error: adir is a directory: give a recording file\n", 1},
         {{"notes.cast"}, "...\n", "Error: notes.cast" + notRecording + "it looks like a text file.", 1},
         {{"image.png", "-output", "x.mp4"}, "...\n", "Error: image.png" + notRecording + "it looks like a PNG image.", 1},
         {{"clip.mp4"}, "...\n", "Error: clip.mp4" + notRecording + "it looks like an MP4 or QuickTime movie.", 1},

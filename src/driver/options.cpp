@@ -247,7 +247,7 @@ constexpr OptionRow kOptions[] = {
          return std::string();
      }},
     {.name = "-at", .kind = K::time, .valueName = "TIME", .missing = "Error: need to specify a time for -at.", .group = G::output,
-     .help = "one PNG of the screen at that time, to the -output name or poster.png",
+     .help = "one picture of the screen at that time (JPEG for .jpg, else PNG), to the -output name or poster.png",
      .set = [](RunSettings& s, const char* v, const OptionRow& row) { return readTime(s.at, v, row); }},
     {.name = "-tidy", .kind = K::none, .group = G::output,
      .help = "leave neither the log \"output\" nor the last frame bitmap in the directory",
@@ -292,13 +292,13 @@ constexpr OptionRow kOptions[] = {
      .help = "end there, as -from names it",
      .set = [](RunSettings& s, const char* v, const OptionRow& row) { return readTime(s.to, v, row); }},
     {.name = "-font", .kind = K::file, .valueName = "NAME|FILE", .missing = "Error: need to specify a font file or name.", .group = G::look,
-     .help = "paint with a scalable font: a font file or a fontconfig name",
+     .help = "paint with a scalable font: a font file or a fontconfig name, or a comma-separated list of them",
      .set = [](RunSettings& s, const char* v, const OptionRow&) {
          s.font = v;
          return std::string();
      }},
     {.name = "-font-size", .kind = K::wholeNumber, .valueName = "N", .range = {4, 200}, .missing = "Error: need to specify the font size in pixels.", .group = G::look,
-     .help = "the font's size in pixels with -font (16)",
+     .help = "the font's size in pixels with -font (16); alone, it sizes monospace",
      .set = [](RunSettings& s, const char* v, const OptionRow& row) {
          s.fontSize = readNumber(v);
          if (s.font.empty()) s.font = kSizedFont;
@@ -307,7 +307,7 @@ constexpr OptionRow kOptions[] = {
                 boundText(row.range.high) + ", not " + std::to_string(s.fontSize) + ".";
      }},
     {.name = "-line-height", .kind = K::decimal, .valueName = "F", .range = {0.5, 4}, .missing = "Error: need to specify the line height factor.", .group = G::look,
-     .help = "the cell's height over the font's with -font (1)",
+     .help = "the cell's height over the font's with -font (1); alone, as -font-size",
      .set = [](RunSettings& s, const char* v, const OptionRow& row) {
          char* end = nullptr;
          s.lineHeight = std::strtod(v, &end);

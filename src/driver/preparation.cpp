@@ -194,7 +194,7 @@ std::optional<RunError> requireFramesDirectory(const std::error_code& framesErro
 std::optional<RunError> requireFontFile(const RunSettings& settings) {
     if (!settings.font.empty() || !findFontPath().empty()) return std::nullopt;
     return transcriptError(missingFontMessage(),
-                           "reelcap: font.txt is in none of the places searched: the working directory, the PATH "
+                           "Error: font.txt is in none of the places searched: the working directory, the PATH "
                            "entries, the installed share/reelcap/ and the binary's folder; copy it into one, or "
                            "paint with -font.");
 }

@@ -32,7 +32,7 @@ ReadResult openFailure(const std::string& path, int error) {
                                             (error == ENOENT   ? "; check its name and the working directory"
                                              : error == EACCES ? "; check its permissions"
                                                                : "");
-    return {std::nullopt, "reelcap: " + why, "errno " + std::to_string(error)};
+    return {std::nullopt, "Error: " + why, "errno " + std::to_string(error)};
 }
 
 // What a file that is not a recording looks like, told by its first bytes.
@@ -164,7 +164,7 @@ std::optional<ReadResult> readWholeFile(const std::string& path, const ReadOptio
     if (done < length) {
         const std::string why = readError != 0 ? std::strerror(readError) : "the file was shortened";
         return ReadResult{std::nullopt,
-                          "reelcap: reading the recording " + path + " stopped after " + std::to_string(done) +
+                          "Error: reading the recording " + path + " stopped after " + std::to_string(done) +
                               " of its " + std::to_string(length) + " bytes: " + why,
                           "error in fread()?"};
     }
