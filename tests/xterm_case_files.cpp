@@ -8,6 +8,7 @@
 #include <span>
 #include <sstream>
 
+#include "terminal/character_widths.h"
 #include "terminal/terminal.h"
 #include "terminal/xterm_emulation.h"
 
@@ -195,6 +196,7 @@ CapturedScreen parseCapture(const std::string& capture, int32_t columns, int32_t
             uint32_t codePoint = decodeUtf8(capture, i);
             if (graphics) codePoint = decGraphic(codePoint);
             int width = wcwidth(static_cast<wchar_t>(codePoint));
+            if (width < 0) width = characterWidth(codePoint);  // newer than the C library's Unicode
             if (width == 0) continue;  // a combining mark belongs to the cell before
             if (column >= columns) continue;
             XtermCell cell = pen;

@@ -12,10 +12,11 @@
 namespace {
 
 // Widths as libvterm gives them, for the characters the cases use.
-int widthOf(uint32_t codePoint) {
-    if (codePoint >= 0x300 && codePoint < 0x370) return 0;  // combining marks
-    if (codePoint >= 0x4E00 && codePoint < 0xA000) return 2;  // CJK ideographs
-    return 1;
+CharacterMeasure widthOf(uint32_t codePoint) {
+    if (codePoint >= 0x300 && codePoint < 0x370) return {0, codePoint};  // combining marks
+    if (codePoint >= 0x4E00 && codePoint < 0xA000) return {2, codePoint};  // CJK ideographs
+    if (codePoint == 0x1F973) return {2, 0x3C000};  // wide, given to libvterm as a character it knows wide
+    return {1, codePoint};
 }
 
 struct Step {
@@ -72,6 +73,7 @@ const std::vector<FilterCase> kCases = {
     {"ASCII after a character beyond it follows a NUL", {{"\\u{E9}(\\u{2500}\\n", "\\u{E9}\\x00(\\u{2500}\\x00\\n"}}},
     {"REP sends the last character again", {{"a\\e[3b", "aaaa"}, {"\\e[b\\e[0b", "aa"}}},
     {"REP repeats a character of two cells and of utf-8", {{"\\u{4E2D}\\e[2b", times(3, "\\u{4E2D}")}, {"\\u{E9}\\e[b", "\\u{E9}\\u{E9}"}}},
+    {"a character is passed on as its stand-in, REP included", {{"\\u{1F973}\\e[b", "\\u{3C000}\\u{3C000}"}}},
     {"REP without a character before does nothing", {{"\\e[5b", ""}}},
     {"REP skips characters without width", {{"\\e[1bx\\u{301}\\e[2b", "x\\x00\\u{301}\\x00xx"}}},
     {"REP after a control repeats the character before it", {{"y\\r\\e[2b", "y\\ryy"}}},

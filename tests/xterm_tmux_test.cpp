@@ -16,8 +16,8 @@
 //   nothing, where xterm blanks the rest of the line;
 // - a wide character whose right half is overwritten or erased stays, where xterm blanks it
 //   (and so does reelcap, making up for libvterm, which leaves half a character).
-// Characters that recent Unicode made wide but libvterm 0.1.4's tables do not (newer emoji,
-// for instance) are one cell wide in reelcap and two in tmux; the cases use none.
+// tmux measures characters with the C library: a case holding one newer than the C library's
+// Unicode is checked against its file's screens only.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -34,6 +34,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -256,6 +257,24 @@ int compareWithTmux(const XtermCase& testCase) {
     return compared;
 }
 
+bool knownToTheCLibrary(const XtermCase& testCase) {
+    for (const std::string& record : testCase.records) {
+        std::mbstate_t state{};
+        for (size_t at = 0; at < record.size();) {
+            wchar_t c = 0;
+            const size_t used = std::mbrtowc(&c, record.data() + at, record.size() - at, &state);
+            if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2)) {
+                state = {};
+                ++at;
+                continue;
+            }
+            if (c >= 0xA0 && wcwidth(c) < 0) return false;
+            at += std::max<size_t>(used, 1);
+        }
+    }
+    return true;
+}
+
 class XtermTmuxOracle : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -279,6 +298,7 @@ TEST_F(XtermTmuxOracle, HandMadeCasesMatchTmux) {
     int cases = 0;
     for (const fs::path& file : files) {
         for (const XtermCase& testCase : readCaseFile(file)) {
+            if (!knownToTheCLibrary(testCase)) continue;
             SCOPED_TRACE(testCase.name);
             EXPECT_GT(compareWithTmux(testCase), 0) << testCase.name;
             ++cases;
@@ -295,6 +315,7 @@ TEST_F(XtermTmuxOracle, RefreshesTheCasesScreensWhenAsked) {
         std::vector<XtermCase> cases = readCaseFile(file);
         bool complete = true;
         for (XtermCase& testCase : cases) {
+            if (!knownToTheCLibrary(testCase)) continue;
             testCase.screens.clear();
             complete = replayInTmux(testCase, [&](const ExpectedScreen& screen) {
                 testCase.screens.push_back(screen);

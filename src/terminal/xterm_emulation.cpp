@@ -3,10 +3,12 @@
 #include <vterm.h>
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
+#include "terminal/character_widths.h"
 #include "terminal/screen_grid.h"
 #include "terminal/xterm_input_filter.h"
 
@@ -14,6 +16,14 @@ namespace {
 
 // libvterm marks the right half of a wide character with this code.
 constexpr uint32_t kWideContinuation = 0xFFFFFFFF;
+
+// Where stand-ins come from, by the width libvterm 0.1.4 gives them (0, 1, 2 cells): code
+// points text hardly holds (variation selectors of ideographs, unassigned planes 4 and 3).
+struct StandInRange {
+    uint32_t first;
+    uint32_t end;
+};
+constexpr std::array<StandInRange, 3> kStandIns = {{{0xE0100, 0xE01F0}, {0x40000, 0x4FFFE}, {0x3C000, 0x3FFFE}}};
 
 }  // namespace
 
@@ -28,7 +38,12 @@ struct XtermEmulation::State {
     XtermInputFilter filter;
     bool alternate = false;  // the alternate screen is shown
     std::string forward;  // what the filter passed on and libvterm has yet to receive
-    std::unordered_map<uint32_t, int> widths;
+    std::unordered_map<uint32_t, int> widths;  // libvterm's, as measured
+    // Characters whose width libvterm gets wrong reach it as stand-ins of the right width,
+    // handed out as they appear and turned back when cells are read.
+    std::unordered_map<uint32_t, uint32_t> standIns;
+    std::unordered_map<uint32_t, uint32_t> originals;
+    std::array<uint32_t, 3> nextStandIn = {kStandIns[0].first, kStandIns[1].first, kStandIns[2].first};
 };
 
 namespace {
@@ -128,6 +143,30 @@ int libvtermWidth(Terminal& terminal, uint32_t codePoint) {
     return width;
 }
 
+// A character's width by the table, and what libvterm is given for it. Characters from the
+// stand-ins' ranges are given stand-ins too, so that every such code point read back is one.
+CharacterMeasure measureCharacter(Terminal& terminal, uint32_t codePoint) {
+    if (codePoint < 0x300) return {1, codePoint};
+    const int width = characterWidth(codePoint);
+    auto known = terminal.standIns.find(codePoint);
+    if (known != terminal.standIns.end()) return {width, known->second};
+    bool reserved = false;
+    for (const StandInRange& range : kStandIns) reserved = reserved || (codePoint >= range.first && codePoint < range.end);
+    if (!reserved) {
+        const int measured = libvtermWidth(terminal, codePoint);
+        if (measured == width) return {width, codePoint};
+        if (terminal.nextStandIn[static_cast<size_t>(width)] == kStandIns[static_cast<size_t>(width)].end) {
+            return {measured, codePoint};  // none left: libvterm's width it is
+        }
+    } else if (terminal.nextStandIn[static_cast<size_t>(width)] == kStandIns[static_cast<size_t>(width)].end) {
+        return {width, codePoint};
+    }
+    const uint32_t standIn = terminal.nextStandIn[static_cast<size_t>(width)]++;
+    terminal.standIns.emplace(codePoint, standIn);
+    terminal.originals.emplace(standIn, codePoint);
+    return {width, standIn};
+}
+
 XtermColour convertColour(const VTermColor& colour, bool foreground) {
     bool isDefault = foreground ? VTERM_COLOR_IS_DEFAULT_FG(&colour) : VTERM_COLOR_IS_DEFAULT_BG(&colour);
     if (isDefault) return {};
@@ -141,6 +180,8 @@ XtermCell readCell(const Terminal& terminal, int32_t row, int32_t column) {
     vterm_screen_get_cell(terminal.screen, VTermPos{row, column}, &source);
     XtermCell cell;
     uint32_t first = source.chars[0];
+    auto original = terminal.originals.find(first);
+    if (original != terminal.originals.end()) first = original->second;
     cell.foreground = convertColour(source.fg, true);
     cell.background = convertColour(source.bg, false);
     if (first == 0) {
@@ -174,10 +215,10 @@ void repairWideCells(Terminal& terminal, XtermCell* row, int32_t columns) {
         XtermCell& cell = row[column];
         if (cell.width == 0) {
             if (column == 0 || row[column - 1].width != 2) cell = XtermCell{};
-        } else if (cell.width == 2 && libvtermWidth(terminal, cell.codePoint) == 1) {
+        } else if (cell.width == 2 && measureCharacter(terminal, cell.codePoint).width == 1) {
             cell.width = 1;
             if (column + 1 < columns) row[column + 1] = XtermCell{};
-        } else if (cell.width == 1 && libvtermWidth(terminal, cell.codePoint) == 2) {
+        } else if (cell.width == 1 && measureCharacter(terminal, cell.codePoint).width == 2) {
             cell = XtermCell{};
         }
     }
@@ -265,7 +306,7 @@ XtermEmulation& XtermEmulation::operator=(XtermEmulation&& other) noexcept {
 void XtermEmulation::feed(std::span<const uint8_t> bytes) {
     Terminal& terminal = *state_;
     if (terminal.vterm == nullptr) createTerminal(terminal);
-    const CharacterWidth widthOf = [&terminal](uint32_t codePoint) { return libvtermWidth(terminal, codePoint); };
+    const CharacterWidth widthOf = [&terminal](uint32_t codePoint) { return measureCharacter(terminal, codePoint); };
     // The filter's state joins what is cut between pieces as it joins records; a piece is
     // small enough that its output, REP's repeats included, stays within a few writes.
     while (!bytes.empty()) {

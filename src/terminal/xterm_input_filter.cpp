@@ -28,6 +28,15 @@ uint32_t decodeUtf8(std::string_view text) {
     return codePoint;
 }
 
+// The UTF-8 of a code point from U+0080 on.
+std::string encodeUtf8(uint32_t codePoint) {
+    static constexpr uint8_t kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
+    const int extra = codePoint < 0x800 ? 1 : codePoint < 0x10000 ? 2 : 3;
+    std::string out(1, static_cast<char>(kLead[extra] | (codePoint >> (6 * extra))));
+    for (int i = extra - 1; i >= 0; --i) out += static_cast<char>(0x80 | ((codePoint >> (6 * i)) & 0x3F));
+    return out;
+}
+
 // libvterm 0.1.4 reads the ASCII after a character beyond it in the same write as UTF-8, past
 // the character set in use (DEC special graphics would be lost); a NUL between them, which it
 // ignores, starts the ASCII afresh as a new write does.
@@ -248,7 +257,9 @@ void filterText(XtermInputFilter& filter, uint8_t byte, const CharacterWidth& wi
         // -1, which takes the cursor left, past the screen's edge.
         const uint32_t codePoint = decodeUtf8(character);
         if (codePoint >= 0x80 && codePoint < 0xA0) return;
-        if (widthOf(codePoint) > 0) {
+        const CharacterMeasure measure = widthOf(codePoint);
+        if (measure.standIn != codePoint) character = encodeUtf8(measure.standIn);
+        if (measure.width > 0) {
             filter.lastPrinted = character;
         } else {
             // A mark goes to the character before it whatever libvterm makes of its width when

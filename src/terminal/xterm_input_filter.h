@@ -32,8 +32,14 @@ enum class XtermFilterState : uint8_t {
     controlStringEscape,
 };
 
-// libvterm's own width of a character, 0 to 2: REP repeats only a character with a width.
-using CharacterWidth = std::function<int(uint32_t codePoint)>;
+// What the emulation makes of a printed character: the cells it takes, 0 to 2 (REP repeats
+// only a character with a width), and the code point libvterm is given in its place, one that
+// libvterm's older tables measure as that many cells.
+struct CharacterMeasure {
+    int width = 1;
+    uint32_t standIn = 0;
+};
+using CharacterWidth = std::function<CharacterMeasure(uint32_t codePoint)>;
 
 // The filter's state, which lasts across payloads as the terminal's does.
 struct XtermInputFilter {
