@@ -4,6 +4,8 @@
 // - a UTF-8 character cut by a record boundary is held back until its rest arrives (libvterm
 //   would show it as two replacement characters), UTF-8 that is not well formed is passed
 //   on as U+FFFD, and C1 controls written as UTF-8 are dropped;
+// - a character whose width libvterm's tables get wrong is passed on as the emulation's
+//   stand-in for it;
 // - DECSET/DECRST 47, the older alternate-screen switch, is passed on as 1047, and a
 //   DECSET/DECRST of several modes as one sequence per mode;
 // - CSI s and CSI u save and restore the cursor as ESC 7 and ESC 8 do, unless left and right
