@@ -143,7 +143,9 @@ int copyPackets(Remux& remux, std::span<const int64_t> firstPts, std::span<const
             if ((waiting.packet = av_packet_alloc()) == nullptr) return AVERROR(ENOMEM);
             const int64_t end = stream < ends.size() ? ends[stream] : AV_NOPTS_VALUE;
             if (end != AV_NOPTS_VALUE) waiting.end = av_rescale_q(end, written.streams[stream]->time_base, to);
-            if (packet->pts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE) waiting.firstCts = packet->pts - packet->dts;
+            if (packet->pts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE) {
+                waiting.firstCts = packet->pts - packet->dts;
+            }
         }
         result = writeHeld(remux, waiting, packet->dts == AV_NOPTS_VALUE ? packet->pts : packet->dts);
         av_packet_move_ref(waiting.packet, packet);
