@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -261,6 +262,56 @@ TEST_F(MovieRunTest, RunWithNothingToWriteLeavesAMovieWithoutStreams) {
     DecodedMovie movie = readMovie((dir / "output.avi").string());
     EXPECT_TRUE(movie.opened);
     EXPECT_EQ(movie.streamCount, 0);
+}
+
+// What ffprobe reads as the video stream's length (Matroska keeps it as a tag) and the file's.
+std::pair<double, double> probedLengths(const fs::path& movie) {
+    std::istringstream lines(runCommand("ffprobe -v error -show_entries stream=duration:stream_tags=DURATION:"
+                                        "format=duration -of default=nw=1 " +
+                                        shellQuoted(movie.string()))
+                                 .output);
+    double stream = -1;
+    double format = -1;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("TAG:DURATION=", 0) == 0) {
+            int hours = 0;
+            int minutes = 0;
+            double seconds = 0;
+            if (std::sscanf(line.c_str() + 13, "%d:%d:%lf", &hours, &minutes, &seconds) == 3) {
+                stream = hours * 3600 + minutes * 60 + seconds;
+            }
+        } else if (line.rfind("duration=", 0) == 0 && line != "duration=N/A") {
+            (stream < 0 ? stream : format) = std::stod(line.substr(9));
+        }
+    }
+    return {stream, format};
+}
+
+// Players take a movie's length from its video track: it must reach the end of the last
+// screen's hold, as the file's length does, whatever the encoder reorders.
+TEST_F(MovieRunTest, TrackLastsAsLongAsTheMovie) {
+    writeFile(dir / "rec.ttyrec", ttyrecRecord(10, 0, "one") + ttyrecRecord(10, 400000, "\r\ntwo") +
+                                      ttyrecRecord(11, 300000, "\r\nthree"));
+    const double expected = 1.3 + 2;  // the last record's time, then its hold
+    const double frame = 0.1;
+    const std::vector<std::vector<std::string>> cases = {
+        {"-output", "m.mp4"},  // H.264 with B-frames
+        {"-output", "m.mkv"},
+        {"-output", "m.webm"},
+        {"-output", "m.mp4", "-codec", "vp9"},
+        {"-output", "m.mkv", "-codec", "mjpeg"},
+    };
+    for (std::vector<std::string> options : cases) {
+        SCOPED_TRACE(options[1] + " " + (options.size() > 2 ? options[3] : ""));
+        const fs::path movie = dir / options[1];
+        options.insert(options.end(), {"-fps", "10", "-last", "2"});
+        ASSERT_EQ(run(options).status, 0);
+        auto [stream, format] = probedLengths(movie);
+        EXPECT_NEAR(stream, format, frame + 1e-3);
+        EXPECT_NEAR(stream, expected, frame + 1e-3);
+        EXPECT_NEAR(format, expected, frame + 1e-3);
+        fs::remove(movie);
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -73,7 +74,42 @@ int openRemux(Remux& remux, const std::string& from, const std::string& to, cons
     return avio_open(&remux.output->pb, url.c_str(), AVIO_FLAG_WRITE);
 }
 
-int copyPackets(Remux& remux, std::span<const int64_t> firstPts, const AVFormatContext& written) {
+// A stream's packet read last, waiting for the next one's decoding time.
+struct Held {
+    AVPacket* packet = nullptr;
+    int64_t end = AV_NOPTS_VALUE;       // where the stream's pictures end
+    int64_t firstCts = AV_NOPTS_VALUE;  // of its first packet: where the track's pictures begin
+    Held() = default;
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    ~Held() { av_packet_free(&packet); }
+};
+
+// The container keeps a packet's time until the next one's decoding as its duration, the last
+// one's as given, and ends the track's pictures where a packet's presentation plus its duration
+// reaches farthest. So a packet lasts until the next one's decoding but never past the end,
+// and the last is decoded as late as the first packet's offset allows (B-frames decode it well
+// before it shows), to last until the end in both reckonings.
+int writeHeld(Remux& remux, Held& held, int64_t nextDts) {
+    AVPacket* packet = held.packet;
+    if (packet == nullptr || packet->data == nullptr) return 0;
+    const bool timed = packet->pts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE;
+    if (timed && nextDts != AV_NOPTS_VALUE && nextDts > packet->dts) {
+        packet->duration = nextDts - packet->dts;
+        if (held.end != AV_NOPTS_VALUE && held.end > packet->pts) {
+            packet->duration = std::min(packet->duration, held.end - packet->pts);
+        }
+    } else if (timed && nextDts == AV_NOPTS_VALUE && held.end != AV_NOPTS_VALUE && held.firstCts != AV_NOPTS_VALUE) {
+        packet->dts = std::max(packet->dts, packet->pts - held.firstCts);
+        if (held.end - held.firstCts > packet->dts) packet->duration = held.end - held.firstCts - packet->dts;
+    }
+    int written = av_interleaved_write_frame(remux.output, packet);
+    av_packet_unref(packet);
+    return written;
+}
+
+int copyPackets(Remux& remux, std::span<const int64_t> firstPts, std::span<const int64_t> ends,
+                const AVFormatContext& written) {
     AVDictionary* options = nullptr;
     av_dict_set(&options, "movflags", "+faststart", 0);
     int result = avformat_write_header(remux.output, &options);
@@ -81,6 +117,7 @@ int copyPackets(Remux& remux, std::span<const int64_t> firstPts, const AVFormatC
     if (result < 0) return result;
     remux.headerWritten = true;
     std::vector<int64_t> shifts(remux.input->nb_streams, AV_NOPTS_VALUE);
+    std::vector<Held> held(remux.input->nb_streams);
     while ((result = av_read_frame(remux.input, remux.packet)) >= 0) {
         AVPacket* packet = remux.packet;
         const auto stream = static_cast<unsigned>(packet->stream_index);
@@ -101,11 +138,23 @@ int copyPackets(Remux& remux, std::span<const int64_t> firstPts, const AVFormatC
         if (packet->dts != AV_NOPTS_VALUE) packet->dts -= shift;
         packet->pos = -1;
         av_packet_rescale_ts(packet, from, to);
-        result = av_interleaved_write_frame(remux.output, packet);
-        av_packet_unref(packet);
+        Held& waiting = held[stream];
+        if (waiting.packet == nullptr) {
+            if ((waiting.packet = av_packet_alloc()) == nullptr) return AVERROR(ENOMEM);
+            const int64_t end = stream < ends.size() ? ends[stream] : AV_NOPTS_VALUE;
+            if (end != AV_NOPTS_VALUE) waiting.end = av_rescale_q(end, written.streams[stream]->time_base, to);
+            if (packet->pts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE) {
+                waiting.firstCts = packet->pts - packet->dts;
+            }
+        }
+        result = writeHeld(remux, waiting, packet->dts == AV_NOPTS_VALUE ? packet->pts : packet->dts);
+        av_packet_move_ref(waiting.packet, packet);
         if (result < 0) return result;
     }
     if (result != AVERROR_EOF) return result;
+    for (Held& waiting : held) {
+        if ((result = writeHeld(remux, waiting, AV_NOPTS_VALUE)) < 0) return result;
+    }
     result = av_write_trailer(remux.output);
     if (result < 0) return result;
     avio_flush(remux.output->pb);
@@ -114,13 +163,14 @@ int copyPackets(Remux& remux, std::span<const int64_t> firstPts, const AVFormatC
 
 }  // namespace
 
-int finishFragmentedMp4(const std::string& path, const AVFormatContext& written, std::span<const int64_t> firstPts) {
+int finishFragmentedMp4(const std::string& path, const AVFormatContext& written, std::span<const int64_t> firstPts,
+                        std::span<const int64_t> ends) {
     const std::string temporary = path + ".reelcap-part";
     int result = 0;
     {
         Remux remux;
         result = openRemux(remux, path, temporary, written);
-        if (result >= 0) result = copyPackets(remux, firstPts, written);
+        if (result >= 0) result = copyPackets(remux, firstPts, ends, written);
         if (result >= 0 && remux.output->pb != nullptr) result = avio_closep(&remux.output->pb);
     }
     if (result >= 0 && std::rename(temporary.c_str(), path.c_str()) != 0) result = AVERROR(errno);

@@ -82,6 +82,7 @@ void Muxer::release() {
     for (AVPacket*& packet : waiting_) av_packet_free(&packet);
     waiting_.clear();
     firstPts_.clear();
+    ends_.clear();
     if (sink_.fd >= 0) closeFileSink(sink_);
     packetCount_ = 0;
     fragmentBytes_ = 0;
@@ -128,6 +129,7 @@ int Muxer::addStream(const AVCodecParameters& parameters, AVRational timeBase) {
     if (int copied = avcodec_parameters_copy(created->codecpar, &parameters); copied < 0) return copied;
     waiting_.push_back(nullptr);
     firstPts_.push_back(AV_NOPTS_VALUE);
+    ends_.push_back(AV_NOPTS_VALUE);
     return created->index;
 }
 
@@ -210,6 +212,10 @@ int Muxer::writePacket(int stream, AVPacket& packet, AVRational from) {
         return AVERROR(ENOMEM);
     }
     if (firstPts_[stream] == AV_NOPTS_VALUE) firstPts_[stream] = packet.pts;
+    if (packet.pts != AV_NOPTS_VALUE && packet.duration > 0 &&
+        (ends_[stream] == AV_NOPTS_VALUE || packet.pts + packet.duration > ends_[stream])) {
+        ends_[stream] = packet.pts + packet.duration;
+    }
     if (waiting->data != nullptr && packet.dts != AV_NOPTS_VALUE && waiting->dts != AV_NOPTS_VALUE) {
         waiting->duration = packet.dts - waiting->dts;
     }
@@ -251,7 +257,7 @@ int Muxer::close() {
     int closed = closeFileSink(sink_);
     if (result == 0) result = closed;
     if (result == 0 && headerWritten_ && container_ == MovieContainer::mp4 && sink_.regularFile) {
-        result = finishFragmentedMp4(sink_.path, *format_, firstPts_);
+        result = finishFragmentedMp4(sink_.path, *format_, firstPts_, ends_);
     }
     // An empty file would only pose as a movie.
     if (result == kMuxerNoStreamsError && sink_.regularFile) unlink(sink_.path.c_str());

@@ -80,6 +80,9 @@ private:
     // frames after the fragment would be shifted by the difference.
     std::vector<AVPacket*> waiting_;
     std::vector<int64_t> firstPts_;  // MP4: of each stream's first packet, in its time base
+    // MP4: where each stream's pictures end (the latest time plus duration), in its time base:
+    // the fast-start copy's tracks end there.
+    std::vector<int64_t> ends_;
     bool headerTried_ = false;
     bool headerWritten_ = false;
 };

@@ -37,9 +37,49 @@ int takeWritablePicture(VideoEncoder& encoder) {
     return allocPicture(encoder, encoder.frame);
 }
 
+// The packets at the front whose spans are known go on, in the order they came.
+int useTimedPackets(VideoEncoder& encoder, const PacketUse& use) {
+    while (!encoder.waiting.empty()) {
+        AVPacket* packet = encoder.waiting.front();
+        auto span = encoder.spans.find(packet->pts);
+        if (span != encoder.spans.end()) {
+            packet->duration = span->second;
+            encoder.spans.erase(span);
+        } else if (packet->pts == encoder.lastSent) {
+            return 0;
+        }
+        encoder.waiting.pop_front();
+        int used = use(*packet);
+        av_packet_free(&packet);
+        if (used < 0) return used;
+    }
+    return 0;
+}
+
+// The picture before the one at next (or the end of the movie) lasts until it.
+int endSpan(VideoEncoder& encoder, int64_t next, const PacketUse& use) {
+    if (!encoder.timed || encoder.lastSent < 0) return 0;
+    encoder.spans[encoder.lastSent] = next - encoder.lastSent;
+    return useTimedPackets(encoder, use);
+}
+
+int drain(VideoEncoder& encoder, const AVFrame* frame, const PacketUse& use) {
+    if (!encoder.timed) return sendAndDrain(encoder.context, frame, encoder.packet, use);
+    PacketUse hold = [&encoder, &use](AVPacket& packet) {
+        AVPacket* kept = av_packet_alloc();
+        if (kept == nullptr) return AVERROR(ENOMEM);
+        av_packet_move_ref(kept, &packet);
+        encoder.waiting.push_back(kept);
+        return useTimedPackets(encoder, use);
+    };
+    return sendAndDrain(encoder.context, frame, encoder.packet, hold);
+}
+
 int sendPicture(VideoEncoder& encoder, int64_t position, const PacketUse& use) {
+    if (int ended = endSpan(encoder, position, use); ended < 0) return ended;
     encoder.frame->pts = position;
-    return sendAndDrain(encoder.context, encoder.frame, encoder.packet, use);
+    encoder.lastSent = position;
+    return drain(encoder, encoder.frame, use);
 }
 
 // A GIF frame: its indexes and palette, unless it shows the pixels of the frame before, when the
@@ -118,6 +158,7 @@ int openVideoEncoder(VideoEncoder& encoder, const CodecChoice& codec, int width,
     if (globalHeader) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     // Frames stored in decode order with no times of their own would show B-frames late.
     if (decodeOrder) context->max_b_frames = 0;
+    encoder.timed = !decodeOrder && pixelFormat != AV_PIX_FMT_PAL8;
     AVDictionary* options = nullptr;
     av_dict_parse_string(&options, settings.options, "=", ":", 0);
     int opened = avcodec_open2(context, found, &options);
@@ -169,11 +210,15 @@ int finishEncoding(VideoEncoder& encoder, const PacketUse& use) {
         if (sent < 0) return sent;
         encoder.lastEncoded = last;
     }
-    return sendAndDrain(encoder.context, nullptr, encoder.packet, use);
+    if (int ended = endSpan(encoder, encoder.lastShown + 1, use); ended < 0) return ended;
+    return drain(encoder, nullptr, use);
 }
 
 void closeVideoEncoder(VideoEncoder& encoder) {
     encoder.gif.reset();
+    for (AVPacket*& packet : encoder.waiting) av_packet_free(&packet);
+    encoder.waiting.clear();
+    encoder.spans.clear();
     avcodec_free_context(&encoder.context);
     sws_freeContext(encoder.converter);
     encoder.converter = nullptr;

@@ -3,7 +3,9 @@
 // packets out. Results are 0 or a negative FFmpeg error number.
 
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -46,10 +48,18 @@ struct VideoEncoder {
     int64_t lastEncoded = -1;           // the position of the last picture encoded
     int64_t lastShown = -1;             // the last position asked for: the same picture until here
     std::unique_ptr<GifColours> gif{};  // GIF files only
+    // Containers that keep presentation times get each packet's duration: the time from its
+    // picture to the next one shown, the last one's to the end of the movie. A packet waits
+    // until the picture after its own is sent; later packets wait behind it, in decode order.
+    bool timed = false;
+    int64_t lastSent = -1;                 // the position of the picture sent last
+    std::map<int64_t, int64_t> spans{};    // by position, of pictures whose packet is still to come
+    std::deque<AVPacket*> waiting{};       // packets whose span is not known yet
 };
 
 // globalHeader: the container wants the codec's set-up in its header, not in the packets.
-// decodeOrder: the container keeps no presentation times (AVI), so frames are never reordered.
+// decodeOrder: the container keeps no presentation times (AVI), so frames are never reordered;
+// otherwise packets (but a GIF's) carry their durations.
 int openVideoEncoder(VideoEncoder& encoder, const CodecChoice& codec, int width, int height, AVRational timeBase,
                      bool globalHeader, bool decodeOrder);
 
@@ -64,7 +74,8 @@ void setGifColours(VideoEncoder& encoder, const SharedPalette& colours);
 int encodePicture(VideoEncoder& encoder, PixelRows pixels, int64_t position, bool same, const PacketUse& use);
 
 // The last picture once more at the last position asked for when repeats came after it, so
-// that the movie lasts as long; then every packet the encoder held back.
+// that the movie lasts as long; then every packet the encoder held back. The movie ends one
+// frame after that last position.
 int finishEncoding(VideoEncoder& encoder, const PacketUse& use);
 
 void closeVideoEncoder(VideoEncoder& encoder);
