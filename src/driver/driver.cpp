@@ -9,13 +9,6 @@
 #include "driver/suggestions.h"
 #include "platform/messages.h"
 
-namespace {
-
-// Warnings and the command line's own errors are for the person, whatever -quiet says.
-void tell(const std::string& line) { printDiagnostic(line); }
-
-}  // namespace
-
 int runConverter(std::span<const std::string> arguments, const RunSettings& defaults) {
     if (arguments.size() >= 2 && namesMatch(arguments[1], "--version")) {
         printVersions();
@@ -33,13 +26,13 @@ int runConverter(std::span<const std::string> arguments, const RunSettings& defa
     }
     // Nothing is processed, so nothing is announced: the banner alone goes to standard output.
     if (const std::string error = recordingFirstError(arguments); !error.empty()) {
-        tell(error);
+        printDiagnostic(error);
         return 1;
     }
     const ParsedOptions parsed = parseOptions(arguments, defaults);
-    for (const std::string& warning : parsed.warnings) tell(warning);
+    for (const std::string& warning : parsed.warnings) printDiagnostic(warning);
     if (const std::string error = outputNameError(parsed.settings); !error.empty()) {
-        tell(error);
+        printDiagnostic(error);
         return 1;
     }
     // The effects of the options read before parsing stopped, in the order they had on the

@@ -120,10 +120,9 @@ int choiceIndex(const OptionRow& row, const char* value) {
 
 // -width or -height, read as atoi does; checked with the other settings once all are read (a
 // later one replaces it), its text kept for the message.
-std::string readSize(int32_t& into, std::string& text, const char* value) {
+void readSize(int32_t& into, std::string& text, const char* value) {
     into = readNumber(value);
     text = value;
-    return "";
 }
 
 std::string setTheme(RunSettings& settings, const char* value, const OptionRow&) {
@@ -185,13 +184,15 @@ constexpr OptionRow kOptions[] = {
      .help = "terminal width in characters (80, or an asciicast file's own)",
      .set = [](RunSettings& s, const char* v, const OptionRow&) {
          s.columnsGiven = true;
-         return readSize(s.columns, s.columnsText, v);
+         readSize(s.columns, s.columnsText, v);
+         return std::string();
      }},
     {.name = "-height", .kind = K::wholeNumber, .valueName = "N", .range = {1, kMostRows}, .missing = "Error: need to specify height.", .group = G::terminal,
      .help = "terminal height in characters (25, or an asciicast file's own)",
      .set = [](RunSettings& s, const char* v, const OptionRow&) {
          s.rowsGiven = true;
-         return readSize(s.rows, s.rowsText, v);
+         readSize(s.rows, s.rowsText, v);
+         return std::string();
      }},
     {.name = "-emulation", .kind = K::name, .valueName = "basic|xterm", .missing = "Error: need to specify emulation name.", .group = G::terminal,
      .help = "how the output is interpreted: basic, or as an xterm does (a ttyrec: basic; an asciicast: xterm)",

@@ -28,39 +28,27 @@ constexpr int32_t kMostMovieFps = 1000;
 constexpr const char* kAsciicastTheme = "asciinema";
 
 std::optional<RunError> checkRanges(const RunSettings& settings) {
-    struct Range {
+    const OptionRange fpsRange = findOption("-fps")->range;
+    const int32_t mostFps = settings.movieOutput ? kMostMovieFps : static_cast<int32_t>(fpsRange.high);
+    if (settings.fps < fpsRange.low || settings.fps > mostFps) {
+        return RunError{"Error: -fps must be between " + std::to_string(static_cast<int32_t>(fpsRange.low)) + " and " +
+                        std::to_string(mostFps) + ", not " + std::to_string(settings.fps) + "."};
+    }
+    struct Side {
         const char* option;
         int32_t value;
-        int32_t low;
-        int32_t high;
-    };
-    auto rangeOf = [](const char* option, int32_t value) {
-        const OptionRange range = findOption(option)->range;
-        return Range{option, value, static_cast<int32_t>(range.low), static_cast<int32_t>(range.high)};
-    };
-    Range fps = rangeOf("-fps", settings.fps);
-    if (settings.movieOutput) fps.high = kMostMovieFps;
-    struct Side {
-        Range range;
-        const std::string& given;
+        const std::string& given;  // as typed, for the message
         const char* what;
     };
-    const Side sides[] = {{rangeOf("-width", settings.columns), settings.columnsText, "width"},
-                          {rangeOf("-height", settings.rows), settings.rowsText, "height"}};
+    const Side sides[] = {{"-width", settings.columns, settings.columnsText, "width"},
+                          {"-height", settings.rows, settings.rowsText, "height"}};
     for (const Side& side : sides) {
-        const Range& range = side.range;
-        if (range.value < range.low || range.value > range.high) {
-            const std::string value = side.given.empty() ? std::to_string(range.value) : side.given;
-            return RunError{std::string("Error: ") + range.option + " " + value + ": the terminal's " + side.what +
-                            " counts characters, from " + std::to_string(range.low) + " to " +
-                            std::to_string(range.high) + "."};
-        }
-    }
-    for (const Range& range : {fps}) {
-        if (range.value < range.low || range.value > range.high) {
-            return RunError{std::string("Error: ") + range.option + " must be between " + std::to_string(range.low) +
-                            " and " + std::to_string(range.high) + ", not " + std::to_string(range.value) + "."};
-        }
+        const OptionRange range = findOption(side.option)->range;
+        if (side.value >= range.low && side.value <= range.high) continue;
+        const std::string value = side.given.empty() ? std::to_string(side.value) : side.given;
+        return RunError{std::string("Error: ") + side.option + " " + value + ": the terminal's " + side.what +
+                        " counts characters, from " + std::to_string(static_cast<int32_t>(range.low)) + " to " +
+                        std::to_string(static_cast<int32_t>(range.high)) + "."};
     }
     return std::nullopt;
 }
