@@ -135,7 +135,44 @@ std::vector<std::string> ttyrecPayloads(std::string_view recording) {
     return payloads;
 }
 
+namespace {
+
+// A run as another user cannot reach a binary under a private directory (a checkout made in
+// `mktemp -d`, say): such runs use a copy, with its font, in a directory anyone may enter.
+class ReachableCopy {
+public:
+    ReachableCopy() {
+        dir_ = makeTempDir();
+        fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec |
+                                  fs::perms::group_read | fs::perms::others_read);
+        fs::path original = REELCAP_BINARY;
+        binary_ = dir_ / original.filename();
+        fs::copy_file(original, binary_);
+        std::error_code ignored;
+        fs::copy_file(original.parent_path() / "font.txt", dir_ / "font.txt", ignored);
+    }
+    ~ReachableCopy() {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    const fs::path& binary() const { return binary_; }
+
+private:
+    fs::path dir_;
+    fs::path binary_;
+};
+
+std::string binaryFor(const RunOptions& options) {
+    if (!options.binary.empty()) return options.binary;
+    if (options.uid < 0) return REELCAP_BINARY;
+    static ReachableCopy copy;
+    return copy.binary().string();
+}
+
+}  // namespace
+
 RunningReelcap startReelcap(const fs::path& dir, const std::vector<std::string>& args, const RunOptions& options) {
+    std::string binary = binaryFor(options);
     int pipeFds[2];
     if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
     std::string errorName = (fs::temp_directory_path() / "reelcap-stderr-XXXXXX").string();
@@ -175,7 +212,6 @@ RunningReelcap startReelcap(const fs::path& dir, const std::vector<std::string>&
         if (options.alarmSeconds > 0) alarm(static_cast<unsigned>(options.alarmSeconds));
         if (options.uid >= 0 && (setgid(options.uid) != 0 || setuid(options.uid) != 0)) _exit(125);
         std::vector<char*> argv;
-        std::string binary = options.binary.empty() ? REELCAP_BINARY : options.binary;
         argv.push_back(binary.data());
         std::vector<std::string> copies(args);
         for (std::string& arg : copies) argv.push_back(arg.data());
