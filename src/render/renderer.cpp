@@ -7,11 +7,6 @@
 // The painter object; the ways of painting are in grid_painter.cpp, xterm_renderer.cpp and
 // outline_painter.cpp, the frame's finish in framing.cpp.
 
-const std::array<Colour, 8> normalPalette{0x000000, 0xAF0000, 0x00AF00, 0xC0C000,
-                                          0x004080, 0xA800A8, 0x00A8A8, 0xBBBBBB};
-const std::array<Colour, 8> brightPalette{0x777777, 0xFF0000, 0x00FF00, 0xFFFF00,
-                                          0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
-
 bool ensureFont(PainterState& p) {
     if (!p.glyphs.loaded && !p.fontMissing) p.fontMissing = !loadGlyphs(p.glyphs, p.options.fontPath);
     return !p.fontMissing;

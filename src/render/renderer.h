@@ -17,8 +17,11 @@
 constexpr int kCellWidth = 10;
 constexpr int kCellHeight = 20;
 
-extern const std::array<Colour, 8> normalPalette;
-extern const std::array<Colour, 8> brightPalette;  // index 0 is 0x777777 for foregrounds only
+inline constexpr std::array<Colour, 8> normalPalette{0x000000, 0xAF0000, 0x00AF00, 0xC0C000,
+                                                     0x004080, 0xA800A8, 0x00A8A8, 0xBBBBBB};
+// Index 0 is 0x777777 for foregrounds only.
+inline constexpr std::array<Colour, 8> brightPalette{0x777777, 0xFF0000, 0x00FF00, 0xFFFF00,
+                                                     0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
 
 // -cursor: how the cursor is drawn, if at all.
 enum class CursorStyle { none, block, bar, underline };

@@ -16,7 +16,7 @@ struct NamedTheme {
 };
 
 // Each from its authors' published definition; classic is the bitmap renderer's own palette.
-const NamedTheme kThemes[] = {
+constexpr NamedTheme kThemes[] = {
     {"xterm", 0xE5E5E5, 0x000000,
      {0x000000, 0xCD0000, 0x00CD00, 0xCDCD00, 0x0000EE, 0xCD00CD, 0x00CDCD, 0xE5E5E5,
       0x7F7F7F, 0xFF0000, 0x00FF00, 0xFFFF00, 0x5C5CFF, 0xFF00FF, 0x00FFFF, 0xFFFFFF}},
@@ -79,12 +79,9 @@ Colour xtermColour(const Theme& theme, const XtermColour& colour, bool bold, boo
 
 }  // namespace
 
-const std::vector<std::string>& themeNames() {
-    static const std::vector<std::string> names = [] {
-        std::vector<std::string> list{"classic"};
-        for (const NamedTheme& theme : kThemes) list.emplace_back(theme.name);
-        return list;
-    }();
+std::vector<std::string> themeNames() {
+    std::vector<std::string> names{"classic"};
+    for (const NamedTheme& theme : kThemes) names.emplace_back(theme.name);
     return names;
 }
 

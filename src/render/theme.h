@@ -23,7 +23,7 @@ struct Theme {
 };
 
 // The names of the built-in themes, "classic" (the default) first.
-const std::vector<std::string>& themeNames();
+std::vector<std::string> themeNames();
 
 // A built-in theme by name (letter case ignored), else nothing.
 std::optional<Theme> builtInTheme(const std::string& name);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-constexpr const char* kTerminusFontPath = "/usr/share/fonts/X11/misc/ter-u20n_unicode.pcf.gz";
+inline constexpr char kTerminusFontPath[] = "/usr/share/fonts/X11/misc/ter-u20n_unicode.pcf.gz";
 
 // One glyph's bitmap, placed in its character cell by the font's metrics.
 struct UnicodeGlyph {
