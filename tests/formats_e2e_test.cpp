@@ -5,12 +5,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <set>
 #include <utility>
 #include <string>
 #include <vector>
 
 #include "fixtures.h"
 #include "movie_reader.h"
+#include "render/theme.h"
 #include "test_support.h"
 
 namespace {
@@ -281,6 +283,24 @@ TEST_F(FormatsRunTest, GifFramesLastWholeHundredthsThatAddUp) {
                            "most 50 for a .gif file.\n");
     EXPECT_FALSE(fs::exists(dir / "fast.gif"));
     EXPECT_EQ(run("rec.ttyrec", {"-output", "fifty.gif", "-fps", "50"}).status, 0);
+}
+
+// The basic emulation paints in the theme's colours alone: the GIF's global palette holds all of
+// them from the start, the colours no screen of the recording shows too.
+TEST_F(FormatsRunTest, BasicGifPaletteIsTheThemesWhole) {
+    ASSERT_EQ(run("rec.ttyrec", {"-output", "nord.gif", "-theme", "nord"}).status, 0);
+    std::string gif = readFile(dir / "nord.gif");
+    ASSERT_GT(gif.size(), 13u);
+    ASSERT_TRUE(static_cast<uint8_t>(gif[10]) & 0x80);  // a global colour table
+    const size_t entries = size_t{2} << (gif[10] & 7);
+    std::set<Colour> table;
+    for (size_t i = 0; i < entries && 13 + 3 * i + 2 < gif.size(); ++i) {
+        const auto byte = [&](size_t at) { return static_cast<Colour>(static_cast<uint8_t>(gif[13 + 3 * i + at])); };
+        table.insert(byte(0) << 16 | byte(1) << 8 | byte(2));
+    }
+    Theme nord = *builtInTheme("nord");
+    for (Colour colour : nord.palette) EXPECT_TRUE(table.contains(colour)) << std::hex << colour;
+    EXPECT_TRUE(table.contains(nord.foreground) && table.contains(nord.background));
 }
 
 TEST_F(FormatsRunTest, CodecsAContainerCannotHoldAreRefusedBeforeAnything) {

@@ -25,6 +25,7 @@
 #include "emission/png_writer.h"
 #include "platform/codecs.h"
 #include "platform/compression_dialog.h"
+#include "platform/gif_palette.h"
 #include "platform/interrupts.h"
 #include "platform/messages.h"
 #include "playback/playback.h"
@@ -196,11 +197,22 @@ PlaybackOptions playbackOptionsFor(const RunSettings& settings) {
             .directory = settings.directory};
 }
 
-// A GIF file goes to disk as its frames come once its palette is known before the first: a
-// first pass over the recording learns the colours of every screen the file will show.
-bool learnsColoursFirst(const RunSettings& settings) {
+// A GIF file goes to disk as its frames come once its palette is known before the first.
+bool makesGif(const RunSettings& settings) {
     return settings.movieOutput && !settings.at.given && settings.writeFrames &&
            movieContainerFor(settings.outputName).container == MovieContainer::gif;
+}
+
+// The basic emulation paints with the bitmap font's one-bit glyphs in the theme's colours alone,
+// so those are the palette; any other run's colours are learned by a first pass over the
+// recording.
+std::optional<SharedPalette> coloursKnownBefore(const RunSettings& settings) {
+    if (settings.emulation != Emulation::basic || !settings.font.empty()) return std::nullopt;
+    const Theme& theme = settings.theme;
+    std::vector<uint32_t> colours{static_cast<uint32_t>(theme.background), static_cast<uint32_t>(theme.foreground),
+                                  static_cast<uint32_t>(theme.boldForeground)};
+    for (Colour colour : theme.palette) colours.push_back(static_cast<uint32_t>(colour));
+    return sharedPaletteOf(colours);
 }
 
 // The first pass interprets and paints, silently, and makes no file; every stage then starts
@@ -290,9 +302,11 @@ int runConversion(RunSettings settings, std::error_code framesError) {
     PngQueue pngQueue;
     PlaybackResult played;
     std::unique_ptr<RunStages> stages;
-    if (learnsColoursFirst(settings)) {
+    std::optional<SharedPalette> knownColours = makesGif(settings) ? coloursKnownBefore(settings) : std::nullopt;
+    if (makesGif(settings) && !knownColours) {
         played = playLearningColoursFirst(settings, *read.recording, stages, movie, pngQueue);
     } else {
+        if (knownColours) movie.useColours(*knownColours);
         stages = startStages(settings, &movie, &pngQueue);
         PlaybackStages playbackStages = stages->playback();
         EventSource events(*read.recording);

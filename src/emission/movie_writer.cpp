@@ -147,6 +147,12 @@ void MovieWriter::learnColours(bool on) {
     colours_.learned = !on;
 }
 
+void MovieWriter::useColours(const SharedPalette& palette) {
+    colours_ = LearnedColours{};
+    colours_.palette = palette;
+    colours_.learned = true;
+}
+
 AviResult MovieWriter::setCompression(const Bitmap* bitmap) {
     if (colours_.learning) return kAviErrOk;
     if (file_ == nullptr) return kAviErrBadHandle;

@@ -47,6 +47,8 @@ public:
     // colours, and nothing is written or said. The GIF file written after gets them before its
     // first frame, so that it is written as it goes with one palette.
     void learnColours(bool on);
+    // Colours known before the run, in place of a first pass: the GIF file's palette.
+    void useColours(const SharedPalette& palette);
 
     AviResult setCompression(const Bitmap* bitmap);
     AviResult addFrame(const Bitmap* bitmap);

@@ -124,6 +124,16 @@ Palette mapToOwnPalette(PixelRows pixels, IndexRows indexes) {
     return paletteOf(colours, kOwnTransparent);
 }
 
+SharedPalette sharedPaletteOf(std::span<const uint32_t> colours) {
+    SharedPalette shared;
+    for (uint32_t colour : colours) {
+        if (shared.count == kTransparentIndex || shared.indexOf.contains(colour)) continue;
+        shared.indexOf.emplace(colour, static_cast<uint8_t>(shared.count));
+        shared.colours[static_cast<size_t>(shared.count++)] = colour;
+    }
+    return shared;
+}
+
 Palette mapToPalette(SharedPalette& shared, PixelRows pixels, IndexRows indexes) {
     if (!shared.ownPalettes && !mapToSharedPalette(shared, pixels, indexes)) shared.ownPalettes = true;
     return shared.ownPalettes ? mapToOwnPalette(pixels, indexes)

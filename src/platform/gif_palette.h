@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <unordered_map>
 
 // Pixels of four bytes, B, G, R and one ignored, top row first; rows stride bytes apart (a
@@ -39,6 +40,10 @@ struct SharedPalette {
     std::unordered_map<uint32_t, uint8_t> indexOf;
     bool ownPalettes = false;  // a frame did not fit: it and every later one get their own
 };
+
+// A shared palette holding these colours (0xRRGGBB, each once), for frames whose colours are
+// known before the run.
+SharedPalette sharedPaletteOf(std::span<const uint32_t> colours);
 
 // Indexes in the shared palette, which takes in new colours while it has room; false when the
 // frame has a colour it cannot take (the indexes are then incomplete). With indexes.top null
