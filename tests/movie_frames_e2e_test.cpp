@@ -45,13 +45,14 @@ std::string gapsRecording() {
 
 std::string commandOutput(const std::string& command) { return runCommand(command).output; }
 
-// The digest of every picture of the movie decoded at the constant rate. The fps filter shows at
+// The digest of every picture of the movie decoded at the constant rate, in 24-bit RGB whatever
+// the pixels stored (8-bit palette, 32-bit). The fps filter shows at
 // each tick the picture whose time has come; ffmpeg's -fps_mode cfr would show a picture that
 // follows a gap one tick early, since a stream stored with timestamps alone (as AVI files are)
 // gives its pictures no durations.
 std::vector<std::string> frameDigests(const fs::path& movie) {
     std::istringstream lines(commandOutput("ffmpeg -v error -i " + shellQuoted(movie.string()) + " -vf fps=" + kFps +
-                                           " -f framemd5 -"));
+                                           ",format=rgb24 -f framemd5 -"));
     std::vector<std::string> digests;
     for (std::string line; std::getline(lines, line);) {
         if (line.empty() || line[0] == '#') continue;
@@ -135,7 +136,12 @@ protected:
             SCOPED_TRACE(std::string(movie.codec) + " in " + movie.extension);
             fs::path made = make("fast", movie, options, false);
             if (movie.lossless) {
-                EXPECT_EQ(frameDigests(made), frameDigests(make("plain", movie, options, true)));
+                std::vector<std::string> digests = frameDigests(made);
+                EXPECT_EQ(digests, frameDigests(make("plain", movie, options, true)));
+                // A GIF's frames start on whole hundredths, off the screens' ticks.
+                if (std::string_view(movie.extension) != ".gif") {
+                    EXPECT_EQ(digests, expected);
+                }
             } else {
                 auto [least, frames] = leastPsnr(made, screens);
                 EXPECT_EQ(frames, static_cast<int>(expected.size()));

@@ -203,9 +203,9 @@ bool makesGif(const RunSettings& settings) {
            movieContainerFor(settings.outputName).container == MovieContainer::gif;
 }
 
-// The basic emulation paints with the bitmap font's one-bit glyphs in the theme's colours alone,
-// so those are the palette; any other run's colours are learned by a first pass over the
-// recording.
+// The basic emulation paints with the bitmap font's one-bit glyphs in the theme's colours alone:
+// those are a GIF's palette and zmbv's 8-bit colours. A GIF of any other run learns its colours
+// in a first pass over the recording.
 std::optional<SharedPalette> coloursKnownBefore(const RunSettings& settings) {
     if (settings.emulation != Emulation::basic || !settings.font.empty()) return std::nullopt;
     const Theme& theme = settings.theme;
@@ -302,7 +302,8 @@ int runConversion(RunSettings settings, std::error_code framesError) {
     PngQueue pngQueue;
     PlaybackResult played;
     std::unique_ptr<RunStages> stages;
-    std::optional<SharedPalette> knownColours = makesGif(settings) ? coloursKnownBefore(settings) : std::nullopt;
+    std::optional<SharedPalette> knownColours =
+        settings.movieOutput ? coloursKnownBefore(settings) : std::optional<SharedPalette>{};
     if (makesGif(settings) && !knownColours) {
         played = playLearningColoursFirst(settings, *read.recording, stages, movie, pngQueue);
     } else {

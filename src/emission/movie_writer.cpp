@@ -105,7 +105,7 @@ AviResult MovieWriter::setStreamFormat(const BitmapInfoHeader& header) {
 
 AviResult MovieWriter::makeCompressedStream(const AviCompressOptions& options) {
     AviResult result = aviMakeCompressedStream(&compressedStream_, videoStream_, options);
-    if (result == kAviErrOk && colours_.learned && options.fccHandler == kCompressorGif) {
+    if (result == kAviErrOk && colours_.learned) {
         result = aviStreamSetColours(compressedStream_, colours_.palette);
     }
     return result == kAviErrOk ? kAviErrOk : fail(result);

@@ -34,7 +34,7 @@ struct AviStream {
     bool formatTried = false;
     bool formatSet = false;
     bool broken = false;  // a write failed: held-back frames are dropped, not written after the gap
-    std::optional<SharedPalette> colours{};  // a GIF stream's, learned beforehand
+    std::optional<SharedPalette> colours{};  // of every frame, known or learned beforehand
 };
 
 namespace {
@@ -115,9 +115,8 @@ int openEncoder(AviStream* stream) {
     const Muxer& muxer = stream->file->muxer;
     const bool avi = muxer.container() == MovieContainer::avi;
     int opened = openVideoEncoder(stream->encoder, *stream->codec, stream->width, stream->height, stream->timeBase,
-                                  !avi && muxer.wantsGlobalHeader(), avi);
+                                  !avi && muxer.wantsGlobalHeader(), avi, stream->colours ? &*stream->colours : nullptr);
     if (opened < 0) return opened;
-    if (stream->colours) setGifColours(stream->encoder, *stream->colours);
     AVCodecParameters* parameters = avcodec_parameters_alloc();
     if (parameters == nullptr) return AVERROR(ENOMEM);
     int result = avcodec_parameters_from_context(parameters, stream->encoder.context);

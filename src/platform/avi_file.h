@@ -66,8 +66,9 @@ uint32_t aviFileCreateStream(AviFile* file, AviStream** stream, const AviStreamI
 // A stream on top of source that encodes with options.fccHandler's compressor.
 uint32_t aviMakeCompressedStream(AviStream** compressed, AviStream* source, const AviCompressOptions& options);
 
-// The colours of every frame a GIF stream will be given, learned beforehand: its frames then
-// share one palette and go to the file as they come. Set before the format.
+// The colours of every frame a stream will be given, known or learned beforehand: a GIF's
+// frames then share one palette and go to the file as they come, and zmbv takes 8-bit frames.
+// Set before the format.
 uint32_t aviStreamSetColours(AviStream* stream, const SharedPalette& colours);
 
 // format is a BITMAPINFOHEADER of a 32-bit BI_RGB bitmap; the first call fixes the frame size.

@@ -12,10 +12,8 @@ extern "C" {
 
 namespace {
 
-AVPixelFormat pixelFormatOf(const VideoEncoder& encoder) { return av_get_pix_fmt(encoder.codec->encoding.pixelFormat); }
-
 int allocPicture(const VideoEncoder& encoder, AVFrame* frame) {
-    frame->format = pixelFormatOf(encoder);
+    frame->format = encoder.pixelFormat;
     frame->width = encoder.width;
     frame->height = encoder.height;
     return av_frame_get_buffer(frame, 0);
@@ -82,8 +80,19 @@ int sendPicture(VideoEncoder& encoder, int64_t position, const PacketUse& use) {
     return drain(encoder, encoder.frame, use);
 }
 
-// A GIF frame: its indexes and palette, unless it shows the pixels of the frame before, when the
-// indexed frame is sent again and the encoder stores it as "nothing changed".
+// Colours known before the run turn an encoder that takes palette frames (zmbv) to 8-bit
+// pictures: a quarter of the pixels to compare and compress, every colour exact.
+AVPixelFormat chosenFormat(const AVCodec& found, AVPixelFormat tableFormat, const SharedPalette* colours) {
+    if (colours == nullptr || tableFormat == AV_PIX_FMT_PAL8 || found.pix_fmts == nullptr) return tableFormat;
+    for (const AVPixelFormat* format = found.pix_fmts; *format != AV_PIX_FMT_NONE; ++format) {
+        if (*format == AV_PIX_FMT_PAL8) return AV_PIX_FMT_PAL8;
+    }
+    return tableFormat;
+}
+
+// A paletted frame (GIF, zmbv on known colours): its indexes and palette, unless it shows the
+// pixels of the frame before, when the indexed frame is sent again and the encoder stores it as
+// "nothing changed".
 int sendGifFrame(VideoEncoder& encoder, PixelRows pixels, int64_t position, const PacketUse& use) {
     GifColours& gif = *encoder.gif;
     const size_t rowBytes = static_cast<size_t>(encoder.width) * 4;
@@ -122,14 +131,16 @@ int sendAndDrain(AVCodecContext* encoder, const AVFrame* frame, AVPacket* packet
 }
 
 int openVideoEncoder(VideoEncoder& encoder, const CodecChoice& codec, int width, int height, AVRational timeBase,
-                     bool globalHeader, bool decodeOrder) {
+                     bool globalHeader, bool decodeOrder, const SharedPalette* colours) {
     const EncoderSettings& settings = codec.encoding;
     encoder.codec = &codec;
     encoder.width = width;
     encoder.height = height;
     const AVCodec* found = avcodec_find_encoder_by_name(settings.encoder);
     if (found == nullptr) return AVERROR_ENCODER_NOT_FOUND;
-    AVPixelFormat pixelFormat = pixelFormatOf(encoder);
+    const AVPixelFormat tableFormat = av_get_pix_fmt(settings.pixelFormat);
+    const AVPixelFormat pixelFormat = chosenFormat(*found, tableFormat, colours);
+    encoder.pixelFormat = pixelFormat;
     int colourRange = settings.colourRange == nullptr ? AVCOL_RANGE_UNSPECIFIED
                                                       : av_color_range_from_name(settings.colourRange);
     const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(pixelFormat);
@@ -158,7 +169,7 @@ int openVideoEncoder(VideoEncoder& encoder, const CodecChoice& codec, int width,
     if (globalHeader) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     // Frames stored in decode order with no times of their own would show B-frames late.
     if (decodeOrder) context->max_b_frames = 0;
-    encoder.timed = !decodeOrder && pixelFormat != AV_PIX_FMT_PAL8;
+    encoder.timed = !decodeOrder && tableFormat != AV_PIX_FMT_PAL8;  // a GIF's frames carry their delays
     AVDictionary* options = nullptr;
     av_dict_parse_string(&options, settings.options, "=", ":", 0);
     int opened = avcodec_open2(context, found, &options);
@@ -168,6 +179,7 @@ int openVideoEncoder(VideoEncoder& encoder, const CodecChoice& codec, int width,
     if (int allocated = allocPicture(encoder, encoder.frame); allocated < 0) return allocated;
     if (pixelFormat == AV_PIX_FMT_PAL8) {
         encoder.gif = std::make_unique<GifColours>();
+        if (colours != nullptr) encoder.gif->palette = *colours;
         return 0;
     }
     encoder.converter = sws_getContext(width, height, AV_PIX_FMT_BGR0, width, height, pixelFormat,
@@ -189,10 +201,6 @@ int encodePicture(VideoEncoder& encoder, PixelRows pixels, int64_t position, boo
         encoder.converted = true;
     }
     return sendPicture(encoder, position, use);
-}
-
-void setGifColours(VideoEncoder& encoder, const SharedPalette& colours) {
-    if (encoder.gif) encoder.gif->palette = colours;
 }
 
 int finishEncoding(VideoEncoder& encoder, const PacketUse& use) {

@@ -44,10 +44,11 @@ struct VideoEncoder {
     AVPacket* packet = nullptr;
     int width = 0;
     int height = 0;
+    int pixelFormat = -1;               // the pictures' AVPixelFormat
     bool converted = false;             // frame holds the conversion of the last pixels encoded
     int64_t lastEncoded = -1;           // the position of the last picture encoded
     int64_t lastShown = -1;             // the last position asked for: the same picture until here
-    std::unique_ptr<GifColours> gif{};  // GIF files only
+    std::unique_ptr<GifColours> gif{};  // paletted pictures only
     // Containers that keep presentation times get each packet's duration: the time from its
     // picture to the next one shown, the last one's to the end of the movie. A packet waits
     // until the picture after its own is sent; later packets wait behind it, in decode order.
@@ -59,14 +60,13 @@ struct VideoEncoder {
 
 // globalHeader: the container wants the codec's set-up in its header, not in the packets.
 // decodeOrder: the container keeps no presentation times (AVI), so frames are never reordered;
-// otherwise packets (but a GIF's) carry their durations.
+// otherwise packets (but a GIF's) carry their durations. colours: those of every frame to come,
+// known or learned beforehand, or null. They become a GIF's one palette (without them the
+// palette learns each frame's colours as it comes, and the frames after the first that bring
+// new ones carry a palette of their own), and an encoder that takes palette frames (zmbv) gets
+// 8-bit pictures on them.
 int openVideoEncoder(VideoEncoder& encoder, const CodecChoice& codec, int width, int height, AVRational timeBase,
-                     bool globalHeader, bool decodeOrder);
-
-// The colours of every frame to come, learned beforehand, become a GIF stream's one palette.
-// Without them the palette learns each frame's colours as it comes, and the frames after the
-// first that bring new ones carry a palette of their own.
-void setGifColours(VideoEncoder& encoder, const SharedPalette& colours);
+                     bool globalHeader, bool decodeOrder, const SharedPalette* colours = nullptr);
 
 // same: pixels are those of the previous call. Such a repeat is not encoded: the picture before
 // lasts until the next one, and the container keeps the time between them (an AVI file stores
