@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <string>
 
-#include "playback/recording.h"
 #include "emission/movie_writer.h"
 #include "platform/codecs.h"
 #include "platform/messages.h"
+#include "playback/recording.h"
 
 namespace {
 
