@@ -1,5 +1,5 @@
-# bash completion for reelcap: options, the values of -codec, -emulation, -theme, -bold-bright and
-# -cursor, file names.
+# bash completion for reelcap: options, the values of -codec, -emulation, -theme, -bold-bright,
+# -cursor and -chapters, file names.
 
 _reelcap_files() {
     if declare -F _filedir >/dev/null; then
@@ -37,7 +37,7 @@ _reelcap() {
             _reelcap_files
             COMPREPLY+=("${themes[@]}")
             return ;;
-        -bold-bright)
+        -bold-bright | -chapters)
             mapfile -t COMPREPLY < <(compgen -W 'on off' -- "${cur,,}")
             return ;;
         -cursor)
@@ -46,12 +46,12 @@ _reelcap() {
         -output | -font)
             _reelcap_files
             return ;;
-        -width | -height | -fps | -skip | -stop | -font-size | -line-height | -padding | -idle | -speed | -last | -from | -to | -at)
+        -width | -height | -fps | -skip | -stop | -font-size | -line-height | -padding | -idle | -speed | -last | -from | -to | -at | -chapter-every)
             return ;;
     esac
     mapfile -t COMPREPLY < <(compgen -W '-width -height -fps -skip -stop -output -double -png -codec -emulation
         -font -font-size -line-height -theme -bold-bright -padding -cursor -idle -speed -realtime -record-frames -last -from -to
-        -at -progress -quiet -tidy' -- "${cur,,}")
+        -at -progress -quiet -tidy -chapters -chapter-every' -- "${cur,,}")
 }
 
 complete -F _reelcap reelcap

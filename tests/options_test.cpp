@@ -120,6 +120,8 @@ TEST(Options, FirstErrorOrListingStopsParsing) {
         {{"-at", "1:2:3:4"}, "Error: -at must be seconds (12.5), [h:]mm:ss or marker:N, not \"1:2:3:4\"."},
         {{"-bold-bright", "yes"}, "Error: -bold-bright takes on or off, not \"yes\"."},
         {{"-cursor", "box"}, "Error: -cursor takes block, bar or underline, not \"box\"."},
+        {{"-chapters", "maybe"}, "Error: -chapters takes on or off, not \"maybe\"."},
+        {{"-chapter-every", "0.5"}, "Error: -chapter-every must be a number of seconds from 1 on, not \"0.5\"."},
         {{"-emulation", "vt100"}, "Error: unknown emulation \"vt100\"; the choices are basic and xterm."},
         {{"-codec", "nosuch"}, "Error: unknown codec \"nosuch\"; -codec list shows the choices."},
         {{"-font-size", "1", "-codec", "nosuch"}, "Error: -font-size must be between 4 and 200, not 1."},
@@ -145,7 +147,7 @@ TEST(Options, EveryOptionWithAValueSaysWhenItIsMissing) {
         EXPECT_EQ(parsed.error.rfind("Error: ", 0), 0u) << row.name;
         ++checked;
     }
-    EXPECT_EQ(checked, 21u);
+    EXPECT_EQ(checked, 23u);
     EXPECT_EQ(parseOptions(commandLine({"-SKIP"}), RunSettings{}).error, "Error: need to specify number of frames to skip.");
 }
 

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "driver/announce.h"
+#include "driver/chapters.h"
 #include "driver/driver.h"
 #include "driver/font_search.h"
 #include "driver/preparation.h"
@@ -254,6 +255,7 @@ PlaybackResult playLearningColoursFirst(const RunSettings& settings, const Recor
 std::optional<RunError> prepareRun(RunSettings& settings, const std::error_code& framesError, ReadResult& read,
                                    MovieWriter& movie) {
     if (std::optional<RunError> error = checkSettings(settings)) return error;
+    warnChaptersLeftAside(settings);
     // A relative name is in the run's directory; an absolute one stays where it points.
     settings.outputName = (settings.directory / settings.outputName).string();
     if (std::optional<RunError> error = prepareAsciicastInput(settings, read)) return error;
@@ -326,6 +328,7 @@ int runConversion(RunSettings settings, std::error_code framesError) {
             return endWith(transcriptError(missingFontMessage()), &emission);
         case PlaybackEnd::stopLimit:
             announce(settings.quiet, "Exiting...");
+            giveChapters(settings, played.markers, movie);
             finishMovie(&emission, movie);
             if (!settings.movieOutput) warnOlderFrames(settings.directory, emission.lastPngFrame());
             std::fflush(stdout);
@@ -336,6 +339,7 @@ int runConversion(RunSettings settings, std::error_code framesError) {
 
     if (interruptRequested()) {
         // Whatever was written stays usable: the movie is closed as at the stop limit.
+        giveChapters(settings, played.markers, movie);
         finishMovie(&emission, movie);
         std::string what = settings.movieOutput ? "; " + settings.outputName + " is closed and plays up to there" : "";
         printDiagnostic("Interrupted at frame " + std::to_string(played.frame) + what + ".");
@@ -344,6 +348,7 @@ int runConversion(RunSettings settings, std::error_code framesError) {
     if (settings.at.given) {
         if (std::optional<RunError> error = writePoster(settings, *stages)) return endWith(*error, &emission);
     }
+    giveChapters(settings, played.markers, movie);
     finishMovie(&emission, movie);
     if (!settings.movieOutput && !settings.at.given) warnOlderFrames(settings.directory, emission.lastPngFrame());
     std::fflush(stdout);

@@ -256,6 +256,20 @@ constexpr OptionRow kOptions[] = {
          s.tidy = true;
          return std::string();
      }},
+    {.name = "-chapters", .kind = K::name, .valueName = "on|off", .missing = "Error: need to specify on or off for -chapters.", .group = G::output,
+     .help = "an asciicast recording's markers become an MP4 or Matroska movie's chapters (on)",
+     .set = [](RunSettings& s, const char* v, const OptionRow& row) {
+         const int index = choiceIndex(row, v);
+         if (index < 0) return std::string("Error: -chapters takes on or off, not \"") + v + "\".";
+         s.chapters = index == 0;
+         return std::string();
+     },
+     .choices = kOnOff},
+    {.name = "-chapter-every", .kind = K::decimal, .valueName = "SECONDS", .range = {1, kLatestSeconds}, .missing = "Error: need to specify the seconds between chapters.", .group = G::output,
+     .help = "without marker chapters, a chapter every that many seconds of the movie",
+     .set = [](RunSettings& s, const char* v, const OptionRow& row) {
+         return readSeconds(s.chapterEvery, v, row, true, "a number of seconds from 1 on");
+     }},
     {.name = "-idle", .kind = K::decimal, .valueName = "SECONDS", .range = {0, kLatestSeconds}, .missing = "Error: need to specify idle seconds.", .group = G::timing,
      .help = "a pause longer than that plays as that long",
      .set = [](RunSettings& s, const char* v, const OptionRow& row) {

@@ -60,6 +60,8 @@ struct RunSettings {
     TimePoint from;            // -from
     TimePoint to;              // -to
     TimePoint at;              // -at: one PNG of the screen at this time
+    bool chapters = true;      // -chapters: an asciicast recording's markers become chapters
+    double chapterEvery = -1;  // -chapter-every, seconds; negative: not given
 };
 
 // The largest terminal that can be converted.

@@ -135,6 +135,10 @@ void MovieWriter::close() {
     if (AviResult result = aviFileRelease(std::exchange(file_, nullptr))) reportFailure(result);
 }
 
+void MovieWriter::setChapters(std::vector<MovieChapter> chapters) {
+    if (file_ != nullptr) aviFileSetChapters(file_, std::move(chapters));
+}
+
 void MovieWriter::resetCompressionOptions() {
     options_ = {};
     options_.dwFlags = 9;  // AVICOMPRESSF_VALID | AVICOMPRESSF_INTERLEAVE

@@ -50,6 +50,11 @@ public:
     // Colours known before the run, in place of a first pass: the GIF file's palette.
     void useColours(const SharedPalette& palette);
 
+    // The movie's length so far: the frames written, each lasting whole milliseconds.
+    int64_t lengthMillis() const { return int64_t{frameCount_} * (framePeriod_ > 0 ? framePeriod_ : 1); }
+    // Chapters for the open movie, written when it is closed (MP4, Matroska).
+    void setChapters(std::vector<MovieChapter> chapters);
+
     AviResult setCompression(const Bitmap* bitmap);
     AviResult addFrame(const Bitmap* bitmap);
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <utility>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -243,6 +244,12 @@ uint32_t aviStreamRelease(AviStream* stream) {
     av_packet_free(&stream->packet);
     delete stream;
     return failure(result);
+}
+
+uint32_t aviFileSetChapters(AviFile* file, std::vector<MovieChapter> chapters) {
+    if (file == nullptr) return failure(AVERROR(EINVAL));
+    file->muxer.setChapters(std::move(chapters));
+    return 0;
 }
 
 uint32_t aviFileRelease(AviFile* file) {

@@ -9,10 +9,12 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/codecs.h"
 #include "platform/gif_palette.h"
 #include "platform/little_endian.h"
+#include "platform/movie_chapters.h"
 
 struct AviFile;
 struct AviStream;
@@ -80,6 +82,9 @@ uint32_t aviStreamWrite(AviStream* stream, int32_t position, int32_t samples, co
 
 // A compressed stream hands its encoder's held-back frames to the file before it goes.
 uint32_t aviStreamRelease(AviStream* stream);
+
+// The chapters the file gets when it is completed, where its container keeps chapters.
+uint32_t aviFileSetChapters(AviFile* file, std::vector<MovieChapter> chapters);
 
 // Completes the file (index, sizes) and closes it.
 uint32_t aviFileRelease(AviFile* file);

@@ -164,12 +164,13 @@ int copyPackets(Remux& remux, std::span<const int64_t> firstPts, std::span<const
 }  // namespace
 
 int finishFragmentedMp4(const std::string& path, const AVFormatContext& written, std::span<const int64_t> firstPts,
-                        std::span<const int64_t> ends) {
+                        std::span<const int64_t> ends, std::span<const MovieChapter> chapters) {
     const std::string temporary = path + ".reelcap-part";
     int result = 0;
     {
         Remux remux;
         result = openRemux(remux, path, temporary, written);
+        if (result >= 0) result = addChapters(*remux.output, chapters);
         if (result >= 0) result = copyPackets(remux, firstPts, ends, written);
         if (result >= 0 && remux.output->pb != nullptr) result = avio_closep(&remux.output->pb);
     }

@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+#include "platform/movie_chapters.h"
+
 struct AVFormatContext;
 
 // Copies the packets of the fragmented MP4 at path into a regular one with its index
@@ -16,6 +18,6 @@ struct AVFormatContext;
 // its first packet's decoding: firstPts[i] (in stream i's time base in written; AV_NOPTS_VALUE
 // when it had no packet) puts that packet back at its own time. Reading back loses the packets'
 // durations: they are made anew so that stream i's track and pictures both end at ends[i] (same
-// units; AV_NOPTS_VALUE: unknown). On failure the temporary file goes and the fragmented one stays.
+// units; AV_NOPTS_VALUE: unknown). The copy gets chapters. On failure the temporary file goes and the fragmented one stays.
 int finishFragmentedMp4(const std::string& path, const AVFormatContext& written, std::span<const int64_t> firstPts,
-                        std::span<const int64_t> ends);
+                        std::span<const int64_t> ends, std::span<const MovieChapter> chapters = {});

@@ -83,6 +83,7 @@ void Muxer::release() {
     waiting_.clear();
     firstPts_.clear();
     ends_.clear();
+    chapters_.clear();
     if (sink_.fd >= 0) closeFileSink(sink_);
     packetCount_ = 0;
     fragmentBytes_ = 0;
@@ -245,6 +246,9 @@ int Muxer::close() {
             for (AVPacket* packet : waiting_) {
                 if (result == 0 && packet != nullptr && packet->data != nullptr) result = mux(*packet);
             }
+            // Matroska writes chapters it did not have at the header with its trailer; the MP4
+            // file's go to its fast-start copy.
+            if (result == 0 && container_ == MovieContainer::matroska) result = addChapters(*format_, chapters_);
             int finished = av_write_trailer(format_);
             if (result == 0 && finished < 0) result = finished;
             if (result == 0) result = flush();
@@ -257,7 +261,7 @@ int Muxer::close() {
     int closed = closeFileSink(sink_);
     if (result == 0) result = closed;
     if (result == 0 && headerWritten_ && container_ == MovieContainer::mp4 && sink_.regularFile) {
-        result = finishFragmentedMp4(sink_.path, *format_, firstPts_, ends_);
+        result = finishFragmentedMp4(sink_.path, *format_, firstPts_, ends_, chapters_);
     }
     // An empty file would only pose as a movie.
     if (result == kMuxerNoStreamsError && sink_.regularFile) unlink(sink_.path.c_str());

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern "C" {
@@ -17,6 +18,7 @@ extern "C" {
 
 #include "platform/codecs.h"
 #include "platform/file_sink.h"
+#include "platform/movie_chapters.h"
 
 struct AVCodecParameters;
 struct AVDictionary;
@@ -58,6 +60,11 @@ public:
     // Takes the packet's contents (timestamps in from); the packet is empty after.
     int writePacket(int stream, AVPacket& packet, AVRational from);
 
+    // The chapters the file gets when it is completed, in MP4 and Matroska files; the other
+    // containers leave them aside (a WebM file's would have to come before its header). A killed
+    // run's file has none.
+    void setChapters(std::vector<MovieChapter> chapters) { chapters_ = std::move(chapters); }
+
     // Completes the file (held packets, trailer; an MP4 file's fast-start copy) and closes it;
     // the first failure. A file whose header never came gets it now.
     int close();
@@ -83,6 +90,7 @@ private:
     // MP4: where each stream's pictures end (the latest time plus duration), in its time base:
     // the fast-start copy's tracks end there.
     std::vector<int64_t> ends_;
+    std::vector<MovieChapter> chapters_;
     bool headerTried_ = false;
     bool headerWritten_ = false;
 };

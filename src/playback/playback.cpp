@@ -117,6 +117,7 @@ void Playback::warnPastTheEnd(const EventSource& source) const {
 bool Playback::step(EventSource& source, PlaybackStages& stages) {
     while (std::optional<Event> event = source.next()) {
         if (event->kind == EventKind::resize) pendingResizes_.push_back(*event);
+        if (event->kind == EventKind::marker) noteMarker(*event);
         if (event->kind == EventKind::output) return playOutput(*event, source, stages);
     }
     const std::optional<Truncation> tail = source.tail();
@@ -126,6 +127,22 @@ bool Playback::step(EventSource& source, PlaybackStages& stages) {
                         " are too short for a record header and are ignored");
     }
     return false;
+}
+
+// A marker before -from, or at or after -to (where the cut ends), is left out.
+void Playback::noteMarker(const Event& event) {
+    ++markersSeen_;
+    const int64_t played = markerPlayed(rules_, clock_, event.time);
+    if (played < rules_.from || (rules_.to >= 0 && played >= rules_.to)) return;
+    pendingMarkers_.push_back({markersSeen_, played, std::string(event.data.begin(), event.data.end())});
+}
+
+void Playback::placeMarkers(const OutputTiming* next) {
+    for (PendingMarker& marker : pendingMarkers_) {
+        result_.markers.push_back(
+            {marker.number, markerFrame(rules_, clock_, marker.played, next), std::move(marker.label)});
+    }
+    pendingMarkers_.clear();
 }
 
 bool Playback::playOutput(const Event& event, EventSource& source, PlaybackStages& stages) {
@@ -142,6 +159,7 @@ bool Playback::playOutput(const Event& event, EventSource& source, PlaybackStage
     }
     clock_ = clockStartedBy(clock_, event.stamp, event.time);
     const OutputTiming timing = timeOutput(rules_, clock_, event.time);
+    if (!timing.past) placeMarkers(&timing);
     if (timing.past) {
         reachedTo_ = true;
         return false;
@@ -185,6 +203,7 @@ PlaybackResult Playback::finish(PlaybackStages& stages) {
         // Unchanged, the screen paints nothing new; painting it again says so.
         if (span && stages.paint()) stages.emitFinal(*span);
     }
+    placeMarkers(nullptr);
     progress_.finish();
     result_.frame = clock_.haveFirst ? clock_.frameEnd : 0;
     return result_;

@@ -49,11 +49,19 @@ enum class PlaybackEnd {
     recordingError,  // the recording could not be played; message says why
 };
 
+// A marker between -from and -to as the video shows it.
+struct VideoMarker {
+    int32_t number = 0;  // among the recording's markers, from 1, as marker:N counts
+    int64_t frame = 0;   // the frame number it lands on
+    std::string label;
+};
+
 struct PlaybackResult {
     PlaybackEnd end = PlaybackEnd::finished;
     std::string message;  // recordingError: the line to show
     int64_t records = 0;  // records walked
     int32_t frame = 0;    // the frame the last record's screen begins at; 0 before any record
+    std::vector<VideoMarker> markers = {};  // in the recording's order
 };
 
 // The stages the walk drives, each call in one place: the terminal, the painter, the emission.
@@ -93,6 +101,9 @@ private:
     PlaybackResult finish(PlaybackStages& stages);
     void warnPastTheEnd(const EventSource& source) const;
     bool playOutput(const Event& event, EventSource& source, PlaybackStages& stages);
+    void noteMarker(const Event& event);
+    // The markers waiting for the frame the next output event (none: the end) gives them.
+    void placeMarkers(const OutputTiming* next);
 
     PlaybackOptions options_;
     TimingRules rules_;
@@ -105,5 +116,12 @@ private:
     int64_t origin_ = 0;
     bool ownClock_ = false;  // progress lines show that clock
     int64_t walked_ = 0;
+    int32_t markersSeen_ = 0;
+    struct PendingMarker {
+        int32_t number = 0;
+        int64_t played = 0;
+        std::string label;
+    };
+    std::vector<PendingMarker> pendingMarkers_;
     PlaybackResult result_;
 };

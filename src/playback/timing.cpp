@@ -86,6 +86,25 @@ FrameClock clockAfter(FrameClock clock, int64_t time, const OutputTiming& timing
     return clock;
 }
 
+int64_t markerPlayed(const TimingRules& rules, const FrameClock& clock, int64_t time) {
+    if (!clock.haveFirst) return 0;
+    return std::min(clock.playedTime + playedGap(rules, time - clock.previousTime), kLatestPlayed);
+}
+
+int64_t markerFrame(const TimingRules& rules, const FrameClock& clock, int64_t played, const OutputTiming* next) {
+    if (rules.realtime) return realtimeFrame(rules, played - rules.from);
+    if (!clock.screenShown) return 0;
+    const int64_t start = std::max(clock.playedTime, rules.from);
+    const int64_t since = std::max<int64_t>(played - start, 0);
+    // The first screen shown (its own frame is 1) fills frame 0 too: the video begins there.
+    if (since == 0 && clock.frameStart == 1) return 0;
+    if (next == nullptr) return clock.frameStart + since / rules.frameInterval;
+    const int64_t length = next->played - start;
+    if (length <= since) return next->frame;
+    const double share = static_cast<double>(since) / static_cast<double>(length);
+    return clock.frameStart + static_cast<int64_t>(share * static_cast<double>(next->frame - clock.frameStart));
+}
+
 std::optional<FrameSpan> finalSpan(const TimingRules& rules, const FrameClock& clock, bool reachedTo,
                                    int32_t finalFrames) {
     if (!clock.screenShown) return std::nullopt;

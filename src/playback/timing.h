@@ -80,6 +80,17 @@ bool sharesFrameWithNext(const TimingRules& rules, int64_t time, const OutputTim
 // The clock after an output event whose screen begins at frame spanEnd; shown: it had frames.
 FrameClock clockAfter(FrameClock clock, int64_t time, const OutputTiming& timing, int32_t spanEnd, bool shown);
 
+// The played time of a marker at time, coming after the output events the clock has seen: its
+// distance from the one before it played as a gap; 0 before the first.
+int64_t markerPlayed(const TimingRules& rules, const FrameClock& clock, int64_t time);
+
+// The frame a marker played at `played` lands on, coming after the output events the clock has
+// seen and before next (none: it comes after the last one played). -realtime: the first frame at
+// or after its time. The frame clock maps the gap's played time onto the gap's frames; a marker
+// at or before the first screen shown lands on frame 0, one after the last played screen as many
+// frames after it as its time gives.
+int64_t markerFrame(const TimingRules& rules, const FrameClock& clock, int64_t played, const OutputTiming* next);
+
 // The frames the final screen fills at the end: up to -to when an event after it ended the walk
 // (reachedTo), then finalFrames more; none when no screen was shown or none are left.
 std::optional<FrameSpan> finalSpan(const TimingRules& rules, const FrameClock& clock, bool reachedTo,
