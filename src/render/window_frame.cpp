@@ -165,7 +165,8 @@ WindowShape windowShape(const PainterState& p, int32_t frameWidth, int32_t frame
     shape.width = frameWidth - 2 * options.window.margin;
     shape.height = frameHeight - 2 * options.window.margin;
     shape.barHeight = barHeightFor(cellHeight);
-    shape.radius = shape.barHeight / 3;
+    // The corners never meet, however narrow the window (a cell of a small -font may be 2 pixels).
+    shape.radius = std::min({shape.barHeight / 3, shape.width / 2, shape.height / 2});
     shape.margin = options.window.marginColour >= 0 ? options.window.marginColour : dark ? 0x8E949C : 0x5E636B;
     shape.bar = dark ? mix(background, 0xFFFFFF, 0.1f) : mix(background, 0x000000, 0.08f);
     const Colour text = options.theme.foreground;
