@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstring>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "render/glyph_font.h"
@@ -46,23 +45,29 @@ Colour mix(Colour from, Colour to, float amount) {
 }
 
 uint8_t* pixelOf(Surface& surface, int32_t x, int32_t y) {
-    return surface.pixels.data() + 4 * (static_cast<size_t>(x) + static_cast<size_t>(surface.height - 1 - y) * surface.width);
+    const size_t row = static_cast<size_t>(surface.height - 1 - y);  // bottom row first
+    return surface.pixels.data() + 4 * (static_cast<size_t>(x) + row * static_cast<size_t>(surface.width));
 }
 
 // Blends colour over the pixel by coverage (0 to 1), in linear light, in kCoverageSteps steps.
 void coverPixel(Surface& surface, int32_t x, int32_t y, Colour colour, float coverage) {
-    const auto amount = static_cast<uint8_t>(std::lround(std::round(coverage * kCoverageSteps) / kCoverageSteps * 255.0f));
+    const float stepped = std::round(coverage * kCoverageSteps) / kCoverageSteps;
+    const auto amount = static_cast<uint8_t>(std::lround(stepped * 255.0f));
     if (amount == 0) return;
     uint8_t* out = pixelOf(surface, x, y);
-    for (int c = 0; c < 3; ++c) out[c] = amount == 255 ? channel(colour, c) : blendChannel(out[c], channel(colour, c), amount);
+    for (int c = 0; c < 3; ++c) {
+        out[c] = amount == 255 ? channel(colour, c) : blendChannel(out[c], channel(colour, c), amount);
+    }
 }
 
 // A disc centred at (x, y) (pixel edges at whole numbers), its edge anti-aliased.
 void drawDisc(Surface& surface, float centreX, float centreY, float radius, Colour colour) {
-    const auto left = static_cast<int32_t>(std::floor(centreX - radius - 1));
-    const auto top = static_cast<int32_t>(std::floor(centreY - radius - 1));
-    for (int32_t y = std::max(top, 0); y <= std::min(top + static_cast<int32_t>(2 * radius) + 2, surface.height - 1); ++y) {
-        for (int32_t x = std::max(left, 0); x <= std::min(left + static_cast<int32_t>(2 * radius) + 2, surface.width - 1); ++x) {
+    const auto left = std::max(static_cast<int32_t>(std::floor(centreX - radius - 1)), 0);
+    const auto top = std::max(static_cast<int32_t>(std::floor(centreY - radius - 1)), 0);
+    const auto right = std::min(static_cast<int32_t>(std::ceil(centreX + radius + 1)), surface.width - 1);
+    const auto bottom = std::min(static_cast<int32_t>(std::ceil(centreY + radius + 1)), surface.height - 1);
+    for (int32_t y = top; y <= bottom; ++y) {
+        for (int32_t x = left; x <= right; ++x) {
             const float distance = std::hypot(x + 0.5f - centreX, y + 0.5f - centreY);
             coverPixel(surface, x, y, colour, std::clamp(radius + 0.5f - distance, 0.0f, 1.0f));
         }
@@ -124,21 +129,23 @@ struct TitleFont {
 
 // The title centred on the bar, between the buttons and as far from the right edge; cut with
 // "..." where it is longer.
-void drawTitle(Surface& bar, TitleFont font, std::string_view title, int32_t buttonsEnd, Colour colour, Colour background) {
+void drawTitle(Surface& bar, TitleFont font, std::string_view title, int32_t buttonsEnd, Colour colour,
+               Colour background) {
     std::vector<uint32_t> points = codePointsOf(title);
     const int32_t room = bar.width - 2 * buttonsEnd;
-    auto widthOf = [&](const std::vector<uint32_t>& text) {
-        int32_t width = 0;
-        for (uint32_t point : text) width += font.span(point) * font.cellWidth;
-        return width;
-    };
-    if (widthOf(points) > room) {
+    int64_t width = 0;  // a header's title may be as long as it likes
+    for (uint32_t point : points) width += font.span(point) * font.cellWidth;
+    if (width > room) {
         const int32_t dots = 3 * font.cellWidth;
-        while (!points.empty() && widthOf(points) + dots > room) points.pop_back();
         if (room < dots) return;
+        while (!points.empty() && width + dots > room) {
+            width -= font.span(points.back()) * font.cellWidth;
+            points.pop_back();
+        }
         points.insert(points.end(), {'.', '.', '.'});
+        width += dots;
     }
-    int32_t x = (bar.width - widthOf(points)) / 2;
+    auto x = static_cast<int32_t>((bar.width - width) / 2);
     const int32_t y = (bar.height - font.cellHeight) / 2;
     for (uint32_t point : points) {
         if (font.span(point) == 0) continue;
@@ -191,28 +198,40 @@ void paintWindow(PainterState& p, const WindowShape& shape, Surface& picture) {
     const OutlineMetrics& metrics = p.outlineFont.metrics();
     const auto buttonsEnd = static_cast<int32_t>(std::ceil(height + 2 * spacing));
     if (outline || ensureFont(p)) {
-        drawTitle(bar, {p, outline, outline ? metrics.cellWidth : kCellWidth, outline ? metrics.cellHeight : kCellHeight},
-                  p.options.window.title, buttonsEnd, shape.title, shape.bar);
+        const TitleFont font{p, outline, outline ? metrics.cellWidth : kCellWidth,
+                             outline ? metrics.cellHeight : kCellHeight};
+        drawTitle(bar, font, p.options.window.title, buttonsEnd, shape.title, shape.bar);
     }
+    const size_t rowBytes = static_cast<size_t>(bar.width) * 4;
     for (int32_t y = 0; y < bar.height; ++y) {
-        std::memcpy(pixelOf(picture, shape.left, shape.top + y), pixelOf(bar, 0, y), static_cast<size_t>(bar.width) * 4);
+        std::memcpy(pixelOf(picture, shape.left, shape.top + y), pixelOf(bar, 0, y), rowBytes);
     }
     roundWindowCorners(picture, shape, {0, 0, picture.width - 1, picture.height - 1});
 }
 
 void roundWindowCorners(Surface& frame, const WindowShape& shape, const PixelRect& rect) {
     const int32_t radius = shape.radius;
-    const int32_t right = shape.left + shape.width - radius;
+    const int32_t right = shape.left + shape.width - radius;  // where the right corners' squares start
     const int32_t bottom = shape.top + shape.height - radius;
-    for (const auto& [cornerLeft, cornerTop] : {std::pair{shape.left, shape.top}, std::pair{right, shape.top},
-                                               std::pair{shape.left, bottom}, std::pair{right, bottom}}) {
-        // The arc's centre, on the pixel edge radius pixels into the window from the corner.
-        const float centreX = static_cast<float>(cornerLeft == shape.left ? shape.left + radius : right);
-        const float centreY = static_cast<float>(cornerTop == shape.top ? shape.top + radius : bottom);
-        for (int32_t y = std::max(cornerTop, rect.top); y <= std::min(cornerTop + radius - 1, rect.bottom); ++y) {
-            for (int32_t x = std::max(cornerLeft, rect.left); x <= std::min(cornerLeft + radius - 1, rect.right); ++x) {
-                const float distance = std::hypot(x + 0.5f - centreX, y + 0.5f - centreY);
-                coverPixel(frame, x, y, shape.margin, std::clamp(distance - static_cast<float>(radius) + 0.5f, 0.0f, 1.0f));
+    struct Corner {
+        int32_t left;  // of its square of radius x radius pixels
+        int32_t top;
+        int32_t centreX;  // the arc's centre, on a pixel edge
+        int32_t centreY;
+    };
+    const Corner corners[] = {{shape.left, shape.top, shape.left + radius, shape.top + radius},
+                              {right, shape.top, right, shape.top + radius},
+                              {shape.left, bottom, shape.left + radius, bottom},
+                              {right, bottom, right, bottom}};
+    for (const Corner& corner : corners) {
+        const int32_t lastX = std::min(corner.left + radius - 1, rect.right);
+        const int32_t lastY = std::min(corner.top + radius - 1, rect.bottom);
+        for (int32_t y = std::max(corner.top, rect.top); y <= lastY; ++y) {
+            for (int32_t x = std::max(corner.left, rect.left); x <= lastX; ++x) {
+                const float distance = std::hypot(static_cast<float>(x - corner.centreX) + 0.5f,
+                                                  static_cast<float>(y - corner.centreY) + 0.5f);
+                const float outside = std::clamp(distance - static_cast<float>(radius) + 0.5f, 0.0f, 1.0f);
+                coverPixel(frame, x, y, shape.margin, outside);
             }
         }
     }
