@@ -280,13 +280,14 @@ TEST(AsciicastTest, LargestTimeStillFitsARecord) {
 }
 
 TEST(AsciicastTest, Version2TimeGoingBackKeepsItsTimeAndTheHeaderExtrasAreRead) {
-    const std::string cast = themedHeader("\"#D0d0d0\"", "\"#123456\"", 16) +
+    const std::string cast = themedHeader("\"#D0d0d0\"", "\"#123456\"", 16).insert(1, "\"title\": \"talk\", ") +
                              "[2, \"o\", \"a\"]\n[1, \"o\", \"b\"]\n[1.5, \"x\", \"0\"]\n";
     AsciicastRecording recording;
     std::string error;
     ASSERT_TRUE(convertAsciicast(bytesOf(cast), recording, error)) << error;
     EXPECT_EQ(recordsText(recording), ttyrecRecord(2, 0, "a") + ttyrecRecord(1, 0, "b"));
     EXPECT_EQ(recording.endTime, 2000000);
+    EXPECT_EQ(recording.title, "talk");
     ASSERT_TRUE(recording.theme.has_value());
     EXPECT_EQ(recording.theme->foreground, 0xD0D0D0u);
     EXPECT_EQ(recording.theme->background, 0x123456u);
@@ -369,6 +370,7 @@ TEST(AsciicastTest, SampleRecordingsOfVersions1And3) {
                                       ttyrecRecord(2, 750001, "\r\nBye!\r\n"));
     EXPECT_EQ(first.columns, 80);
     EXPECT_EQ(first.rows, 24);
+    EXPECT_EQ(first.title, "hello");
 
     AsciicastRecording third;
     const std::string version3 = readFile(sourcePath("samples/hello-v3.cast"));
@@ -391,6 +393,7 @@ TEST(AsciicastTest, SampleRecordingsOfVersions1And3) {
     EXPECT_EQ(third.largestColumns, 100);
     EXPECT_EQ(third.largestRows, 40);
     EXPECT_EQ(third.idleTimeLimit, 2.5);
+    EXPECT_EQ(third.title, "hello");
     EXPECT_EQ(third.endTime, int64_t{t} * 1000000 + 10500001);
     ASSERT_TRUE(third.theme.has_value());
     EXPECT_EQ(third.theme->foreground, 0xD0D0D0u);

@@ -169,8 +169,11 @@ TEST_F(FastPathsTest, PngSeriesWithAScalableFont) {
     }
 }
 
-// The cursor moves with most records; the frames are finished around the painted screen.
+// The cursor moves with most records; the frames are finished around the painted screen, in a
+// window whose corners round the cells beneath them.
 TEST_F(FastPathsTest, PngSeriesWithPaddingAndCursor) {
+    expectSameRuns(mixedRecording(), small({"-png", "-fps", "10", "-window", "-cursor", "block", "-margin", "5"}));
+    expectSameRuns(mixedRecording(), small({"-codec", "zmbv", "-fps", "10", "-window", "-cursor", "bar"}));
     expectSameRuns(mixedRecording(), small({"-png", "-fps", "10", "-padding", "3", "-cursor", "block"}));
     expectSameRuns(mixedRecording(), small({"-png", "-fps", "10", "-cursor", "bar", "-emulation", "xterm"}));
     expectSameRuns(mixedRecording(), small({"-png", "-fps", "10", "-font", "DejaVu Sans Mono", "-font-size", "13",

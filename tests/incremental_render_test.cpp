@@ -114,6 +114,8 @@ struct Screen {
     int32_t resizeEvery = 0;     // payloads between resizes, to sizes up to a little beyond the picture
     int32_t padding = 0;
     CursorStyle cursor = CursorStyle::none;
+    bool window = false;
+    std::string font = "";  // -font
 };
 
 class IncrementalRenderTest : public FontSearchTest {
@@ -129,6 +131,9 @@ protected:
         settings.pictureRows = screen.pictureRows;
         settings.padding = screen.padding;
         settings.cursor = screen.cursor;
+        settings.window.shown = screen.window;
+        settings.window.title = "incremental";
+        settings.font = screen.font;
         std::unique_ptr<RunStages> stages = startStages(settings);
         Terminal& terminal = stages->terminal;
         const Surface& frame = stages->painter.frame();
@@ -236,6 +241,16 @@ TEST_F(IncrementalRenderTest, CursorAndPaddingMatchAFullRepaint) {
     expectSamePictures(randomPayloads(9, 400),
                        {.columns = 30, .rows = 8, .pictureColumns = 40, .pictureRows = 12, .resizeEvery = 25, .padding = 5,
                         .cursor = CursorStyle::bar});
+}
+
+// The window's bottom corners round the cells beneath them: cells and cursors painted there
+// anew are rounded again, once.
+TEST_F(IncrementalRenderTest, WindowMatchesAFullRepaint) {
+    installFont(dir_);
+    expectSamePictures(randomPayloads(10, 400), {.columns = 40, .rows = 12, .cursor = CursorStyle::block, .window = true});
+    expectSamePictures(scrolledPayloads(), {.columns = 40, .rows = 12, .padding = 2, .window = true});
+    expectSamePictures(randomPayloads(11, 200), {.columns = 30, .rows = 8, .cursor = CursorStyle::bar, .window = true,
+                                                 .font = "DejaVu Sans Mono"});
 }
 
 // A font with no glyph at all: every character is a fallback picture.

@@ -223,6 +223,7 @@ TEST(BashCompletion, CompletesOptionsValuesAndFileNames) {
             case ValueKind::wholeNumber:
             case ValueKind::decimal:
             case ValueKind::time:
+            case ValueKind::colour:
                 break;
             case ValueKind::file:
                 expected = "other.txt";

@@ -50,6 +50,9 @@ std::string changes(const RunSettings& s) {
     note("boldBright", s.boldBright, d.boldBright);
     note("padding", s.padding, d.padding);
     note("cursor", static_cast<int>(s.cursor), static_cast<int>(d.cursor));
+    note("window", s.window.shown, d.window.shown);
+    note("margin", s.window.margin, d.window.margin);
+    note("marginColour", s.window.marginColour, d.window.marginColour);
     note("realtime", s.realtime, d.realtime);
     note("idle", s.idleSeconds, d.idleSeconds);
     note("speed", s.speed, d.speed);
@@ -88,6 +91,8 @@ TEST(Options, ParseValuesInOrderIgnoringCaseAndUnknownArguments) {
         {{"-bold-bright", "Off", "-cursor", "BAR", "-padding", "500"}, "boldBright=0 padding=500 cursor=2"},
         {{"-bold-bright", "on", "-cursor", "block", "-padding", "0"}, "boldBright=1 cursor=1"},
         {{"-theme", "nord"}, "themeGiven=1"},
+        {{"-window", "-margin", "0", "-margin-color", "#33669a", "-margin-color", "FFFFFF"},
+         "window=1 margin=0 marginColour=16777215"},
     };
     for (const Case& c : cases) {
         const std::vector<std::string> arguments = commandLine(c.options);
@@ -111,6 +116,9 @@ TEST(Options, FirstErrorOrListingStopsParsing) {
         {{"-line-height", "1x"}, "Error: -line-height must be a number from 0.5 to 4, not \"1x\"."},
         {{"-padding", "501"}, "Error: -padding must be a whole number of pixels from 0 to 500, not \"501\"."},
         {{"-padding", "-1"}, "Error: -padding must be a whole number of pixels from 0 to 500, not \"-1\"."},
+        {{"-margin", "8px"}, "Error: -margin must be a whole number of pixels from 0 to 500, not \"8px\"."},
+        {{"-margin-color", "#12345"},
+         "Error: -margin-color must be a colour #RRGGBB (quoted: '#2E3440'), or RRGGBB, not \"#12345\"."},
         {{"-speed", "0.001"}, "Error: -speed must be a number from 0.01 to 10000, not \"0.001\"."},
         {{"-speed", "10001"}, "Error: -speed must be a number from 0.01 to 10000, not \"10001\"."},
         {{"-idle", "0"}, "Error: -idle must be a number of seconds above 0, not \"0\"."},
@@ -133,6 +141,9 @@ TEST(Options, FirstErrorOrListingStopsParsing) {
         EXPECT_EQ(parsed.error, c.error);
         EXPECT_EQ(parsed.listing, c.error.empty() ? findOption("-codec") : nullptr) << c.error;
     }
+    // The margin frames -window's window: alone, it is left aside with a word.
+    EXPECT_EQ(parseOptions(commandLine({"-margin", "4"}), RunSettings{}).warnings.size(), 1u);
+    EXPECT_TRUE(parseOptions(commandLine({"-margin", "4", "-window"}), RunSettings{}).warnings.empty());
     // What was read before the stop stays: -png's directory is made before the message.
     EXPECT_FALSE(parseOptions(commandLine({"-png", "-speed", "0"}), RunSettings{}).settings.movieOutput);
     EXPECT_TRUE(parseOptions(commandLine({"-speed", "0", "-png"}), RunSettings{}).settings.movieOutput);
@@ -147,7 +158,7 @@ TEST(Options, EveryOptionWithAValueSaysWhenItIsMissing) {
         EXPECT_EQ(parsed.error.rfind("Error: ", 0), 0u) << row.name;
         ++checked;
     }
-    EXPECT_EQ(checked, 23u);
+    EXPECT_EQ(checked, 25u);
     EXPECT_EQ(parseOptions(commandLine({"-SKIP"}), RunSettings{}).error, "Error: need to specify number of frames to skip.");
 }
 

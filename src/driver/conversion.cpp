@@ -81,7 +81,7 @@ double finalSeconds(const RunSettings& settings) {
 int64_t microsOf(double seconds) { return std::llround(std::min(seconds, kLatestSeconds) * 1e6); }
 
 // The picture's size in pixels, as the painter will make it: the cells of the bitmap font or of
-// -font, the padding around them, all doubled by -double.
+// -font, the padding and -window's window around them, all doubled by -double.
 std::pair<int64_t, int64_t> pictureSize(const RunSettings& settings) {
     int64_t cellWidth = kCellWidth;
     int64_t cellHeight = kCellHeight;
@@ -93,8 +93,9 @@ std::pair<int64_t, int64_t> pictureSize(const RunSettings& settings) {
             cellHeight = font.metrics().cellHeight;
         }
     }
-    return {(settings.pictureColumns * cellWidth + 2 * settings.padding) * settings.sizeFactor,
-            (settings.pictureRows * cellHeight + 2 * settings.padding) * settings.sizeFactor};
+    const FrameInsets insets = frameInsets(settings.padding, settings.window, static_cast<int32_t>(cellHeight));
+    return {(settings.pictureColumns * cellWidth + insets.left + insets.right) * settings.sizeFactor,
+            (settings.pictureRows * cellHeight + insets.top + insets.bottom) * settings.sizeFactor};
 }
 
 // An AVI without -codec holds every frame uncompressed, which few expect: say what it costs
@@ -172,7 +173,8 @@ std::unique_ptr<RunStages> makePictureStages(const RunSettings& settings, const 
                       .pictureColumns = settings.pictureColumns,
                       .pictureRows = settings.pictureRows,
                       .padding = settings.padding,
-                      .cursor = settings.cursor},
+                      .cursor = settings.cursor,
+                      .window = settings.window},
         emission);
 }
 
@@ -276,6 +278,7 @@ std::optional<RunError> prepareRun(RunSettings& settings, const std::error_code&
     if (!read.recording) read = readRecording(settings.inputPath);
     if (!read.recording) return RunError{read.error, 1, read.transcript};
     takeAsciicastDefaults(settings, *read.recording);
+    takeWindowTitle(settings, *read.recording);
     if (std::optional<RunError> error = requireFontFile(settings)) return error;
     if (std::optional<RunError> error = requireBitmapDirectory(settings)) return error;
     // From here an interruption closes whatever movie there is, even one still being opened.

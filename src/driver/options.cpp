@@ -143,15 +143,28 @@ std::string setTheme(RunSettings& settings, const char* value, const OptionRow&)
     return why.empty() ? "" : "Error: the theme file " + name + " " + why + ".";
 }
 
-std::string setPadding(RunSettings& settings, const char* value, const OptionRow& row) {
+// -padding's or -margin's pixels, within the row's range.
+std::string readPixels(int32_t& into, const char* value, const OptionRow& row) {
     const std::string_view digits(value);
     const bool whole = !digits.empty() && digits.size() <= 4 &&
                        std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
-    settings.padding = whole ? readNumber(value) : -1;
-    if (settings.padding < row.range.low || settings.padding > row.range.high) {
-        return "Error: -padding must be a whole number of pixels from " + boundText(row.range.low) + " to " +
-               boundText(row.range.high) + ", not \"" + value + "\".";
+    into = whole ? readNumber(value) : -1;
+    if (into < row.range.low || into > row.range.high) {
+        return "Error: " + std::string(row.name) + " must be a whole number of pixels from " +
+               boundText(row.range.low) + " to " + boundText(row.range.high) + ", not \"" + value + "\".";
     }
+    return "";
+}
+
+// #RRGGBB, or RRGGBB (a shell takes an unquoted # for a comment).
+std::string setMarginColour(RunSettings& settings, const char* value, const OptionRow&) {
+    const std::string text = value;
+    uint32_t colour = 0;
+    if (!parseHexColour(text.starts_with('#') ? text : "#" + text, colour)) {
+        return "Error: -margin-color must be a colour #RRGGBB (quoted: '#2E3440'), or RRGGBB, not \"" + text + "\".";
+    }
+    settings.window.marginColour = static_cast<Colour>(colour);
+    settings.marginGiven = true;
     return "";
 }
 
@@ -170,7 +183,7 @@ constexpr std::string_view kCursors[] = {"block", "bar", "underline"};
 // A movie frame lasts whole milliseconds, so a movie's rate stops at 1000 (checked once the
 // output is known); a PNG series only needs a frame to last at least a microsecond.
 constexpr OptionRange kFpsRange = {1, 1000000};
-// A bound, as the other sizes have, far beyond any use.
+// A bound, as the other sizes have, far beyond any use; -margin's too.
 constexpr OptionRange kPaddingRange = {0, 500};
 
 // The font -font-size and -line-height size when -font names none (a later -font replaces it).
@@ -347,7 +360,7 @@ constexpr OptionRow kOptions[] = {
      .choices = kOnOff},
     {.name = "-padding", .kind = K::wholeNumber, .valueName = "PIXELS", .range = kPaddingRange, .missing = "Error: need to specify the padding in pixels.", .group = G::look,
      .help = "a border that wide around the terminal, in the background colour (0)",
-     .set = setPadding},
+     .set = [](RunSettings& s, const char* v, const OptionRow& row) { return readPixels(s.padding, v, row); }},
     {.name = "-cursor", .kind = K::name, .valueName = "block|bar|underline", .missing = "Error: need to specify block, bar or underline for -cursor.", .group = G::look,
      .help = "draw the cursor where the emulation shows it (not drawn)",
      .set = [](RunSettings& s, const char* v, const OptionRow& row) {
@@ -358,6 +371,21 @@ constexpr OptionRow kOptions[] = {
          return std::string();
      },
      .choices = kCursors},
+    {.name = "-window", .kind = K::none, .group = G::look,
+     .help = "the picture in a window: a title bar with the recording's title or name, rounded corners, a margin",
+     .set = [](RunSettings& s, const char*, const OptionRow&) {
+         s.window.shown = true;
+         return std::string();
+     }},
+    {.name = "-margin", .kind = K::wholeNumber, .valueName = "PIXELS", .range = kPaddingRange, .missing = "Error: need to specify the margin in pixels.", .group = G::look,
+     .help = "with -window, the space around the window (16)",
+     .set = [](RunSettings& s, const char* v, const OptionRow& row) {
+         s.marginGiven = true;
+         return readPixels(s.window.margin, v, row);
+     }},
+    {.name = "-margin-color", .kind = K::colour, .valueName = "#RRGGBB", .missing = "Error: need to specify the margin colour as #RRGGBB.", .group = G::look,
+     .help = "with -window, the margin's colour (a grey lighter than a dark theme's background, darker than a light one's)",
+     .set = setMarginColour},
     {.name = "-progress", .kind = K::none, .group = G::messages,
      .help = "one status line on standard error instead of a line per record",
      .set = [](RunSettings& s, const char*, const OptionRow&) {
@@ -433,6 +461,10 @@ ParsedOptions parseOptions(std::span<const std::string> arguments, const RunSett
     }
     if (std::string warning = outputNameWarning(parsed.settings); !warning.empty()) {
         parsed.warnings.push_back(std::move(warning));
+    }
+    if (parsed.settings.marginGiven && !parsed.settings.window.shown) {
+        parsed.warnings.emplace_back("Warning: -margin and -margin-color set the space around -window's window; "
+                                     "without -window they are left aside.");
     }
     return parsed;
 }

@@ -18,6 +18,7 @@ enum class ValueKind {
     name,        // one of a few words
     file,
     nameOrFile,  // a word or a file
+    colour,      // #RRGGBB
 };
 
 enum class OptionGroup { terminal, output, timing, look, messages, firstArgument };

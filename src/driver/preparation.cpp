@@ -157,6 +157,15 @@ void takeAsciicastDefaults(RunSettings& settings, const Recording& read) {
     }
 }
 
+void takeWindowTitle(RunSettings& settings, const Recording& recording) {
+    if (!settings.window.shown) return;
+    if (recording.format == RecordingFormat::asciicast && !recording.asciicast.title.empty()) {
+        settings.window.title = recording.asciicast.title;
+    } else if (!namesStandardInput(settings.inputPath)) {
+        settings.window.title = fs::path(settings.inputPath).filename().string();
+    }
+}
+
 std::optional<RunError> refuseOutputOverRecording(const RunSettings& settings, const std::string& outputName) {
     std::error_code error;
     if (!namesStandardInput(settings.inputPath) && fs::equivalent(settings.inputPath, outputName, error)) {

@@ -27,6 +27,9 @@ std::optional<RunError> prepareAsciicastInput(RunSettings& settings, ReadResult&
 // keeps every default.
 void takeAsciicastDefaults(RunSettings& settings, const Recording& recording);
 
+// -window's title: an asciicast recording's own, else the recording's file name.
+void takeWindowTitle(RunSettings& settings, const Recording& recording);
+
 // Deleting the old movie must never delete the recording itself.
 std::optional<RunError> refuseOutputOverRecording(const RunSettings& settings, const std::string& outputName);
 

@@ -47,6 +47,9 @@ struct RunSettings {
     int32_t boldBright = -1;                 // -bold-bright on (1) or off (0); -1: the theme's own
     int32_t padding = 0;                     // -padding, pixels
     CursorStyle cursor = CursorStyle::none;  // -cursor
+    // -window and its -margin and -margin-color; the title is the recording's, taken once it is read.
+    WindowLook window;
+    bool marginGiven = false;  // -margin or -margin-color was given
     bool outputGiven = false;                // -output was given
     // The picture's size in cells: the terminal's, or the largest an asciicast recording's
     // resizes reach on a side that -width or -height does not fix.

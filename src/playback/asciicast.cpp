@@ -72,6 +72,11 @@ bool readWholeNumber(const Json& header, const char* name, int64_t low, int64_t 
     return false;
 }
 
+void readTitle(const Json& header, AsciicastRecording& recording) {
+    auto member = header.find("title");
+    if (member != header.end() && member->is_string()) recording.title = member->get<std::string>();
+}
+
 namespace {
 
 // The last microsecond a record's 32-bit seconds reach.
@@ -267,6 +272,7 @@ bool readHeader(const Json& header, AsciicastRecording& recording, std::string& 
         (recording.version == 2 && !readTheme(header, recording, error))) {
         return false;
     }
+    readTitle(header, recording);
     recording.columns = recording.largestColumns = static_cast<int32_t>(columns);
     recording.rows = recording.largestRows = static_cast<int32_t>(rows);
     recording.startTime = recording.endTime = timestamp * kMicrosPerSecond;

@@ -31,6 +31,9 @@ std::string parseFailureText(const Json::exception& failure);
 bool readWholeNumber(const Json& header, const char* name, int64_t low, int64_t high, int64_t& value,
                      std::string& error);
 
+// The header's "title", when it is a string; anything else is no title, as it only names the window.
+void readTitle(const Json& header, AsciicastRecording& recording);
+
 // One event at time (microseconds from the start) added to the recording.
 bool takeEvent(Reading& reading, int64_t time, std::string_view code, const Json& data, std::string& error);
 

@@ -148,6 +148,7 @@ bool convertVersion1(std::span<const uint8_t> data, AsciicastRecording& recordin
     if (!readWholeNumber(object, "height", 1, kLargestSize, rows, problem)) return fail(lineOf("height"));
     recording.columns = recording.largestColumns = static_cast<int32_t>(columns);
     recording.rows = recording.largestRows = static_cast<int32_t>(rows);
+    readTitle(object, recording);
     auto pairs = object.find("stdout");
     if (pairs == object.end() || !pairs->is_array()) {
         problem = "\"stdout\" must be an array of [delay, data] pairs";

@@ -63,6 +63,7 @@ struct AsciicastRecording {
     std::vector<StoredEvent> events;       // in the file's order
     std::optional<double> idleTimeLimit;   // seconds; none when absent or 0
     std::optional<AsciicastTheme> theme;
+    std::string title;      // the header's "title"; "" when it has none
     int64_t startTime = 0;  // the header's timestamp
     int64_t endTime = 0;    // the latest time of any event (an "x" exit included); startTime when none
 };

@@ -9,6 +9,7 @@
 #include "render/outline_painter.h"
 #include "render/painter_state.h"
 #include "render/theme.h"
+#include "render/window_frame.h"
 #include "terminal/screen_grid.h"
 #include "terminal/xterm_emulation.h"
 
@@ -22,16 +23,22 @@ const uint8_t* pixelOf(const Surface& surface, int32_t x, int32_t y) {
     return pixelOf(const_cast<Surface&>(surface), x, y);
 }
 
+// Where the canvas's top-left pixel lies on the frame.
+struct Origin {
+    int32_t x = 0;
+    int32_t y = 0;
+};
+
 // Canvas rows top..bottom, copied into the frame within the border.
-void copyRows(Surface& frame, const Surface& canvas, int32_t padding, int32_t top, int32_t bottom) {
+void copyRows(Surface& frame, const Surface& canvas, Origin origin, int32_t top, int32_t bottom) {
     for (int32_t y = top; y <= bottom; ++y) {
-        std::memcpy(pixelOf(frame, padding, y + padding), pixelOf(canvas, 0, y), static_cast<size_t>(canvas.width) * 4);
+        std::memcpy(pixelOf(frame, origin.x, y + origin.y), pixelOf(canvas, 0, y), static_cast<size_t>(canvas.width) * 4);
     }
 }
 
 // Where the emulation has its cursor, when it is visible and its cell lies within the picture.
 // The basic emulation has no way to hide it.
-CursorMark findCursor(PainterState& p, const ScreenToPaint& toPaint, const Surface& canvas) {
+CursorMark findCursor(PainterState& p, const ScreenToPaint& toPaint, const Surface& canvas, Origin origin) {
     const RenderOptions& options = p.options;
     if (options.cursor == CursorStyle::none) return {};
     CursorMark mark;
@@ -63,8 +70,8 @@ CursorMark findCursor(PainterState& p, const ScreenToPaint& toPaint, const Surfa
     const int32_t y = row * mark.cellHeight;
     if (x + mark.span * mark.cellWidth > canvas.width || y + mark.cellHeight > canvas.height) return {};
     mark.shown = true;
-    mark.left = x + options.padding;
-    mark.top = y + options.padding;
+    mark.left = x + origin.x;
+    mark.top = y + origin.y;
     mark.foreground = paint.foreground;
     mark.background = paint.background;
     // The theme's foreground, unless the cell's background has that colour (reverse video).
@@ -75,19 +82,23 @@ CursorMark findCursor(PainterState& p, const ScreenToPaint& toPaint, const Surfa
 }
 
 // The cell's pixels as the canvas has them.
-void restoreCell(Surface& frame, const Surface& canvas, const CursorMark& mark, int32_t padding) {
+void restoreCell(Surface& frame, const Surface& canvas, const CursorMark& mark, Origin origin) {
     const size_t bytes = static_cast<size_t>(mark.span * mark.cellWidth) * 4;
     for (int32_t y = mark.top; y < mark.top + mark.cellHeight; ++y) {
-        std::memcpy(pixelOf(frame, mark.left, y), pixelOf(canvas, mark.left - padding, y - padding), bytes);
+        std::memcpy(pixelOf(frame, mark.left, y), pixelOf(canvas, mark.left - origin.x, y - origin.y), bytes);
     }
+}
+
+PixelRect cellRect(const CursorMark& mark) {
+    return {mark.left, mark.top, mark.left + mark.span * mark.cellWidth - 1, mark.top + mark.cellHeight - 1};
 }
 
 uint8_t channel(Colour colour, int c) { return static_cast<uint8_t>(colour >> (8 * c)); }
 
 // Block: the cell filled with the cursor's colour, its text in the cell's background colour;
 // bar: a stroke down the cell's left side; underline: one along its bottom.
-void drawCursor(Surface& frame, const Surface& canvas, const CursorMark& mark, int32_t padding, CursorStyle style) {
-    restoreCell(frame, canvas, mark, padding);
+void drawCursor(Surface& frame, const Surface& canvas, const CursorMark& mark, Origin origin, CursorStyle style) {
+    restoreCell(frame, canvas, mark, origin);
     const int32_t width = mark.span * mark.cellWidth;
     const int32_t right = mark.left + width - 1;
     const int32_t bottom = mark.top + mark.cellHeight - 1;
@@ -130,31 +141,55 @@ void drawCursor(Surface& frame, const Surface& canvas, const CursorMark& mark, i
 
 }  // namespace
 
-bool framesFinished(const RenderOptions& options) { return options.padding > 0 || options.cursor != CursorStyle::none; }
+bool framesFinished(const RenderOptions& options) {
+    return options.padding > 0 || options.cursor != CursorStyle::none || options.window.shown;
+}
 
 void finishFrame(PainterState& p, const ScreenToPaint& toPaint) {
     const RenderOptions& options = p.options;
     FramingState& framing = p.framing;
     const Surface& canvas = p.canvas();
     Surface& frame = p.frame;
-    const int32_t padding = options.padding;
+    const bool outline = !options.outlineFont.empty();
+    const FrameInsets insets =
+        frameInsets(options.padding, options.window, outline ? p.outlineFont.metrics().cellHeight : kCellHeight);
+    const Origin origin{insets.left, insets.top};
     const ScreenChanges changes = p.changes.take();
-    const int32_t width = canvas.width + 2 * padding;
-    const int32_t height = canvas.height + 2 * padding;
+    const int32_t width = canvas.width + insets.left + insets.right;
+    const int32_t height = canvas.height + insets.top + insets.bottom;
     if (frame.width != width || frame.height != height ||
         frame.pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height) * 4) {
         allocSurface(frame, width, height);
     }
+    const bool window = options.window.shown;
+    const WindowShape shape = window ? windowShape(p, width, height) : WindowShape{};
+    // Pixels just painted anew within the window's rounded corners are rounded again.
+    auto painted = [&](const PixelRect& rect) {
+        if (window) roundWindowCorners(frame, shape, rect);
+    };
     const bool newCanvas = canvas.generation != framing.canvasGeneration;
-    const CursorMark next = findCursor(p, toPaint, canvas);
+    const CursorMark next = findCursor(p, toPaint, canvas, origin);
     if (changes.everything || options.plainPaths || newCanvas || frame.generation != framing.frameGeneration) {
-        const Colour background = options.theme.background;
-        fillRect(frame, 0, 0, width - 1, padding - 1, background);
-        fillRect(frame, 0, height - padding, width - 1, height - 1, background);
-        fillRect(frame, 0, padding, padding - 1, height - padding - 1, background);
-        fillRect(frame, width - padding, padding, width - 1, height - padding - 1, background);
-        copyRows(frame, canvas, padding, 0, canvas.height - 1);
-        if (next.shown) drawCursor(frame, canvas, next, padding, options.cursor);
+        if (window) {
+            if (framing.window.width != width || framing.window.height != height) {
+                allocSurface(framing.window, width, height);
+                paintWindow(p, shape, framing.window);
+            }
+            frame.pixels = framing.window.pixels;
+        } else {
+            const Colour background = options.theme.background;
+            const int32_t padding = options.padding;
+            fillRect(frame, 0, 0, width - 1, padding - 1, background);
+            fillRect(frame, 0, height - padding, width - 1, height - 1, background);
+            fillRect(frame, 0, padding, padding - 1, height - padding - 1, background);
+            fillRect(frame, width - padding, padding, width - 1, height - padding - 1, background);
+        }
+        copyRows(frame, canvas, origin, 0, canvas.height - 1);
+        painted({origin.x, origin.y, origin.x + canvas.width - 1, origin.y + canvas.height - 1});
+        if (next.shown) {
+            drawCursor(frame, canvas, next, origin, options.cursor);
+            painted(cellRect(next));
+        }
         p.changes.noteReplaced();
     } else {
         int32_t top = INT32_MAX;
@@ -167,19 +202,23 @@ void finishFrame(PainterState& p, const ScreenToPaint& toPaint) {
         const int32_t last = std::min(changes.bottom, canvas.height - 1);
         const bool copied = first <= last;
         if (copied) {
-            copyRows(frame, canvas, padding, first, last);
-            include(first + padding, last + padding);
+            copyRows(frame, canvas, origin, first, last);
+            painted({origin.x, first + origin.y, origin.x + canvas.width - 1, last + origin.y});
+            include(first + origin.y, last + origin.y);
         }
         const CursorMark& drawn = framing.cursor;
         const bool moved = !(drawn == next);
         if (moved && drawn.shown) {
-            restoreCell(frame, canvas, drawn, padding);
+            restoreCell(frame, canvas, drawn, origin);
+            painted(cellRect(drawn));
             include(drawn.top, drawn.top + drawn.cellHeight - 1);
         }
         // A copied row through the cursor's cell took its mark away.
-        const bool overwritten = copied && next.top <= last + padding && first + padding <= next.top + next.cellHeight - 1;
+        const bool overwritten =
+            copied && next.top <= last + origin.y && first + origin.y <= next.top + next.cellHeight - 1;
         if (next.shown && (moved || overwritten)) {
-            drawCursor(frame, canvas, next, padding, options.cursor);
+            drawCursor(frame, canvas, next, origin, options.cursor);
+            painted(cellRect(next));
             include(next.top, next.top + next.cellHeight - 1);
         }
         p.changes.notePainted(top, bottom);

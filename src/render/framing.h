@@ -1,8 +1,8 @@
 #pragma once
-// Around the painted screen: -padding's border in the theme's background and -cursor's mark,
-// drawn on the painter's frame over a copy of its canvas. The painters' pictures, and what they keep
-// of them to paint only what changed, never hold either, so a cursor that moves or a border
-// costs them nothing and cannot leave marks behind.
+// Around the painted screen: -padding's border in the theme's background, -cursor's mark and
+// -window's window, drawn on the painter's frame over a copy of its canvas. The painters'
+// pictures, and what they keep of them to paint only what changed, never hold any of them, so
+// a cursor that moves or a border costs them nothing and cannot leave marks behind.
 
 #include "render/renderer.h"
 

@@ -143,6 +143,7 @@ struct FramingState {
     uint64_t canvasGeneration = 0;  // of the canvas the frame was copied from
     uint64_t frameGeneration = 0;   // of the frame when it was last finished
     CursorMark cursor;              // as drawn on the frame
+    Surface window;                 // -window: the frame without the cells, made once for its size
 };
 
 // One screen for whichever way paints it.
@@ -188,5 +189,5 @@ int32_t findScroll(PainterState& painter, const ScreenGrid& grid, int32_t column
                    std::array<uint64_t, kGridRows>& now);
 void moveRows(PainterState& painter, int32_t shift, int32_t rows);
 
-// Brings the frame up to date around the canvas (-padding, -cursor).
+// Brings the frame up to date around the canvas (-padding, -cursor, -window).
 void finishFrame(PainterState& painter, const ScreenToPaint& screen);

@@ -26,6 +26,14 @@ inline constexpr std::array<Colour, 8> brightPalette{0x777777, 0xFF0000, 0x00FF0
 // -cursor: how the cursor is drawn, if at all.
 enum class CursorStyle { none, block, bar, underline };
 
+// -window: the picture (its padding with it) set in a window with a title bar, in a margin.
+struct WindowLook {
+    bool shown = false;
+    std::string title;         // drawn centred on the bar
+    int32_t margin = 16;       // pixels around the window
+    Colour marginColour = -1;  // 0xRRGGBB; negative: a grey that sets off the theme's background
+};
+
 struct RenderOptions {
     Theme theme{};             // the colours of every cell
     std::string outlineFont{}; // -font: a font file or fontconfig pattern; "" paints with font.txt
@@ -40,12 +48,24 @@ struct RenderOptions {
     int32_t padding = 0;                    // -padding: pixels of the theme's background around the cells
     CursorStyle cursor = CursorStyle::none;  // -cursor
     std::string unicodeFontPath = kTerminusFontPath;  // the xterm renderer's PCF font, read on first use
+    WindowLook window = {};                           // -window
 };
 
 struct PaintResult {
     bool painted = true;    // false: a cell needed font.txt (or -font its font) and it could not be had
     ScreenChanges changes;  // the rows of the frame this painting changed
 };
+
+// Pixels the frame adds on each side of the painted cells: -padding, and -window's bar and margin.
+struct FrameInsets {
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t right = 0;
+    int32_t bottom = 0;
+};
+
+// The insets with these options, for cells cellHeight pixels high (the bar's height follows it).
+FrameInsets frameInsets(int32_t padding, const WindowLook& window, int32_t cellHeight);
 
 struct ScreenToPaint;
 struct PainterState;
@@ -63,7 +83,7 @@ public:
     Painter& operator=(Painter&&) noexcept;
 
     // Paints the screen of the terminal's emulation, and finishes the frame around it
-    // (-padding, -cursor).
+    // (-padding, -cursor, -window).
     PaintResult paint(const Terminal& terminal);
     PaintResult paint(const ScreenGrid& grid);
     PaintResult paint(const XtermScreen& screen);
