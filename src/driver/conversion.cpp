@@ -48,13 +48,15 @@ std::string posterName(const RunSettings& settings) {
 // -at: the screen at that time, as one PNG file.
 std::optional<RunError> writePoster(const RunSettings& settings, RunStages& stages) {
     if (!stages.painter.paint(stages.terminal).painted) return transcriptError(missingFontMessage());
+    const Surface& picture =
+        stages.caption ? stages.caption->picture(stages.painter.frame()) : stages.painter.frame();
     std::vector<uint8_t> bytes;
     if (namesJpeg(posterName(settings))) {
-        EncodedJpeg jpeg = encodeJpeg(stages.painter.frame(), settings.sizeFactor);
+        EncodedJpeg jpeg = encodeJpeg(picture, settings.sizeFactor);
         if (!jpeg.error.empty()) return RunError{"Error: cannot encode " + posterName(settings) + ": " + jpeg.error};
         bytes = std::move(jpeg.bytes);
     } else {
-        EncodedPng png = encodePng(stages.painter.frame(), settings.sizeFactor);
+        EncodedPng png = encodePng(picture, settings.sizeFactor);
         if (png.error != 0) {
             return RunError{"Error: cannot encode " + posterName(settings) + " (encoder error " +
                             std::to_string(png.error) + ")"};
@@ -65,6 +67,20 @@ std::optional<RunError> writePoster(const RunSettings& settings, RunStages& stag
         return RunError{"Error: cannot write " + posterName(settings) + ": " + std::strerror(errno)};
     }
     return std::nullopt;
+}
+
+// -keys needs input events, and keeps the recording's time only on the -realtime clock.
+void warnAboutKeys(RunSettings& settings, const Recording& recording) {
+    if (!settings.keys) return;
+    if (!hasInputEvents(recording)) {
+        printDiagnostic("Warning: -keys: " + recording.name +
+                        " holds no input events (the keys typed), so no caption is shown; record with "
+                        "asciinema rec --stdin to keep them.");
+        settings.keys = false;
+    } else if (!settings.realtime && !settings.at.given) {
+        printDiagnostic("Warning: -keys on the frame clock (-record-frames) places the caption by the records' "
+                        "frames, not the recording's time; give -realtime to keep it.");
+    }
 }
 
 // The seconds -last gives the final screen: those asked for, else 3 for the movies people share
@@ -156,22 +172,33 @@ EmissionOptions emissionOptionsFor(const RunSettings& settings, MovieWriter* mov
             .keepLastBitmap = !settings.tidy};
 }
 
+// -keys: the caption's text keeps what fits the picture's width, two cells from either side.
+KeysOptions keysOptionsFor(const RunSettings& settings) {
+    return {.on = settings.keys,
+            .hold = microsOf(settings.keysHold),
+            // font.txt has ASCII alone: keys are named in it.
+            .symbols = !settings.font.empty() || settings.emulation == Emulation::xterm,
+            .mostCells = std::max(std::max(settings.pictureColumns, settings.columns) - 6, 1)};
+}
+
 std::unique_ptr<RunStages> makePictureStages(const RunSettings& settings, const EmissionOptions& emission) {
     Theme theme = settings.theme;
     if (settings.boldBright >= 0) theme.boldBright = settings.boldBright == 1;
-    return std::make_unique<RunStages>(
-        TerminalOptions{.columns = settings.columns, .rows = settings.rows, .emulation = settings.emulation},
-        RenderOptions{.theme = theme,
-                      .outlineFont = settings.font,
-                      .fontSize = settings.fontSize,
-                      .lineHeight = settings.lineHeight,
-                      .plainPaths = settings.plainPaths,
-                      .fontPath = findFontPath(),
-                      .pictureColumns = settings.pictureColumns,
-                      .pictureRows = settings.pictureRows,
-                      .padding = settings.padding,
-                      .cursor = settings.cursor},
+    const RenderOptions render{.theme = theme,
+                               .outlineFont = settings.font,
+                               .fontSize = settings.fontSize,
+                               .lineHeight = settings.lineHeight,
+                               .plainPaths = settings.plainPaths,
+                               .fontPath = findFontPath(),
+                               .pictureColumns = settings.pictureColumns,
+                               .pictureRows = settings.pictureRows,
+                               .padding = settings.padding,
+                               .cursor = settings.cursor};
+    auto stages = std::make_unique<RunStages>(
+        TerminalOptions{.columns = settings.columns, .rows = settings.rows, .emulation = settings.emulation}, render,
         emission);
+    if (settings.keys) stages->caption = std::make_unique<KeyCaption>(render, keysOptionsFor(settings).mostCells);
+    return stages;
 }
 
 PlaybackOptions playbackOptionsFor(const RunSettings& settings) {
@@ -193,7 +220,8 @@ PlaybackOptions playbackOptionsFor(const RunSettings& settings) {
             .columnsFixed = settings.columnsGiven,
             .rowsFixed = settings.rowsGiven,
             .log = !settings.tidy,
-            .directory = settings.directory};
+            .directory = settings.directory,
+            .keys = keysOptionsFor(settings)};
 }
 
 // A GIF file goes to disk as its frames come once its palette is known before the first: a
@@ -262,6 +290,7 @@ std::optional<RunError> prepareRun(RunSettings& settings, const std::error_code&
     if (!read.recording) read = readRecording(settings.inputPath);
     if (!read.recording) return RunError{read.error, 1, read.transcript};
     takeAsciicastDefaults(settings, *read.recording);
+    warnAboutKeys(settings, *read.recording);
     if (std::optional<RunError> error = requireFontFile(settings)) return error;
     if (std::optional<RunError> error = requireBitmapDirectory(settings)) return error;
     // From here an interruption closes whatever movie there is, even one still being opened.

@@ -60,6 +60,8 @@ struct RunSettings {
     TimePoint from;            // -from
     TimePoint to;              // -to
     TimePoint at;              // -at: one PNG of the screen at this time
+    bool keys = false;         // -keys: a caption of the keys typed
+    double keysHold = 1.5;     // -keys-hold: seconds the caption stays after the last key
 };
 
 // The largest terminal that can be converted.
