@@ -46,11 +46,11 @@ _reelcap() {
         -output | -font)
             _reelcap_files
             return ;;
-        -width | -height | -fps | -skip | -stop | -font-size | -line-height | -padding | -idle | -speed | -last | -from | -to | -at)
+        -width | -height | -fps | -skip | -stop | -font-size | -line-height | -padding | -idle | -speed | -last | -from | -to | -at | -keys-hold)
             return ;;
     esac
     mapfile -t COMPREPLY < <(compgen -W '-width -height -fps -skip -stop -output -double -png -codec -emulation
-        -font -font-size -line-height -theme -bold-bright -padding -cursor -idle -speed -realtime -record-frames -last -from -to
+        -font -font-size -line-height -theme -bold-bright -padding -cursor -keys -keys-hold -idle -speed -realtime -record-frames -last -from -to
         -at -progress -quiet -tidy' -- "${cur,,}")
 }
 

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr int32_t kBoxOpacity = 179;  // the box over the picture: 70 %
+constexpr int32_t kBoxOpacity = 204;  // the box over the picture: 80 %
 
 // The box: the theme's background a fifth of the way to its foreground, so that it stands out
 // from the terminal's background and the text keeps the theme's contrast on it.
