@@ -167,6 +167,5 @@ ComposedFrame KeyCaption::compose(const Surface& frame, const ScreenChanges& fra
         changes = unite(changes, before.shown ? before.top : 0, before.shown ? before.bottom : -1);
         changes = unite(changes, box.top, box.bottom);
     }
-    if (composed_.generation == 0 || whole) composed_.generation = frame.generation;
     return {composed_, changes};
 }
