@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "fixtures.h"
@@ -43,6 +45,24 @@ TEST(KeyTextTest, NamesKeysAndCountsRepeats) {
         for (const std::string& event : c.events) text.press(bytesOf(event));
         EXPECT_EQ(utf8(text.text()), c.shown) << c.events.front();
     }
+}
+
+// Keys at 0.5 s and 1 s after the first output: the caption holds 1.5 s after the last, its
+// last 0.3 s in three fading steps; a key after that starts the text afresh.
+TEST(CaptionStepsTest, HoldFadeAndAFreshStart) {
+    Recording recording;
+    recording.format = RecordingFormat::asciicast;
+    const std::vector<std::pair<int64_t, std::string>> inputs = {{1500000, "a"}, {2000000, "b"}, {9000000, "c"}};
+    recording.asciicast.events.push_back({EventKind::output, 1000000, "$", 0, 0});
+    for (const auto& [time, key] : inputs) recording.asciicast.events.push_back({EventKind::input, time, key, 0, 0});
+    const std::vector<CaptionStep> steps = captionSteps(TimingRules{}, EventSource(recording), KeysOptions{});
+    const std::vector<std::tuple<int64_t, std::string, int32_t>> expected = {
+        {500000, "a", 256}, {1000000, "ab", 256}, {2200000, "ab", 192}, {2300000, "ab", 128},
+        {2400000, "ab", 64}, {2500000, "", 0}, {8000000, "c", 256}, {9200000, "c", 192},
+        {9300000, "c", 128}, {9400000, "c", 64}, {9500000, "", 0}};
+    std::vector<std::tuple<int64_t, std::string, int32_t>> made;
+    for (const CaptionStep& step : steps) made.emplace_back(step.played, utf8(step.look.text), step.look.opacity);
+    EXPECT_EQ(made, expected);
 }
 
 class KeysEndToEndTest : public RunDirTest {};
