@@ -172,7 +172,7 @@ EmissionOptions emissionOptionsFor(const RunSettings& settings, MovieWriter* mov
             .keepLastBitmap = !settings.tidy};
 }
 
-// -keys: the caption's text keeps what fits the picture's width, two cells from either side.
+// -keys: the caption's text keeps what fits the picture's width, three cells from either side.
 KeysOptions keysOptionsFor(const RunSettings& settings) {
     return {.on = settings.keys,
             .hold = microsOf(settings.keysHold),
