@@ -106,7 +106,7 @@ TEST_F(KeysEndToEndTest, CaptionWhileTypingAndThePlainPictureAfterTheHold) {
         ASSERT_EQ(runIn("plain", plainArgs).status, 0);
         const RunResult keys = runIn("keys", keysArgs);
         ASSERT_EQ(keys.status, 0) << keys.errors;
-        EXPECT_EQ(keys.errors, "");
+        EXPECT_EQ(keys.errors.find("Warning"), std::string::npos) << keys.errors;
         const std::vector<std::vector<uint8_t>> plain = framesOf(dir / "plain", output);
         const std::vector<std::vector<uint8_t>> keyed = framesOf(dir / "keys", output);
         ASSERT_EQ(keyed.size(), plain.size());
