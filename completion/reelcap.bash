@@ -46,11 +46,11 @@ _reelcap() {
         -output | -font)
             _reelcap_files
             return ;;
-        -width | -height | -fps | -skip | -stop | -font-size | -line-height | -padding | -margin | -margin-color | -idle | -speed | -last | -from | -to | -at | -chapter-every)
+        -width | -height | -fps | -skip | -stop | -font-size | -line-height | -padding | -margin | -margin-color | -idle | -speed | -last | -from | -to | -at | -chapter-every | -keys-hold)
             return ;;
     esac
     mapfile -t COMPREPLY < <(compgen -W '-width -height -fps -skip -stop -output -double -png -codec -emulation
-        -font -font-size -line-height -theme -bold-bright -padding -cursor -window -margin -margin-color -idle -speed -realtime -record-frames -last -from -to
+        -font -font-size -line-height -theme -bold-bright -padding -cursor -window -margin -margin-color -keys -keys-hold -idle -speed -realtime -record-frames -last -from -to
         -at -progress -quiet -tidy -chapters -chapter-every' -- "${cur,,}")
 }
 

@@ -196,6 +196,14 @@ TEST_F(FastPathsTest, MoviesWithEveryCompressor) {
     expectSameRuns(readFile(sourcePath("samples/demo.ttyrec")), {"-codec", "zmbv", "-fps", "2"});
 }
 
+// -keys: the caption's changes, inside pauses too, are rows the fast ways take up.
+TEST_F(FastPathsTest, KeysCaption) {
+    const std::string keys = readFile(sourcePath("samples/keys.cast"));
+    expectSameRuns(keys, {"-png", "-fps", "10", "-keys", "-cursor", "block", "-keys-hold", "0.5"});
+    expectSameRuns(keys, {"-png", "-fps", "10", "-keys", "-record-frames", "-padding", "3", "-skip", "20"});
+    expectSameRuns(keys, {"-codec", "zmbv", "-fps", "10", "-keys", "-emulation", "basic", "-last", "2"});
+}
+
 // A screen file that cannot be written cannot be loaded: its frames are reported and left out.
 TEST_F(FastPathsTest, MovieScreenFilesThatCannotBeWritten) {
     // Frame 4's screen file is in the way of a directory of that name.

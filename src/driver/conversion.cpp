@@ -50,13 +50,15 @@ std::string posterName(const RunSettings& settings) {
 // -at: the screen at that time, as one PNG file.
 std::optional<RunError> writePoster(const RunSettings& settings, RunStages& stages) {
     if (!stages.painter.paint(stages.terminal).painted) return transcriptError(missingFontMessage());
+    const Surface& picture =
+        stages.caption ? stages.caption->picture(stages.painter.frame()) : stages.painter.frame();
     std::vector<uint8_t> bytes;
     if (namesJpeg(posterName(settings))) {
-        EncodedJpeg jpeg = encodeJpeg(stages.painter.frame(), settings.sizeFactor);
+        EncodedJpeg jpeg = encodeJpeg(picture, settings.sizeFactor);
         if (!jpeg.error.empty()) return RunError{"Error: cannot encode " + posterName(settings) + ": " + jpeg.error};
         bytes = std::move(jpeg.bytes);
     } else {
-        EncodedPng png = encodePng(stages.painter.frame(), settings.sizeFactor);
+        EncodedPng png = encodePng(picture, settings.sizeFactor);
         if (png.error != 0) {
             return RunError{"Error: cannot encode " + posterName(settings) + " (encoder error " +
                             std::to_string(png.error) + ")"};
@@ -67,6 +69,20 @@ std::optional<RunError> writePoster(const RunSettings& settings, RunStages& stag
         return RunError{"Error: cannot write " + posterName(settings) + ": " + std::strerror(errno)};
     }
     return std::nullopt;
+}
+
+// -keys needs input events, and keeps the recording's time only on the -realtime clock.
+void warnAboutKeys(RunSettings& settings, const Recording& recording) {
+    if (!settings.keys) return;
+    if (!hasInputEvents(recording)) {
+        printDiagnostic("Warning: -keys: " + recording.name +
+                        " holds no input events (the keys typed), so no caption is shown; record with "
+                        "asciinema rec --stdin to keep them.");
+        settings.keys = false;
+    } else if (!settings.realtime && !settings.at.given) {
+        printDiagnostic("Warning: -keys on the frame clock (-record-frames) places the caption by the records' "
+                        "frames, not the recording's time; give -realtime to keep it.");
+    }
 }
 
 // The seconds -last gives the final screen: those asked for, else 3 for the movies people share
@@ -159,23 +175,34 @@ EmissionOptions emissionOptionsFor(const RunSettings& settings, MovieWriter* mov
             .keepLastBitmap = !settings.tidy};
 }
 
+// -keys: the caption's text keeps what fits the picture's width, three cells from either side.
+KeysOptions keysOptionsFor(const RunSettings& settings) {
+    return {.on = settings.keys,
+            .hold = microsOf(settings.keysHold),
+            // font.txt has ASCII alone: keys are named in it.
+            .symbols = !settings.font.empty() || settings.emulation == Emulation::xterm,
+            .mostCells = std::max(std::max(settings.pictureColumns, settings.columns) - 6, 1)};
+}
+
 std::unique_ptr<RunStages> makePictureStages(const RunSettings& settings, const EmissionOptions& emission) {
     Theme theme = settings.theme;
     if (settings.boldBright >= 0) theme.boldBright = settings.boldBright == 1;
-    return std::make_unique<RunStages>(
-        TerminalOptions{.columns = settings.columns, .rows = settings.rows, .emulation = settings.emulation},
-        RenderOptions{.theme = theme,
-                      .outlineFont = settings.font,
-                      .fontSize = settings.fontSize,
-                      .lineHeight = settings.lineHeight,
-                      .plainPaths = settings.plainPaths,
-                      .fontPath = findFontPath(),
-                      .pictureColumns = settings.pictureColumns,
-                      .pictureRows = settings.pictureRows,
-                      .padding = settings.padding,
-                      .cursor = settings.cursor,
-                      .window = settings.window},
+    const RenderOptions render{.theme = theme,
+                               .outlineFont = settings.font,
+                               .fontSize = settings.fontSize,
+                               .lineHeight = settings.lineHeight,
+                               .plainPaths = settings.plainPaths,
+                               .fontPath = findFontPath(),
+                               .pictureColumns = settings.pictureColumns,
+                               .pictureRows = settings.pictureRows,
+                               .padding = settings.padding,
+                               .cursor = settings.cursor,
+                               .window = settings.window};
+    auto stages = std::make_unique<RunStages>(
+        TerminalOptions{.columns = settings.columns, .rows = settings.rows, .emulation = settings.emulation}, render,
         emission);
+    if (settings.keys) stages->caption = std::make_unique<KeyCaption>(render, keysOptionsFor(settings).mostCells);
+    return stages;
 }
 
 PlaybackOptions playbackOptionsFor(const RunSettings& settings) {
@@ -197,7 +224,8 @@ PlaybackOptions playbackOptionsFor(const RunSettings& settings) {
             .columnsFixed = settings.columnsGiven,
             .rowsFixed = settings.rowsGiven,
             .log = !settings.tidy,
-            .directory = settings.directory};
+            .directory = settings.directory,
+            .keys = keysOptionsFor(settings)};
 }
 
 // A GIF file goes to disk as its frames come once its palette is known before the first.
@@ -210,7 +238,10 @@ bool makesGif(const RunSettings& settings) {
 // those are a GIF's palette and zmbv's 8-bit colours. A GIF of any other run learns its colours
 // in a first pass over the recording.
 std::optional<SharedPalette> coloursKnownBefore(const RunSettings& settings) {
-    if (settings.emulation != Emulation::basic || !settings.font.empty()) return std::nullopt;
+    // The window's buttons and the keys' caption box bring colours of their own.
+    if (settings.emulation != Emulation::basic || !settings.font.empty() || settings.window.shown || settings.keys) {
+        return std::nullopt;
+    }
     const Theme& theme = settings.theme;
     std::vector<uint32_t> colours{static_cast<uint32_t>(theme.background), static_cast<uint32_t>(theme.foreground),
                                   static_cast<uint32_t>(theme.boldForeground)};
@@ -279,6 +310,7 @@ std::optional<RunError> prepareRun(RunSettings& settings, const std::error_code&
     if (!read.recording) return RunError{read.error, 1, read.transcript};
     takeAsciicastDefaults(settings, *read.recording);
     takeWindowTitle(settings, *read.recording);
+    warnAboutKeys(settings, *read.recording);
     if (std::optional<RunError> error = requireFontFile(settings)) return error;
     if (std::optional<RunError> error = requireBitmapDirectory(settings)) return error;
     // From here an interruption closes whatever movie there is, even one still being opened.

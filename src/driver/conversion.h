@@ -8,6 +8,7 @@
 #include "driver/settings.h"
 #include "emission/emission.h"
 #include "playback/playback.h"
+#include "render/key_caption.h"
 #include "render/renderer.h"
 #include "terminal/terminal.h"
 
@@ -18,11 +19,12 @@ class PngQueue;
 struct RunStages {
     RunStages(const TerminalOptions& terminalOptions, const RenderOptions& renderOptions,
               const EmissionOptions& emissionOptions);
-    PlaybackStages playback() { return {terminal, painter, emission}; }
+    PlaybackStages playback() { return {terminal, painter, emission, {}, caption.get()}; }
 
     Terminal terminal;
     Painter painter;
     Emission emission;
+    std::unique_ptr<KeyCaption> caption;  // -keys, on a recording with input events
 };
 
 // Makes each stage from its part of settings: terminal size and emulation, painter (with the

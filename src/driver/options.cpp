@@ -386,6 +386,17 @@ constexpr OptionRow kOptions[] = {
     {.name = "-margin-color", .kind = K::colour, .valueName = "#RRGGBB", .missing = "Error: need to specify the margin colour as #RRGGBB.", .group = G::look,
      .help = "with -window, the margin's colour (a grey lighter than a dark theme's background, darker than a light one's)",
      .set = setMarginColour},
+    {.name = "-keys", .kind = K::none, .group = G::look,
+     .help = "show the keys typed (an asciicast's input events) in a caption near the bottom",
+     .set = [](RunSettings& s, const char*, const OptionRow&) {
+         s.keys = true;
+         return std::string();
+     }},
+    {.name = "-keys-hold", .kind = K::decimal, .valueName = "SECONDS", .range = {0.1, 3600}, .missing = "Error: need to specify the seconds -keys-hold keeps the caption.", .group = G::look,
+     .help = "the keys' caption fades out that long after the last key (1.5)",
+     .set = [](RunSettings& s, const char* v, const OptionRow& row) {
+         return readSeconds(s.keysHold, v, row, true, "a number of seconds from 0.1 to 3600");
+     }},
     {.name = "-progress", .kind = K::none, .group = G::messages,
      .help = "one status line on standard error instead of a line per record",
      .set = [](RunSettings& s, const char*, const OptionRow&) {

@@ -65,6 +65,8 @@ struct RunSettings {
     TimePoint at;              // -at: one PNG of the screen at this time
     bool chapters = true;      // -chapters: an asciicast recording's markers become chapters
     double chapterEvery = -1;  // -chapter-every, seconds; negative: not given
+    bool keys = false;         // -keys: a caption of the keys typed
+    double keysHold = 1.5;     // -keys-hold: seconds the caption stays after the last key
 };
 
 // The largest terminal that can be converted.

@@ -52,9 +52,29 @@ bool PlaybackStages::paint() {
     return painted.painted;
 }
 
-void PlaybackStages::emit(const FrameSpan& span) { emission.emitFrames(painter.frame(), changes, span); }
+ComposedFrame PlaybackStages::composed(const ScreenChanges& frameChanges) {
+    const bool xterm = terminal.options().emulation == Emulation::xterm;
+    const int32_t cursorRow = xterm ? terminal.xtermScreen().cursorRow : terminal.grid().cursorRow;
+    return caption->compose(painter.frame(), frameChanges, look, cursorRow);
+}
 
-void PlaybackStages::emitFinal(const FrameSpan& span) { emission.emitFinalFrames(painter.frame(), changes, span); }
+void PlaybackStages::emit(const FrameSpan& span) {
+    if (caption == nullptr) return emission.emitFrames(painter.frame(), changes, span);
+    const ComposedFrame frame = composed(changes);
+    emission.emitFrames(frame.picture, frame.changes, span);
+}
+
+void PlaybackStages::emitFinal(const FrameSpan& span) {
+    if (caption == nullptr) return emission.emitFinalFrames(painter.frame(), changes, span);
+    const ComposedFrame frame = composed(changes);
+    emission.emitFinalFrames(frame.picture, frame.changes, span);
+}
+
+void PlaybackStages::emitLook(const FrameSpan& span, const CaptionLook& newLook) {
+    look = newLook;
+    const ComposedFrame frame = composed(ScreenChanges{.everything = false});
+    emission.emitFrames(frame.picture, frame.changes, span);
+}
 
 Playback::Playback(const PlaybackOptions& options) : options_(options), progress_(options.progress, options.skipFrames) {}
 
@@ -90,6 +110,7 @@ std::optional<PlaybackResult> Playback::begin(const EventSource& source) {
         if (std::optional<PlaybackResult> failed = resolve(options_.to, rules_.to)) return failed;
     }
     if (options_.warnings) warnPastTheEnd(source);
+    if (options_.keys.on) captionSteps_ = captionSteps(rules_, source, options_.keys);
     progress_.start(source);
     return std::nullopt;
 }
@@ -176,6 +197,8 @@ bool Playback::playOutput(const Event& event, EventSource& source, PlaybackStage
     clock_.frameEnd = span.end;
     progress_.report(event, span, clock_, timing, ownClock_ || rules_.idle >= 0 || rules_.speed != 1, origin_);
 
+    // The caption's changes before this screen's frame show on the screen shown so far.
+    if (stages.caption != nullptr) playCaption(stages, timing.frame, timing.played, timing.frame);
     stages.feed(event.data);
     // Only the last screen of a frame is painted and shown.
     const bool shown = !sharesFrameWithNext(rules_, event.time, timing, source.nextOutputTime());
@@ -184,7 +207,8 @@ bool Playback::playOutput(const Event& event, EventSource& source, PlaybackStage
             result_.end = PlaybackEnd::fontMissing;
             return false;
         }
-        stages.emit(span);
+        stages.emit({std::max(span.start, captionStart_), span.end});
+        captionStart_ = span.end;
     }
 
     clock_ = clockAfter(clock_, event.time, timing, span.end, shown);
@@ -201,12 +225,55 @@ PlaybackResult Playback::finish(PlaybackStages& stages) {
         // At the end the final screen fills the frames up to -to, and then -last's.
         std::optional<FrameSpan> span = finalSpan(rules_, clock_, reachedTo_, options_.finalFrames);
         // Unchanged, the screen paints nothing new; painting it again says so.
-        if (span && stages.paint()) stages.emitFinal(*span);
+        if (span && stages.paint()) {
+            int32_t start = span->start;
+            if (stages.caption != nullptr) {
+                captionStart_ = std::max(captionStart_, start);
+                const int64_t lastPlayed = std::max(clock_.playedTime, rules_.from) +
+                                           int64_t{span->end - 1 - clock_.frameStart} * rules_.frameInterval;
+                playCaption(stages, span->end - 1, lastPlayed, span->end);
+                start = captionStart_;
+            }
+            stages.emitFinal({start, span->end});
+        }
     }
     placeMarkers(nullptr);
     progress_.finish();
     result_.frame = clock_.haveFirst ? clock_.frameEnd : 0;
     return result_;
+}
+
+// The frame a caption step first shows in, in the gap after the screen shown last.
+int64_t Playback::stepFrame(const CaptionStep& step) const {
+    if (rules_.realtime) return realtimeFrame(rules_, step.played - rules_.from);
+    const int64_t base = std::max(clock_.playedTime, rules_.from);
+    if (step.played <= base) return clock_.frameStart;
+    return clock_.frameStart + (step.played - base + rules_.frameInterval - 1) / rules_.frameInterval;
+}
+
+// Takes the caption steps due by the screen at frame, at played on the clock: those whose frame
+// comes before emitBefore are emitted on the screen shown so far, the others wait in
+// stages.look for the next frame emitted.
+void Playback::playCaption(PlaybackStages& stages, int64_t frame, int64_t played, int64_t emitBefore) {
+    auto due = [&](const CaptionStep& step) {
+        return rules_.realtime ? stepFrame(step) <= frame : step.played <= played;
+    };
+    while (nextStep_ < captionSteps_.size() && due(captionSteps_[nextStep_])) {
+        const int64_t at = stepFrame(captionSteps_[nextStep_]);
+        // Of the steps in one frame, the last shows.
+        while (nextStep_ + 1 < captionSteps_.size() && due(captionSteps_[nextStep_ + 1]) &&
+               stepFrame(captionSteps_[nextStep_ + 1]) == at) {
+            ++nextStep_;
+        }
+        const CaptionLook& look = captionSteps_[nextStep_].look;
+        ++nextStep_;
+        if (clock_.screenShown && at > captionStart_ && at < emitBefore) {
+            stages.emitLook({captionStart_, static_cast<int32_t>(at)}, look);
+            captionStart_ = static_cast<int32_t>(at);
+        } else {
+            stages.look = look;
+        }
+    }
 }
 
 PlaybackResult Playback::walk(EventSource& source, PlaybackStages& stages) {

@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "emission/emission.h"
+#include "render/key_caption.h"
 #include "render/renderer.h"
 #include "terminal/terminal.h"
 #include "playback/events.h"
+#include "playback/keys.h"
 #include "playback/progress.h"
 #include "playback/timing.h"
 
@@ -40,6 +42,7 @@ struct PlaybackOptions {
     // A second walk after one that an interruption ended: this one ends where that one did, after
     // this many records, whatever interruption is pending; negative: at an interruption.
     int64_t recordLimit = -1;
+    KeysOptions keys;  // -keys: the stages' caption follows the input events
 };
 
 enum class PlaybackEnd {
@@ -70,6 +73,8 @@ struct PlaybackStages {
     Painter& painter;
     Emission& emission;
     ScreenChanges changes{};  // what the last paint changed, for the frames emitted after it
+    KeyCaption* caption = nullptr;  // -keys: laid over every frame emitted
+    CaptionLook look{};             // what the caption shows from the next frame emitted
 
     void feed(std::span<const uint8_t> payload);
     // Each side fixed keeps the terminal's own.
@@ -77,6 +82,12 @@ struct PlaybackStages {
     bool paint();  // false when the font is missing
     void emit(const FrameSpan& span);
     void emitFinal(const FrameSpan& span);
+    // The caption alone changes: the screen shown fills the span's gap, and from span.end it
+    // shows with look.
+    void emitLook(const FrameSpan& span, const CaptionLook& newLook);
+
+private:
+    ComposedFrame composed(const ScreenChanges& frameChanges);
 };
 
 class Playback {
@@ -104,6 +115,8 @@ private:
     void noteMarker(const Event& event);
     // The markers waiting for the frame the next output event (none: the end) gives them.
     void placeMarkers(const OutputTiming* next);
+    int64_t stepFrame(const CaptionStep& step) const;
+    void playCaption(PlaybackStages& stages, int64_t frame, int64_t played, int64_t emitBefore);
 
     PlaybackOptions options_;
     TimingRules rules_;
@@ -124,4 +137,8 @@ private:
     };
     std::vector<PendingMarker> pendingMarkers_;
     PlaybackResult result_;
+    std::vector<CaptionStep> captionSteps_;  // -keys
+    size_t nextStep_ = 0;
+    int32_t captionStart_ = 0;  // where the frames not yet emitted begin: the gap's start, or a caption's change
+
 };

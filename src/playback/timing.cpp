@@ -8,8 +8,6 @@
 namespace {
 
 constexpr int64_t kLongestGap = 60000000;  // a pause longer than a minute shrinks to one frame
-// Later than any recording plays, however slowly: the played clock stops there.
-constexpr int64_t kLatestPlayed = int64_t{1} << 60;
 
 }  // namespace
 

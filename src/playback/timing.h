@@ -19,6 +19,8 @@ struct TimePoint {
 };
 
 constexpr int64_t kMicrosPerSecond = 1000000;
+// Later than any recording plays, however slowly: the played clock stops there.
+constexpr int64_t kLatestPlayed = int64_t{1} << 60;
 
 // The rules the options and the recording make, times in microseconds on the played clock.
 struct TimingRules {
