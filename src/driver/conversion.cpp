@@ -15,6 +15,7 @@
 #include "driver/announce.h"
 #include "driver/driver.h"
 #include "driver/font_search.h"
+#include "driver/narration.h"
 #include "driver/preparation.h"
 #include "driver/run_end.h"
 #include "emission/emission.h"
@@ -237,6 +238,18 @@ PlaybackResult playLearningColoursFirst(const RunSettings& settings, const Recor
     return Playback(real).walk(events, realStages);
 }
 
+// -audio's sound file opened, placed where the video begins and ends on the recording's clock.
+std::optional<RunError> prepareNarration(const RunSettings& settings, const Recording& recording, MovieWriter& movie) {
+    if (settings.audioPath.empty()) return std::nullopt;
+    PlaybackOptions probing = playbackOptionsFor(settings);
+    probing.progress = Progress::none;
+    probing.warnings = false;
+    probing.log = false;
+    Playback probe(probing);
+    if (std::optional<PlaybackResult> failed = probe.begin(EventSource(recording))) return RunError{failed->message};
+    return openNarration(settings, probe.videoWindow(), movie);
+}
+
 // Everything before playback: the checks, the recording read, the output opened. Settings
 // take the recording's own size and theme, and the frame limit the run counts to.
 std::optional<RunError> prepareRun(RunSettings& settings, const std::error_code& framesError, ReadResult& read,
@@ -262,8 +275,10 @@ std::optional<RunError> prepareRun(RunSettings& settings, const std::error_code&
     if (!read.recording) read = readRecording(settings.inputPath);
     if (!read.recording) return RunError{read.error, 1, read.transcript};
     takeAsciicastDefaults(settings, *read.recording);
+    if (std::optional<RunError> error = chooseNarrationClock(settings, *read.recording)) return error;
     if (std::optional<RunError> error = requireFontFile(settings)) return error;
     if (std::optional<RunError> error = requireBitmapDirectory(settings)) return error;
+    if (std::optional<RunError> error = prepareNarration(settings, *read.recording, movie)) return error;
     // From here an interruption closes whatever movie there is, even one still being opened.
     installInterruptHandlers();
     if (settings.at.given) {

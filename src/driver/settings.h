@@ -60,6 +60,8 @@ struct RunSettings {
     TimePoint from;            // -from
     TimePoint to;              // -to
     TimePoint at;              // -at: one PNG of the screen at this time
+    std::string audioPath;     // -audio: a narration; empty: none
+    double audioOffset = 0;    // -audio-offset: seconds on the recording's clock where it starts
 };
 
 // The largest terminal that can be converted.

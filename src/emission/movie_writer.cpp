@@ -115,6 +115,11 @@ bool MovieWriter::open(const std::string& fileName, int32_t framePeriod) {
     close();
     AviFile* file = nullptr;
     if (aviFileOpen(&file, fileName) != kAviErrOk) return false;
+    if (audio_ != nullptr && aviFileAttachAudio(file, audio_.get()) != kAviErrOk) {
+        aviFileRelease(file);
+        errno = EINVAL;
+        return false;
+    }
     file_ = file;
     framePeriod_ = framePeriod;
     videoStream_ = nullptr;

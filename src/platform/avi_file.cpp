@@ -1,5 +1,6 @@
 #include "platform/avi_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -13,12 +14,15 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "platform/audio_track.h"
 #include "platform/bitmap.h"
 #include "platform/muxer.h"
 #include "platform/video_encoder.h"
 
 struct AviFile {
     Muxer muxer;
+    AudioTrack* audio = nullptr;  // laid under the video, written as the video advances
+    int64_t videoEnd = 0;         // microseconds: where the frames written so far end
 };
 
 struct AviStream {
@@ -58,6 +62,9 @@ int setRawParameters(AviStream* stream, int width, int height) {
 }
 
 int writeHeader(AviFile* file) {
+    if (file->audio != nullptr) {
+        if (int added = file->audio->addStream(file->muxer)) return added;
+    }
     AVDictionary* options = nullptr;
     // Our frames are bottom-up bitmaps: the format then carries a positive height.
     if (file->muxer.container() == MovieContainer::avi) av_dict_set(&options, "flipped_raw_rgb", "1", 0);
@@ -72,7 +79,12 @@ void keepCallersPixels(void*, uint8_t*) {}
 
 // Takes the packet's contents; the packet is empty after.
 int writePacket(AviStream* stream, AVPacket& packet) {
-    return stream->file->muxer.writePacket(stream->index, packet, stream->timeBase);
+    AviFile* file = stream->file;
+    if (file->audio != nullptr) {
+        const int64_t first = packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts;
+        file->audio->start(av_rescale_q(first == AV_NOPTS_VALUE ? 0 : first, stream->timeBase, AVRational{1, 1000000}));
+    }
+    return file->muxer.writePacket(stream->index, packet, stream->timeBase);
 }
 
 PacketUse packetsInto(AviStream* stream) {
@@ -137,6 +149,14 @@ uint32_t aviFileOpen(AviFile** file, const std::string& path) {
 }
 
 // The calls' one rule beyond the muxer's: a file holds one stream, of video.
+uint32_t aviFileAttachAudio(AviFile* file, AudioTrack* track) {
+    if (file == nullptr || file->muxer.headerTried() || !containerTakesAudio(file->muxer.container())) {
+        return failure(AVERROR(EINVAL));
+    }
+    file->audio = track;
+    return 0;
+}
+
 uint32_t aviFileCreateStream(AviFile* file, AviStream** stream, const AviStreamInfo& info) {
     *stream = nullptr;
     if (file == nullptr || info.fccType != kStreamTypeVideo || info.dwScale == 0 || info.dwRate == 0 ||
@@ -231,6 +251,11 @@ uint32_t aviStreamWrite(AviStream* stream, int32_t position, int32_t samples, co
                      : encodePicture(stream->encoder, topDownRows(stream, bytes), position,
                                      (flags & kAviSameFrameFlag) != 0, packetsInto(stream));
     if (result < 0) stream->broken = true;
+    AviFile* file = stream->file;
+    if (result >= 0 && file->audio != nullptr) {
+        file->videoEnd = std::max(file->videoEnd, av_rescale_q(position + 1, stream->timeBase, AVRational{1, 1000000}));
+        result = file->audio->writeUpTo(file->muxer, file->videoEnd);
+    }
     return failure(result);
 }
 
@@ -252,6 +277,9 @@ uint32_t aviFileRelease(AviFile* file) {
     // size) still gets its header, announcing uncompressed frames of its size.
     int result = 0;
     if (file->muxer.streamCount() > 0 && !file->muxer.headerTried()) result = writeHeader(file);
+    if (result == 0 && file->audio != nullptr && file->muxer.headerWritten()) {
+        result = file->audio->finish(file->muxer, file->videoEnd);
+    }
     int closed = file->muxer.close();
     if (result == 0) result = closed;
     delete file;

@@ -83,6 +83,10 @@ private:
     // MP4: where each stream's pictures end (the latest time plus duration), in its time base:
     // the fast-start copy's tracks end there.
     std::vector<int64_t> ends_;
+    // MP4: which streams have had a packet muxed. The first packet to reach the file sets the
+    // shift that keeps every stream's times from going negative, so no fragment is written
+    // before each stream has one in the interleaving queue, which hands over the earliest first.
+    std::vector<bool> muxed_;
     bool headerTried_ = false;
     bool headerWritten_ = false;
 };
