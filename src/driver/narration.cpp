@@ -67,12 +67,12 @@ std::optional<RunError> chooseNarrationClock(RunSettings& settings, const Record
     } else if (ownLimit >= 0) {
         cause = recording.name + " limits its pauses to " + secondsText(ownLimit) + " s (its idle_time_limit)";
         return RunError{start + cause +
-                        ", so the picture would run ahead of the narration. Give -realtime to play every pause at "
+                        ", so the picture would drift from the narration. Give -realtime to play every pause at "
                         "its whole length."};
     } else {
         return std::nullopt;
     }
-    return RunError{start + cause + ", so the picture would run ahead of the narration. Either " + remedy +
+    return RunError{start + cause + ", so the picture would drift from the narration. Either " + remedy +
                     ", or give -realtime to lay the narration under the picture as it plays."};
 }
 

@@ -117,8 +117,8 @@ struct AudioTrack::State {
         int result = av_channel_layout_copy(&out->ch_layout, &encoder->ch_layout);
         if (result >= 0) result = av_frame_get_buffer(out, 0);
         if (result >= 0) {
-            result = swr_convert(resampler, out->data, room, frame != nullptr ? const_cast<const uint8_t**>(frame->extended_data) : nullptr,
-                                 inCount);
+            const auto** in = frame != nullptr ? const_cast<const uint8_t**>(frame->extended_data) : nullptr;
+            result = swr_convert(resampler, out->data, room, in, inCount);
         }
         if (result > 0) result = av_audio_fifo_write(fifo, reinterpret_cast<void**>(out->data), result);
         av_frame_free(&out);
@@ -251,7 +251,7 @@ int AudioTrack::addStream(Muxer& muxer) {
     av_channel_layout_uninit(&inputLayout);
     if (result >= 0) result = swr_init(s.resampler);
     if (result < 0) return result;
-    s.fifo = av_audio_fifo_alloc(s.encoder->sample_fmt, channels, s.encoder->frame_size > 0 ? s.encoder->frame_size : 1024);
+    s.fifo = av_audio_fifo_alloc(s.encoder->sample_fmt, channels, std::max(s.encoder->frame_size, 1));
     if (s.fifo == nullptr) return AVERROR(ENOMEM);
 
     s.padding = s.encoder->initial_padding;
@@ -291,11 +291,12 @@ int AudioTrack::encodeUpTo(Muxer& muxer, int64_t lastSample, bool final) {
 }
 
 // An encoder's first packet decodes to its priming, not to sound. The track starts with that
-// packet where the video's first packet is decoded, and the priming plays as a moment of near
-// silence, the narration moved ahead by as much: every packet is then at the time of the sound it
-// decodes to, no container needs an edit list or a pre-skip, and the stream's times shift as the
-// video's do where the container keeps them from going negative. Silence fills the track until
-// the narration begins (an MP4 fragment cannot say that a track starts later than the others).
+// packet at the video's first packet's time (its decoding time in MP4), and the priming plays as
+// a moment of near silence, the narration moved ahead by as much: every packet is then at the
+// time of the sound it decodes to, no container needs an edit list or a pre-skip, and the
+// stream's times shift as the video's do where the container keeps them from going negative.
+// Silence fills the track until the narration begins (an MP4 fragment cannot say that a track
+// starts later than the others).
 void AudioTrack::start(int64_t first) {
     State& s = *state_;
     if (s.started || s.encoder == nullptr) return;

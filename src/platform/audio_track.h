@@ -34,8 +34,8 @@ public:
 
     // The encoder for the muxer's container and its stream; before the muxer's header.
     int addStream(Muxer& muxer);
-    // The track begins at first (the video's first decoding time; 0 or before), with silence
-    // until the narration; nothing is written before.
+    // The track begins at first (the video's first time as the container shifts it; 0 or before),
+    // with silence until the narration; nothing is written before.
     void start(int64_t first);
     // Sound up to movie time `until`, in whole encoder frames.
     int writeUpTo(Muxer& muxer, int64_t until);

@@ -81,7 +81,10 @@ void keepCallersPixels(void*, uint8_t*) {}
 int writePacket(AviStream* stream, AVPacket& packet) {
     AviFile* file = stream->file;
     if (file->audio != nullptr) {
-        const int64_t first = packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts;
+        // The time the container keeps from going negative: MP4 decoding times, Matroska's
+        // presentation times.
+        const bool decoding = file->muxer.container() == MovieContainer::mp4 && packet.dts != AV_NOPTS_VALUE;
+        const int64_t first = decoding ? packet.dts : packet.pts;
         file->audio->start(av_rescale_q(first == AV_NOPTS_VALUE ? 0 : first, stream->timeBase, AVRational{1, 1000000}));
     }
     return file->muxer.writePacket(stream->index, packet, stream->timeBase);
