@@ -1,5 +1,6 @@
 #include "driver/narration.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -80,12 +81,16 @@ std::optional<RunError> openNarration(const RunSettings& settings, const Playbac
                                       MovieWriter& movie) {
     if (settings.audioPath.empty()) return std::nullopt;
     const int64_t offset = std::llround(settings.audioOffset * 1e6);
+    // -skip leaves out the frames up to its number: the movie begins at the next one's time.
+    const int64_t skipped =
+        settings.skipFrames > 0 ? std::llround((settings.skipFrames + 1.0) * 1e6 / settings.fps) : 0;
+    const int64_t start = window.start + skipped;
     auto track = std::make_unique<AudioTrack>(AudioTrackOptions{
         .path = settings.audioPath,
-        .audioAtStart = window.start - offset,
-        .cutAt = window.end < 0 ? -1 : window.end - window.start,
+        .audioAtStart = start - offset,
+        .cutAt = window.end < 0 ? -1 : std::max<int64_t>(window.end - start, 0),
     });
     if (std::string error = track->open(); !error.empty()) return RunError{error};
-    movie.setAudio(std::move(track));
+    movie.setAudio(std::move(track), settings.fps);
     return std::nullopt;
 }

@@ -32,8 +32,12 @@ public:
 
     // False when the file cannot be created; errno tells why. An open movie is closed first.
     bool open(const std::string& fileName, int32_t framePeriod);
-    // The narration of the movies opened after, opened and placed by the caller.
-    void setAudio(std::unique_ptr<AudioTrack> track) { audio_ = std::move(track); }
+    // The narration of the movies opened after, opened and placed by the caller. It keeps real
+    // time, so their frames last exactly 1 / fps seconds rather than whole milliseconds.
+    void setAudio(std::unique_ptr<AudioTrack> track, int32_t fps) {
+        audio_ = std::move(track);
+        audioFps_ = fps;
+    }
     bool isOpen() const { return file_ != nullptr; }
     // Closes the movie, if one is open; a failure is reported then.
     void close();
@@ -74,6 +78,7 @@ private:
     AviResult makeCompressedStream(const AviCompressOptions& options);
 
     std::unique_ptr<AudioTrack> audio_;
+    int32_t audioFps_ = 0;
     AviFile* file_ = nullptr;
     int32_t framePeriod_ = 0;  // milliseconds per frame
     AviStream* videoStream_ = nullptr;
