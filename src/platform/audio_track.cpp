@@ -37,14 +37,13 @@ std::string errorText(int averror) {
 
 // The stream declares no samples to skip: its first packet's priming plays (see addStream).
 // Opus keeps its count in its header too.
-int withoutPreSkip(AVCodecParameters& parameters) {
+void withoutPreSkip(AVCodecParameters& parameters) {
     parameters.initial_padding = 0;
     constexpr int kOpusPreSkipAt = 10;
     if (parameters.codec_id == AV_CODEC_ID_OPUS && parameters.extradata_size >= kOpusPreSkipAt + 2) {
         parameters.extradata[kOpusPreSkipAt] = 0;
         parameters.extradata[kOpusPreSkipAt + 1] = 0;
     }
-    return 0;
 }
 
 }  // namespace
@@ -129,7 +128,7 @@ struct AudioTrack::State {
         return 0;
     }
 
-    // More sound into the fifo: 0, or AVERROR_EOF once the sound has ended.
+    // More sound into the fifo, silence once the narration has ended: 0, or a failure.
     int fill() {
         if (silence > 0) {
             const int count = static_cast<int>(std::min<int64_t>(silence, kSilenceChunk));
@@ -144,13 +143,16 @@ struct AudioTrack::State {
             silence -= count;
             return result < 0 ? result : 0;
         }
-        if (inputEnded) return AVERROR_EOF;
+        if (inputEnded) {
+            // The track goes on in silence to the movie's end, so that it always has packets.
+            silence = kSilenceChunk;
+            return fill();
+        }
         if (!pendingFrame) {
             int decodedNow = decodeFrame();
             if (decodedNow == AVERROR_EOF) {
                 inputEnded = true;
-                int drained = resample(nullptr);
-                return drained < 0 ? drained : AVERROR_EOF;
+                return resample(nullptr);
             }
             if (decodedNow < 0) return decodedNow;
         }
@@ -259,7 +261,7 @@ int AudioTrack::addStream(Muxer& muxer) {
     AVCodecParameters* parameters = avcodec_parameters_alloc();
     if (parameters == nullptr) return AVERROR(ENOMEM);
     result = avcodec_parameters_from_context(parameters, s.encoder);
-    if (result >= 0) result = withoutPreSkip(*parameters);
+    withoutPreSkip(*parameters);
     if (result >= 0) result = s.stream = muxer.addStream(*parameters, kSampleTime);
     avcodec_parameters_free(&parameters);
     return result < 0 ? result : 0;
@@ -277,12 +279,9 @@ int AudioTrack::encodeUpTo(Muxer& muxer, int64_t lastSample, bool final) {
         int filled = 0;
         while (av_audio_fifo_size(s.fifo) < wanted && (filled = s.fill()) == 0) {
         }
-        if (filled < 0 && filled != AVERROR_EOF) return filled;
-        const int count = std::min(wanted, av_audio_fifo_size(s.fifo));
-        if (count < frameSize) s.ended = true;  // the encoder takes one short frame, the last
-        if (count > 0) {
-            if (int encoded = s.encode(muxer, count)) return encoded;
-        }
+        if (filled < 0) return filled;
+        if (wanted < frameSize) s.ended = true;  // the encoder takes one short frame, the last
+        if (int encoded = s.encode(muxer, wanted)) return encoded;
     }
     if (!final || s.flushed) return 0;
     s.flushed = true;

@@ -43,6 +43,8 @@ struct AviStream {
 
 namespace {
 
+constexpr AVRational kMicroseconds{1, 1000000};  // the narration's times
+
 uint32_t failure(int averror) { return static_cast<uint32_t>(averror); }
 
 // Uncompressed frames of this size, as stored from our bitmaps.
@@ -85,7 +87,7 @@ int writePacket(AviStream* stream, AVPacket& packet) {
         // presentation times.
         const bool decoding = file->muxer.container() == MovieContainer::mp4 && packet.dts != AV_NOPTS_VALUE;
         const int64_t first = decoding ? packet.dts : packet.pts;
-        file->audio->start(av_rescale_q(first == AV_NOPTS_VALUE ? 0 : first, stream->timeBase, AVRational{1, 1000000}));
+        file->audio->start(av_rescale_q(first == AV_NOPTS_VALUE ? 0 : first, stream->timeBase, kMicroseconds));
     }
     return file->muxer.writePacket(stream->index, packet, stream->timeBase);
 }
@@ -151,7 +153,6 @@ uint32_t aviFileOpen(AviFile** file, const std::string& path) {
     return 0;
 }
 
-// The calls' one rule beyond the muxer's: a file holds one stream, of video.
 uint32_t aviFileAttachAudio(AviFile* file, AudioTrack* track) {
     if (file == nullptr || file->muxer.headerTried() || !containerTakesAudio(file->muxer.container())) {
         return failure(AVERROR(EINVAL));
@@ -160,6 +161,7 @@ uint32_t aviFileAttachAudio(AviFile* file, AudioTrack* track) {
     return 0;
 }
 
+// The calls' one rule beyond the muxer's: a file holds one stream, of video.
 uint32_t aviFileCreateStream(AviFile* file, AviStream** stream, const AviStreamInfo& info) {
     *stream = nullptr;
     if (file == nullptr || info.fccType != kStreamTypeVideo || info.dwScale == 0 || info.dwRate == 0 ||
@@ -256,7 +258,7 @@ uint32_t aviStreamWrite(AviStream* stream, int32_t position, int32_t samples, co
     if (result < 0) stream->broken = true;
     AviFile* file = stream->file;
     if (result >= 0 && file->audio != nullptr) {
-        file->videoEnd = std::max(file->videoEnd, av_rescale_q(position + 1, stream->timeBase, AVRational{1, 1000000}));
+        file->videoEnd = std::max(file->videoEnd, av_rescale_q(position + 1, stream->timeBase, kMicroseconds));
         result = file->audio->writeUpTo(file->muxer, file->videoEnd);
     }
     return failure(result);
