@@ -43,15 +43,15 @@ _reelcap() {
         -cursor)
             mapfile -t COMPREPLY < <(compgen -W 'block bar underline' -- "${cur,,}")
             return ;;
-        -output | -font)
+        -output | -font | -audio)
             _reelcap_files
             return ;;
-        -width | -height | -fps | -skip | -stop | -font-size | -line-height | -padding | -margin | -margin-color | -idle | -speed | -last | -from | -to | -at | -chapter-every | -keys-hold)
+        -width | -height | -fps | -skip | -stop | -font-size | -line-height | -padding | -margin | -margin-color | -idle | -speed | -last | -from | -to | -at | -chapter-every | -keys-hold | -audio-offset)
             return ;;
     esac
     mapfile -t COMPREPLY < <(compgen -W '-width -height -fps -skip -stop -output -double -png -codec -emulation
         -font -font-size -line-height -theme -bold-bright -padding -cursor -window -margin -margin-color -keys -keys-hold -idle -speed -realtime -record-frames -last -from -to
-        -at -progress -quiet -tidy -chapters -chapter-every' -- "${cur,,}")
+        -at -progress -quiet -tidy -chapters -chapter-every -audio -audio-offset' -- "${cur,,}")
 }
 
 complete -F _reelcap reelcap

@@ -16,6 +16,7 @@
 #include "driver/chapters.h"
 #include "driver/driver.h"
 #include "driver/font_search.h"
+#include "driver/narration.h"
 #include "driver/preparation.h"
 #include "driver/run_end.h"
 #include "emission/emission.h"
@@ -283,6 +284,18 @@ PlaybackResult playLearningColoursFirst(const RunSettings& settings, const Recor
     return Playback(real).walk(events, realStages);
 }
 
+// -audio's sound file opened, placed where the video begins and ends on the recording's clock.
+std::optional<RunError> prepareNarration(const RunSettings& settings, const Recording& recording, MovieWriter& movie) {
+    if (settings.audioPath.empty()) return std::nullopt;
+    PlaybackOptions probing = playbackOptionsFor(settings);
+    probing.progress = Progress::none;
+    probing.warnings = false;
+    probing.log = false;
+    Playback probe(probing);
+    if (std::optional<PlaybackResult> failed = probe.begin(EventSource(recording))) return RunError{failed->message};
+    return openNarration(settings, probe.videoWindow(), movie);
+}
+
 // Everything before playback: the checks, the recording read, the output opened. Settings
 // take the recording's own size and theme, and the frame limit the run counts to.
 std::optional<RunError> prepareRun(RunSettings& settings, const std::error_code& framesError, ReadResult& read,
@@ -311,8 +324,10 @@ std::optional<RunError> prepareRun(RunSettings& settings, const std::error_code&
     takeAsciicastDefaults(settings, *read.recording);
     takeWindowTitle(settings, *read.recording);
     warnAboutKeys(settings, *read.recording);
+    if (std::optional<RunError> error = chooseNarrationClock(settings, *read.recording)) return error;
     if (std::optional<RunError> error = requireFontFile(settings)) return error;
     if (std::optional<RunError> error = requireBitmapDirectory(settings)) return error;
+    if (std::optional<RunError> error = prepareNarration(settings, *read.recording, movie)) return error;
     // From here an interruption closes whatever movie there is, even one still being opened.
     installInterruptHandlers();
     if (settings.at.given) {

@@ -283,6 +283,23 @@ constexpr OptionRow kOptions[] = {
      .set = [](RunSettings& s, const char* v, const OptionRow& row) {
          return readSeconds(s.chapterEvery, v, row, true, "a number of seconds from 1 on");
      }},
+    {.name = "-audio", .kind = K::file, .valueName = "FILE", .missing = "Error: need to specify the narration's sound file.", .group = G::output,
+     .help = "a narration under the movie (MP4, Matroska, WebM): any sound file FFmpeg reads",
+     .set = [](RunSettings& s, const char* v, const OptionRow&) {
+         s.audioPath = v;
+         return std::string();
+     }},
+    {.name = "-audio-offset", .kind = K::decimal, .valueName = "SECONDS", .range = {-kLatestSeconds, kLatestSeconds}, .missing = "Error: need to specify the narration's offset in seconds.", .group = G::output,
+     .help = "where the narration starts on the recording's clock (0; negative cuts its start)",
+     .set = [](RunSettings& s, const char* v, const OptionRow& row) {
+         const bool negative = v[0] == '-';
+         std::optional<double> value = readDecimal(v + (negative || v[0] == '+' ? 1 : 0));
+         if (!value || *value > row.range.high) {
+             return "Error: -audio-offset must be seconds, negative or not (1.5, -2), not \"" + std::string(v) + "\".";
+         }
+         s.audioOffset = negative ? -*value : *value;
+         return std::string();
+     }},
     {.name = "-idle", .kind = K::decimal, .valueName = "SECONDS", .range = {0, kLatestSeconds}, .missing = "Error: need to specify idle seconds.", .group = G::timing,
      .help = "a pause longer than that plays as that long",
      .set = [](RunSettings& s, const char* v, const OptionRow& row) {

@@ -10,6 +10,7 @@
 
 #include "driver/font_search.h"
 #include "driver/help.h"
+#include "driver/narration.h"
 #include "driver/options.h"
 #include "platform/codecs.h"
 #include "playback/asciicast.h"
@@ -84,6 +85,7 @@ std::optional<RunError> checkSettings(const RunSettings& settings) {
     if (settings.inputPath.empty()) return transcriptError("Error: no input .ttyrec file?");
     if (std::optional<RunError> error = checkRanges(settings)) return error;
     if (std::optional<RunError> error = checkMovieContainer(settings)) return error;
+    if (std::optional<RunError> error = checkNarrationOutput(settings)) return error;
     return checkCut(settings);
 }
 

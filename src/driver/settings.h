@@ -67,6 +67,8 @@ struct RunSettings {
     double chapterEvery = -1;  // -chapter-every, seconds; negative: not given
     bool keys = false;         // -keys: a caption of the keys typed
     double keysHold = 1.5;     // -keys-hold: seconds the caption stays after the last key
+    std::string audioPath;     // -audio: a narration; empty: none
+    double audioOffset = 0;    // -audio-offset: seconds on the recording's clock where it starts
 };
 
 // The largest terminal that can be converted.

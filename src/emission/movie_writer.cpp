@@ -91,6 +91,10 @@ AviResult MovieWriter::createVideoStream(const BitmapInfoHeader& header) {
     // More than 1000 frames per second would make the period 0, which no timing can carry.
     info.dwScale = static_cast<uint32_t>(framePeriod_ > 0 ? framePeriod_ : 1);
     info.dwRate = kMillisecondsPerSecond;
+    if (audio_ != nullptr && audioFps_ > 0) {
+        info.dwScale = 1;
+        info.dwRate = static_cast<uint32_t>(audioFps_);
+    }
     info.dwSuggestedBufferSize = header.biSizeImage;
     info.rcFrame = {0, 0, header.biWidth, header.biHeight};
     AviResult result = aviFileCreateStream(file_, &videoStream_, info);
@@ -115,6 +119,11 @@ bool MovieWriter::open(const std::string& fileName, int32_t framePeriod) {
     close();
     AviFile* file = nullptr;
     if (aviFileOpen(&file, fileName) != kAviErrOk) return false;
+    if (audio_ != nullptr && aviFileAttachAudio(file, audio_.get()) != kAviErrOk) {
+        aviFileRelease(file);
+        errno = EINVAL;
+        return false;
+    }
     file_ = file;
     framePeriod_ = framePeriod;
     videoStream_ = nullptr;

@@ -1,12 +1,15 @@
 #pragma once
 // The movie writer: one video stream, frames appended as key frames or through a compressor,
-// through the AVI calls.
+// through the AVI calls, and a narration laid under it if one is given.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include "platform/audio_track.h"
 #include "platform/avi_file.h"
 #include "platform/bitmap.h"
 #include "platform/compression_dialog.h"
@@ -29,6 +32,12 @@ public:
 
     // False when the file cannot be created; errno tells why. An open movie is closed first.
     bool open(const std::string& fileName, int32_t framePeriod);
+    // The narration of the movies opened after, opened and placed by the caller. It keeps real
+    // time, so their frames last exactly 1 / fps seconds rather than whole milliseconds.
+    void setAudio(std::unique_ptr<AudioTrack> track, int32_t fps) {
+        audio_ = std::move(track);
+        audioFps_ = fps;
+    }
     bool isOpen() const { return file_ != nullptr; }
     // Closes the movie, if one is open; a failure is reported then.
     void close();
@@ -75,6 +84,8 @@ private:
     AviResult setStreamFormat(const BitmapInfoHeader& header);
     AviResult makeCompressedStream(const AviCompressOptions& options);
 
+    std::unique_ptr<AudioTrack> audio_;
+    int32_t audioFps_ = 0;
     AviFile* file_ = nullptr;
     int32_t framePeriod_ = 0;  // milliseconds per frame
     AviStream* videoStream_ = nullptr;

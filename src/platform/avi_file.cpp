@@ -1,5 +1,6 @@
 #include "platform/avi_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -14,12 +15,15 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "platform/audio_track.h"
 #include "platform/bitmap.h"
 #include "platform/muxer.h"
 #include "platform/video_encoder.h"
 
 struct AviFile {
     Muxer muxer;
+    AudioTrack* audio = nullptr;  // laid under the video, written as the video advances
+    int64_t videoEnd = 0;         // microseconds: where the frames written so far end
 };
 
 struct AviStream {
@@ -40,6 +44,8 @@ struct AviStream {
 
 namespace {
 
+constexpr AVRational kMicroseconds{1, 1000000};  // the narration's times
+
 uint32_t failure(int averror) { return static_cast<uint32_t>(averror); }
 
 // Uncompressed frames of this size, as stored from our bitmaps.
@@ -59,6 +65,9 @@ int setRawParameters(AviStream* stream, int width, int height) {
 }
 
 int writeHeader(AviFile* file) {
+    if (file->audio != nullptr) {
+        if (int added = file->audio->addStream(file->muxer)) return added;
+    }
     AVDictionary* options = nullptr;
     // Our frames are bottom-up bitmaps: the format then carries a positive height.
     if (file->muxer.container() == MovieContainer::avi) av_dict_set(&options, "flipped_raw_rgb", "1", 0);
@@ -73,7 +82,15 @@ void keepCallersPixels(void*, uint8_t*) {}
 
 // Takes the packet's contents; the packet is empty after.
 int writePacket(AviStream* stream, AVPacket& packet) {
-    return stream->file->muxer.writePacket(stream->index, packet, stream->timeBase);
+    AviFile* file = stream->file;
+    if (file->audio != nullptr) {
+        // The time the container keeps from going negative: MP4 decoding times, Matroska's
+        // presentation times.
+        const bool decoding = file->muxer.container() == MovieContainer::mp4 && packet.dts != AV_NOPTS_VALUE;
+        const int64_t first = decoding ? packet.dts : packet.pts;
+        file->audio->start(av_rescale_q(first == AV_NOPTS_VALUE ? 0 : first, stream->timeBase, kMicroseconds));
+    }
+    return file->muxer.writePacket(stream->index, packet, stream->timeBase);
 }
 
 PacketUse packetsInto(AviStream* stream) {
@@ -133,6 +150,14 @@ uint32_t aviFileOpen(AviFile** file, const std::string& path) {
     auto opened = std::make_unique<AviFile>();
     if (int result = opened->muxer.open(path)) return failure(result);
     *file = opened.release();
+    return 0;
+}
+
+uint32_t aviFileAttachAudio(AviFile* file, AudioTrack* track) {
+    if (file == nullptr || file->muxer.headerTried() || !containerTakesAudio(file->muxer.container())) {
+        return failure(AVERROR(EINVAL));
+    }
+    file->audio = track;
     return 0;
 }
 
@@ -231,6 +256,11 @@ uint32_t aviStreamWrite(AviStream* stream, int32_t position, int32_t samples, co
                      : encodePicture(stream->encoder, topDownRows(stream, bytes), position,
                                      (flags & kAviSameFrameFlag) != 0, packetsInto(stream));
     if (result < 0) stream->broken = true;
+    AviFile* file = stream->file;
+    if (result >= 0 && file->audio != nullptr) {
+        file->videoEnd = std::max(file->videoEnd, av_rescale_q(position + 1, stream->timeBase, kMicroseconds));
+        result = file->audio->writeUpTo(file->muxer, file->videoEnd);
+    }
     return failure(result);
 }
 
@@ -258,6 +288,9 @@ uint32_t aviFileRelease(AviFile* file) {
     // size) still gets its header, announcing uncompressed frames of its size.
     int result = 0;
     if (file->muxer.streamCount() > 0 && !file->muxer.headerTried()) result = writeHeader(file);
+    if (result == 0 && file->audio != nullptr && file->muxer.headerWritten()) {
+        result = file->audio->finish(file->muxer, file->videoEnd);
+    }
     int closed = file->muxer.close();
     if (result == 0) result = closed;
     delete file;

@@ -5,7 +5,8 @@
 //
 // Results are 0 on success, otherwise an FFmpeg error number (a negative AVERROR value) read
 // as an unsigned 32-bit code; aviFileErrorText gives its text. These calls keep one video stream
-// a file (the muxer takes any number); streams must be released before their file.
+// a file, and a narration beside it (the muxer takes any number); streams must be released
+// before their file.
 
 #include <cstdint>
 #include <string>
@@ -16,6 +17,7 @@
 #include "platform/little_endian.h"
 #include "platform/movie_chapters.h"
 
+class AudioTrack;
 struct AviFile;
 struct AviStream;
 
@@ -61,6 +63,10 @@ struct AviStreamInfo {
 // Creates (or empties) the file at once, in the container its name asks for; on failure *file
 // stays null and errno says why.
 uint32_t aviFileOpen(AviFile** file, const std::string& path);
+
+// A narration laid under the video (MP4, Matroska and WebM files only), its stream added with
+// the header and its sound written as the frames advance; the track outlives the file.
+uint32_t aviFileAttachAudio(AviFile* file, AudioTrack* track);
 
 // The stream of uncompressed frames, timed from info.
 uint32_t aviFileCreateStream(AviFile* file, AviStream** stream, const AviStreamInfo& info);

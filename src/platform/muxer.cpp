@@ -3,6 +3,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string_view>
 #include <utility>
@@ -84,6 +85,7 @@ void Muxer::release() {
     firstPts_.clear();
     ends_.clear();
     chapters_.clear();
+    muxed_.clear();
     if (sink_.fd >= 0) closeFileSink(sink_);
     packetCount_ = 0;
     fragmentBytes_ = 0;
@@ -131,6 +133,7 @@ int Muxer::addStream(const AVCodecParameters& parameters, AVRational timeBase) {
     waiting_.push_back(nullptr);
     firstPts_.push_back(AV_NOPTS_VALUE);
     ends_.push_back(AV_NOPTS_VALUE);
+    muxed_.push_back(false);
     return created->index;
 }
 
@@ -184,6 +187,7 @@ int Muxer::mux(AVPacket& packet) {
     // An MP4 fragment's packets reach the file together: the space for all of them is held.
     const int64_t held = mp4 ? fragmentBytes_ + kFragmentBytesPerPacket : 0;
     const int64_t size = packet.size;
+    const auto stream = static_cast<size_t>(packet.stream_index);
     int result = reserveSpace(sink_, held + size + kChunkHeaderSize, closingBytes());
     if (result == 0) {
         int written = av_interleaved_write_frame(format_, &packet);
@@ -191,9 +195,12 @@ int Muxer::mux(AVPacket& packet) {
         if (result == 0) ++packetCount_;
         if (result == 0 && mp4) fragmentBytes_ += kFragmentBytesPerPacket + size;
     }
+    if (result == 0 && mp4) muxed_[stream] = true;
     av_packet_unref(&packet);
+    const bool everyStream = std::find(muxed_.begin(), muxed_.end(), false) == muxed_.end();
     if (result == 0 && mp4 &&
-        (fragmentBytes_ >= kMostFragmentBytes || monotonicSeconds() - fragmentStarted_ >= kFragmentSeconds)) {
+        (fragmentBytes_ >= kMostFragmentBytes ||
+         (everyStream && monotonicSeconds() - fragmentStarted_ >= kFragmentSeconds))) {
         result = writeFragment();
     }
     return result == 0 ? flush() : result;

@@ -91,6 +91,10 @@ private:
     // the fast-start copy's tracks end there.
     std::vector<int64_t> ends_;
     std::vector<MovieChapter> chapters_;
+    // MP4: which streams have had a packet muxed. The first packet to reach the file sets the
+    // shift that keeps every stream's times from going negative, so no fragment is written
+    // before each stream has one in the interleaving queue, which hands over the earliest first.
+    std::vector<bool> muxed_;
     bool headerTried_ = false;
     bool headerWritten_ = false;
 };

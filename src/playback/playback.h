@@ -107,6 +107,15 @@ public:
 
     const FrameClock& clock() const { return clock_; }
 
+    // After begin: where the video's first frame and -to fall on the recording's own clock (an
+    // asciicast recording's from its start, a ttyrec's from its first record), in microseconds
+    // on the played clock; end is negative without -to.
+    struct VideoWindow {
+        int64_t start = 0;
+        int64_t end = -1;
+    };
+    VideoWindow videoWindow() const { return {origin_ + rules_.from, rules_.to < 0 ? -1 : origin_ + rules_.to}; }
+
 private:
     bool walkCut() const;
     PlaybackResult finish(PlaybackStages& stages);
