@@ -93,22 +93,22 @@ AVPixelFormat chosenFormat(const AVCodec& found, AVPixelFormat tableFormat, cons
 // A paletted frame (GIF, zmbv on known colours): its indexes and palette, unless it shows the
 // pixels of the frame before, when the indexed frame is sent again and the encoder stores it as
 // "nothing changed".
-int sendGifFrame(VideoEncoder& encoder, PixelRows pixels, int64_t position, const PacketUse& use) {
-    GifColours& gif = *encoder.gif;
+int sendPalettedFrame(VideoEncoder& encoder, PixelRows pixels, int64_t position, const PacketUse& use) {
+    PaletteFrames& frames = *encoder.paletted;
     const size_t rowBytes = static_cast<size_t>(encoder.width) * 4;
-    bool repeat = !gif.shown.empty();
+    bool repeat = !frames.shown.empty();
     for (int row = 0; repeat && row < encoder.height; ++row) {
-        repeat = std::memcmp(gif.shown.data() + rowBytes * static_cast<size_t>(row),
+        repeat = std::memcmp(frames.shown.data() + rowBytes * static_cast<size_t>(row),
                              pixels.top + static_cast<ptrdiff_t>(pixels.stride) * row, rowBytes) == 0;
     }
     if (!repeat) {
         AVFrame* indexed = encoder.frame;
         if (int writable = av_frame_make_writable(indexed); writable < 0) return writable;
-        Palette chosen = mapToPalette(gif.palette, pixels, IndexRows{indexed->data[0], indexed->linesize[0]});
+        Palette chosen = mapToPalette(frames.palette, pixels, IndexRows{indexed->data[0], indexed->linesize[0]});
         std::memcpy(indexed->data[1], chosen.data(), sizeof chosen);
-        gif.shown.resize(rowBytes * static_cast<size_t>(encoder.height));
+        frames.shown.resize(rowBytes * static_cast<size_t>(encoder.height));
         for (int row = 0; row < encoder.height; ++row) {
-            std::memcpy(gif.shown.data() + rowBytes * static_cast<size_t>(row),
+            std::memcpy(frames.shown.data() + rowBytes * static_cast<size_t>(row),
                         pixels.top + static_cast<ptrdiff_t>(pixels.stride) * row, rowBytes);
         }
     }
@@ -178,8 +178,8 @@ int openVideoEncoder(VideoEncoder& encoder, const CodecChoice& codec, int width,
 
     if (int allocated = allocPicture(encoder, encoder.frame); allocated < 0) return allocated;
     if (pixelFormat == AV_PIX_FMT_PAL8) {
-        encoder.gif = std::make_unique<GifColours>();
-        if (colours != nullptr) encoder.gif->palette = *colours;
+        encoder.paletted = std::make_unique<PaletteFrames>();
+        if (colours != nullptr) encoder.paletted->palette = *colours;
         return 0;
     }
     encoder.converter = sws_getContext(width, height, AV_PIX_FMT_BGR0, width, height, pixelFormat,
@@ -192,7 +192,7 @@ int encodePicture(VideoEncoder& encoder, PixelRows pixels, int64_t position, boo
     encoder.lastShown = position;
     if (repeat) return 0;
     encoder.lastEncoded = position;
-    if (encoder.gif) return sendGifFrame(encoder, pixels, position, use);
+    if (encoder.paletted) return sendPalettedFrame(encoder, pixels, position, use);
     if (!encoder.converted || !same) {
         if (int writable = takeWritablePicture(encoder); writable < 0) return writable;
         const uint8_t* planes[1] = {pixels.top};
@@ -207,7 +207,7 @@ int finishEncoding(VideoEncoder& encoder, const PacketUse& use) {
     if (encoder.lastShown > encoder.lastEncoded) {
         int64_t last = encoder.lastShown;
         int sent = 0;
-        if (encoder.gif) {
+        if (encoder.context->codec_id == AV_CODEC_ID_GIF) {
             // A GIF's last frame lasts as long as the one before it: the tick before the end
             // comes too, so that the end lasts one tick as it does with every frame written.
             if (last - 1 > encoder.lastEncoded) sent = sendPicture(encoder, last - 1, use);
@@ -223,7 +223,7 @@ int finishEncoding(VideoEncoder& encoder, const PacketUse& use) {
 }
 
 void closeVideoEncoder(VideoEncoder& encoder) {
-    encoder.gif.reset();
+    encoder.paletted.reset();
     for (AVPacket*& packet : encoder.waiting) av_packet_free(&packet);
     encoder.waiting.clear();
     encoder.spans.clear();

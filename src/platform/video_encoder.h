@@ -28,9 +28,9 @@ using PacketUse = std::function<int(AVPacket& packet)>;
 // frames. frame nullptr ends the stream: every packet the encoder still holds back comes out.
 int sendAndDrain(AVCodecContext* encoder, const AVFrame* frame, AVPacket* packet, const PacketUse& use);
 
-// A GIF stream's colours: the palette its frames share, and the pixels of the frame sent last,
-// against which the next is compared.
-struct GifColours {
+// An 8-bit stream's colours: the palette its frames share, and the pixels of the frame sent
+// last, against which the next is compared.
+struct PaletteFrames {
     SharedPalette palette;
     std::vector<uint8_t> shown;  // B, G, R, x, top row first; empty before the first frame
 };
@@ -48,7 +48,7 @@ struct VideoEncoder {
     bool converted = false;             // frame holds the conversion of the last pixels encoded
     int64_t lastEncoded = -1;           // the position of the last picture encoded
     int64_t lastShown = -1;             // the last position asked for: the same picture until here
-    std::unique_ptr<GifColours> gif{};  // paletted pictures only
+    std::unique_ptr<PaletteFrames> paletted{};  // 8-bit palette pictures only (GIF, zmbv on known colours)
     // Containers that keep presentation times get each packet's duration: the time from its
     // picture to the next one shown, the last one's to the end of the movie. A packet waits
     // until the picture after its own is sent; later packets wait behind it, in decode order.
