@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <set>
 #include <utility>
 #include <string>
@@ -218,28 +217,13 @@ TEST_F(FormatsRunTest, PaddingAndCursorReachEveryOutput) {
         RunResult result = run("rec.ttyrec", options);
         ASSERT_EQ(result.status, 0) << result.output;
         // The last frame's colour at (x, y) of the unscaled frame.
-        std::function<uint32_t(int, int)> colour;
-        int width = 0;
-        int height = 0;
-        PngImage image;
-        DecodedMovie movie;
-        if (c.movie.empty()) {
-            std::vector<fs::path> files = filesIn(dir / "frames", ".png");
-            image = readPng(files.empty() ? dir / "poster.png" : files.back());
-            ASSERT_EQ(image.error, 0u);
-            width = static_cast<int>(image.width);
-            height = static_cast<int>(image.height);
-            colour = [&](int x, int y) { return image.rgbAt(x * c.scale, y * c.scale); };
-        } else {
-            movie = readMovie((dir / c.movie).string());
-            ASSERT_FALSE(movie.frames.empty());
-            width = movie.width;
-            height = movie.height;
-            colour = [&](int x, int y) {
-                const uint8_t* p = movie.frames.back().data() + 4 * (static_cast<size_t>(y * c.scale) * movie.width + x * c.scale);
-                return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
-            };
-        }
+        std::vector<fs::path> files = filesIn(dir / "frames", ".png");
+        const fs::path file = !c.movie.empty() ? dir / c.movie : files.empty() ? dir / "poster.png" : files.back();
+        const LastPicture picture = readLastPicture(file, !c.movie.empty(), c.scale);
+        ASSERT_GT(picture.width, 0);
+        const int width = picture.width;
+        const int height = picture.height;
+        const auto& colour = picture.colour;
         EXPECT_EQ(width, 312 * c.scale);
         EXPECT_EQ(height, 92 * c.scale);
         for (auto [x, y] : {std::pair{0, 0}, std::pair{311, 91}, std::pair{5, 50}, std::pair{150, 88}}) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "fixtures.h"
 #include "platform/bitmap.h"
 
 struct DecodedMovie {
@@ -148,4 +150,34 @@ inline double meanDifference(const std::vector<uint8_t>& a, const std::vector<ui
     double total = 0;
     for (size_t i = 0; i < a.size(); ++i) total += a[i] > b[i] ? a[i] - b[i] : b[i] - a[i];
     return total / static_cast<double>(a.size());
+}
+
+// The last picture of a movie, or a PNG file's picture, read at the pixels of the picture before
+// it was scaled up by `scale`; width 0 when it cannot be read.
+struct LastPicture {
+    int width = 0;  // of the file's picture
+    int height = 0;
+    std::function<uint32_t(int, int)> colour;  // 0xRRGGBB
+};
+
+inline LastPicture readLastPicture(const fs::path& file, bool movie, int scale) {
+    LastPicture picture;
+    if (!movie) {
+        auto image = std::make_shared<PngImage>(readPng(file));
+        if (image->error != 0) return picture;
+        picture.width = static_cast<int>(image->width);
+        picture.height = static_cast<int>(image->height);
+        picture.colour = [image, scale](int x, int y) { return image->rgbAt(x * scale, y * scale); };
+        return picture;
+    }
+    auto decoded = std::make_shared<DecodedMovie>(readMovie(file.string()));
+    if (decoded->frames.empty()) return picture;
+    picture.width = decoded->width;
+    picture.height = decoded->height;
+    picture.colour = [decoded, scale](int x, int y) {
+        const uint8_t* p =
+            decoded->frames.back().data() + 4 * (static_cast<size_t>(y * scale) * decoded->width + x * scale);
+        return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+    };
+    return picture;
 }

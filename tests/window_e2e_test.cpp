@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,27 +40,11 @@ TEST_F(WindowRunTest, BarButtonsAndCornersInEveryKindOfOutput) {
         options.insert(options.end(), c.options.begin(), c.options.end());
         RunResult result = run(options);
         ASSERT_EQ(result.status, 0) << result.output << result.errors;
-        PngImage image;
-        DecodedMovie movie;
-        std::function<uint32_t(int, int)> colour;
-        int width = 0;
-        int height = 0;
-        if (c.movie.empty()) {
-            image = readPng(dir / "poster.png");
-            ASSERT_EQ(image.error, 0u);
-            width = static_cast<int>(image.width);
-            height = static_cast<int>(image.height);
-            colour = [&](int x, int y) { return image.rgbAt(x * c.scale, y * c.scale); };
-        } else {
-            movie = readMovie((dir / c.movie).string());
-            ASSERT_FALSE(movie.frames.empty());
-            width = movie.width;
-            height = movie.height;
-            colour = [&](int x, int y) {
-                const uint8_t* p = movie.frames.back().data() + 4 * (static_cast<size_t>(y * c.scale) * movie.width + x * c.scale);
-                return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
-            };
-        }
+        const LastPicture picture = readLastPicture(dir / (c.movie.empty() ? "poster.png" : c.movie), !c.movie.empty(), c.scale);
+        ASSERT_GT(picture.width, 0);
+        const int width = picture.width;
+        const int height = picture.height;
+        const auto& colour = picture.colour;
         // 30 x 4 cells of 10 x 20, a bar of 30 above them, the margin around.
         const int m = c.margin;
         EXPECT_EQ(width, (300 + 2 * m) * c.scale);
