@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <string>
 
 #include "emission/movie_writer.h"
@@ -19,12 +18,6 @@ bool keepsChapters(const RunSettings& settings) {
     const MovieContainer container = movieContainerFor(settings.outputName).container;
     // A WebM file's chapters go in its header only, before the walk places the markers.
     return container == MovieContainer::mp4 || container == MovieContainer::matroska;
-}
-
-std::string secondsText(double seconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", seconds);
-    return text;
 }
 
 // Frame numbers up to -skip are not in the movie; the movie's frames last whole milliseconds.

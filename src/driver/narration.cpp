@@ -2,23 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "platform/audio_track.h"
 #include "platform/codecs.h"
+#include "platform/messages.h"
 
 namespace {
 
 // A limit no pause reaches: the recording's own is then left aside.
 constexpr double kNoIdleLimit = 1e12;
-
-std::string secondsText(double seconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", seconds);
-    return text;
-}
 
 }  // namespace
 

@@ -18,3 +18,9 @@ void printDiagnostic(std::string_view line) {
     std::fflush(stdout);
     printLine(stderr, line);
 }
+
+std::string secondsText(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds);
+    return text;
+}
