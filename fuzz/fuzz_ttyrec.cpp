@@ -14,6 +14,7 @@
 #include "fuzz_support.h"
 #include "grid_checks.h"
 #include "playback/playback.h"
+#include "render/key_caption.h"
 #include "render/renderer.h"
 #include "terminal/screen_grid.h"
 #include "terminal/terminal.h"
@@ -56,6 +57,9 @@ const Surface& Painter::frame() const {
     static const Surface kNone;
     return kNone;
 }
+
+// The walk asks for no keys, so no caption is ever made or composed.
+ComposedFrame KeyCaption::compose(const Surface&, const ScreenChanges&, const CaptionLook&, int32_t) { std::abort(); }
 
 struct Emission::State {};
 
