@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -279,6 +280,38 @@ TEST_F(XtermRendererTest, RepaintingChangedRowsGivesTheFullPicture) {
             whole.paint(*terminal_);
             ASSERT_TRUE(whole.frame().pixels == frame().pixels) << payload;
         }
+    }
+}
+
+// A painter that only gathers colours, handed the screens a painter paints, knows every colour
+// of their frames: the cells' own, the installed fonts' blends and colour emoji, the cursor's.
+TEST_F(XtermRendererTest, GatheredColoursHoldEveryColourOfTheFrames) {
+    const std::vector<std::string> payloads = {
+        "AB\x1b[31mC\r\n\x1b[44mxy\xe4\xb8\xad", "\x1b[2;2H\x1b[0;4mz\xe2\x98\x85", "\r\n\r\n\x1b[38;5;208m\xe2\x94\x8c\xe2\x96\x92",
+        "\x1b[1;1H\x1b[7m \xc3\xbc\xf0\x9f\x9a\x80", "\x1b[?25l\x1b[0m\x1b[3;3H\x1b(0lqk",
+        // The cursor over a cell whose colours are both the theme's foreground: drawn inverted.
+        "\x1b[?25h\x1b(B\x1b[38;2;187;187;187;48;2;187;187;187m\x1b[2;1HQ\x1b[D",
+    };
+    for (CursorStyle cursor : {CursorStyle::none, CursorStyle::block, CursorStyle::bar}) {
+        SCOPED_TRACE(static_cast<int>(cursor));
+        renderOptions_.cursor = cursor;
+        painter_.emplace(renderOptions_);
+        RenderOptions gathering = renderOptions_;
+        gathering.coloursOnly = true;
+        Painter gatherer(gathering);
+        restartTerminal();
+        std::set<uint32_t> shown;
+        for (const std::string& payload : payloads) {
+            render(payload);
+            ASSERT_TRUE(gatherer.paint(*terminal_).painted);
+            for (int32_t y = 0; y < frame().height; ++y) {
+                for (int32_t x = 0; x < frame().width; ++x) shown.insert(colourAt(frame(), x, y));
+            }
+        }
+        const GatheredColours gathered = gatherer.gatheredColours();
+        EXPECT_TRUE(gathered.complete);
+        const std::set<uint32_t> known(gathered.colours.begin(), gathered.colours.end());
+        for (uint32_t colour : shown) EXPECT_TRUE(known.contains(colour)) << std::hex << colour;
     }
 }
 

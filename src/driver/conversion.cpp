@@ -185,7 +185,8 @@ KeysOptions keysOptionsFor(const RunSettings& settings) {
             .mostCells = std::max(std::max(settings.pictureColumns, settings.columns) - 6, 1)};
 }
 
-std::unique_ptr<RunStages> makePictureStages(const RunSettings& settings, const EmissionOptions& emission) {
+std::unique_ptr<RunStages> makePictureStages(const RunSettings& settings, const EmissionOptions& emission,
+                                             bool coloursOnly = false) {
     Theme theme = settings.theme;
     if (settings.boldBright >= 0) theme.boldBright = settings.boldBright == 1;
     const RenderOptions render{.theme = theme,
@@ -198,7 +199,8 @@ std::unique_ptr<RunStages> makePictureStages(const RunSettings& settings, const 
                                .pictureRows = settings.pictureRows,
                                .padding = settings.padding,
                                .cursor = settings.cursor,
-                               .window = settings.window};
+                               .window = settings.window,
+                               .coloursOnly = coloursOnly};
     auto stages = std::make_unique<RunStages>(
         TerminalOptions{.columns = settings.columns, .rows = settings.rows, .emulation = settings.emulation}, render,
         emission);
@@ -250,11 +252,15 @@ std::optional<SharedPalette> coloursKnownBefore(const RunSettings& settings) {
     return sharedPaletteOf(colours);
 }
 
-// The first pass interprets and paints, silently, and makes no file; every stage then starts
-// again as it did for the first, and the second pass, the real one, walks the recording read
-// for the first. An interruption during the first pass ends the second where the first ended.
-PlaybackResult playLearningColoursFirst(const RunSettings& settings, const Recording& recording,
-                                        std::unique_ptr<RunStages>& stages, MovieWriter& movie, PngQueue& pngQueue) {
+// An xterm screen painted with the bitmap fonts holds the colours of its cells' looks alone.
+bool coloursFromCells(const RunSettings& settings) {
+    return settings.emulation == Emulation::xterm && settings.font.empty() && !settings.window.shown && !settings.keys;
+}
+
+// A silent walk of the whole recording that makes no file: the movie learns the colours of
+// every frame, or (coloursOnly) the painter gathers its cells' colours without painting.
+PlaybackResult walkLearning(const RunSettings& settings, const Recording& recording, std::unique_ptr<RunStages>& stages,
+                            MovieWriter& movie, bool coloursOnly) {
     RunSettings firstPass = settings;
     firstPass.plainPaths = false;
     EmissionOptions emission = {.movieOutput = true,
@@ -264,7 +270,7 @@ PlaybackResult playLearningColoursFirst(const RunSettings& settings, const Recor
                                 .colourPass = true,
                                 .movie = &movie,
                                 .directory = settings.directory};
-    stages = makePictureStages(firstPass, emission);
+    stages = makePictureStages(firstPass, emission, coloursOnly);
     PlaybackOptions learning = playbackOptionsFor(settings);
     learning.progress = Progress::none;
     learning.log = false;
@@ -274,7 +280,27 @@ PlaybackResult playLearningColoursFirst(const RunSettings& settings, const Recor
     EventSource learningEvents(recording);
     PlaybackResult learned = Playback(learning).walk(learningEvents, learningStages);
     movie.learnColours(false);
+    return learned;
+}
+
+// The GIF's palette from a first pass: the cells' colours where they tell them all (at the
+// emulation's pace), else every frame's. Every stage then starts again as it did for the
+// first, and the second pass, the real one, walks the recording read for the first. An
+// interruption during the first pass ends the second where the first ended.
+PlaybackResult playLearningColoursFirst(const RunSettings& settings, const Recording& recording,
+                                        std::unique_ptr<RunStages>& stages, MovieWriter& movie, PngQueue& pngQueue) {
+    const bool fromCells = coloursFromCells(settings);
+    PlaybackResult learned = walkLearning(settings, recording, stages, movie, fromCells);
     if (learned.end == PlaybackEnd::recordingError) return learned;
+    if (fromCells) {
+        const GatheredColours gathered = stages->painter.gatheredColours();
+        if (gathered.complete) {
+            movie.useColours(sharedPaletteOf(gathered.colours));
+        } else if (!interruptRequested()) {
+            learned = walkLearning(settings, recording, stages, movie, false);
+            if (learned.end == PlaybackEnd::recordingError) return learned;
+        }
+    }
 
     stages = makePictureStages(settings, emissionOptionsFor(settings, &movie, &pngQueue));
     PlaybackOptions real = playbackOptionsFor(settings);

@@ -74,10 +74,7 @@ CursorMark findCursor(PainterState& p, const ScreenToPaint& toPaint, const Surfa
     mark.top = y + origin.y;
     mark.foreground = paint.foreground;
     mark.background = paint.background;
-    // The theme's foreground, unless the cell's background has that colour (reverse video).
-    mark.cursor = options.theme.foreground != paint.background ? options.theme.foreground
-                  : paint.foreground != paint.background      ? paint.foreground
-                                                              : paint.background ^ 0xFFFFFF;
+    mark.cursor = cursorColourOn(options.theme, paint);
     return mark;
 }
 
@@ -140,6 +137,12 @@ void drawCursor(Surface& frame, const Surface& canvas, const CursorMark& mark, O
 }
 
 }  // namespace
+
+Colour cursorColourOn(const Theme& theme, const CellPaint& paint) {
+    return theme.foreground != paint.background ? theme.foreground
+           : paint.foreground != paint.background ? paint.foreground
+                                                  : paint.background ^ 0xFFFFFF;
+}
 
 bool framesFinished(const RenderOptions& options) {
     return options.padding > 0 || options.cursor != CursorStyle::none || options.window.shown;

@@ -8,3 +8,7 @@
 
 // Whether frames are finished around the painted screen with these options.
 bool framesFinished(const RenderOptions& options);
+
+// The colour -cursor draws with over a cell painted in these colours: the theme's foreground,
+// unless the cell's background has that colour (reverse video).
+Colour cursorColourOn(const Theme& theme, const CellPaint& paint);

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "render/glyph_font.h"
@@ -152,6 +153,33 @@ struct ScreenToPaint {
     const XtermScreen* xterm = nullptr;  // or the xterm emulation's
 };
 
+// A cell as coloursOnly paints it apart: what decides its pixels.
+struct CellLook {
+    uint32_t codePoint = 0;
+    Colour foreground = 0;
+    Colour background = 0;
+    uint8_t span = 1;
+    bool underline = false;
+    bool operator==(const CellLook&) const = default;
+};
+
+struct CellLookHash {
+    size_t operator()(const CellLook& look) const {
+        uint64_t h = look.codePoint;
+        h = h * 0x9E3779B97F4A7C15u ^ static_cast<uint32_t>(look.foreground);
+        h = h * 0x9E3779B97F4A7C15u ^ static_cast<uint32_t>(look.background);
+        return h * 0x9E3779B97F4A7C15u ^ (uint64_t{look.span} << 1 | uint64_t{look.underline});
+    }
+};
+
+struct ColourGathering {
+    std::unordered_set<CellLook, CellLookHash> looks;  // painted apart already
+    std::unordered_set<uint32_t> known;
+    std::vector<uint32_t> colours;  // known's, in the order met
+    bool beyond = false;            // a screen the gathering cannot tell the colours of
+    Surface apart;                  // one cell, two wide
+};
+
 struct PainterState {
     RenderOptions options;
     Surface frame;
@@ -169,6 +197,7 @@ struct PainterState {
     CellFallback cellFallback;
     FramingState framing;
     ChangedRows changes;
+    ColourGathering gathering;
 
     Surface& canvas() { return apart ? canvasApart : frame; }
 };
@@ -181,6 +210,8 @@ bool ensureFont(PainterState& painter);
 bool paintGrid(PainterState& painter, const ScreenGrid& grid);
 bool paintXtermScreen(PainterState& painter, const XtermScreen& screen);
 bool paintOutlineScreen(PainterState& painter, const ScreenToPaint& screen);
+// coloursOnly's way: the colours the screen's changed cells would be painted in, gathered.
+bool gatherXtermColours(PainterState& painter, const XtermScreen& screen);
 
 // Scrolling, for the grid painter: the shift (new row r shows painted row r + shift) that lets
 // the most rows be moved rather than painted, now getting the digests of the grid's rows; and

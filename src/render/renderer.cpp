@@ -41,6 +41,13 @@ PaintResult Painter::paint(const XtermScreen& screen) { return paintScreen(Scree
 
 PaintResult Painter::paintScreen(const ScreenToPaint& screen) {
     PainterState& p = *state_;
+    if (p.options.coloursOnly) {
+        if (screen.xterm != nullptr && p.options.outlineFont.empty()) {
+            return {.painted = gatherXtermColours(p, *screen.xterm), .changes = {}};
+        }
+        p.gathering.beyond = true;
+        return {.painted = true, .changes = {}};
+    }
     const bool painted = !p.options.outlineFont.empty() ? paintOutlineScreen(p, screen)
                          : screen.xterm != nullptr      ? paintXtermScreen(p, *screen.xterm)
                                                         : paintGrid(p, *screen.grid);
@@ -55,5 +62,10 @@ const Surface& Painter::canvas() const { return state_->canvas(); }
 const RenderOptions& Painter::options() const { return state_->options; }
 
 const GlyphFont& Painter::glyphs() const { return state_->glyphs; }
+
+GatheredColours Painter::gatheredColours() const {
+    const ColourGathering& gathering = state_->gathering;
+    return {.colours = gathering.colours, .complete = !gathering.beyond && !gathering.colours.empty()};
+}
 
 const OutlineMetrics& Painter::outlineMetrics() const { return state_->outlineFont.metrics(); }

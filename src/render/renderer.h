@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "render/glyph_font.h"
 #include "render/outline_font.h"
@@ -49,6 +50,15 @@ struct RenderOptions {
     CursorStyle cursor = CursorStyle::none;  // -cursor
     std::string unicodeFontPath = kTerminusFontPath;  // the xterm renderer's PCF font, read on first use
     WindowLook window = {};                           // -window
+    // xterm screens with the bitmap fonts: nothing is painted; each cell's look (character,
+    // colours, underline) is painted once, apart, to gather the colours the frames would hold.
+    bool coloursOnly = false;
+};
+
+// The colours gathered by a painter made with coloursOnly (0xRRGGBB, each once, in the order met).
+struct GatheredColours {
+    std::vector<uint32_t> colours;
+    bool complete = false;  // every screen was xterm's, with the bitmap fonts, in at most 255 colours
 };
 
 struct PaintResult {
@@ -96,6 +106,7 @@ public:
     const RenderOptions& options() const;
     const GlyphFont& glyphs() const;
     const OutlineMetrics& outlineMetrics() const;
+    GatheredColours gatheredColours() const;
 
 private:
     PaintResult paintScreen(const ScreenToPaint& screen);

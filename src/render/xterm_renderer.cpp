@@ -6,8 +6,10 @@
 #include <utility>
 #include <vector>
 
+#include "platform/gif_palette.h"
 #include "render/box_drawing.h"
 #include "render/fallback_font.h"
+#include "render/framing.h"
 #include "render/glyph_font.h"
 #include "render/outline_font.h"
 #include "render/outline_painter.h"
@@ -141,8 +143,7 @@ void drawCharacter(PainterState& p, uint32_t codePoint, int32_t x, int32_t y, in
     drawMissingGlyph(canvas, x, y, boxWidth, colours.foreground);
 }
 
-void paintCell(PainterState& p, const XtermCell& cell, int32_t x, int32_t y, int32_t span) {
-    CellColours colours = cellColours(p, cell);
+void paintCell(PainterState& p, const XtermCell& cell, CellColours colours, int32_t x, int32_t y, int32_t span) {
     fillRect(p.canvas(), x, y, x + span * kCellWidth - 1, y + kCellHeight - 1, colours.background);
     drawCharacter(p, cell.codePoint, x, y, span, colours);
     if (cell.underline) {
@@ -162,7 +163,7 @@ void paintRow(PainterState& p, const XtermScreen& screen, int32_t row) {
         bool rightHalf = cell.width == 0 && column > 0 && screen.at(row, column - 1).width == 2;
         if (rightHalf) continue;
         int32_t span = (cell.width == 2 && column + 1 < screen.columns) ? 2 : 1;
-        paintCell(p, cell, column * kCellWidth, y, span);
+        paintCell(p, cell, cellColours(p, cell), column * kCellWidth, y, span);
     }
 }
 
@@ -221,6 +222,73 @@ bool paintXtermScreen(PainterState& p, const XtermScreen& screen) {
         auto first = screen.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns;
         std::copy(first, first + screen.columns, painted.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns);
     }
+    return true;
+}
+
+namespace {
+
+void gatherColour(ColourGathering& gathering, uint32_t colour) {
+    if (gathering.known.insert(colour).second) gathering.colours.push_back(colour);
+}
+
+// Paints the look once, apart, and takes in its pixels' colours: the glyph's smoothed edges
+// from the installed fonts and colour emoji bring blends no cell attribute names.
+void gatherLook(PainterState& p, const CellLook& look) {
+    if (!p.gathering.looks.insert(look).second) return;
+    XtermCell cell;
+    cell.codePoint = look.codePoint;
+    cell.underline = look.underline;
+    const int32_t width = look.span * kCellWidth;
+    paintCell(p, cell, CellColours{look.foreground, look.background}, 0, 0, look.span);
+    const Surface& apart = p.canvasApart;
+    for (int32_t y = 0; y < kCellHeight; ++y) {
+        const uint8_t* pixel = apart.pixels.data() + 4 * static_cast<size_t>(y) * static_cast<size_t>(apart.width);
+        for (int32_t x = 0; x < width; ++x, pixel += 4) {
+            gatherColour(p.gathering, pixel[0] | pixel[1] << 8 | static_cast<uint32_t>(pixel[2]) << 16);
+        }
+    }
+}
+
+}  // namespace
+
+bool gatherXtermColours(PainterState& p, const XtermScreen& screen) {
+    if (!ensureFont(p)) return false;
+    ColourGathering& gathering = p.gathering;
+    PaintedXterm& painted = p.xterm;
+    if (p.frame.width == 0) {
+        allocSurface(p.frame, kCellWidth, kCellHeight);
+        allocSurface(p.canvasApart, 2 * kCellWidth, kCellHeight);
+        p.apart = true;
+        gatherColour(gathering, p.options.theme.background);
+    }
+    bool all = painted.fontGeneration != p.glyphs.generation || painted.columns != screen.columns ||
+               painted.rows != screen.rows || painted.cells.size() != screen.cells.size();
+    if (painted.fontGeneration != p.glyphs.generation) refreshFontIndex(p);
+    if (all) {
+        painted.columns = screen.columns;
+        painted.rows = screen.rows;
+        painted.cells = screen.cells;
+    }
+    for (int32_t row = 0; row < screen.rows && !gathering.beyond; ++row) {
+        if (!all && !rowChanged(painted, screen, row)) continue;
+        for (int32_t column = 0; column < screen.columns; ++column) {
+            const XtermCell& cell = screen.at(row, column);
+            if (cell.width == 0 && column > 0 && screen.at(row, column - 1).width == 2) continue;
+            const CellColours colours = cellColours(p, cell);
+            gatherLook(p, CellLook{cell.codePoint, colours.foreground, colours.background,
+                                   static_cast<uint8_t>(cell.width == 2 && column + 1 < screen.columns ? 2 : 1),
+                                   cell.underline});
+        }
+        auto first = screen.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns;
+        std::copy(first, first + screen.columns, painted.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns);
+    }
+    const int32_t row = screen.cursorRow;
+    const int32_t column = screen.cursorColumn;
+    if (p.options.cursor != CursorStyle::none && screen.cursorVisible && row >= 0 && row < screen.rows && column >= 0 &&
+        column < screen.columns) {
+        gatherColour(gathering, cursorColourOn(p.options.theme, xtermCellPaint(p.options.theme, screen.at(row, column))));
+    }
+    gathering.beyond = gathering.beyond || gathering.colours.size() > static_cast<size_t>(kTransparentIndex);
     return true;
 }
 
