@@ -10,72 +10,20 @@
 #include <cstdlib>
 #include <span>
 
-#include "emission/emission.h"
 #include "fuzz_support.h"
 #include "grid_checks.h"
 #include "playback/playback.h"
-#include "render/key_caption.h"
-#include "render/renderer.h"
 #include "terminal/screen_grid.h"
 #include "terminal/terminal.h"
+#include "walk_stand_ins.h"
 
 namespace {
 
 constexpr size_t kOptionBytes = 16;
 
-struct Walk {
-    int32_t paints = 0;
-    int32_t failingPaint = -1;  // the paint that reports a missing font; negative: none
-    int32_t lastEnd = 0;        // where the previous span ended: the next one starts there
-    bool finalShown = false;
-};
-
-Walk walk;
-
 uint32_t read24(const uint8_t* bytes) { return bytes[0] | bytes[1] << 8 | static_cast<uint32_t>(bytes[2]) << 16; }
 
 }  // namespace
-
-// The walk's painter and emission, linked in place of render's and emission's: nothing but
-// the symbols playback uses, so that the libraries' own objects are never linked.
-struct PainterState {};
-
-Painter::Painter(const RenderOptions&) {}
-
-Painter::~Painter() = default;
-
-PaintResult Painter::paint(const Terminal& terminal) {
-    if (terminal.options().emulation == Emulation::xterm) {
-        checkXtermCursor(terminal);
-    } else {
-        checkBasicPen(terminal.grid());
-    }
-    return {.painted = walk.paints++ != walk.failingPaint, .changes = {}};
-}
-
-const Surface& Painter::frame() const {
-    static const Surface kNone;
-    return kNone;
-}
-
-// The walk asks for no keys, so no caption is ever made or composed.
-ComposedFrame KeyCaption::compose(const Surface&, const ScreenChanges&, const CaptionLook&, int32_t) { std::abort(); }
-
-struct Emission::State {};
-
-Emission::Emission(const EmissionOptions&) {}
-
-Emission::~Emission() = default;
-
-void Emission::emitFrames(const Surface&, const ScreenChanges&, const FrameSpan& span) {
-    if (walk.finalShown || span.start != walk.lastEnd || span.end < span.start) std::abort();
-    walk.lastEnd = span.end;
-}
-
-void Emission::emitFinalFrames(const Surface&, const ScreenChanges&, const FrameSpan& span) {
-    if (walk.finalShown || span.start != walk.lastEnd || span.end <= span.start) std::abort();
-    walk.finalShown = true;
-}
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     quietFuzzProcess();
@@ -85,8 +33,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < kOptionBytes) return 0;
     const uint8_t flags = data[0];
-    walk = Walk{};
-    if (flags & 0x40) walk.failingPaint = data[13] % 8;
+    walkChecks = WalkChecks{};
+    if (flags & 0x40) walkChecks.failingPaint = data[13] % 8;
     Terminal terminal({.columns = 1 + data[14] % 200,
                        .rows = 1 + data[15] % 80,
                        .emulation = (flags & 0x20) ? Emulation::xterm : Emulation::basic});

@@ -10,8 +10,11 @@
         joined up to 1 MB; as asciicast recordings of versions 1, 2 and 3 too.
 
 The forms: records as they are (walk); payloads joined by 0xFF 0xFE after two size bytes
-(interpreter, xterm); 16 option bytes, then records (ttyrec); asciicast text (asciicast).
+(interpreter, xterm); 16 option bytes, then records (ttyrec); asciicast text (asciicast); an
+option byte, then the file as it is or gzipped (recording); 8 option bytes, then asciicast text
+(playback).
 """
+import gzip
 import json
 import os
 import struct
@@ -25,6 +28,8 @@ SIZES = [bytes([79, 24]), bytes([131, 42]), bytes([39, 11])]  # 80 x 25, 132 x 4
 OPTIONS = [bytes([0, 7] + [0] * 12 + [79, 24]),
            bytes([1, 7] + [0] * 12 + [79, 24]),
            bytes([0xB0, 7, 0xAA, 0xD0, 0x07, 0] + [0] * 8 + [79, 24])]
+# fuzz_playback's option bytes: progress lines and the log at 30 fps, from the first marker.
+PLAYBACK = bytes([0x02, 0x0C, 29, 1, 0, 0, 40, 3])
 
 
 def records(path):
@@ -97,6 +102,10 @@ def at_run_time(into, paths):
         recording = list(records(path))
         everything += recording
         name = os.path.splitext(os.path.basename(path))[0]
+        with open(path, "rb") as recording_file:
+            whole_file = recording_file.read(LARGEST)
+        write(os.path.join(into, "recording"), name, b"\x00" + whole_file)
+        write(os.path.join(into, "recording"), name + "-gz", b"\x00" + gzip.compress(whole_file, mtime=0))
         wholes = [whole for _, _, whole, _ in recording]
         payloads = [payload for _, _, _, payload in recording]
         for limit in (LIMIT, 1 << 16, LARGEST):
@@ -113,6 +122,7 @@ def at_run_time(into, paths):
         for version in (1, 2, 3):
             lines = asciicast(recording, version)
             write(os.path.join(into, "asciicast"), "%s-v%d" % (name, version), b"\n".join(lines) + b"\n")
+            write(os.path.join(into, "playback"), "%s-v%d" % (name, version), PLAYBACK + b"\n".join(lines) + b"\n")
             if version > 1:
                 for number, seed in enumerate(chunks(lines[1:], lines[0] + b"\n", b"\n", LIMIT)):
                     write(os.path.join(into, "asciicast"), "%s-v%d-%03d" % (name, version, number), seed + b"\n")

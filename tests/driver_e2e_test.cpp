@@ -330,6 +330,12 @@ TEST_F(DriverTest, QuietAndProgressReplaceTheProgressLines) {
     EXPECT_NE(progress.output.find("Using terminal size 80 x 25...\n"), std::string::npos);
     EXPECT_NE(progress.output.find("\n3/3 records, frame 91, recording 00:00:03, "), std::string::npos);
     EXPECT_TRUE(fs::exists(dir / "frames/0000091.png"));
+    // A record stamped before the first counts as at it.
+    writeFile(dir / "back.ttyrec", ttyrecRecord(5, 0, "x") + ttyrecRecord(2, 999999, "y"));
+    const std::string back = runReelcapWith(dir, {"back.ttyrec", "-png", "-progress"}, merged).output;
+    const size_t last = back.find("2/2 records, frame ");
+    ASSERT_NE(last, std::string::npos);
+    EXPECT_EQ(back.substr(back.find(", recording ", last), 22), ", recording 00:00:00, ");
 }
 
 TEST_F(DriverTest, StopZeroPlaysTheWholeRecording) {

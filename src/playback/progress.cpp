@@ -71,8 +71,8 @@ void ProgressReport::showStatus(const Event& event, const FrameSpan& span) {
     if (!last && lastShown_ >= 0 && now - lastShown_ < every) return;
     lastShown_ = now;
     double wall = std::max(now - started_, 1e-6);
-    double played = static_cast<double>(event.stamp.seconds - first_.seconds) +
-                    static_cast<double>(event.stamp.micros - first_.micros) / 1e6;
+    // A record stamped before the first counts as at it; a stamp's microseconds can be any 32 bits.
+    double played = static_cast<double>(std::max<int64_t>(microsOf(event.stamp) - microsOf(first_), 0)) / 1e6;
     double left = wall / static_cast<double>(done_) * static_cast<double>(records_ - done_);
     char line[200];
     std::snprintf(line, sizeof line, "%zu/%zu records, frame %" PRId32 ", recording %s, %.1fx, %s left", done_,
