@@ -8,6 +8,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <unordered_map>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -22,19 +23,74 @@ extern "C" {
 
 namespace {
 
-using Pixels = std::shared_ptr<const std::vector<uint8_t>>;  // B, G, R, x, top row first, no gaps
+// A segment's pictures, each a list of pixel rows, every distinct row kept once: a screen that
+// scrolled or changed a line costs the rows that are new, not the whole picture.
+class RowStore {
+public:
+    explicit RowStore(size_t rowBytes) : rowBytes_(rowBytes) {}
 
-struct Picture {
-    int64_t position = 0;
-    Pixels pixels;
+    void add(PixelRows pixels) {
+        std::vector<uint32_t> ids(static_cast<size_t>(pixels.height));
+        const std::vector<uint32_t>* previous = pictures_.empty() ? nullptr : &pictures_.back();
+        for (int row = 0; row < pixels.height; ++row) {
+            const uint8_t* bytes = pixels.top + static_cast<ptrdiff_t>(pixels.stride) * row;
+            const size_t at = static_cast<size_t>(row);
+            // Most rows are where they were in the picture before.
+            if (previous != nullptr && std::memcmp(rowAt((*previous)[at]), bytes, rowBytes_) == 0) {
+                ids[at] = (*previous)[at];
+                continue;
+            }
+            ids[at] = idOf(bytes);
+        }
+        pictures_.push_back(std::move(ids));
+    }
+
+    size_t pictureCount() const { return pictures_.size(); }
+    size_t bytes() const { return rows_.size(); }
+
+    // The picture at index, whole, into pixels (rowBytes a row, no gaps).
+    void copyOut(size_t index, std::vector<uint8_t>& pixels) const {
+        const std::vector<uint32_t>& ids = pictures_[index];
+        pixels.resize(rowBytes_ * ids.size());
+        for (size_t row = 0; row < ids.size(); ++row) std::memcpy(&pixels[rowBytes_ * row], rowAt(ids[row]), rowBytes_);
+    }
+
+    // Once every picture is in: the index is not needed to read them.
+    void seal() { byHash_ = {}; }
+
+private:
+    const uint8_t* rowAt(uint32_t id) const { return rows_.data() + rowBytes_ * id; }
+
+    uint32_t idOf(const uint8_t* bytes) {
+        uint64_t hash = rowBytes_;
+        for (size_t at = 0; at + 8 <= rowBytes_; at += 8) {
+            uint64_t word = 0;
+            std::memcpy(&word, bytes + at, 8);
+            hash = (hash ^ word) * 0x100000001B3u;
+        }
+        std::vector<uint32_t>& same = byHash_[hash];
+        for (uint32_t id : same) {
+            if (std::memcmp(rowAt(id), bytes, rowBytes_) == 0) return id;
+        }
+        const auto id = static_cast<uint32_t>(rows_.size() / rowBytes_);
+        rows_.insert(rows_.end(), bytes, bytes + rowBytes_);
+        same.push_back(id);
+        return id;
+    }
+
+    size_t rowBytes_;
+    std::vector<uint8_t> rows_;
+    std::vector<std::vector<uint32_t>> pictures_;
+    std::unordered_map<uint64_t, std::vector<uint32_t>> byHash_;
 };
 
 struct Segment {
     size_t index = 0;
-    std::vector<Picture> pictures;  // released as they are encoded
+    std::vector<int64_t> positions;  // of the pictures, in order
+    std::unique_ptr<RowStore> pictures;  // released once encoded
     // A GIF's frames are coded against the screen before: the picture the segment before ended
     // on, shown to the encoder first and its packet dropped.
-    Pixels before;
+    std::vector<uint8_t> before;
     int64_t next = -1;       // the position of the following segment's first picture; -1: the last segment
     int64_t lastShown = -1;  // the last segment: the last position asked for
     std::vector<AVPacket*> packets;
@@ -60,7 +116,6 @@ struct SegmentEncoder::State {
     size_t segmentsMade = 0;
     int64_t lastShown = -1;
     bool anyPicture = false;
-    Pixels lastPixels;  // a GIF's last picture encoded
     bool failed = false;
 };
 
@@ -77,6 +132,16 @@ PixelRows rowsOf(const State& q, const std::vector<uint8_t>& pixels) {
     return {pixels.data(), q.setup.width * 4, q.setup.width, q.setup.height};
 }
 
+// zmbv's segments end where its own key frames come, so that they are the packets of one
+// encoder; the others' take up to the key frame interval of x264's own, or as many as fit
+// kSegmentBytes of distinct rows.
+bool segmentFull(const State& q, const RowStore& pictures) {
+    const bool zmbv = q.setup.codec->encoding.encoder == std::string_view("zmbv");
+    if (zmbv && pictures.pictureCount() % kZmbvKeyFrameEvery != 0) return false;
+    return pictures.pictureCount() >= (zmbv ? kZmbvKeyFrameEvery : kSegmentPictures) ||
+           pictures.bytes() >= kSegmentBytes;
+}
+
 bool primedByScreenBefore(const State& q) { return q.setup.codec->encoding.pixelFormat == std::string_view("pal8"); }
 
 int encodeWith(State& q, VideoEncoder& encoder, Segment& segment) {
@@ -87,20 +152,22 @@ int encodeWith(State& q, VideoEncoder& encoder, Segment& segment) {
         segment.packets.push_back(kept);
         return 0;
     };
-    if (segment.before) {
+    if (!segment.before.empty()) {
         PacketUse drop = [](AVPacket&) { return 0; };
-        const int64_t position = segment.pictures.front().position - 1;
-        if (int sent = encodePicture(encoder, rowsOf(q, *segment.before), position, false, drop); sent < 0) {
+        const int64_t position = segment.positions.front() - 1;
+        if (int sent = encodePicture(encoder, rowsOf(q, segment.before), position, false, drop); sent < 0) {
             return sent;
         }
-        segment.before.reset();
+        segment.before = {};
     }
-    for (Picture& picture : segment.pictures) {
-        if (int sent = encodePicture(encoder, rowsOf(q, *picture.pixels), picture.position, false, keep); sent < 0) {
+    std::vector<uint8_t> pixels;
+    for (size_t index = 0; index < segment.positions.size(); ++index) {
+        segment.pictures->copyOut(index, pixels);
+        if (int sent = encodePicture(encoder, rowsOf(q, pixels), segment.positions[index], false, keep); sent < 0) {
             return sent;
         }
-        picture.pixels.reset();
     }
+    segment.pictures.reset();
     if (segment.next >= 0) return endSegment(encoder, segment.next, keep);
     encoder.lastShown = segment.lastShown;
     return finishEncoding(encoder, keep);
@@ -190,6 +257,7 @@ int writeFinished(State& q, const PacketUse& use, Wait wait) {
 int handOut(State& q, const PacketUse& use) {
     if (int written = writeFinished(q, use, Wait::forRoom); written < 0) return written;
     std::shared_ptr<Segment> segment = std::move(q.current);
+    segment->pictures->seal();
     {
         std::lock_guard guard(q.lock);
         q.unwritten.push_back(segment);
@@ -245,23 +313,20 @@ int SegmentEncoder::encode(PixelRows pixels, int64_t position, bool same, const 
     q.lastShown = position;
     if (!repeat) {
         q.anyPicture = true;
-        if (q.current && q.current->pictures.size() >= kSegmentPictures) {
+        std::vector<uint8_t> before;
+        if (q.current && segmentFull(q, *q.current->pictures)) {
+            if (primedByScreenBefore(q)) q.current->pictures->copyOut(q.current->positions.size() - 1, before);
             q.current->next = position;
             if (int handed = handOut(q, use); handed < 0) return handed;
         }
         if (!q.current) {
             q.current = std::make_shared<Segment>();
             q.current->index = q.segmentsMade++;
-            if (primedByScreenBefore(q)) q.current->before = q.lastPixels;
+            q.current->pictures = std::make_unique<RowStore>(static_cast<size_t>(q.setup.width) * 4);
+            q.current->before = std::move(before);
         }
-        const size_t rowBytes = static_cast<size_t>(q.setup.width) * 4;
-        auto copy = std::make_shared<std::vector<uint8_t>>(rowBytes * static_cast<size_t>(q.setup.height));
-        for (int row = 0; row < q.setup.height; ++row) {
-            std::memcpy(copy->data() + rowBytes * static_cast<size_t>(row),
-                        pixels.top + static_cast<ptrdiff_t>(pixels.stride) * row, rowBytes);
-        }
-        if (primedByScreenBefore(q)) q.lastPixels = copy;
-        q.current->pictures.push_back({position, std::move(copy)});
+        q.current->pictures->add(pixels);
+        q.current->positions.push_back(position);
     }
     return writeFinished(q, use, Wait::none);
 }

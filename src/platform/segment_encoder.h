@@ -1,6 +1,6 @@
 #pragma once
-// One video stream made by several encoders at once. The pictures are cut into segments of a
-// fixed number of encoded pictures; each segment starts on a key frame of an encoder of its own,
+// One video stream made by several encoders at once. The pictures are cut into segments (by the
+// number of encoded pictures and the bytes their distinct rows take); each segment starts on a key frame of an encoder of its own,
 // on a worker thread, and the packets come out on the caller's thread in the order of the
 // segments, so the file is written by one thread as one encoder would write it. The cut does not
 // depend on the number of workers: every number of jobs above one makes the same packets.
@@ -14,9 +14,12 @@
 #include "platform/gif_palette.h"
 #include "platform/video_encoder.h"
 
-// Encoded pictures a segment: zmbv's own key frame interval, so that its segments are the
-// packets one encoder makes.
-constexpr size_t kSegmentPictures = 25;
+// Encoded pictures a segment at most: x264's own key frame interval.
+constexpr size_t kSegmentPictures = 250;
+// zmbv's own key frame interval: its segments are whole multiples of it.
+constexpr size_t kZmbvKeyFrameEvery = 25;
+// The distinct pixel rows a segment holds, at most (one picture more may pass it).
+constexpr size_t kSegmentBytes = size_t{24} << 20;
 
 // Segments finished and waiting for their turn to be written, beyond those under way.
 constexpr size_t kWaitingSegments = 2;
