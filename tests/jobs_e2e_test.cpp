@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,14 +18,16 @@ namespace {
 std::string scrollingCast() {
     std::string cast = "{\"version\": 2, \"width\": 40, \"height\": 10}\n";
     double at = 0;
+    char line[160];
     for (int event = 1; event <= 600; ++event) {
         at += event % 130 == 0 ? 40 : 0.15;
         if (event % 90 == 0) {
-            cast += "[" + std::to_string(at) + ", \"r\", \"" + (event % 180 == 0 ? "40x10" : "32x8") + "\"]\n";
+            std::snprintf(line, sizeof line, "[%f, \"r\", \"%s\"]\n", at, event % 180 == 0 ? "40x10" : "32x8");
+            cast += line;
         }
-        cast += "[" + std::to_string(at) + ", \"o\", \"\\u001b[3" + std::to_string(event % 8) + "mline " +
-                std::to_string(event) + " \\u001b[0m" + std::string(static_cast<size_t>(event % 23), '#') +
-                "\\r\\n\"]\n";
+        std::snprintf(line, sizeof line, "[%f, \"o\", \"\\u001b[3%dmline %d \\u001b[0m%.*s\\r\\n\"]\n", at, event % 8,
+                      event, event % 23, "#######################");
+        cast += line;
     }
     return cast;
 }
@@ -64,7 +67,7 @@ TEST(Jobs, SegmentsShowWhatOneJobShows) {
     writeFile(dir / "rec.cast", scrollingCast());
     auto make = [&](const std::string& output, const std::string& codec, const std::string& jobs) {
         const RunResult run = runReelcapWith(
-            dir, {"rec.cast", "-codec", codec, "-fps", "10", "-output", output, "-jobs", jobs, "-idle", "9"}, {});
+            dir, {"rec.cast", "-codec", codec, "-fps", "10", "-output", output, "-jobs", jobs, "-idle", "9", "-last", "0"}, {});
         EXPECT_EQ(run.status, 0) << output << run.output;
         return dir / output;
     };
@@ -81,7 +84,9 @@ TEST(Jobs, SegmentsShowWhatOneJobShows) {
         const std::vector<std::string> digests = frameDigests(one);
         EXPECT_GT(digests.size(), 1000u);
         EXPECT_EQ(frameDigests(three), digests);
-        if (movie.sameBytes) EXPECT_EQ(readFile(three), readFile(one));
+        if (movie.sameBytes) {
+            EXPECT_TRUE(readFile(three) == readFile(one)) << "the files' bytes differ";
+        }
     }
     const fs::path lossy = make("three.mp4", "h264", "3");
     EXPECT_GE(leastPsnr(lossy, dir / "one.avi"), 40.0);
@@ -96,8 +101,11 @@ TEST(Jobs, SegmentsShowWhatOneJobShows) {
                   0);
     }
     for (int frame = 1; frame <= 300; frame += 37) {
-        const std::string name = "frames/" + std::string(7 - std::to_string(frame).size(), '0') + std::to_string(frame) + ".png";
-        EXPECT_EQ(readFile(dir / "frames3" / name), readFile(dir / "frames1" / name)) << name;
+        char name[32];
+        std::snprintf(name, sizeof name, "frames/%07d.png", frame);
+        const std::string one = readFile(dir / "frames1" / name);
+        EXPECT_FALSE(one.empty()) << name;
+        EXPECT_TRUE(readFile(dir / "frames3" / name) == one) << name;
     }
     fs::remove_all(dir);
 }
