@@ -102,7 +102,7 @@ struct Segment {
 
 struct SegmentEncoder::State {
     EncoderSetup setup;
-    VideoEncoder first;  // the first segment's, opened before the stream's header
+    VideoEncoder first;  // the first segment's, opened before the stream's header; closed once it is done
     std::mutex lock;
     std::condition_variable workArrived;
     std::condition_variable segmentDone;
@@ -176,6 +176,7 @@ int encodeWith(State& q, VideoEncoder& encoder, Segment& segment) {
 void encodeSegment(State& q, Segment& segment) {
     if (segment.index == 0) {
         segment.result = encodeWith(q, q.first, segment);
+        closeVideoEncoder(q.first);
         return;
     }
     const EncoderSetup& setup = q.setup;
