@@ -46,12 +46,12 @@ _reelcap() {
         -output | -font | -audio)
             _reelcap_files
             return ;;
-        -width | -height | -fps | -skip | -stop | -font-size | -line-height | -padding | -margin | -margin-color | -idle | -speed | -last | -from | -to | -at | -chapter-every | -keys-hold | -audio-offset)
+        -width | -height | -fps | -skip | -stop | -font-size | -line-height | -padding | -margin | -margin-color | -idle | -speed | -last | -from | -to | -at | -chapter-every | -keys-hold | -audio-offset | -jobs)
             return ;;
     esac
     mapfile -t COMPREPLY < <(compgen -W '-width -height -fps -skip -stop -output -double -png -codec -emulation
         -font -font-size -line-height -theme -bold-bright -padding -cursor -window -margin -margin-color -keys -keys-hold -idle -speed -realtime -record-frames -last -from -to
-        -at -progress -quiet -tidy -chapters -chapter-every -audio -audio-offset' -- "${cur,,}")
+        -at -progress -quiet -tidy -chapters -chapter-every -audio -audio-offset -jobs' -- "${cur,,}")
 }
 
 complete -F _reelcap reelcap

@@ -295,7 +295,7 @@ TEST_F(MovieRunTest, TrackLastsAsLongAsTheMovie) {
     const double expected = 1.3 + 2;  // the last record's time, then its hold
     const double frame = 0.1;
     const std::vector<std::vector<std::string>> cases = {
-        {"-output", "m.mp4"},  // H.264 with B-frames
+        {"-output", "m.mp4", "-jobs", "1"},  // H.264 with B-frames (one encoder has them)
         {"-output", "m.mkv"},
         {"-output", "m.webm"},
         {"-output", "m.mp4", "-codec", "vp9"},

@@ -158,7 +158,7 @@ TEST(Options, EveryOptionWithAValueSaysWhenItIsMissing) {
         EXPECT_EQ(parsed.error.rfind("Error: ", 0), 0u) << row.name;
         ++checked;
     }
-    EXPECT_EQ(checked, 28u);
+    EXPECT_EQ(checked, 29u);
     EXPECT_EQ(parseOptions(commandLine({"-SKIP"}), RunSettings{}).error, "Error: need to specify number of frames to skip.");
 }
 

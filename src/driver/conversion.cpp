@@ -27,6 +27,7 @@
 #include "emission/png_writer.h"
 #include "platform/codecs.h"
 #include "platform/compression_dialog.h"
+#include "platform/cores.h"
 #include "platform/gif_palette.h"
 #include "platform/interrupts.h"
 #include "platform/messages.h"
@@ -143,6 +144,21 @@ void warnCursorBeyond(const RunSettings& settings, const Terminal& terminal) {
                     " -height " + std::to_string(rows) + ".");
 }
 
+// -jobs, else one job per usable core.
+size_t jobsFor(const RunSettings& settings) {
+    return settings.jobs > 0 ? static_cast<size_t>(settings.jobs) : usableCores();
+}
+
+// A narration is written as the frames are handed over, which keeps the video on one encoder.
+size_t movieJobs(const RunSettings& settings) {
+    if (settings.audioPath.empty()) return jobsFor(settings);
+    if (settings.jobs > 1) {
+        printDiagnostic("Note: with -audio the movie is encoded on one thread, as its narration is written "
+                        "beside the frames; -jobs " + std::to_string(settings.jobs) + " is left aside.");
+    }
+    return 1;
+}
+
 std::optional<RunError> openMovie(const RunSettings& settings, MovieWriter& movie) {
     announce(settings.quiet, "Output to " + settings.outputName + "...");
     if (std::optional<RunError> error = refuseOutputOverRecording(settings, settings.outputName)) return error;
@@ -155,6 +171,7 @@ std::optional<RunError> openMovie(const RunSettings& settings, MovieWriter& movi
         return RunError{"Error: cannot create " + settings.outputName + ": " + std::strerror(errno)};
     }
     movie.resetCompressionOptions();
+    movie.setJobs(movieJobs(settings));
     MovieContainer container = movieContainerFor(settings.outputName).container;
     if (container == MovieContainer::avi) noteUncompressedFrames(settings);
     movie.compressionDialog() = {.preset = settings.codecName.empty() ? defaultCodecChoice(container)
@@ -377,7 +394,7 @@ int runConversion(RunSettings settings, std::error_code framesError) {
     ReadResult read;
     MovieWriter movie;
     if (std::optional<RunError> error = prepareRun(settings, framesError, read, movie)) return endWith(*error);
-    PngQueue pngQueue;
+    PngQueue pngQueue(jobsFor(settings));
     PlaybackResult played;
     std::unique_ptr<RunStages> stages;
     std::optional<SharedPalette> knownColours =

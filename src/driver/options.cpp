@@ -130,6 +130,17 @@ constexpr OptionRow kOptions[] = {
          s.audioPath = v;
          return std::string();
      }},
+    {.name = "-jobs", .kind = K::wholeNumber, .valueName = "N", .range = {1, 1024}, .missing = "Error: need to specify the number of jobs.", .group = G::output,
+     .help = "encode the movie or PNG series N parts at once (one per core this process may use)",
+     .set = [](RunSettings& s, const char* v, const OptionRow& row) {
+         const std::string_view digits(v);
+         const bool whole = !digits.empty() && digits.size() <= 4 &&
+                            std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+         s.jobs = whole ? readNumber(v) : -1;
+         if (s.jobs >= row.range.low && s.jobs <= row.range.high) return std::string();
+         return "Error: -jobs must be a whole number from " + boundText(row.range.low) + " to " +
+                boundText(row.range.high) + ", not \"" + v + "\".";
+     }},
     {.name = "-audio-offset", .kind = K::decimal, .valueName = "SECONDS", .range = {-kLatestSeconds, kLatestSeconds}, .missing = "Error: need to specify the narration's offset in seconds.", .group = G::output,
      .help = "where the narration starts on the recording's clock (0; negative cuts its start)",
      .set = [](RunSettings& s, const char* v, const OptionRow& row) {

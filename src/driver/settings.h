@@ -69,6 +69,7 @@ struct RunSettings {
     double keysHold = 1.5;     // -keys-hold: seconds the caption stays after the last key
     std::string audioPath;     // -audio: a narration; empty: none
     double audioOffset = 0;    // -audio-offset: seconds on the recording's clock where it starts
+    int32_t jobs = 0;          // -jobs: encodings at once; 0: one per usable core
 };
 
 // The largest terminal that can be converted.

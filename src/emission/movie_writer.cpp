@@ -109,6 +109,7 @@ AviResult MovieWriter::setStreamFormat(const BitmapInfoHeader& header) {
 
 AviResult MovieWriter::makeCompressedStream(const AviCompressOptions& options) {
     AviResult result = aviMakeCompressedStream(&compressedStream_, videoStream_, options);
+    if (result == kAviErrOk) result = aviStreamSetJobs(compressedStream_, jobs_);
     if (result == kAviErrOk && colours_.learned) {
         result = aviStreamSetColours(compressedStream_, colours_.palette);
     }

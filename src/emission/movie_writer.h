@@ -2,6 +2,7 @@
 // The movie writer: one video stream, frames appended as key frames or through a compressor,
 // through the AVI calls, and a narration laid under it if one is given.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -59,6 +60,9 @@ public:
     // Colours known before the run, in place of a first pass: the GIF file's palette.
     void useColours(const SharedPalette& palette);
 
+    // The encoders the movies opened after run at once (see aviStreamSetJobs); 1 by default.
+    void setJobs(size_t jobs) { jobs_ = jobs; }
+
     // The movie's length so far: the frames written, each lasting whole milliseconds.
     int64_t lengthMillis() const { return int64_t{frameCount_} * (framePeriod_ > 0 ? framePeriod_ : 1); }
     // Chapters for the open movie, written when it is closed (MP4, Matroska).
@@ -86,6 +90,7 @@ private:
 
     std::unique_ptr<AudioTrack> audio_;
     int32_t audioFps_ = 0;
+    size_t jobs_ = 1;
     AviFile* file_ = nullptr;
     int32_t framePeriod_ = 0;  // milliseconds per frame
     AviStream* videoStream_ = nullptr;

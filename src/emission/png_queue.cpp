@@ -2,7 +2,6 @@
 
 #include <lodepng.h>
 #include <pthread.h>
-#include <sched.h>
 #include <signal.h>
 
 #include <condition_variable>
@@ -17,6 +16,7 @@
 
 #include "emission/frame_files.h"
 #include "emission/png_writer.h"
+#include "platform/cores.h"
 
 struct PngEncoding {
     Surface screen;  // the copy to encode; released once encoded
@@ -52,15 +52,6 @@ namespace {
 
 using State = PngQueue::State;
 
-size_t coreCount() {
-    cpu_set_t cores;
-    if (sched_getaffinity(0, sizeof cores, &cores) == 0 && CPU_COUNT(&cores) > 0) {
-        return static_cast<size_t>(CPU_COUNT(&cores));
-    }
-    unsigned reported = std::thread::hardware_concurrency();
-    return reported > 0 ? reported : 1;
-}
-
 void encodeOnWorker(State& q) {
     std::unique_lock guard(q.lock);
     while (true) {
@@ -84,7 +75,7 @@ void printEncoderError(unsigned error) {
     std::fflush(stdout);
 }
 
-void startWorkers(State& q) {
+void startWorkers(State& q, size_t count) {
     if (!q.workers.empty()) return;
     q.stopping = false;
     // Signals are for the main thread, which decides what an interruption does; the workers
@@ -94,7 +85,7 @@ void startWorkers(State& q) {
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, &previous);
     try {
-        for (size_t i = 0; i < coreCount(); ++i) q.workers.emplace_back(encodeOnWorker, std::ref(q));
+        for (size_t i = 0; i < count; ++i) q.workers.emplace_back(encodeOnWorker, std::ref(q));
     } catch (const std::system_error&) {
         // Fewer workers than cores (or none: see startEncoding) still make the same files.
     }
@@ -150,7 +141,7 @@ std::shared_ptr<PngEncoding> PngQueue::startEncoding(const Surface& surface, int
         return encoding;
     }
     State& q = *state_;
-    startWorkers(q);
+    startWorkers(q, workers_);
     if (q.workers.empty()) {
         encoding->result = encodePng(surface, factor);
         encoding->done = true;
@@ -203,7 +194,8 @@ void PngQueue::writeReady() {
     }
 }
 
-PngQueue::PngQueue() : state_(std::make_unique<State>()) {}
+PngQueue::PngQueue(size_t workers)
+    : state_(std::make_unique<State>()), workers_(workers > 0 ? workers : usableCores()) {}
 
 // The workers are waited for: none outlives the state it works on.
 PngQueue::~PngQueue() { finish(); }

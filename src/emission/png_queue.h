@@ -3,6 +3,7 @@
 // interpreting and painting. Files are written on the main thread in the order they were asked
 // for, so the series on disk grows as it would from a single thread.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -14,7 +15,8 @@ struct PngEncoding;  // one screen's encoding, done or under way
 
 class PngQueue {
 public:
-    PngQueue();
+    // workers: encodings at once; 0: one per usable core.
+    explicit PngQueue(size_t workers = 0);
     PngQueue(const PngQueue&) = delete;
     PngQueue& operator=(const PngQueue&) = delete;
     // Finishes what is queued (see finish).
@@ -43,4 +45,5 @@ public:
 
 private:
     std::unique_ptr<State> state_;
+    size_t workers_;
 };

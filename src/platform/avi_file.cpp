@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 extern "C" {
@@ -18,6 +19,7 @@ extern "C" {
 #include "platform/audio_track.h"
 #include "platform/bitmap.h"
 #include "platform/muxer.h"
+#include "platform/segment_encoder.h"
 #include "platform/video_encoder.h"
 
 struct AviFile {
@@ -32,6 +34,8 @@ struct AviStream {
     const CodecChoice* codec = nullptr;
     AVRational timeBase{1, 1};   // of frame positions
     VideoEncoder encoder{};      // compressed streams
+    size_t jobs = 1;             // encoders at once
+    std::unique_ptr<SegmentEncoder> segments{};  // compressed streams with more than one job
     AVPacket* packet = nullptr;  // frames stored as they are
     int width = 0;
     int height = 0;
@@ -129,15 +133,40 @@ PixelRows topDownRows(const AviStream* stream, const uint8_t* data) {
     return {data + static_cast<ptrdiff_t>(stride) * (stream->height - 1), -stride, stream->width, stream->height};
 }
 
+// A narration is written as the frames are handed over, so its stream keeps one encoder; so
+// does a GIF whose palette grows with its frames.
+bool encodedInSegments(const AviStream* stream) {
+    const bool growingPalette =
+        stream->codec->encoding.pixelFormat == std::string_view("pal8") && !stream->colours;
+    return stream->jobs > 1 && stream->file->audio == nullptr && !growingPalette;
+}
+
 int openEncoder(AviStream* stream) {
     const Muxer& muxer = stream->file->muxer;
     const bool avi = muxer.container() == MovieContainer::avi;
-    int opened = openVideoEncoder(stream->encoder, *stream->codec, stream->width, stream->height, stream->timeBase,
-                                  !avi && muxer.wantsGlobalHeader(), avi, stream->colours ? &*stream->colours : nullptr);
-    if (opened < 0) return opened;
+    const AVCodecContext* context = nullptr;
+    if (encodedInSegments(stream)) {
+        stream->segments = std::make_unique<SegmentEncoder>();
+        int opened = stream->segments->open({.codec = stream->codec,
+                                             .width = stream->width,
+                                             .height = stream->height,
+                                             .timeBase = stream->timeBase,
+                                             .globalHeader = !avi && muxer.wantsGlobalHeader(),
+                                             .decodeOrder = avi,
+                                             .colours = stream->colours},
+                                            stream->jobs);
+        if (opened < 0) return opened;
+        context = stream->segments->context();
+    } else {
+        int opened = openVideoEncoder(stream->encoder, *stream->codec, stream->width, stream->height,
+                                      stream->timeBase, !avi && muxer.wantsGlobalHeader(), avi,
+                                      stream->colours ? &*stream->colours : nullptr);
+        if (opened < 0) return opened;
+        context = stream->encoder.context;
+    }
     AVCodecParameters* parameters = avcodec_parameters_alloc();
     if (parameters == nullptr) return AVERROR(ENOMEM);
-    int result = avcodec_parameters_from_context(parameters, stream->encoder.context);
+    int result = avcodec_parameters_from_context(parameters, context);
     if (result >= 0) result = stream->file->muxer.setStreamParameters(stream->index, *parameters);
     avcodec_parameters_free(&parameters);
     return result < 0 ? result : 0;
@@ -207,6 +236,12 @@ uint32_t aviStreamSetColours(AviStream* stream, const SharedPalette& colours) {
     return 0;
 }
 
+uint32_t aviStreamSetJobs(AviStream* stream, size_t jobs) {
+    if (stream == nullptr || stream->formatTried || jobs == 0) return failure(AVERROR(EINVAL));
+    stream->jobs = jobs;
+    return 0;
+}
+
 uint32_t aviStreamSetFormat(AviStream* stream, int32_t position, const void* format, int32_t length) {
     if (stream == nullptr || format == nullptr || position != 0 || length < static_cast<int32_t>(sizeof(BitmapInfoHeader))) {
         return failure(AVERROR(EINVAL));
@@ -251,10 +286,12 @@ uint32_t aviStreamWrite(AviStream* stream, int32_t position, int32_t samples, co
     }
     // Stored frames are all key frames; a compressor places its key frames as it sees fit.
     const auto* bytes = static_cast<const uint8_t*>(data);
+    const bool same = (flags & kAviSameFrameFlag) != 0;
     int result = stream->codec->encoding.encoder == nullptr
                      ? writeStoredFrame(stream, bytes, length, position)
-                     : encodePicture(stream->encoder, topDownRows(stream, bytes), position,
-                                     (flags & kAviSameFrameFlag) != 0, packetsInto(stream));
+                 : stream->segments
+                     ? stream->segments->encode(topDownRows(stream, bytes), position, same, packetsInto(stream))
+                     : encodePicture(stream->encoder, topDownRows(stream, bytes), position, same, packetsInto(stream));
     if (result < 0) stream->broken = true;
     AviFile* file = stream->file;
     if (result >= 0 && file->audio != nullptr) {
@@ -267,9 +304,12 @@ uint32_t aviStreamWrite(AviStream* stream, int32_t position, int32_t samples, co
 uint32_t aviStreamRelease(AviStream* stream) {
     if (stream == nullptr) return 0;
     int result = 0;
-    if (stream->encoder.context != nullptr && stream->formatSet && !stream->broken) {
+    if (stream->segments && stream->formatSet && !stream->broken) {
+        result = stream->segments->finish(packetsInto(stream));
+    } else if (stream->encoder.context != nullptr && stream->formatSet && !stream->broken) {
         result = finishEncoding(stream->encoder, packetsInto(stream));
     }
+    stream->segments.reset();
     closeVideoEncoder(stream->encoder);
     av_packet_free(&stream->packet);
     delete stream;

@@ -8,6 +8,7 @@
 // a file, and a narration beside it (the muxer takes any number); streams must be released
 // before their file.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -78,6 +79,10 @@ uint32_t aviMakeCompressedStream(AviStream** compressed, AviStream* source, cons
 // frames then share one palette and go to the file as they come, and zmbv takes 8-bit frames.
 // Set before the format.
 uint32_t aviStreamSetColours(AviStream* stream, const SharedPalette& colours);
+
+// The encoders a compressed stream runs at once, on as many threads (at most the usable
+// cores); 1 by default. Set before the format.
+uint32_t aviStreamSetJobs(AviStream* stream, size_t jobs);
 
 // format is a BITMAPINFOHEADER of a 32-bit BI_RGB bitmap; the first call fixes the frame size.
 uint32_t aviStreamSetFormat(AviStream* stream, int32_t position, const void* format, int32_t length);

@@ -131,7 +131,7 @@ int sendAndDrain(AVCodecContext* encoder, const AVFrame* frame, AVPacket* packet
 }
 
 int openVideoEncoder(VideoEncoder& encoder, const CodecChoice& codec, int width, int height, AVRational timeBase,
-                     bool globalHeader, bool decodeOrder, const SharedPalette* colours) {
+                     bool globalHeader, bool decodeOrder, const SharedPalette* colours, bool oneOfMany) {
     const EncoderSettings& settings = codec.encoding;
     encoder.codec = &codec;
     encoder.width = width;
@@ -168,10 +168,11 @@ int openVideoEncoder(VideoEncoder& encoder, const CodecChoice& codec, int width,
     }
     if (globalHeader) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     // Frames stored in decode order with no times of their own would show B-frames late.
-    if (decodeOrder) context->max_b_frames = 0;
+    if (decodeOrder || oneOfMany) context->max_b_frames = 0;
     encoder.timed = !decodeOrder && tableFormat != AV_PIX_FMT_PAL8;  // a GIF's frames carry their delays
     AVDictionary* options = nullptr;
     av_dict_parse_string(&options, settings.options, "=", ":", 0);
+    if (oneOfMany) av_dict_set(&options, "threads", "1", 0);
     int opened = avcodec_open2(context, found, &options);
     av_dict_free(&options);
     if (opened < 0) return opened;
@@ -219,6 +220,11 @@ int finishEncoding(VideoEncoder& encoder, const PacketUse& use) {
         encoder.lastEncoded = last;
     }
     if (int ended = endSpan(encoder, encoder.lastShown + 1, use); ended < 0) return ended;
+    return drain(encoder, nullptr, use);
+}
+
+int endSegment(VideoEncoder& encoder, int64_t next, const PacketUse& use) {
+    if (int ended = endSpan(encoder, next, use); ended < 0) return ended;
     return drain(encoder, nullptr, use);
 }
 

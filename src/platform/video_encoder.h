@@ -64,9 +64,12 @@ struct VideoEncoder {
 // known or learned beforehand, or null. They become a GIF's one palette (without them the
 // palette learns each frame's colours as it comes, and the frames after the first that bring
 // new ones carry a palette of their own), and an encoder that takes palette frames (zmbv) gets
-// 8-bit pictures on them.
+// 8-bit pictures on them. oneOfMany: the encoder makes one segment of a stream that several make
+// at once, so it runs on one thread and never reorders frames (their decoding times would
+// overlap the next segment's).
 int openVideoEncoder(VideoEncoder& encoder, const CodecChoice& codec, int width, int height, AVRational timeBase,
-                     bool globalHeader, bool decodeOrder, const SharedPalette* colours = nullptr);
+                     bool globalHeader, bool decodeOrder, const SharedPalette* colours = nullptr,
+                     bool oneOfMany = false);
 
 // same: pixels are those of the previous call. Such a repeat is not encoded: the picture before
 // lasts until the next one, and the container keeps the time between them (an AVI file stores
@@ -77,5 +80,9 @@ int encodePicture(VideoEncoder& encoder, PixelRows pixels, int64_t position, boo
 // that the movie lasts as long; then every packet the encoder held back. The movie ends one
 // frame after that last position.
 int finishEncoding(VideoEncoder& encoder, const PacketUse& use);
+
+// Ends a segment that the picture at next continues: the last picture lasts until next, and
+// every packet the encoder held back comes out.
+int endSegment(VideoEncoder& encoder, int64_t next, const PacketUse& use);
 
 void closeVideoEncoder(VideoEncoder& encoder);

@@ -1,0 +1,341 @@
+#include "platform/segment_encoder.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <unordered_map>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include "platform/cores.h"
+
+namespace {
+
+// A segment's pictures, each a list of pixel rows, every distinct row kept once: a screen that
+// scrolled or changed a line costs the rows that are new, not the whole picture.
+class RowStore {
+public:
+    explicit RowStore(size_t rowBytes) : rowBytes_(rowBytes) {}
+
+    void add(PixelRows pixels) {
+        std::vector<uint32_t> ids(static_cast<size_t>(pixels.height));
+        const std::vector<uint32_t>* previous = pictures_.empty() ? nullptr : &pictures_.back();
+        for (int row = 0; row < pixels.height; ++row) {
+            const uint8_t* bytes = pixels.top + static_cast<ptrdiff_t>(pixels.stride) * row;
+            const size_t at = static_cast<size_t>(row);
+            // Most rows are where they were in the picture before.
+            if (previous != nullptr && std::memcmp(rowAt((*previous)[at]), bytes, rowBytes_) == 0) {
+                ids[at] = (*previous)[at];
+                continue;
+            }
+            ids[at] = idOf(bytes);
+        }
+        pictures_.push_back(std::move(ids));
+    }
+
+    size_t pictureCount() const { return pictures_.size(); }
+    size_t bytes() const { return rows_.size(); }
+
+    // The picture at index, whole, into pixels (rowBytes a row, no gaps).
+    void copyOut(size_t index, std::vector<uint8_t>& pixels) const {
+        const std::vector<uint32_t>& ids = pictures_[index];
+        pixels.resize(rowBytes_ * ids.size());
+        for (size_t row = 0; row < ids.size(); ++row) std::memcpy(&pixels[rowBytes_ * row], rowAt(ids[row]), rowBytes_);
+    }
+
+    // Once every picture is in: the index is not needed to read them.
+    void seal() { byHash_ = {}; }
+
+private:
+    const uint8_t* rowAt(uint32_t id) const { return rows_.data() + rowBytes_ * id; }
+
+    uint32_t idOf(const uint8_t* bytes) {
+        uint64_t hash = rowBytes_;
+        for (size_t at = 0; at + 8 <= rowBytes_; at += 8) {
+            uint64_t word = 0;
+            std::memcpy(&word, bytes + at, 8);
+            hash = (hash ^ word) * 0x100000001B3u;
+        }
+        std::vector<uint32_t>& same = byHash_[hash];
+        for (uint32_t id : same) {
+            if (std::memcmp(rowAt(id), bytes, rowBytes_) == 0) return id;
+        }
+        const auto id = static_cast<uint32_t>(rows_.size() / rowBytes_);
+        rows_.insert(rows_.end(), bytes, bytes + rowBytes_);
+        same.push_back(id);
+        return id;
+    }
+
+    size_t rowBytes_;
+    std::vector<uint8_t> rows_;
+    std::vector<std::vector<uint32_t>> pictures_;
+    std::unordered_map<uint64_t, std::vector<uint32_t>> byHash_;
+};
+
+struct Segment {
+    size_t index = 0;
+    std::vector<int64_t> positions;  // of the pictures, in order
+    std::unique_ptr<RowStore> pictures;  // released once encoded
+    // A GIF's frames are coded against the screen before: the picture the segment before ended
+    // on, shown to the encoder first and its packet dropped.
+    std::vector<uint8_t> before;
+    int64_t next = -1;       // the position of the following segment's first picture; -1: the last segment
+    int64_t lastShown = -1;  // the last segment: the last position asked for
+    std::vector<AVPacket*> packets;
+    int result = 0;
+    bool done = false;  // guarded by the state's lock
+};
+
+}  // namespace
+
+struct SegmentEncoder::State {
+    EncoderSetup setup;
+    VideoEncoder first;  // the first segment's, opened before the stream's header; closed once it is done
+    std::mutex lock;
+    std::condition_variable workArrived;
+    std::condition_variable segmentDone;
+    std::deque<std::shared_ptr<Segment>> waiting;    // not yet taken by a worker
+    std::deque<std::shared_ptr<Segment>> unwritten;  // handed out and not yet written, in order
+    size_t unfinished = 0;                           // handed out and not done
+    bool stopping = false;
+    std::vector<std::thread> workers;
+    // The caller's thread only:
+    std::shared_ptr<Segment> current;  // being filled
+    size_t segmentsMade = 0;
+    int64_t lastShown = -1;
+    bool anyPicture = false;
+    bool failed = false;
+};
+
+namespace {
+
+using State = SegmentEncoder::State;
+
+void freePackets(Segment& segment) {
+    for (AVPacket*& packet : segment.packets) av_packet_free(&packet);
+    segment.packets.clear();
+}
+
+PixelRows rowsOf(const State& q, const std::vector<uint8_t>& pixels) {
+    return {pixels.data(), q.setup.width * 4, q.setup.width, q.setup.height};
+}
+
+// zmbv's segments end where its own key frames come, so that they are the packets of one
+// encoder; the others' take up to the key frame interval of x264's own, or as many as fit
+// kSegmentBytes of distinct rows.
+bool segmentFull(const State& q, const RowStore& pictures) {
+    const bool zmbv = q.setup.codec->encoding.encoder == std::string_view("zmbv");
+    if (zmbv && pictures.pictureCount() % kZmbvKeyFrameEvery != 0) return false;
+    return pictures.pictureCount() >= (zmbv ? kZmbvKeyFrameEvery : kSegmentPictures) ||
+           pictures.bytes() >= kSegmentBytes;
+}
+
+bool primedByScreenBefore(const State& q) { return q.setup.codec->encoding.pixelFormat == std::string_view("pal8"); }
+
+int encodeWith(State& q, VideoEncoder& encoder, Segment& segment) {
+    PacketUse keep = [&segment](AVPacket& packet) {
+        AVPacket* kept = av_packet_alloc();
+        if (kept == nullptr) return AVERROR(ENOMEM);
+        av_packet_move_ref(kept, &packet);
+        segment.packets.push_back(kept);
+        return 0;
+    };
+    if (!segment.before.empty()) {
+        PacketUse drop = [](AVPacket&) { return 0; };
+        const int64_t position = segment.positions.front() - 1;
+        if (int sent = encodePicture(encoder, rowsOf(q, segment.before), position, false, drop); sent < 0) {
+            return sent;
+        }
+        segment.before = {};
+    }
+    std::vector<uint8_t> pixels;
+    for (size_t index = 0; index < segment.positions.size(); ++index) {
+        segment.pictures->copyOut(index, pixels);
+        if (int sent = encodePicture(encoder, rowsOf(q, pixels), segment.positions[index], false, keep); sent < 0) {
+            return sent;
+        }
+    }
+    segment.pictures.reset();
+    if (segment.next >= 0) return endSegment(encoder, segment.next, keep);
+    encoder.lastShown = segment.lastShown;
+    return finishEncoding(encoder, keep);
+}
+
+void encodeSegment(State& q, Segment& segment) {
+    if (segment.index == 0) {
+        segment.result = encodeWith(q, q.first, segment);
+        closeVideoEncoder(q.first);
+        return;
+    }
+    const EncoderSetup& setup = q.setup;
+    VideoEncoder own;
+    segment.result = openVideoEncoder(own, *setup.codec, setup.width, setup.height, setup.timeBase,
+                                      setup.globalHeader, setup.decodeOrder,
+                                      setup.colours ? &*setup.colours : nullptr, true);
+    if (segment.result >= 0) segment.result = encodeWith(q, own, segment);
+    closeVideoEncoder(own);
+}
+
+void encodeOnWorker(State& q) {
+    std::unique_lock guard(q.lock);
+    while (true) {
+        q.workArrived.wait(guard, [&] { return q.stopping || !q.waiting.empty(); });
+        if (q.waiting.empty()) return;
+        std::shared_ptr<Segment> segment = std::move(q.waiting.front());
+        q.waiting.pop_front();
+        guard.unlock();
+        encodeSegment(q, *segment);
+        guard.lock();
+        segment->done = true;
+        --q.unfinished;
+        q.segmentDone.notify_all();
+    }
+}
+
+void startWorkers(State& q, size_t count) {
+    // Signals are for the main thread, which decides what an interruption does.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &previous);
+    try {
+        for (size_t i = 0; i < count; ++i) q.workers.emplace_back(encodeOnWorker, std::ref(q));
+    } catch (const std::system_error&) {
+        // Fewer workers make the same packets; with none, segments are encoded as they are handed out.
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+// After a failure nothing more goes to the file; the packets are dropped.
+int writeSegment(State& q, Segment& segment, const PacketUse& use) {
+    int result = q.failed ? 0 : segment.result;
+    for (AVPacket* packet : segment.packets) {
+        if (result < 0 || q.failed) break;
+        result = use(*packet);
+    }
+    freePackets(segment);
+    if (result < 0) q.failed = true;
+    return result;
+}
+
+enum class Wait { none, forRoom, forAll };
+
+// Writes the finished segments at the front; waits as asked: until a worker is free and few
+// enough segments wait to be written, or until every segment is written.
+int writeFinished(State& q, const PacketUse& use, Wait wait) {
+    while (true) {
+        std::shared_ptr<Segment> segment;
+        {
+            std::unique_lock guard(q.lock);
+            auto ready = [&] { return !q.unwritten.empty() && q.unwritten.front()->done; };
+            auto enough = [&] {
+                if (wait == Wait::forAll) return q.unwritten.empty();
+                const size_t workers = std::max<size_t>(q.workers.size(), 1);
+                return wait == Wait::none ||
+                       (q.unfinished < workers && q.unwritten.size() < workers + kWaitingSegments);
+            };
+            q.segmentDone.wait(guard, [&] { return ready() || enough(); });
+            if (!ready()) return 0;
+            segment = std::move(q.unwritten.front());
+            q.unwritten.pop_front();
+        }
+        if (int written = writeSegment(q, *segment, use); written < 0) return written;
+    }
+}
+
+int handOut(State& q, const PacketUse& use) {
+    if (int written = writeFinished(q, use, Wait::forRoom); written < 0) return written;
+    std::shared_ptr<Segment> segment = std::move(q.current);
+    segment->pictures->seal();
+    {
+        std::lock_guard guard(q.lock);
+        q.unwritten.push_back(segment);
+        if (!q.workers.empty()) {
+            q.waiting.push_back(segment);
+            ++q.unfinished;
+        }
+    }
+    if (q.workers.empty()) {
+        encodeSegment(q, *segment);
+        std::lock_guard guard(q.lock);
+        segment->done = true;
+    } else {
+        q.workArrived.notify_one();
+    }
+    return writeFinished(q, use, Wait::none);
+}
+
+}  // namespace
+
+SegmentEncoder::SegmentEncoder() : state_(std::make_unique<State>()) {}
+
+SegmentEncoder::~SegmentEncoder() {
+    State& q = *state_;
+    {
+        std::lock_guard guard(q.lock);
+        q.stopping = true;
+        q.unfinished -= q.waiting.size();
+        q.waiting.clear();
+    }
+    q.workArrived.notify_all();
+    for (std::thread& worker : q.workers) worker.join();
+    for (const std::shared_ptr<Segment>& segment : q.unwritten) freePackets(*segment);
+    closeVideoEncoder(q.first);
+}
+
+int SegmentEncoder::open(const EncoderSetup& setup, size_t jobs) {
+    State& q = *state_;
+    q.setup = setup;
+    int opened = openVideoEncoder(q.first, *setup.codec, setup.width, setup.height, setup.timeBase,
+                                  setup.globalHeader, setup.decodeOrder,
+                                  setup.colours ? &*setup.colours : nullptr, true);
+    if (opened < 0) return opened;
+    startWorkers(q, std::min(jobs, usableCores()));
+    return 0;
+}
+
+const AVCodecContext* SegmentEncoder::context() const { return state_->first.context; }
+
+int SegmentEncoder::encode(PixelRows pixels, int64_t position, bool same, const PacketUse& use) {
+    State& q = *state_;
+    const bool repeat = same && q.anyPicture;
+    q.lastShown = position;
+    if (!repeat) {
+        q.anyPicture = true;
+        std::vector<uint8_t> before;
+        if (q.current && segmentFull(q, *q.current->pictures)) {
+            if (primedByScreenBefore(q)) q.current->pictures->copyOut(q.current->positions.size() - 1, before);
+            q.current->next = position;
+            if (int handed = handOut(q, use); handed < 0) return handed;
+        }
+        if (!q.current) {
+            q.current = std::make_shared<Segment>();
+            q.current->index = q.segmentsMade++;
+            q.current->pictures = std::make_unique<RowStore>(static_cast<size_t>(q.setup.width) * 4);
+            q.current->before = std::move(before);
+        }
+        q.current->pictures->add(pixels);
+        q.current->positions.push_back(position);
+    }
+    return writeFinished(q, use, Wait::none);
+}
+
+int SegmentEncoder::finish(const PacketUse& use) {
+    State& q = *state_;
+    if (!q.current) return finishEncoding(q.first, use);
+    q.current->lastShown = q.lastShown;
+    if (int handed = handOut(q, use); handed < 0) return handed;
+    return writeFinished(q, use, Wait::forAll);
+}
