@@ -134,7 +134,11 @@ std::optional<ReadResult> openRecording(const std::string& path, const ReadOptio
     if (!isCompressed(headOf(*file, kSniffSize))) return std::nullopt;
     // A compressed recording is decoded once, whatever its length.
     const int decoding = dup(fd);
-    if (decoding < 0 || lseek(decoding, 0, SEEK_SET) != 0) return openFailure(path, errno);
+    if (decoding < 0 || lseek(decoding, 0, SEEK_SET) != 0) {
+        const int error = errno;
+        if (decoding >= 0) close(decoding);
+        return openFailure(path, error);
+    }
     std::optional<ReadResult> failed = spoolStream(decoding, path, kWhole, file);
     close(decoding);
     return failed;
@@ -213,7 +217,8 @@ ReadResult recordingOf(const std::string& path, SharedFile file) {
     if (head.size() < std::min(kLookSize, file->size())) {
         const std::string why = errno != 0 ? std::strerror(errno) : "the file was shortened";
         return ReadResult{std::nullopt,
-                          "Error: reading the recording " + path + " stopped after " + std::to_string(head.size()) +
+                          "Error: reading the recording " + recording.name + " stopped after " +
+                              std::to_string(head.size()) +
                               " of its " + std::to_string(file->size()) + " bytes: " + why,
                           "error in fread()?"};
     }
