@@ -423,27 +423,54 @@ constexpr bool kUnderAddressSanitizer = false;
 TEST_F(FaultsTest, RunningOutOfMemoryEndsWithAMessage) {
     if (kUnderAddressSanitizer) GTEST_SKIP() << "no address-space limit under AddressSanitizer";
     writeFile(dir / "rec.ttyrec", recordingOf(3, 1000000));
-    // A sparse file: reading it whole needs 2 GB.
+    // A sparse file of 2 GB and an endless stream: both are read as they are played.
     { std::ofstream(dir / "huge.ttyrec"); }
     fs::resize_file(dir / "huge.ttyrec", 2L << 30);
+    fs::create_directory(dir / "tmp");
     struct Case {
         std::vector<std::string> args;
+        int status;
         std::string lastLine;
     };
     const Case cases[] = {
-        {{"huge.ttyrec", "-png"}, "Error: not enough memory to read huge.ttyrec (2147483648 bytes)"},
-        {{"/dev/zero", "-png"}, "Error: not enough memory to read /dev/zero (memory ran out after "},
-        {{"rec.ttyrec", "-png", "-double", "-width", "200", "-height", "80"}, "Error: not enough memory to go on"},
-        {{"rec.ttyrec", "-codec", "zmbv", "-double", "-width", "200", "-height", "80"}, "Error: "},
+        {{"huge.ttyrec", "-png", "-stop", "3"}, 0, ""},
+        {{"/dev/zero", "-png"}, 1, "Error: /dev/zero is more than 4294967296 bytes long"},
+        {{"rec.ttyrec", "-png", "-double", "-width", "200", "-height", "80"}, 1, "Error: not enough memory to go on"},
+        {{"rec.ttyrec", "-codec", "zmbv", "-double", "-width", "200", "-height", "80"}, 1, "Error: "},
     };
     RunOptions options;
     // Enough to load the libraries and start, not enough for 4000 x 3200 frames.
     options.addressSpaceLimit = 280L << 20;
+    options.extraEnv = {"TMPDIR=" + (dir / "tmp").string()};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1]);
         RunResult result = runReelcapWith(dir, c.args, options);
-        EXPECT_EQ(result.status, 1) << result.output;
+        EXPECT_EQ(result.status, c.status) << result.output;
         EXPECT_EQ(lastLine(result.errors).rfind(c.lastLine, 0), 0u) << result.errors;
+    }
+    EXPECT_TRUE(fs::is_empty(dir / "tmp")) << "the stream's spool is left behind";
+}
+
+// A stream is copied into a file of $TMPDIR that has no name: nothing is left there when the run
+// is ended while reading, and a TMPDIR that cannot take it is named.
+TEST_F(FaultsTest, StreamSpoolLeavesNothingBehind) {
+    fs::create_directory(dir / "tmp");
+    RunOptions options;
+    options.extraEnv = {"TMPDIR=" + (dir / "missing").string()};
+    RunResult missing = runReelcapWith(dir, {"/dev/zero", "-png"}, options);
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.errors.rfind("Error: /dev/zero cannot be copied into a temporary file in " +
+                                       (dir / "missing").string() + " (No such file or directory)", 0), 0u)
+        << missing.errors;
+    options.extraEnv = {"TMPDIR=" + (dir / "tmp").string()};
+    options.input = RunInput::silentPipe;
+    for (int signalNumber : {SIGINT, SIGTERM}) {
+        RunningReelcap running = startReelcap(dir, {"-", "-png"}, options);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        kill(running.pid, signalNumber);
+        RunResult result = finishReelcap(running);
+        EXPECT_NE(result.status, 0);
+        EXPECT_TRUE(fs::is_empty(dir / "tmp")) << "the stream's spool is left behind";
     }
 }
 

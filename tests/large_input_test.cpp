@@ -14,8 +14,10 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
+#include "playback/asciicast.h"
 #include "playback/recording.h"
 #include "terminal/screen_grid.h"
 #include "terminal/terminal.h"
@@ -202,3 +204,53 @@ TEST(StreamInputTest, StreamsAreReadUpToTheLimit) {
 }
 
 }  // namespace
+
+// Read from a file a window at a time, a recording gives the events it gives held in memory:
+// ttyrec records across the windows' edges, one larger than a window, one cut short, and
+// asciicast lines with comments and blank lines among them.
+TEST(StreamInputTest, EventsReadFromAFileAreThoseHeldInMemory) {
+    const fs::path dir = makeTempDir();
+    std::string ttyrec;
+    for (uint32_t i = 0; ttyrec.size() < 3 * kMegabyte; ++i) {
+        const size_t length = i == 400 ? 3 * kMegabyte / 2 : i * 7919 % 5000;
+        ttyrec += ttyrecRecord(i / 10, i % 10 * 1000, std::string(length, static_cast<char>('a' + i % 26)));
+    }
+    ttyrec += ttyrecRecord(9999, 0, "cut").substr(0, 14);
+    std::string cast = "{\"version\": 3, \"term\": {\"cols\": 80, \"rows\": 25}}\n# a comment\n\n";
+    for (int i = 0; i < 20000; ++i) {
+        cast += std::string("[0.5, \"") + (i % 3 != 0 ? "o" : i % 2 != 0 ? "i" : "m") + "\", \"" +
+                std::string(static_cast<size_t>(i % 200), 'x') + "\"]\n";
+    }
+    writeFile(dir / "rec.ttyrec", ttyrec);
+    writeFile(dir / "rec.cast", cast);
+    for (const std::string* recording : {&ttyrec, &cast}) {
+        const std::string& bytes = *recording;
+        const fs::path path = dir / (recording == &ttyrec ? "rec.ttyrec" : "rec.cast");
+        SCOPED_TRACE(path.filename());
+        ReadResult read = readRecording(path.string());
+        ASSERT_TRUE(read.recording) << read.error;
+        ASSERT_NE(read.recording->file, nullptr);
+        Recording held;
+        held.format = read.recording->format;
+        std::string error;
+        if (recording == &ttyrec) held.ttyrec.assign(bytes.begin(), bytes.end());
+        else ASSERT_TRUE(convertAsciicast(bytesOf(bytes), held.asciicast, error)) << error;
+        EventSource fromFile(*read.recording);
+        EventSource fromMemory(held);
+        size_t count = 0;
+        for (;; ++count) {
+            ASSERT_EQ(fromFile.nextOutputTime(), fromMemory.nextOutputTime()) << count;
+            std::optional<Event> a = fromFile.next();
+            std::optional<Event> b = fromMemory.next();
+            ASSERT_EQ(a.has_value(), b.has_value()) << count;
+            if (!a) break;
+            ASSERT_EQ(std::make_tuple(a->kind, a->time, a->length, a->cut.has_value(), a->lastOutput),
+                      std::make_tuple(b->kind, b->time, b->length, b->cut.has_value(), b->lastOutput)) << count;
+            ASSERT_TRUE(std::equal(a->data.begin(), a->data.end(), b->data.begin(), b->data.end())) << count;
+        }
+        EXPECT_GT(count, 500u);
+        EXPECT_EQ(fromFile.tail().has_value(), fromMemory.tail().has_value());
+        EXPECT_EQ(fromFile.failure(), "");
+    }
+    fs::remove_all(dir);
+}

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <memory>
 
@@ -78,6 +79,72 @@ ArchiveReader newReader(std::string& error) {
     return reader;
 }
 
+// Where decoded bytes go: memory, or a file written as they come, its blocks of zeros left as
+// holes (an endless stream of zeros then costs no disk).
+class DecodedOutput {
+public:
+    explicit DecodedOutput(std::vector<uint8_t>& memory) : memory_(&memory) {}
+    explicit DecodedOutput(int fd) : fd_(fd) {}
+
+    uint64_t size() const { return size_; }
+
+    bool append(std::span<const uint8_t> bytes, std::string& error) {
+        if (memory_ != nullptr) {
+            memory_->insert(memory_->end(), bytes.begin(), bytes.end());
+        } else if (std::any_of(bytes.begin(), bytes.end(), [](uint8_t byte) { return byte != 0; })) {
+            for (size_t done = 0; done < bytes.size();) {
+                ssize_t wrote = pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(size_ + done));
+                if (wrote < 0 && errno == EINTR) continue;
+                if (wrote <= 0) return spoolFailure(error);
+                done += static_cast<size_t>(wrote);
+            }
+        }
+        size_ += bytes.size();
+        return true;
+    }
+
+    // A file's length reaches past a hole at its end.
+    bool finish(std::string& error) {
+        if (memory_ != nullptr || ftruncate(fd_, static_cast<off_t>(size_)) == 0) return true;
+        return spoolFailure(error);
+    }
+
+    // The CRC-32 of the last count bytes; none when they cannot be read back.
+    std::optional<uLong> crcOfLast(uint64_t count) const {
+        uLong crc = crc32(0L, Z_NULL, 0);
+        if (memory_ != nullptr) {
+            const uint8_t* at = memory_->data() + (memory_->size() - count);
+            for (uint64_t left = count; left > 0;) {
+                auto piece = static_cast<uInt>(std::min<uint64_t>(left, 1 << 30));
+                crc = crc32(crc, at, piece);
+                at += piece;
+                left -= piece;
+            }
+            return crc;
+        }
+        std::vector<uint8_t> block(kBlockSize);
+        for (uint64_t at = size_ - count; at < size_;) {
+            ssize_t got = pread(fd_, block.data(), std::min<uint64_t>(block.size(), size_ - at), static_cast<off_t>(at));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) return std::nullopt;
+            crc = crc32(crc, block.data(), static_cast<uInt>(got));
+            at += static_cast<uint64_t>(got);
+        }
+        return crc;
+    }
+
+private:
+    static bool spoolFailure(std::string& error) {
+        error = std::string("cannot be copied into a temporary file (") + std::strerror(errno) +
+                "); set TMPDIR to a directory with room";
+        return false;
+    }
+
+    std::vector<uint8_t>* memory_ = nullptr;
+    int fd_ = -1;
+    uint64_t size_ = 0;
+};
+
 std::string corruptText(const Signature& signature, archive* reader) {
     // libarchive gives no text where a gzip stream ends within its header or trailer.
     const char* why = archive_error_string(reader);
@@ -89,7 +156,7 @@ constexpr size_t kTrailerSize = 8;
 // libarchive leaves gzip's trailer unchecked, so a damaged stream that still inflates would pass.
 // The trailer's length and CRC-32 cover the last member, which is the whole stream unless members
 // were joined; they are checked against the end of what was decoded.
-bool gzipTrailerMatches(std::span<const uint8_t> trailer, const std::vector<uint8_t>& out) {
+bool gzipTrailerMatches(std::span<const uint8_t> trailer, const DecodedOutput& out) {
     if (trailer.size() < kTrailerSize) return false;
     auto field = [&](size_t at) {
         return uint32_t{trailer[at]} | uint32_t{trailer[at + 1]} << 8 | uint32_t{trailer[at + 2]} << 16 |
@@ -99,18 +166,10 @@ bool gzipTrailerMatches(std::span<const uint8_t> trailer, const std::vector<uint
     const uint32_t length = field(4);
     if (out.size() > std::numeric_limits<uint32_t>::max()) return true;  // the length is kept modulo 2^32
     if (length > out.size()) return false;
-    uLong crc = crc32(0L, Z_NULL, 0);
-    const uint8_t* at = out.data() + (out.size() - length);
-    for (size_t left = length; left > 0;) {
-        auto piece = static_cast<uInt>(std::min<size_t>(left, 1 << 30));
-        crc = crc32(crc, at, piece);
-        at += piece;
-        left -= piece;
-    }
-    return crc == expectedCrc;
+    return out.crcOfLast(length) == uLong{expectedCrc};
 }
 
-bool checkTrailer(const Signature& signature, std::span<const uint8_t> trailer, const std::vector<uint8_t>& out,
+bool checkTrailer(const Signature& signature, std::span<const uint8_t> trailer, const DecodedOutput& out,
                   std::string& error) {
     if (std::string_view(signature.name) != "gzip" || gzipTrailerMatches(trailer, out)) return true;
     error = "corrupt gzip data (its length or CRC-32 does not match what it decodes to)";
@@ -120,7 +179,7 @@ bool checkTrailer(const Signature& signature, std::span<const uint8_t> trailer, 
 std::string limitText(size_t limit) { return "decompresses to more than " + std::to_string(limit) + " bytes"; }
 
 // Decodes the opened stream, which starts as signature says, appending to out.
-bool decodeOpened(archive* reader, const Signature& signature, size_t limit, std::vector<uint8_t>& out,
+bool decodeOpened(archive* reader, const Signature& signature, uint64_t limit, DecodedOutput& out,
                   std::string& error) {
     archive_entry* entry = nullptr;
     if (archive_read_next_header(reader, &entry) != ARCHIVE_OK) {
@@ -141,8 +200,7 @@ bool decodeOpened(archive* reader, const Signature& signature, size_t limit, std
             error = limitText(limit);
             return false;
         }
-        const auto* bytes = static_cast<const uint8_t*>(block);
-        out.insert(out.end(), bytes, bytes + size);
+        if (!out.append(std::span(static_cast<const uint8_t*>(block), size), error)) return false;
     }
     if (status != ARCHIVE_EOF) {
         error = corruptText(signature, reader);
@@ -202,61 +260,27 @@ la_ssize_t readDescriptor(archive* reader, void* data, const void** buffer) {
     return got;
 }
 
-// Reads fd into out from out.size() on, until its end or limit bytes.
-bool readPlain(int fd, size_t limit, std::vector<uint8_t>& out, std::string& error) {
+// Reads the rest of fd into out, until its end or past limit bytes.
+bool readPlain(int fd, uint64_t limit, DecodedOutput& out, std::string& error) {
+    std::vector<uint8_t> block(kBlockSize);
     while (true) {
-        size_t done = out.size();
-        if (done == limit) {
-            uint8_t extra = 0;
-            ssize_t got = -1;
-            do {
-                got = read(fd, &extra, 1);
-            } while (got < 0 && errno == EINTR);
-            if (got == 0) return true;
-            error = got < 0 ? std::string("cannot be read (") + std::strerror(errno) + ")"
-                            : "is more than " + std::to_string(limit) + " bytes long";
-            return false;
-        }
-        out.resize(std::min(limit, std::max(2 * done, done + kBlockSize)));
-        ssize_t got = read(fd, out.data() + done, out.size() - done);
-        out.resize(done + static_cast<size_t>(std::max<ssize_t>(got, 0)));
+        ssize_t got = read(fd, block.data(), block.size());
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
             error = std::string("cannot be read (") + std::strerror(errno) + ")";
             return false;
         }
-        if (got == 0) return true;
+        if (got == 0) return out.finish(error);
+        if (static_cast<uint64_t>(got) > limit - out.size()) {
+            error = "is more than " + std::to_string(limit) + " bytes long";
+            return false;
+        }
+        if (!out.append(std::span(block).first(static_cast<size_t>(got)), error)) return false;
     }
 }
 
-}  // namespace
-
-bool isCompressed(std::span<const uint8_t> data) { return signatureOf(data) != nullptr; }
-
-bool decompress(std::span<const uint8_t> data, size_t limit, std::vector<uint8_t>& out, std::string& error) {
-    out.clear();
-    error.clear();
-    const Signature* signature = signatureOf(data);
-    if (signature == nullptr) {
-        error = "is not gzip, bzip2, xz or zstd data";
-        return false;
-    }
-    ArchiveReader reader = newReader(error);
-    if (reader == nullptr) return false;
-    if (archive_read_open_memory(reader.get(), data.data(), data.size()) != ARCHIVE_OK) {
-        error = corruptText(*signature, reader.get());
-        return false;
-    }
-    if (decodeOpened(reader.get(), *signature, limit, out, error) &&
-        checkTrailer(*signature, data.last(std::min(data.size(), kTrailerSize)), out, error)) {
-        return true;
-    }
-    out.clear();
-    return false;
-}
-
-bool readDecompressing(int fd, size_t limit, std::vector<uint8_t>& out, std::string& error) {
-    out.clear();
+// Reads fd to its end into out, decoded on the way when it starts as a compressed stream.
+bool readInto(int fd, uint64_t limit, DecodedOutput& out, std::string& error) {
     error.clear();
     std::array<uint8_t, kSignatureSize> head{};
     size_t headSize = 0;
@@ -277,19 +301,57 @@ bool readDecompressing(int fd, size_t limit, std::vector<uint8_t>& out, std::str
             error = "is more than " + std::to_string(limit) + " bytes long";
             return false;
         }
-        out.assign(taken.begin(), taken.end());
-        if (readPlain(fd, limit, out, error)) return true;
-        out.clear();
-        return false;
+        return out.append(taken, error) && readPlain(fd, limit, out, error);
     }
     ArchiveReader reader = newReader(error);
     if (reader == nullptr) return false;
     DescriptorSource source{fd, taken, std::vector<uint8_t>(kBlockSize), {}, {}};
     bool decoded = archive_read_open(reader.get(), &source, nullptr, readDescriptor, nullptr) == ARCHIVE_OK &&
                    decodeOpened(reader.get(), *signature, limit, out, error) && drainDescriptor(source) &&
-                   checkTrailer(*signature, source.tail, out, error);
+                   out.finish(error) && checkTrailer(*signature, source.tail, out, error);
     if (decoded) return true;
     error = !source.failure.empty() ? source.failure : !error.empty() ? error : corruptText(*signature, reader.get());
+    return false;
+}
+
+}  // namespace
+
+bool isCompressed(std::span<const uint8_t> data) { return signatureOf(data) != nullptr; }
+
+bool decompress(std::span<const uint8_t> data, size_t limit, std::vector<uint8_t>& out, std::string& error) {
+    out.clear();
+    error.clear();
+    const Signature* signature = signatureOf(data);
+    if (signature == nullptr) {
+        error = "is not gzip, bzip2, xz or zstd data";
+        return false;
+    }
+    ArchiveReader reader = newReader(error);
+    if (reader == nullptr) return false;
+    if (archive_read_open_memory(reader.get(), data.data(), data.size()) != ARCHIVE_OK) {
+        error = corruptText(*signature, reader.get());
+        return false;
+    }
+    DecodedOutput output(out);
+    if (decodeOpened(reader.get(), *signature, limit, output, error) &&
+        checkTrailer(*signature, data.last(std::min(data.size(), kTrailerSize)), output, error)) {
+        return true;
+    }
     out.clear();
     return false;
+}
+
+bool readDecompressing(int fd, size_t limit, std::vector<uint8_t>& out, std::string& error) {
+    out.clear();
+    DecodedOutput output(out);
+    if (readInto(fd, limit, output, error)) return true;
+    out.clear();
+    return false;
+}
+
+bool spoolDecompressing(int fd, uint64_t limit, int spool, uint64_t& size, std::string& error) {
+    DecodedOutput output(spool);
+    const bool read = readInto(fd, limit, output, error);
+    size = output.size();
+    return read;
 }

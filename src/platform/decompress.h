@@ -20,3 +20,7 @@ bool decompress(std::span<const uint8_t> data, size_t limit, std::vector<uint8_t
 // compressed stream, as it is otherwise. False, with error saying why, when reading fails, the
 // stream is corrupt or cut short, or more than limit bytes would come out.
 bool readDecompressing(int fd, size_t limit, std::vector<uint8_t>& out, std::string& error);
+
+// As readDecompressing, written into the file spool from its start rather than held; size: the
+// bytes written.
+bool spoolDecompressing(int fd, uint64_t limit, int spool, uint64_t& size, std::string& error);

@@ -192,9 +192,12 @@ bool takeEvent(Reading& reading, int64_t time, std::string_view code, const Json
             return false;
         }
         recording.events.push_back({.kind = EventKind::output, .time = at, .data = text, .columns = 0, .rows = 0});
+        ++recording.outputs;
     } else if (code == "i") {
-        if (data.is_string()) recording.events.push_back(
-                {.kind = EventKind::input, .time = at, .data = data.get<std::string>(), .columns = 0, .rows = 0});
+        if (!data.is_string()) return true;
+        recording.events.push_back(
+            {.kind = EventKind::input, .time = at, .data = data.get<std::string>(), .columns = 0, .rows = 0});
+        recording.hasInput = true;
     } else if (code == "r") {
         StoredEvent resize;
         resize.kind = EventKind::resize;
@@ -213,6 +216,7 @@ bool takeEvent(Reading& reading, int64_t time, std::string_view code, const Json
         }
         recording.events.push_back(
             {.kind = EventKind::marker, .time = at, .data = data.get<std::string>(), .columns = 0, .rows = 0});
+        ++recording.markers;
     }
     return true;
 }
@@ -309,24 +313,25 @@ bool convertVersion3Event(const Json& event, Reading& reading, std::string& erro
 
 // Versions 2 and 3: a header line, then event lines; blank lines, and in version 3 lines that
 // start with '#', are skipped.
+bool convertLine(std::span<const uint8_t> line, size_t lineNumber, Reading& reading, std::string& error) {
+    AsciicastRecording& recording = reading.recording;
+    if (lineNumber > 1 && (isBlank(line) || (recording.version == 3 && line[0] == '#'))) return true;
+    std::string problem;
+    std::optional<Json> value = parseLine(line, problem);
+    bool converted = value.has_value() && (lineNumber == 1            ? readHeader(*value, recording, problem)
+                                           : recording.version == 2 ? convertVersion2Event(*value, reading, problem)
+                                                                    : convertVersion3Event(*value, reading, problem));
+    if (!converted) error = "line " + std::to_string(lineNumber) + ": " + problem;
+    return converted;
+}
+
 bool convertLines(std::span<const uint8_t> data, AsciicastRecording& recording, std::string& error) {
     Reading reading{recording};
     size_t lineNumber = 0;
-    std::string problem;
     while (!data.empty()) {
         std::span<const uint8_t> line = firstLine(data);
         data = data.subspan(std::min(data.size(), line.size() + 1));
-        ++lineNumber;
-        if (lineNumber > 1 && (isBlank(line) || (recording.version == 3 && line[0] == '#'))) continue;
-        std::optional<Json> value = parseLine(line, problem);
-        bool converted = value.has_value() && (lineNumber == 1 ? readHeader(*value, recording, problem)
-                                               : recording.version == 2
-                                                   ? convertVersion2Event(*value, reading, problem)
-                                                   : convertVersion3Event(*value, reading, problem));
-        if (!converted) {
-            error = "line " + std::to_string(lineNumber) + ": " + problem;
-            return false;
-        }
+        if (!convertLine(line, ++lineNumber, reading, error)) return false;
     }
     if (lineNumber == 0) {
         error = "line 1: the header is missing";
@@ -369,4 +374,24 @@ bool convertAsciicast(std::span<const uint8_t> data, AsciicastRecording& recordi
     }
     recording = AsciicastRecording{};
     return false;
+}
+
+bool readsByLine(std::span<const uint8_t> line) {
+    Json header = Json::parse(line.begin(), line.end(), nullptr, false);
+    if (!header.is_object()) return false;
+    auto version = header.find("version");
+    return version != header.end() && version->is_number() && (*version == 2 || *version == 3);
+}
+
+bool convertAsciicastLine(std::span<const uint8_t> line, size_t lineNumber, AsciicastRecording& recording,
+                          int64_t& elapsed, std::string& error) {
+    asciicast::Reading reading{recording, elapsed};
+    try {
+        if (!asciicast::convertLine(line, lineNumber, reading, error)) return false;
+    } catch (const std::bad_alloc&) {
+        error = "cannot be converted: not enough memory";
+        return false;
+    }
+    elapsed = reading.elapsed;
+    return true;
 }

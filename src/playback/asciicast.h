@@ -20,3 +20,13 @@ bool isAsciicast(std::span<const uint8_t> data);
 // Converts a recording that isAsciicast accepts. On a malformed line returns false, with error
 // "line N: what is wrong" (N counted from 1).
 bool convertAsciicast(std::span<const uint8_t> data, AsciicastRecording& recording, std::string& error);
+
+// True when line, a recording's first, is the header of version 2 or 3: those are read a line
+// at a time, their events as they are played.
+bool readsByLine(std::span<const uint8_t> line);
+
+// Line lineNumber (from 1, the header) of a version 2 or 3 recording read into recording: the
+// header's facts, or its events appended; elapsed carries version 3's intervals from one line to
+// the next. False on a malformed line, with error "line N: what is wrong".
+bool convertAsciicastLine(std::span<const uint8_t> line, size_t lineNumber, AsciicastRecording& recording,
+                          int64_t& elapsed, std::string& error);

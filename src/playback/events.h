@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -64,39 +66,105 @@ struct AsciicastRecording {
     std::optional<double> idleTimeLimit;   // seconds; none when absent or 0
     std::optional<AsciicastTheme> theme;
     std::string title;      // the header's "title"; "" when it has none
+    size_t outputs = 0;     // the events of each kind read
+    size_t markers = 0;
+    bool hasInput = false;
     int64_t startTime = 0;  // the header's timestamp
     int64_t endTime = 0;    // the latest time of any event (an "x" exit included); startTime when none
 };
 
 enum class RecordingFormat { ttyrec, asciicast };
 
+// The bytes of a recording, read where they are asked for: the recording's own file, or the
+// spool a stream was copied into. Closes its descriptor.
+class RecordingFile {
+public:
+    RecordingFile(int fd, size_t size) : fd_(fd), size_(size) {}
+    ~RecordingFile();
+    RecordingFile(const RecordingFile&) = delete;
+    RecordingFile& operator=(const RecordingFile&) = delete;
+
+    size_t size() const { return size_; }
+    // Fills out from offset; the bytes read, fewer when reading fails (errno says why; 0 at the
+    // file's end).
+    size_t read(size_t offset, std::span<uint8_t> out) const;
+
+private:
+    int fd_;
+    size_t size_;
+};
+
+// Hands out a file's lines in turn, without their '\n', reading a window at a time.
+class LineReader {
+public:
+    explicit LineReader(const RecordingFile& file) : file_(&file) {}
+
+    // A line stays valid until the next call; none at the end, or when reading fails.
+    std::optional<std::span<const uint8_t>> next();
+    bool failed() const { return failed_; }
+
+private:
+    const RecordingFile* file_;
+    size_t at_ = 0;
+    std::vector<uint8_t> window_;
+    size_t windowStart_ = 0;
+    bool failed_ = false;
+};
+
 // A recording as read: ttyrec bytes, or an asciicast recording's header and events.
 struct Recording {
     std::string name;  // as messages name it
     RecordingFormat format = RecordingFormat::ttyrec;
+    // The recording's bytes, read from file as they are played: ttyrec records, or asciicast
+    // lines (the events then are not held). Without a file, those held here are played.
+    std::shared_ptr<const RecordingFile> file;
     std::vector<uint8_t> ttyrec;
     AsciicastRecording asciicast;
 };
 
 size_t markerCount(const Recording& recording);
 
-// Hands out a recording's events in order; copies walk on their own.
+// Hands out a recording's events in order, reading a ttyrec file a window at a time; copies walk
+// on their own.
 class EventSource {
 public:
     explicit EventSource(const Recording& recording);
 
     const Recording& recording() const { return *recording_; }
+    // An event's data stays valid until the next call.
     std::optional<Event> next();
     // The time of the first output event that next() has not yet returned.
-    std::optional<int64_t> nextOutputTime() const;
+    std::optional<int64_t> nextOutputTime();
     // Once next() has returned nothing: the bytes at the end of a ttyrec recording too short for
     // a record header, if any.
     std::optional<Truncation> tail() const;
+    // Once next() has returned nothing: why the file could not be read to its end; "" when it was.
+    const std::string& failure() const { return failure_; }
 
 private:
+    bool streamsLines() const { return recording_->format == RecordingFormat::asciicast && recording_->file; }
+    std::optional<Event> nextLineEvent();
+    // The events of the next asciicast line with any, after those already ahead; false at the end.
+    bool readLine();
+    size_t ttyrecSize() const;
+    // The bytes [offset, offset + count), read into the window unless already there.
+    std::span<const uint8_t> bytes(size_t offset, size_t count);
+
     const Recording* recording_;
     size_t at_ = 0;  // ttyrec: a byte offset; asciicast: an event index
     size_t lastOutput_ = 0;  // asciicast: the index of the last output event
+    std::vector<uint8_t> window_;  // ttyrec file: the bytes from windowStart_ on
+    size_t windowStart_ = 0;
+    std::string failure_;
+    // asciicast lines: the events read ahead of next(), the one it returned last, and the
+    // state from line to line.
+    std::optional<LineReader> lines_;
+    std::deque<StoredEvent> ahead_;
+    StoredEvent current_;
+    AsciicastRecording lineState_;
+    int64_t elapsed_ = 0;
+    size_t lineNumber_ = 0;
+    size_t outputsSeen_ = 0;
 };
 
 // The microseconds a stamp stands for.

@@ -197,7 +197,4 @@ std::vector<CaptionStep> captionSteps(const TimingRules& rules, EventSource sour
     return steps;
 }
 
-bool hasInputEvents(const Recording& recording) {
-    return std::any_of(recording.asciicast.events.begin(), recording.asciicast.events.end(),
-                       [](const StoredEvent& event) { return event.kind == EventKind::input; });
-}
+bool hasInputEvents(const Recording& recording) { return recording.asciicast.hasInput; }

@@ -117,6 +117,7 @@ std::optional<PlaybackResult> Playback::begin(const EventSource& source) {
 
 // A time past the last output event shows the last screen, or nothing after -from.
 void Playback::warnPastTheEnd(const EventSource& source) const {
+    if (!options_.from.given && !options_.to.given) return;
     const int64_t length = playedLength(rules_, source);
     struct Named {
         const char* option;
@@ -140,6 +141,11 @@ bool Playback::step(EventSource& source, PlaybackStages& stages) {
         if (event->kind == EventKind::resize) pendingResizes_.push_back(*event);
         if (event->kind == EventKind::marker) noteMarker(*event);
         if (event->kind == EventKind::output) return playOutput(*event, source, stages);
+    }
+    if (!source.failure().empty()) {
+        result_.end = PlaybackEnd::recordingError;
+        result_.message = "Error: reading the recording " + source.recording().name + " stopped: " + source.failure();
+        return false;
     }
     const std::optional<Truncation> tail = source.tail();
     if (tail && options_.warnings) {

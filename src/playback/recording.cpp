@@ -9,18 +9,22 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string_view>
 #include <new>
 #include <utility>
 #include <vector>
 
 #include "platform/decompress.h"
+#include "platform/spool.h"
 #include "playback/asciicast.h"
+#include "playback/events.h"
 #include "playback/ttyrec_record.h"
 
 namespace {
 
 constexpr size_t kSniffSize = 64;
+constexpr size_t kLookSize = 512;  // what tells a file that is not a recording
 constexpr size_t kWhole = std::numeric_limits<size_t>::max();
 
 ReadResult failure(std::string message) { return {std::nullopt, std::move(message), ""}; }
@@ -70,20 +74,16 @@ std::string_view lookOf(std::span<const uint8_t> bytes) {
 }
 
 // A ttyrec recording's first record must fit in it: one that cannot is another kind of file.
-// Later records cut short are played with what is there.
-std::optional<std::string> notARecording(const std::string& name, std::span<const uint8_t> bytes) {
-    if (bytes.empty()) return std::nullopt;
-    if (bytes.size() >= kRecordHeaderSize &&
-        readRecordHeader(bytes).length <= bytes.size() - kRecordHeaderSize) {
-        return std::nullopt;
-    }
-    std::string_view look = lookOf(bytes);
+// Later records cut short are played with what is there. head: the first bytes of the size.
+std::optional<std::string> notARecording(const std::string& name, std::span<const uint8_t> head, size_t size) {
+    if (size == 0) return std::nullopt;
+    if (size >= kRecordHeaderSize && readRecordHeader(head).length <= size - kRecordHeaderSize) return std::nullopt;
+    std::string_view look = lookOf(head);
     std::string what = !look.empty() ? "it looks like " + std::string(look)
-                       : bytes.size() < kRecordHeaderSize
-                           ? "its " + std::to_string(bytes.size()) + " bytes are too few for a ttyrec record header"
-                           : "its first ttyrec record would need " +
-                                 std::to_string(readRecordHeader(bytes).length) + " bytes, and " +
-                                 std::to_string(bytes.size() - kRecordHeaderSize) + " follow its header";
+                       : size < kRecordHeaderSize
+                           ? "its " + std::to_string(size) + " bytes are too few for a ttyrec record header"
+                           : "its first ttyrec record would need " + std::to_string(readRecordHeader(head).length) +
+                                 " bytes, and " + std::to_string(size - kRecordHeaderSize) + " follow its header";
     return "Error: " + name + " is not a ttyrec or asciicast recording: " + what +
            ". Give a recording made by ttyrec, termrec or asciinema.";
 }
@@ -92,42 +92,32 @@ size_t limitOf(const ReadOptions& options) {
     return static_cast<size_t>(std::min<uint64_t>(options.streamLimit, kWhole));
 }
 
-// A pipe, a device or standard input has no size to ask for: it is read to its end, decoded on
-// the way when compressed, up to the stream limit.
-std::optional<ReadResult> readStream(int fd, const std::string& path, const ReadOptions& options,
-                                     std::vector<uint8_t>& buffer) {
+using SharedFile = std::shared_ptr<const RecordingFile>;
+
+// A pipe, a device, standard input or a compressed file is copied into a spool file as it is
+// read, decoded on the way when compressed, up to limit bytes: it is then read again from there.
+std::optional<ReadResult> spoolStream(int fd, const std::string& path, size_t limit, SharedFile& file) {
     std::string error;
-    bool read = false;
-    // Running out of memory gets its own message rather than the general one.
-    std::new_handler general = std::set_new_handler(nullptr);
-    try {
-        read = readDecompressing(fd, limitOf(options), buffer, error);
-    } catch (const std::bad_alloc&) {
-        std::set_new_handler(general);
-        return failure("Error: not enough memory to read " + recordingName(path) + " (memory ran out after " +
-                       std::to_string(buffer.size()) + " bytes)");
-    }
-    std::set_new_handler(general);
-    if (!read) return failure("Error: " + recordingName(path) + " " + error);
+    const int spool = openSpool(error);
+    uint64_t size = 0;
+    if (spool >= 0 && !spoolDecompressing(fd, limit, spool, size, error)) close(spool);
+    if (!error.empty()) return failure("Error: " + recordingName(path) + " " + error);
+    file = std::make_shared<const RecordingFile>(spool, static_cast<size_t>(size));
     return std::nullopt;
 }
 
-// A compressed recording is decoded as a whole once read.
-std::optional<ReadResult> decompressRecording(const std::string& path, std::vector<uint8_t>& buffer) {
-    if (!isCompressed(buffer)) return std::nullopt;
-    std::vector<uint8_t> decoded;
-    std::string error;
-    if (!decompress(buffer, kWhole, decoded, error)) return failure("Error: " + recordingName(path) + " " + error);
-    buffer = std::move(decoded);
-    return std::nullopt;
+// The first bytes of a file, at most count.
+std::vector<uint8_t> headOf(const RecordingFile& file, size_t count) {
+    std::vector<uint8_t> head(std::min(count, file.size()));
+    head.resize(file.read(0, head));
+    return head;
 }
 
-// Reads the whole file, decoded when it is compressed.
-std::optional<ReadResult> readWholeFile(const std::string& path, const ReadOptions& options,
-                                        std::vector<uint8_t>& buffer) {
-    if (namesStandardInput(path)) return readStream(STDIN_FILENO, path, options, buffer);
+// Opens the recording: a regular file is read where it is, anything else from a spool.
+std::optional<ReadResult> openRecording(const std::string& path, const ReadOptions& options, SharedFile& file) {
+    if (namesStandardInput(path)) return spoolStream(STDIN_FILENO, path, limitOf(options), file);
     // A named pipe is read like cat reads it: the open waits for its writer.
-    int fd = open(path.c_str(), O_RDONLY);
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat info {};
     if (fd >= 0 && fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
         close(fd);
@@ -136,114 +126,136 @@ std::optional<ReadResult> readWholeFile(const std::string& path, const ReadOptio
     }
     if (fd < 0) return openFailure(path, errno);
     if (!S_ISREG(info.st_mode)) {
-        std::optional<ReadResult> failed = readStream(fd, path, options, buffer);
+        std::optional<ReadResult> failed = spoolStream(fd, path, limitOf(options), file);
         close(fd);
         return failed;
     }
-    size_t length = static_cast<size_t>(info.st_size);
-    size_t done = 0;
+    file = std::make_shared<const RecordingFile>(fd, static_cast<size_t>(info.st_size));
+    if (!isCompressed(headOf(*file, kSniffSize))) return std::nullopt;
+    // A compressed recording is decoded once, whatever its length.
+    const int decoding = dup(fd);
+    if (decoding < 0 || lseek(decoding, 0, SEEK_SET) != 0) {
+        const int error = errno;
+        if (decoding >= 0) close(decoding);
+        return openFailure(path, error);
+    }
+    std::optional<ReadResult> failed = spoolStream(decoding, path, kWhole, file);
+    close(decoding);
+    return failed;
+}
+
+// The whole recording in memory, for the asciicast reader.
+std::optional<ReadResult> readWhole(const std::string& path, const RecordingFile& file, std::vector<uint8_t>& bytes) {
     // A recording too large for memory gets its own message rather than the general one.
     std::new_handler general = std::set_new_handler(nullptr);
     try {
-        buffer.resize(length);
+        bytes.resize(file.size());
     } catch (const std::bad_alloc&) {
         std::set_new_handler(general);
-        close(fd);
-        return failure("Error: not enough memory to read " + path + " (" + std::to_string(length) + " bytes)");
+        return failure("Error: not enough memory to read " + recordingName(path) + " (" +
+                       std::to_string(file.size()) + " bytes)");
     }
     std::set_new_handler(general);
-    int readError = 0;
-    while (done < length) {
-        ssize_t got = read(fd, buffer.data() + done, length - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) readError = errno;
-        if (got <= 0) break;
-        done += static_cast<size_t>(got);
+    const size_t done = file.read(0, bytes);
+    if (done == bytes.size()) return std::nullopt;
+    const std::string why = errno != 0 ? std::strerror(errno) : "the file was shortened";
+    return ReadResult{std::nullopt,
+                      "Error: reading the recording " + recordingName(path) + " stopped after " +
+                          std::to_string(done) + " of its " + std::to_string(bytes.size()) + " bytes: " + why,
+                      "error in fread()?"};
+}
+
+// Versions 2 and 3 are read through once, a line at a time, for the header's facts and to find
+// a malformed line before anything is played; the walk reads the lines again.
+std::optional<ReadResult> asciicastByLine(const std::string& path, const SharedFile& file) {
+    LineReader lines(*file);
+    std::optional<std::span<const uint8_t>> header = lines.next();
+    if (!header || !readsByLine(*header)) return std::nullopt;
+    Recording recording;
+    recording.name = recordingName(path);
+    recording.format = RecordingFormat::asciicast;
+    AsciicastRecording& read = recording.asciicast;
+    LineReader again(*file);
+    int64_t elapsed = 0;
+    size_t lineNumber = 0;
+    std::string error;
+    while (std::optional<std::span<const uint8_t>> line = again.next()) {
+        if (!convertAsciicastLine(*line, ++lineNumber, read, elapsed, error)) {
+            return failure("Error: " + recording.name + " " + error);
+        }
+        read.events.clear();
     }
-    close(fd);
-    if (done < length) {
-        const std::string why = readError != 0 ? std::strerror(readError) : "the file was shortened";
+    if (again.failed()) {
+        return failure("Error: reading the recording " + recording.name + " stopped: " +
+                       (errno != 0 ? std::strerror(errno) : "the file was shortened"));
+    }
+    recording.file = file;
+    return ReadResult{std::move(recording), "", ""};
+}
+
+// The recording as an asciicast one, when it is one.
+std::optional<ReadResult> asciicastOf(const std::string& path, const SharedFile& file) {
+    if (!startsLikeAnObject(headOf(*file, kSniffSize))) return std::nullopt;
+    if (std::optional<ReadResult> byLine = asciicastByLine(path, file)) return byLine;
+    std::vector<uint8_t> bytes;
+    if (std::optional<ReadResult> failed = readWhole(path, *file, bytes)) return failed;
+    if (!isAsciicast(bytes)) return std::nullopt;
+    Recording recording;
+    recording.name = recordingName(path);
+    std::string error;
+    if (!convertAsciicast(bytes, recording.asciicast, error)) return failure("Error: " + recording.name + " " + error);
+    recording.format = RecordingFormat::asciicast;
+    return ReadResult{std::move(recording), "", ""};
+}
+
+// The file read as a recording: asciicast when it is so, else ttyrec.
+ReadResult recordingOf(const std::string& path, SharedFile file) {
+    if (std::optional<ReadResult> asciicast = asciicastOf(path, file)) return std::move(*asciicast);
+    Recording recording;
+    recording.name = recordingName(path);
+    const std::vector<uint8_t> head = headOf(*file, kLookSize);
+    if (head.size() < std::min(kLookSize, file->size())) {
+        const std::string why = errno != 0 ? std::strerror(errno) : "the file was shortened";
         return ReadResult{std::nullopt,
-                          "Error: reading the recording " + path + " stopped after " + std::to_string(done) +
-                              " of its " + std::to_string(length) + " bytes: " + why,
+                          "Error: reading the recording " + recording.name + " stopped after " +
+                              std::to_string(head.size()) +
+                              " of its " + std::to_string(file->size()) + " bytes: " + why,
                           "error in fread()?"};
     }
-    return decompressRecording(path, buffer);
+    if (std::optional<std::string> error = notARecording(recording.name, head, file->size())) return failure(*error);
+    recording.file = std::move(file);
+    return {std::move(recording), "", ""};
 }
 
-bool readAll(int fd, std::vector<uint8_t>& data, size_t limit) {
-    while (data.size() < limit) {
-        size_t done = data.size();
-        data.resize(std::min(limit, std::max<size_t>(2 * done, 1 << 16)));
-        ssize_t got = read(fd, data.data() + done, data.size() - done);
-        data.resize(done + static_cast<size_t>(std::max<ssize_t>(got, 0)));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return false;
-        if (got == 0) break;
-    }
-    return true;
-}
-
-// What is read early: all of standard input, a compressed file (decoded), or a regular file
-// that starts like a JSON object.
-struct Candidate {
-    std::optional<std::vector<uint8_t>> data;
-    bool keep = false;  // held whatever it holds, so that it is read (or decoded) once
-};
-
-Candidate readCandidate(const std::string& path, const ReadOptions& options, std::string& error) {
-    Candidate candidate;
-    std::vector<uint8_t> data;
+// Early: all of standard input, a compressed regular file (decoded), or a regular file that is
+// an asciicast recording; nothing when the recording is left for the read proper.
+ReadResult readEarly(const std::string& path, const ReadOptions& options) {
+    SharedFile file;
     if (namesStandardInput(path)) {
-        if (readDecompressing(STDIN_FILENO, limitOf(options), data, error)) candidate = {std::move(data), true};
-        return candidate;
+        if (std::optional<ReadResult> failed = spoolStream(STDIN_FILENO, path, limitOf(options), file)) {
+            return std::move(*failed);
+        }
+        return recordingOf(path, std::move(file));
     }
     // Only a regular file is opened here: opening a named pipe, even without waiting, would let
     // its writer start and then see the pipe closed under it.
     struct stat status {};
-    if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return candidate;
+    if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return {};
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return candidate;
-    bool complete = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && readAll(fd, data, kSniffSize);
-    if (complete && isCompressed(data)) {
-        complete = lseek(fd, 0, SEEK_SET) == 0 && readDecompressing(fd, kWhole, data, error);
-        candidate.keep = complete;
-    } else {
-        complete = complete && startsLikeAnObject(data) && readAll(fd, data, kWhole);
+    if (fd < 0) return {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(fd);
+        return {};
     }
-    close(fd);
-    if (complete) candidate.data = std::move(data);
-    return candidate;
-}
-
-// The bytes read as a recording: asciicast when they are so, else ttyrec.
-ReadResult recordingOf(const std::string& path, std::vector<uint8_t> bytes) {
-    Recording recording;
-    recording.name = recordingName(path);
-    if (isAsciicast(bytes)) {
-        std::string error;
-        if (!convertAsciicast(bytes, recording.asciicast, error)) return failure("Error: " + recording.name + " " + error);
-        recording.format = RecordingFormat::asciicast;
-    } else {
-        if (std::optional<std::string> error = notARecording(recording.name, bytes)) return failure(*error);
-        recording.ttyrec = std::move(bytes);
+    file = std::make_shared<const RecordingFile>(fd, static_cast<size_t>(status.st_size));
+    if (isCompressed(headOf(*file, kSniffSize))) {
+        if (std::optional<ReadResult> failed = openRecording(path, options, file)) return std::move(*failed);
+        return recordingOf(path, std::move(file));
     }
-    return {std::move(recording), "", ""};
-}
-
-// Early: nothing when the recording is left for the read proper.
-ReadResult readEarly(const std::string& path, const ReadOptions& options) {
-    std::string error;
-    Candidate candidate;
-    try {
-        candidate = readCandidate(path, options, error);
-    } catch (const std::bad_alloc&) {
-        // A file is read again by the read proper, which says so; standard input cannot be.
-        if (namesStandardInput(path)) error = "cannot be read: not enough memory";
-    }
-    if (!error.empty()) return failure("Error: " + recordingName(path) + " " + error);
-    if (!candidate.data || (!candidate.keep && !isAsciicast(*candidate.data))) return {};
-    return recordingOf(path, std::move(*candidate.data));
+    std::optional<ReadResult> asciicast = asciicastOf(path, file);
+    // A file that cannot be held is read again by the read proper, which says so.
+    if (!asciicast || (!asciicast->recording && asciicast->error.starts_with("Error: not enough memory"))) return {};
+    return std::move(*asciicast);
 }
 
 }  // namespace
@@ -255,7 +267,7 @@ std::string recordingName(const std::string& path) { return namesStandardInput(p
 ReadResult readRecording(const std::string& path, const ReadOptions& options) {
     if (options.early) return readEarly(path, options);
     if (path.empty()) return failure("Error: no input ttyrec specified?");
-    std::vector<uint8_t> bytes;
-    if (std::optional<ReadResult> failed = readWholeFile(path, options, bytes)) return std::move(*failed);
-    return recordingOf(path, std::move(bytes));
+    SharedFile file;
+    if (std::optional<ReadResult> failed = openRecording(path, options, file)) return std::move(*failed);
+    return recordingOf(path, std::move(file));
 }
