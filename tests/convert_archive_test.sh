@@ -220,7 +220,7 @@ convertSmall >run.log 2>&1 && [ "$(cat run.log)" = "convert-archive: all 2 recor
 [ "$(inodes)" = "$before" ] || fail "the rerun replaced movies"
 [ ! -e small-movies/.convert-archive ] || fail "the rerun left its job log"
 command=$(printf '%q ' "$repo/tools/convert-archive" --reelcap "$reelcap" --force small small-movies -- "${options[@]}")
-script -qec "$command" /dev/null >run.log 2>&1 || fail "--force at a terminal failed: $(cat run.log)"
+script -qec "stty cols 100 rows 30; $command" /dev/null >run.log 2>&1 || fail "--force at a terminal failed: $(cat run.log)"
 grep -q '100% 2:0=' run.log && ! grep -q 'cannot open' run.log || fail "no clean progress bar at a terminal: $(cat -v run.log)"
 [ "$(frames small-movies/rec00.mp4) $(frames small-movies/x/rec01.mp4)" = "$castFrames $ttyrecFrames" ] ||
     fail "--force left movies of $(frames small-movies/rec00.mp4) and $(frames small-movies/x/rec01.mp4) frames"
