@@ -107,7 +107,8 @@ TEST(KilledRunTest, EveryContainerPlaysUpToTheKill) {
         // of a second, a Matroska cluster of a key frame and five seconds of movie at most).
         uintmax_t bytes = uintmax_t{20} << 10;
         for (int kill = 0; kill < 2; ++kill) {
-            std::vector<std::string> args{"long.ttyrec", "-quiet", "-output", c.output};
+            // One job, so that the file grows frame by frame rather than a segment at a time.
+            std::vector<std::string> args{"long.ttyrec", "-quiet", "-jobs", "1", "-output", c.output};
             args.insert(args.end(), c.options.begin(), c.options.end());
             ASSERT_TRUE(killAtSize(startReelcap(dir, args, RunOptions{}), dir / c.output, bytes)) << bytes;
             int frames = decodedFrames(dir / c.output);
