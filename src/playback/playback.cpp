@@ -164,10 +164,13 @@ void Playback::noteMarker(const Event& event) {
     pendingMarkers_.push_back({markersSeen_, played, std::string(event.data.begin(), event.data.end())});
 }
 
+// A marker stamped before the one ahead of it (a recording's times may go back) shares its frame:
+// chapters follow one another.
 void Playback::placeMarkers(const OutputTiming* next) {
     for (PendingMarker& marker : pendingMarkers_) {
-        result_.markers.push_back(
-            {marker.number, markerFrame(rules_, clock_, marker.played, next), std::move(marker.label)});
+        auto frame = markerFrame(rules_, clock_, marker.played, next);
+        if (!result_.markers.empty()) frame = std::max(frame, result_.markers.back().frame);
+        result_.markers.push_back({marker.number, frame, std::move(marker.label)});
     }
     pendingMarkers_.clear();
 }
