@@ -1,15 +1,12 @@
 #include "emission/png_queue.h"
 
 #include <lodepng.h>
-#include <pthread.h>
-#include <signal.h>
 
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -78,18 +75,8 @@ void printEncoderError(unsigned error) {
 void startWorkers(State& q, size_t count) {
     if (!q.workers.empty()) return;
     q.stopping = false;
-    // Signals are for the main thread, which decides what an interruption does; the workers
-    // start with them blocked.
-    sigset_t all;
-    sigset_t previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &previous);
-    try {
-        for (size_t i = 0; i < count; ++i) q.workers.emplace_back(encodeOnWorker, std::ref(q));
-    } catch (const std::system_error&) {
-        // Fewer workers than cores (or none: see startEncoding) still make the same files.
-    }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    // Fewer workers than cores (or none: see startEncoding) still make the same files.
+    startWorkerThreads(q.workers, count, [&q] { encodeOnWorker(q); });
 }
 
 void stopWorkers(State& q) {

@@ -1,8 +1,5 @@
 #include "platform/segment_encoder.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
@@ -10,7 +7,6 @@
 #include <mutex>
 #include <unordered_map>
 #include <string_view>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -204,18 +200,9 @@ void encodeOnWorker(State& q) {
     }
 }
 
+// Fewer workers make the same packets; with none, segments are encoded as they are handed out.
 void startWorkers(State& q, size_t count) {
-    // Signals are for the main thread, which decides what an interruption does.
-    sigset_t all;
-    sigset_t previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &previous);
-    try {
-        for (size_t i = 0; i < count; ++i) q.workers.emplace_back(encodeOnWorker, std::ref(q));
-    } catch (const std::system_error&) {
-        // Fewer workers make the same packets; with none, segments are encoded as they are handed out.
-    }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    startWorkerThreads(q.workers, count, [&q] { encodeOnWorker(q); });
 }
 
 // After a failure nothing more goes to the file; the packets are dropped.
