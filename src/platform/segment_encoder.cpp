@@ -1,5 +1,7 @@
 #include "platform/segment_encoder.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
@@ -23,7 +25,8 @@ namespace {
 // scrolled or changed a line costs the rows that are new, not the whole picture.
 class RowStore {
 public:
-    explicit RowStore(size_t rowBytes) : rowBytes_(rowBytes) {}
+    // Room for a whole segment at once: growing by copies would hold the old rows beside the new.
+    RowStore(size_t rowBytes, size_t capacity) : rowBytes_(rowBytes) { rows_.reserve(capacity); }
 
     void add(PixelRows pixels) {
         std::vector<uint32_t> ids(static_cast<size_t>(pixels.height));
@@ -53,6 +56,13 @@ public:
 
     // Once every picture is in: the index is not needed to read them.
     void seal() { byHash_ = {}; }
+
+    // Empty again, its room kept for the next segment.
+    void clear() {
+        rows_.clear();
+        pictures_.clear();
+        byHash_ = {};
+    }
 
 private:
     const uint8_t* rowAt(uint32_t id) const { return rows_.data() + rowBytes_ * id; }
@@ -107,6 +117,9 @@ struct SegmentEncoder::State {
     size_t unfinished = 0;                           // handed out and not done
     bool stopping = false;
     std::vector<std::thread> workers;
+    // Encoded segments' stores, emptied: a new segment takes one rather than allocating anew,
+    // so the memory of the few under way is taken once and not scattered over the threads' heaps.
+    std::vector<std::unique_ptr<RowStore>> spareStores;
     // The caller's thread only:
     std::shared_ptr<Segment> current;  // being filled
     size_t segmentsMade = 0;
@@ -163,7 +176,11 @@ int encodeWith(State& q, VideoEncoder& encoder, Segment& segment) {
             return sent;
         }
     }
-    segment.pictures.reset();
+    segment.pictures->clear();
+    {
+        std::lock_guard guard(q.lock);
+        q.spareStores.push_back(std::move(segment.pictures));
+    }
     if (segment.next >= 0) return endSegment(encoder, segment.next, keep);
     encoder.lastShown = segment.lastShown;
     return finishEncoding(encoder, keep);
@@ -182,6 +199,10 @@ void encodeSegment(State& q, Segment& segment) {
                                       setup.colours ? &*setup.colours : nullptr, true);
     if (segment.result >= 0) segment.result = encodeWith(q, own, segment);
     closeVideoEncoder(own);
+    // The encoder's frames, freed amid this thread's heap, go back to the system: the next
+    // segment's encoder may be opened on another thread, in another heap. zmbv's segments are
+    // short and its encoder small: there the trimming costs more than it frees.
+    if (setup.codec->encoding.encoder != std::string_view("zmbv")) malloc_trim(0);
 }
 
 void encodeOnWorker(State& q) {
@@ -203,6 +224,19 @@ void encodeOnWorker(State& q) {
 // Fewer workers make the same packets; with none, segments are encoded as they are handed out.
 void startWorkers(State& q, size_t count) {
     startWorkerThreads(q.workers, count, [&q] { encodeOnWorker(q); });
+}
+
+std::unique_ptr<RowStore> takeStore(State& q) {
+    {
+        std::lock_guard guard(q.lock);
+        if (!q.spareStores.empty()) {
+            std::unique_ptr<RowStore> spare = std::move(q.spareStores.back());
+            q.spareStores.pop_back();
+            return spare;
+        }
+    }
+    const size_t rowBytes = static_cast<size_t>(q.setup.width) * 4;
+    return std::make_unique<RowStore>(rowBytes, kSegmentBytes + rowBytes * static_cast<size_t>(q.setup.height));
 }
 
 // After a failure nothing more goes to the file; the packets are dropped.
@@ -310,7 +344,7 @@ int SegmentEncoder::encode(PixelRows pixels, int64_t position, bool same, const 
         if (!q.current) {
             q.current = std::make_shared<Segment>();
             q.current->index = q.segmentsMade++;
-            q.current->pictures = std::make_unique<RowStore>(static_cast<size_t>(q.setup.width) * 4);
+            q.current->pictures = takeStore(q);
             q.current->before = std::move(before);
         }
         q.current->pictures->add(pixels);

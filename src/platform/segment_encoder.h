@@ -19,7 +19,7 @@ constexpr size_t kSegmentPictures = 250;
 // zmbv's own key frame interval: its segments are whole multiples of it.
 constexpr size_t kZmbvKeyFrameEvery = 25;
 // The distinct pixel rows a segment holds, at most (one picture more may pass it).
-constexpr size_t kSegmentBytes = size_t{16} << 20;
+constexpr size_t kSegmentBytes = size_t{8} << 20;
 
 // Segments finished and waiting for their turn to be written, beyond those under way.
 constexpr size_t kWaitingSegments = 2;
