@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/cores.h"
 #include "platform/little_endian.h"
 #include "test_support.h"
 
@@ -127,6 +128,12 @@ TEST_F(AudioRunTest, NarrationGoesUnderTheMovieWhereTheContainerHoldsIt) {
         EXPECT_NEAR(streams[1].duration, streams[0].duration, kFrame);
         // The tone starts at once in the file; the encoder's priming may take a moment of it.
         EXPECT_NEAR(soundOnset(dir / c.output) - streams[0].start, c.onset, kFrame);
+    }
+    // The one encoder under a narration: x264 runs on the jobs (its settings are in the file).
+    for (const std::string jobs : {"1", "2"}) {
+        ASSERT_EQ(run({"talk.ttyrec", "-audio", "voice.wav", "-jobs", jobs, "-output", "threads.mp4"}).status, 0);
+        const bool two = readFile(dir / "threads.mp4").find(" threads=2 ") != std::string::npos;
+        EXPECT_EQ(two, jobs == "2" && usableCores() > 1) << "-jobs " << jobs;
     }
 }
 

@@ -149,14 +149,15 @@ size_t jobsFor(const RunSettings& settings) {
     return settings.jobs > 0 ? static_cast<size_t>(settings.jobs) : usableCores();
 }
 
-// A narration is written as the frames are handed over, which keeps the video on one encoder.
+// A narration is written as the frames are handed over, which keeps the video on one encoder;
+// H.264's takes the jobs as threads of its own.
 size_t movieJobs(const RunSettings& settings) {
-    if (settings.audioPath.empty()) return jobsFor(settings);
-    if (settings.jobs > 1) {
-        printDiagnostic("Note: with -audio the movie is encoded on one thread, as its narration is written "
-                        "beside the frames; -jobs " + std::to_string(settings.jobs) + " is left aside.");
+    if (!settings.audioPath.empty() && settings.jobs > 1) {
+        printDiagnostic("Note: with -audio the movie has one encoder, as its narration is written beside the "
+                        "frames: H.264 runs it on -jobs " + std::to_string(settings.jobs) +
+                        " threads, the other compressors on one.");
     }
-    return 1;
+    return jobsFor(settings);
 }
 
 std::optional<RunError> openMovie(const RunSettings& settings, MovieWriter& movie) {

@@ -18,6 +18,7 @@ extern "C" {
 
 #include "platform/audio_track.h"
 #include "platform/bitmap.h"
+#include "platform/cores.h"
 #include "platform/muxer.h"
 #include "platform/segment_encoder.h"
 #include "platform/video_encoder.h"
@@ -158,9 +159,11 @@ int openEncoder(AviStream* stream) {
         if (opened < 0) return opened;
         context = stream->segments->context();
     } else {
+        // Jobs asked for and one encoder to run them: x264 takes the cores.
         int opened = openVideoEncoder(stream->encoder, *stream->codec, stream->width, stream->height,
                                       stream->timeBase, !avi && muxer.wantsGlobalHeader(), avi,
-                                      stream->colours ? &*stream->colours : nullptr);
+                                      stream->colours ? &*stream->colours : nullptr, false,
+                                      std::min(stream->jobs, usableCores()));
         if (opened < 0) return opened;
         context = stream->encoder.context;
     }

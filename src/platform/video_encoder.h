@@ -66,10 +66,11 @@ struct VideoEncoder {
 // new ones carry a palette of their own), and an encoder that takes palette frames (zmbv) gets
 // 8-bit pictures on them. oneOfMany: the encoder makes one segment of a stream that several make
 // at once, so it runs on one thread and never reorders frames (their decoding times would
-// overlap the next segment's).
+// overlap the next segment's). encoderThreads: the cores the one encoder of a stream may have
+// to itself; x264 then runs that many threads (other encoders keep their own threading).
 int openVideoEncoder(VideoEncoder& encoder, const CodecChoice& codec, int width, int height, AVRational timeBase,
                      bool globalHeader, bool decodeOrder, const SharedPalette* colours = nullptr,
-                     bool oneOfMany = false);
+                     bool oneOfMany = false, size_t encoderThreads = 1);
 
 // same: pixels are those of the previous call. Such a repeat is not encoded: the picture before
 // lasts until the next one, and the container keeps the time between them (an AVI file stores
