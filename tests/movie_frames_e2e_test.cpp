@@ -161,6 +161,32 @@ TEST_F(MovieFramesTest, LongGapsAndAScreenThatComesBack) {
     expectSameScreens(gapsRecording(), {"-width", "40", "-height", "10"}, kEveryMovie);
 }
 
+// With the xterm emulation and the bitmap fonts, zmbv takes 8-bit frames when the cells'
+// colours fit 255, and 32-bit ones when they do not: the same pictures either way.
+TEST_F(MovieFramesTest, ZmbvInEightBitsWhereTheCellsColoursFit) {
+    std::string manyColours = ttyrecRecord(0, 0, "\x1b[2J\x1b[H");
+    for (int second = 1; second <= 3; ++second) {
+        std::string cells;
+        for (int shade = 0; shade < 120; ++shade) {
+            cells += "\x1b[48;2;" + std::to_string(second * 60) + ";" + std::to_string(shade * 2) + ";9m ";
+        }
+        manyColours += ttyrecRecord(static_cast<uint32_t>(second), 0, cells);
+    }
+    const struct {
+        std::string recording;
+        std::string format;
+    } cases[] = {{gapsRecording(), "pal8"}, {manyColours, "bgr0"}};
+    const Movie zmbv[] = {{".avi", "zmbv", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        expectSameScreens(c.recording, {"-emulation", "xterm", "-width", "40", "-height", "10"}, zmbv);
+        EXPECT_EQ(runCommand("ffprobe -v error -show_entries stream=pix_fmt -of csv=p=0 " +
+                             shellQuoted((dir_ / "fast.avi").string()))
+                      .output,
+                  c.format + "\n");
+    }
+}
+
 TEST_F(MovieFramesTest, SkipAndStopInsideAGap) {
     const std::vector<std::vector<std::string>> optionSets = {
         {"-skip", "12"},

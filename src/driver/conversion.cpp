@@ -301,12 +301,19 @@ PlaybackResult walkLearning(const RunSettings& settings, const Recording& record
     return learned;
 }
 
-// The GIF's palette from a first pass: the cells' colours where they tell them all (at the
-// emulation's pace), else every frame's. Every stage then starts again as it did for the
-// first, and the second pass, the real one, walks the recording read for the first. An
-// interruption during the first pass ends the second where the first ended.
+// zmbv takes 8-bit frames when every colour is known before the first frame is encoded.
+bool takesPaletteFrames(const RunSettings& settings) {
+    return settings.movieOutput && !settings.at.given && settings.writeFrames && settings.codecName == "zmbv";
+}
+
+// The movie's colours from a first pass: the cells' colours where they tell them all (at the
+// emulation's pace), else, for a GIF's palette (everyFrame), every frame's. Every stage then
+// starts again as it did for the first, and the second pass, the real one, walks the recording
+// read for the first. An interruption during the first pass ends the second where the first
+// ended.
 PlaybackResult playLearningColoursFirst(const RunSettings& settings, const Recording& recording,
-                                        std::unique_ptr<RunStages>& stages, MovieWriter& movie, PngQueue& pngQueue) {
+                                        std::unique_ptr<RunStages>& stages, MovieWriter& movie, PngQueue& pngQueue,
+                                        bool everyFrame) {
     const bool fromCells = coloursFromCells(settings);
     PlaybackResult learned = walkLearning(settings, recording, stages, movie, fromCells);
     if (learned.end == PlaybackEnd::recordingError) return learned;
@@ -314,6 +321,8 @@ PlaybackResult playLearningColoursFirst(const RunSettings& settings, const Recor
         const GatheredColours gathered = stages->painter.gatheredColours();
         if (gathered.complete) {
             movie.useColours(sharedPaletteOf(gathered.colours));
+        } else if (!everyFrame) {
+            movie.forgetColours();
         } else if (!interruptRequested()) {
             learned = walkLearning(settings, recording, stages, movie, false);
             if (learned.end == PlaybackEnd::recordingError) return learned;
@@ -401,7 +410,9 @@ int runConversion(RunSettings settings, std::error_code framesError) {
     std::optional<SharedPalette> knownColours =
         settings.movieOutput ? coloursKnownBefore(settings) : std::optional<SharedPalette>{};
     if (makesGif(settings) && !knownColours) {
-        played = playLearningColoursFirst(settings, *read.recording, stages, movie, pngQueue);
+        played = playLearningColoursFirst(settings, *read.recording, stages, movie, pngQueue, true);
+    } else if (takesPaletteFrames(settings) && !knownColours && coloursFromCells(settings)) {
+        played = playLearningColoursFirst(settings, *read.recording, stages, movie, pngQueue, false);
     } else {
         if (knownColours) movie.useColours(*knownColours);
         stages = startStages(settings, &movie, &pngQueue);

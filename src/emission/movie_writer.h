@@ -59,6 +59,8 @@ public:
     void learnColours(bool on);
     // Colours known before the run, in place of a first pass: the GIF file's palette.
     void useColours(const SharedPalette& palette);
+    // No colours known: the frames keep their own.
+    void forgetColours() { colours_ = LearnedColours{}; }
 
     // The encoders the movies opened after run at once (see aviStreamSetJobs); 1 by default.
     void setJobs(size_t jobs) { jobs_ = jobs; }
