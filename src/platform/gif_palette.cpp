@@ -136,6 +136,9 @@ SharedPalette sharedPaletteOf(std::span<const uint32_t> colours) {
 
 Palette mapToPalette(SharedPalette& shared, PixelRows pixels, IndexRows indexes) {
     if (!shared.ownPalettes && !mapToSharedPalette(shared, pixels, indexes)) shared.ownPalettes = true;
-    return shared.ownPalettes ? mapToOwnPalette(pixels, indexes)
-                              : paletteOf(std::span(shared.colours).first(static_cast<size_t>(shared.count)));
+    return shared.ownPalettes ? mapToOwnPalette(pixels, indexes) : sharedPaletteColours(shared);
+}
+
+Palette sharedPaletteColours(const SharedPalette& shared) {
+    return paletteOf(std::span(shared.colours).first(static_cast<size_t>(shared.count)));
 }

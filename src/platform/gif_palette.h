@@ -57,3 +57,6 @@ Palette mapToOwnPalette(PixelRows pixels, IndexRows indexes);
 
 // The frame's indexes and palette: the shared one while the frames fit it, then their own.
 Palette mapToPalette(SharedPalette& shared, PixelRows pixels, IndexRows indexes);
+
+// The shared palette's colours as a frame carries them.
+Palette sharedPaletteColours(const SharedPalette& shared);

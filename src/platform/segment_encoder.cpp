@@ -54,6 +54,9 @@ public:
         for (size_t row = 0; row < ids.size(); ++row) std::memcpy(&pixels[rowBytes_ * row], rowAt(ids[row]), rowBytes_);
     }
 
+    const std::vector<uint32_t>& idsOf(size_t index) const { return pictures_[index]; }
+    const uint8_t* rowAt(uint32_t id) const { return rows_.data() + rowBytes_ * id; }
+
     // Once every picture is in: the index is not needed to read them.
     void seal() { byHash_ = {}; }
 
@@ -65,8 +68,6 @@ public:
     }
 
 private:
-    const uint8_t* rowAt(uint32_t id) const { return rows_.data() + rowBytes_ * id; }
-
     uint32_t idOf(const uint8_t* bytes) {
         uint64_t hash = rowBytes_;
         for (size_t at = 0; at + 8 <= rowBytes_; at += 8) {
@@ -169,12 +170,20 @@ int encodeWith(State& q, VideoEncoder& encoder, Segment& segment) {
         }
         segment.before = {};
     }
+    const RowStore& store = *segment.pictures;
+    const RowById rowAt = [&store](uint32_t id) { return store.rowAt(id); };
     std::vector<uint8_t> pixels;
     for (size_t index = 0; index < segment.positions.size(); ++index) {
-        segment.pictures->copyOut(index, pixels);
-        if (int sent = encodePicture(encoder, rowsOf(q, pixels), segment.positions[index], false, keep); sent < 0) {
-            return sent;
+        const int64_t position = segment.positions[index];
+        int sent = 0;
+        // Palette frames (GIF, zmbv on known colours) index each distinct row once.
+        if (encoder.paletted) {
+            sent = encodeRowsById(encoder, store.idsOf(index), rowAt, position, keep);
+        } else {
+            store.copyOut(index, pixels);
+            sent = encodePicture(encoder, rowsOf(q, pixels), position, false, keep);
         }
+        if (sent < 0) return sent;
     }
     segment.pictures->clear();
     {

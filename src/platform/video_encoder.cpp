@@ -96,6 +96,7 @@ AVPixelFormat chosenFormat(const AVCodec& found, AVPixelFormat tableFormat, cons
 // "nothing changed".
 int sendPalettedFrame(VideoEncoder& encoder, PixelRows pixels, int64_t position, const PacketUse& use) {
     PaletteFrames& frames = *encoder.paletted;
+    frames.shownIds.clear();
     const size_t rowBytes = static_cast<size_t>(encoder.width) * 4;
     bool repeat = !frames.shown.empty();
     for (int row = 0; repeat && row < encoder.height; ++row) {
@@ -116,7 +117,57 @@ int sendPalettedFrame(VideoEncoder& encoder, PixelRows pixels, int64_t position,
     return sendPicture(encoder, position, use);
 }
 
+// The rows' indexes from those of their ids, each id mapped the first time it comes; false when
+// a row has a colour the shared palette cannot take (it then takes frames of their own).
+bool indexRowsById(VideoEncoder& encoder, const std::vector<uint32_t>& ids, const RowById& rowAt) {
+    PaletteFrames& frames = *encoder.paletted;
+    AVFrame* indexed = encoder.frame;
+    const auto width = static_cast<size_t>(encoder.width);
+    for (size_t row = 0; row < ids.size(); ++row) {
+        const uint32_t id = ids[row];
+        if (id >= frames.indexedAt.size()) frames.indexedAt.resize(size_t{id} + 1, PaletteFrames::kNotIndexed);
+        if (frames.indexedAt[id] == PaletteFrames::kNotIndexed) {
+            const size_t at = frames.indexedRows.size();
+            frames.indexedRows.resize(at + width);
+            const PixelRows pixels{rowAt(id), encoder.width * 4, encoder.width, 1};
+            if (!mapToSharedPalette(frames.palette, pixels, IndexRows{&frames.indexedRows[at], encoder.width})) {
+                return false;
+            }
+            frames.indexedAt[id] = at;
+        }
+        std::memcpy(indexed->data[0] + static_cast<ptrdiff_t>(indexed->linesize[0]) * static_cast<ptrdiff_t>(row),
+                    &frames.indexedRows[frames.indexedAt[id]], width);
+    }
+    return true;
+}
+
 }  // namespace
+
+int encodeRowsById(VideoEncoder& encoder, const std::vector<uint32_t>& ids, const RowById& rowAt, int64_t position,
+                   const PacketUse& use) {
+    if (encoder.paletted && !encoder.paletted->palette.ownPalettes) {
+        PaletteFrames& frames = *encoder.paletted;
+        encoder.lastShown = position;
+        encoder.lastEncoded = position;
+        // The frame before again: the encoder stores it as "nothing changed".
+        if (frames.shownIds == ids) return sendPicture(encoder, position, use);
+        if (int writable = av_frame_make_writable(encoder.frame); writable < 0) return writable;
+        if (indexRowsById(encoder, ids, rowAt)) {
+            const Palette chosen = sharedPaletteColours(frames.palette);
+            std::memcpy(encoder.frame->data[1], chosen.data(), sizeof chosen);
+            frames.shown.clear();
+            frames.shownIds = ids;
+            return sendPicture(encoder, position, use);
+        }
+        // Mapped as far as the row that did not fit, as the whole picture would have been.
+        frames.palette.ownPalettes = true;
+    }
+    const auto rowBytes = static_cast<size_t>(encoder.width) * 4;
+    std::vector<uint8_t> pixels(rowBytes * ids.size());
+    for (size_t row = 0; row < ids.size(); ++row) std::memcpy(&pixels[rowBytes * row], rowAt(ids[row]), rowBytes);
+    return encodePicture(encoder, {pixels.data(), encoder.width * 4, encoder.width, encoder.height}, position, false,
+                         use);
+}
 
 int sendAndDrain(AVCodecContext* encoder, const AVFrame* frame, AVPacket* packet, const PacketUse& use) {
     int sent = avcodec_send_frame(encoder, frame);

@@ -32,7 +32,13 @@ int sendAndDrain(AVCodecContext* encoder, const AVFrame* frame, AVPacket* packet
 // last, against which the next is compared.
 struct PaletteFrames {
     SharedPalette palette;
-    std::vector<uint8_t> shown;  // B, G, R, x, top row first; empty before the first frame
+    std::vector<uint8_t> shown;  // B, G, R, x, top row first; empty unless the last frame came whole
+    // Rows handed over by id (encodeRowsById), each indexed once: where an id's indexes start
+    // in indexedRows, or kNotIndexed; and the ids of the frame sent last, if it came so.
+    static constexpr size_t kNotIndexed = SIZE_MAX;
+    std::vector<size_t> indexedAt;
+    std::vector<uint8_t> indexedRows;
+    std::vector<uint32_t> shownIds;
 };
 
 struct VideoEncoder {
@@ -76,6 +82,13 @@ int openVideoEncoder(VideoEncoder& encoder, const CodecChoice& codec, int width,
 // lasts until the next one, and the container keeps the time between them (an AVI file stores
 // the frames between as empty chunks, "the previous frame again").
 int encodePicture(VideoEncoder& encoder, PixelRows pixels, int64_t position, bool same, const PacketUse& use);
+
+// A picture as rows told apart by ids (rows of one id hold the same pixels; rowAt gives them,
+// width x 4 bytes), never a repeat of the position before. An encoder of palette frames indexes
+// each id once in its life; others are handed the picture whole.
+using RowById = std::function<const uint8_t*(uint32_t id)>;
+int encodeRowsById(VideoEncoder& encoder, const std::vector<uint32_t>& ids, const RowById& rowAt, int64_t position,
+                   const PacketUse& use);
 
 // The last picture once more at the last position asked for when repeats came after it, so
 // that the movie lasts as long; then every packet the encoder held back. The movie ends one

@@ -1,0 +1,84 @@
+#include "platform/video_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+namespace {
+
+constexpr int kWidth = 16;
+constexpr int kHeight = 8;
+
+// Each row of one colour, 0xRRGGBB.
+using Picture = std::vector<uint32_t>;
+
+std::vector<uint8_t> rowPixels(uint32_t colour) {
+    std::vector<uint8_t> row;
+    for (int x = 0; x < kWidth; ++x) {
+        row.insert(row.end(), {uint8_t(colour), uint8_t(colour >> 8), uint8_t(colour >> 16), 0});
+    }
+    return row;
+}
+
+// The packets of one GIF encoder on a palette known before, fed whole pictures or rows by id.
+std::vector<std::string> encode(const std::vector<Picture>& pictures, const std::vector<uint32_t>& known, bool byId) {
+    SharedPalette palette = sharedPaletteOf(known);
+    VideoEncoder encoder;
+    std::vector<std::string> packets;
+    PacketUse keep = [&packets](AVPacket& packet) {
+        packets.emplace_back(reinterpret_cast<const char*>(packet.data), static_cast<size_t>(packet.size));
+        return 0;
+    };
+    EXPECT_EQ(openVideoEncoder(encoder, *findCodecChoice("gif"), kWidth, kHeight, {1, 100}, false, false, &palette), 0);
+    std::map<uint32_t, std::vector<uint8_t>> rows;  // the id of a row is its colour
+    const RowById rowAt = [&rows](uint32_t id) { return rows.at(id).data(); };
+    for (size_t at = 0; at < pictures.size(); ++at) {
+        const auto position = static_cast<int64_t>(at);
+        if (byId) {
+            for (uint32_t colour : pictures[at]) rows.try_emplace(colour, rowPixels(colour));
+            EXPECT_EQ(encodeRowsById(encoder, pictures[at], rowAt, position, keep), 0);
+        } else {
+            std::vector<uint8_t> pixels;
+            for (uint32_t colour : pictures[at]) {
+                const std::vector<uint8_t> row = rowPixels(colour);
+                pixels.insert(pixels.end(), row.begin(), row.end());
+            }
+            EXPECT_EQ(encodePicture(encoder, {pixels.data(), kWidth * 4, kWidth, kHeight}, position, false, keep), 0);
+        }
+    }
+    EXPECT_EQ(finishEncoding(encoder, keep), 0);
+    closeVideoEncoder(encoder);
+    return packets;
+}
+
+// Rows by id make the very packets of whole pictures: rows that scroll, a picture shown again,
+// a colour the palette takes in, and one it cannot, halfway down a picture.
+TEST(VideoEncoderTest, RowsByIdMakeThePacketsOfWholePictures) {
+    const Picture first = {1, 2, 3, 4, 5, 6, 7, 8};
+    const Picture scrolled = {2, 3, 4, 5, 6, 7, 8, 9};
+    std::vector<uint32_t> full;  // 254 colours: room for one more
+    for (uint32_t colour = 1; colour <= 254; ++colour) full.push_back(colour);
+    const struct {
+        const char* name;
+        std::vector<uint32_t> known;
+        std::vector<Picture> pictures;
+    } cases[] = {
+        {"scrolls and repeats", {1, 2, 3, 4, 5, 6, 7, 8, 9}, {first, scrolled, scrolled, first}},
+        {"a new colour taken in", {1, 2, 3, 4, 5, 6, 7, 8}, {first, scrolled, first}},
+        {"a palette overflowing", full, {first, {1, 2, 3, 0x10000, 0x20000, 6, 7, 8}, scrolled, first}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<std::string> whole = encode(c.pictures, c.known, false);
+        ASSERT_FALSE(whole.empty());
+        EXPECT_EQ(encode(c.pictures, c.known, true), whole);
+    }
+}
+
+}  // namespace
