@@ -52,5 +52,5 @@ private:
 };
 
 // The containers that hold a narration, as messages name them.
-constexpr const char* kAudioContainers = "MP4, Matroska or WebM (.mp4, .mkv, .webm)";
+inline constexpr char kAudioContainers[] = "MP4, Matroska or WebM (.mp4, .mkv, .webm)";
 bool containerTakesAudio(MovieContainer container);
