@@ -26,7 +26,7 @@ void FontSearchTest::TearDown() {
 }
 
 Colour colourAt(const Surface& surface, int32_t x, int32_t y) {
-    const uint8_t* p = pixelAt(surface.pixels.data(), surface.width, surface.height, x, y);
+    const uint8_t* p = pixelRow(surface, y) + 4 * static_cast<size_t>(x);
     return static_cast<Colour>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
 }
 

@@ -136,7 +136,6 @@ protected:
         settings.font = screen.font;
         std::unique_ptr<RunStages> stages = startStages(settings);
         Terminal& terminal = stages->terminal;
-        const Surface& frame = stages->painter.frame();
         std::vector<uint64_t> digests;
         std::vector<uint8_t> previous;
         for (size_t i = 0; i < payloads.size(); ++i) {
@@ -147,6 +146,7 @@ protected:
             const std::string& payload = payloads[i];
             terminal.feed(std::span(reinterpret_cast<const uint8_t*>(payload.data()), payload.size()));
             ScreenChanges changes = stages->painter.paint(terminal).changes;
+            const Surface& frame = stages->painter.frame();
             digests.push_back(digest(frame));
             if (!plain && !previous.empty() && !changes.everything) {
                 size_t rowBytes = static_cast<size_t>(frame.width) * 4;

@@ -256,4 +256,32 @@ TEST_F(SurfaceTest, EveryAllocationTakesANewGeneration) {
     EXPECT_NE(surface.generation, first);
 }
 
+// Turning the ring shows rows further down (wrapping), in any number of turns either way; settling
+// lays the same picture out as a BMP's.
+TEST_F(SurfaceTest, TurnedRowsShowTheRowsBelowAndSettleIntoTheSamePicture) {
+    constexpr int32_t kRows = 5;
+    for (std::vector<int32_t> turns : std::vector<std::vector<int32_t>>{{1}, {-1}, {2, 2}, {7}, {-12, 4}, {5}}) {
+        Surface surface;
+        allocSurface(surface, 3, kRows);
+        for (int32_t y = 0; y < kRows; ++y) fillRect(surface, 0, y, 2, y, 0x101010 * (y + 1));
+        int32_t total = 0;
+        for (int32_t rows : turns) {
+            turnRows(surface, rows);
+            total += rows;
+        }
+        auto shownAt = [&](int32_t y) { return 0x101010 * (((y + total) % kRows + kRows) % kRows + 1); };
+        for (int32_t y = 0; y < kRows; ++y) {
+            fillRect(surface, 1, y, 1, y, 0xABCDEF);  // painting goes through the ring as well
+            EXPECT_EQ(colourAt(surface, 0, y), shownAt(y)) << "turned by " << total << ", row " << y;
+        }
+        settleRows(surface);
+        EXPECT_EQ(surface.turn, 0);
+        for (int32_t y = 0; y < kRows; ++y) {
+            const uint8_t* memory = surface.pixels.data() + 12 * static_cast<size_t>(kRows - 1 - y);
+            EXPECT_EQ(memory[0] | memory[1] << 8 | memory[2] << 16, shownAt(y)) << "settled, row " << y;
+            EXPECT_EQ(memory[4] | memory[5] << 8 | memory[6] << 16, 0xABCDEF) << "settled, row " << y;
+        }
+    }
+}
+
 }  // namespace

@@ -67,7 +67,7 @@ void writeDoubledBmp(const std::string& path, const Surface& source, Surface& do
     size_t sourceRow = static_cast<size_t>(width) * 4;
     size_t doubledRow = sourceRow * 2;
     for (size_t row = 0; row < static_cast<size_t>(height); ++row) {
-        const uint8_t* in = source.pixels.data() + row * sourceRow;
+        const uint8_t* in = pixelRow(source, height - 1 - static_cast<int32_t>(row));
         uint8_t* lower = doubled.pixels.data() + 2 * row * doubledRow;
         for (size_t x = 0; x < static_cast<size_t>(width); ++x) {
             const uint8_t pixel[4] = {in[4 * x], in[4 * x + 1], in[4 * x + 2], 0};

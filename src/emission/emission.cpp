@@ -90,7 +90,13 @@ void emitMovieFrames(EmissionState& emission, const Surface& picture, int32_t fr
     if (emission.options.sizeFactor > 1) {
         writeDoubledBmp(currentName, picture, emission.doubled);
     } else {
-        writeBmp(currentName, picture.width, picture.height, picture.pixels.data());
+        if (picture.turn == 0) {
+            writeBmp(currentName, picture.width, picture.height, picture.pixels.data());
+        } else {
+            Surface settled = picture;
+            settleRows(settled);
+            writeBmp(currentName, settled.width, settled.height, settled.pixels.data());
+        }
     }
 
     // The first record to get here has no earlier image, so its own screen fills its gap.
@@ -142,6 +148,7 @@ void emitPngFrames(EmissionState& emission, const Surface& picture, int32_t fram
     }
     emission.previousScreen.width = picture.width;
     emission.previousScreen.height = picture.height;
+    emission.previousScreen.turn = picture.turn;
     emission.previousScreen.pixels = picture.pixels;
 }
 
@@ -208,7 +215,7 @@ void keepScreen(EmissionState& emission, const Surface& source, const ScreenChan
     const size_t sourceRow = static_cast<size_t>(width) * 4;
     const size_t keptRow = sourceRow * factor;
     for (int32_t y = top; y <= bottom; ++y) {
-        const uint8_t* in = source.pixels.data() + static_cast<size_t>(height - 1 - y) * sourceRow;
+        const uint8_t* in = pixelRow(source, y);
         if (factor == 1) {
             std::memcpy(kept.bitmap.bits.data() + static_cast<size_t>(height - 1 - y) * keptRow, in, sourceRow);
             continue;
@@ -319,6 +326,7 @@ void emitPngFramesQueued(EmissionState& emission, const Surface& picture, const 
         // The next record's gap frames may show this screen, which nobody encoded.
         png.skipped.width = picture.width;
         png.skipped.height = picture.height;
+        png.skipped.turn = picture.turn;
         png.skipped.pixels = picture.pixels;
     }
     png.previousShown = !picture.pixels.empty();

@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -145,8 +146,12 @@ std::shared_ptr<PngEncoding> PngQueue::startEncoding(const Surface& surface, int
     }
     encoding->screen.width = surface.width;
     encoding->screen.height = surface.height;
-    encoding->screen.pixels.assign(surface.pixels.begin(),
-                                   surface.pixels.begin() + static_cast<ptrdiff_t>(surface.width) * surface.height * 4);
+    // The copy's rows lie as a BMP's, whichever way the surface's ring is turned.
+    const size_t rowBytes = static_cast<size_t>(surface.width) * 4;
+    encoding->screen.pixels.resize(rowBytes * static_cast<size_t>(surface.height));
+    for (int32_t y = 0; y < surface.height; ++y) {
+        std::memcpy(pixelRow(encoding->screen, y), pixelRow(surface, y), rowBytes);
+    }
     {
         std::lock_guard guard(q.lock);
         q.waiting.push_back(encoding);

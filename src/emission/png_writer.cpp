@@ -49,8 +49,7 @@ std::vector<uint8_t> pngImageBuffer(const Surface& surface, int32_t factor) {
     image.resize(outRow * height * repeat);
     uint8_t* out = image.data();
     for (size_t y = 0; y < height; ++y) {
-        // Surface rows are stored bottom-up; the PNG wants the top row first.
-        const uint8_t* in = surface.pixels.data() + (height - 1 - y) * width * 4;
+        const uint8_t* in = pixelRow(surface, static_cast<int32_t>(y));
         uint8_t* rowStart = out;
         if (repeat == 1) {
             // The common case alone, in a loop simple enough for the compiler to vectorize.

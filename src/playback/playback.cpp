@@ -59,13 +59,13 @@ ComposedFrame PlaybackStages::composed(const ScreenChanges& frameChanges) {
 }
 
 void PlaybackStages::emit(const FrameSpan& span) {
-    if (caption == nullptr) return emission.emitFrames(painter.frame(), changes, span);
+    if (caption == nullptr) return emission.emitFrames(painter.turnedFrame(), changes, span);
     const ComposedFrame frame = composed(changes);
     emission.emitFrames(frame.picture, frame.changes, span);
 }
 
 void PlaybackStages::emitFinal(const FrameSpan& span) {
-    if (caption == nullptr) return emission.emitFinalFrames(painter.frame(), changes, span);
+    if (caption == nullptr) return emission.emitFinalFrames(painter.turnedFrame(), changes, span);
     const ComposedFrame frame = composed(changes);
     emission.emitFinalFrames(frame.picture, frame.changes, span);
 }

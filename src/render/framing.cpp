@@ -15,13 +15,9 @@
 
 namespace {
 
-uint8_t* pixelOf(Surface& surface, int32_t x, int32_t y) {
-    return surface.pixels.data() + 4 * (static_cast<size_t>(x) + static_cast<size_t>(surface.height - 1 - y) * surface.width);
-}
+uint8_t* pixelOf(Surface& surface, int32_t x, int32_t y) { return pixelRow(surface, y) + 4 * static_cast<size_t>(x); }
 
-const uint8_t* pixelOf(const Surface& surface, int32_t x, int32_t y) {
-    return pixelOf(const_cast<Surface&>(surface), x, y);
-}
+const uint8_t* pixelOf(const Surface& surface, int32_t x, int32_t y) { return pixelRow(surface, y) + 4 * static_cast<size_t>(x); }
 
 // Where the canvas's top-left pixel lies on the frame.
 struct Origin {

@@ -200,8 +200,7 @@ void paintGridCell(PainterState& p, const ScreenGrid& grid, size_t cell) {
 uint8_t* boxRow(PainterState& p, size_t cell, int32_t y) {
     int32_t X = static_cast<int32_t>(cell % kGridColumns) * kCellWidth;
     int32_t Y = static_cast<int32_t>(cell / kGridColumns) * kCellHeight + y;
-    return p.canvas().pixels.data() +
-           4 * (static_cast<size_t>(X) + static_cast<size_t>(p.canvas().height - 1 - Y) * p.canvas().width);
+    return pixelRow(p.canvas(), Y) + 4 * static_cast<size_t>(X);
 }
 
 // Paints a cell whose code stays inside its box (p.grid.reach says so for the font of the
@@ -230,10 +229,14 @@ bool paintBoxedCell(PainterState& p, const ScreenGrid& grid, size_t cell) {
         return std::memcmp(p.grid.saved.data(), &p.blocks.pixels[slot], CellBlocks::kBytes) != 0;
     }
     const uint8_t* from = &p.blocks.pixels[found->second];
+    // The box's rows lie one under another in memory unless the ring's seam runs through it.
     uint8_t* row = boxRow(p, cell, 0);
     const ptrdiff_t down = -static_cast<ptrdiff_t>(p.canvas().width) * 4;  // bottom-up memory
+    const int32_t Y = static_cast<int32_t>(cell / kGridColumns) * kCellHeight;
+    const bool together = memoryRowOf(p.canvas(), Y) == memoryRowOf(p.canvas(), Y + kCellHeight - 1) + kCellHeight - 1;
     bool changed = false;
     for (int32_t y = 0; y < kCellHeight; ++y, row += down, from += kRowBytes) {
+        if (!together) row = boxRow(p, cell, y);
         if (!changed && std::memcmp(row, from, kRowBytes) == 0) continue;
         changed = true;
         std::memcpy(row, from, kRowBytes);

@@ -74,18 +74,29 @@ int32_t findScroll(PainterState& p, const ScreenGrid& grid, int32_t columns, int
     return best;
 }
 
-// Moves painted rows by shift (row r takes what row r + shift showed), pixels and all; the rows
-// nothing moves into keep their pixels and cells.
+// Moves painted rows by shift (row r takes what row r + shift showed). When the rows fill the
+// canvas, its ring of pixel rows turns and the rows nothing moves into show, cells and all, the
+// rows that wrapped around; otherwise the pixels move and those rows keep their pixels and cells.
 void moveRows(PainterState& p, int32_t shift, int32_t rows) {
+    Surface& canvas = p.canvas();
+    if (rows * kCellHeight == canvas.height) {
+        turnRows(canvas, shift * kCellHeight);
+        const int32_t first = (shift % rows + rows) % rows;  // the row that comes to the top
+        const auto cells = static_cast<ptrdiff_t>(rows) * kGridColumns;
+        const auto top = static_cast<ptrdiff_t>(first) * kGridColumns;
+        std::rotate(p.grid.chars.begin(), p.grid.chars.begin() + top, p.grid.chars.begin() + cells);
+        std::rotate(p.grid.attrs.begin(), p.grid.attrs.begin() + top, p.grid.attrs.begin() + cells);
+        p.changes.notePainted(0, canvas.height - 1);
+        return;
+    }
     const int32_t first = std::max(0, -shift);  // the first row that receives
     const int32_t count = rows - (shift > 0 ? shift : -shift);
-    const size_t pixelRowBytes = static_cast<size_t>(p.canvas().width) * 4;
-    const size_t rowBytes = pixelRowBytes * kCellHeight;
-    uint8_t* pixels = p.canvas().pixels.data();
-    const int32_t height = p.canvas().height;
-    // Memory holds the bottom pixel row first: cell row r starts at the memory of its own bottom row.
-    auto memoryOf = [&](int32_t row) { return pixels + static_cast<size_t>(height - kCellHeight * (row + 1)) * pixelRowBytes; };
-    std::memmove(memoryOf(first + count - 1), memoryOf(first + shift + count - 1), rowBytes * count);
+    const size_t rowBytes = static_cast<size_t>(canvas.width) * 4;
+    // Each cell row's pixel rows lie together in memory, bottom row first, as long as the ring
+    // is not turned (it turns only while the rows fill the canvas).
+    settleRows(canvas);
+    std::memmove(pixelRow(canvas, (first + count) * kCellHeight - 1),
+                 pixelRow(canvas, (first + shift + count) * kCellHeight - 1), rowBytes * kCellHeight * count);
     const size_t cells = static_cast<size_t>(count) * kGridColumns;
     const size_t to = static_cast<size_t>(first) * kGridColumns;
     const size_t from = static_cast<size_t>(first + shift) * kGridColumns;
@@ -93,4 +104,3 @@ void moveRows(PainterState& p, int32_t shift, int32_t rows) {
     std::memmove(&p.grid.attrs[to], &p.grid.attrs[from], cells * sizeof(CellAttr));
     p.changes.notePainted(first * kCellHeight, (first + count) * kCellHeight - 1);
 }
-

@@ -55,9 +55,18 @@ PaintResult Painter::paintScreen(const ScreenToPaint& screen) {
     return {.painted = painted, .changes = p.changes.take()};
 }
 
-const Surface& Painter::frame() const { return state_->frame; }
+// Settling lays the rows out again without changing the picture.
+const Surface& Painter::frame() const {
+    settleRows(state_->frame);
+    return state_->frame;
+}
 
-const Surface& Painter::canvas() const { return state_->canvas(); }
+const Surface& Painter::turnedFrame() const { return state_->frame; }
+
+const Surface& Painter::canvas() const {
+    settleRows(state_->canvas());
+    return state_->canvas();
+}
 
 const RenderOptions& Painter::options() const { return state_->options; }
 

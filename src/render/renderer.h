@@ -98,8 +98,13 @@ public:
     PaintResult paint(const ScreenGrid& grid);
     PaintResult paint(const XtermScreen& screen);
 
-    // The picture: the painted screen, 10 x 20 pixels per cell (or -font's cells), finished.
+    // The picture: the painted screen, 10 x 20 pixels per cell (or -font's cells), finished,
+    // its pixels laid out as a BMP's.
     const Surface& frame() const;
+    // The same picture with its rows as painting left them: a scroll may have turned them
+    // (Surface::turn), for readers that go through pixelRow and would rather not wait for them
+    // to be laid out again.
+    const Surface& turnedFrame() const;
     // What the painters paint: the frame itself, or a surface apart while the frame is
     // finished around it.
     const Surface& canvas() const;

@@ -7,11 +7,7 @@
 
 namespace {
 
-uint8_t* pixelAddress(Surface& surface, int32_t x, int32_t y) {
-    size_t index = static_cast<size_t>(x) +
-                   static_cast<size_t>(surface.height - 1 - y) * static_cast<size_t>(surface.width);
-    return surface.pixels.data() + 4 * index;
-}
+uint8_t* pixelAddress(Surface& surface, int32_t x, int32_t y) { return pixelRow(surface, y) + 4 * static_cast<size_t>(x); }
 
 void storeColour(uint8_t* pixel, Colour colour) {
     uint32_t bits = static_cast<uint32_t>(colour);
@@ -43,6 +39,7 @@ void allocSurface(Surface& surface, int32_t width, int32_t height) {
     surface.pixels.shrink_to_fit();
     surface.width = 0;
     surface.height = 0;
+    surface.turn = 0;
     // A negative size is taken as empty rather than as a huge unsigned block.
     width = std::max(width, 0);
     height = std::max(height, 0);
@@ -50,6 +47,24 @@ void allocSurface(Surface& surface, int32_t width, int32_t height) {
     surface.width = width;
     surface.height = height;
     fillRect(surface, 0, 0, width - 1, height - 1, 0xFFFFFF);
+}
+
+void turnRows(Surface& surface, int32_t rows) {
+    if (surface.height <= 0) return;
+    const int64_t turned = (int64_t{surface.turn} - rows) % surface.height;
+    surface.turn = static_cast<int32_t>(turned < 0 ? turned + surface.height : turned);
+}
+
+void settleRows(Surface& surface) {
+    if (surface.turn == 0) return;
+    // Memory row m shows what memory row m + turn holds: the first turn rows go to the end.
+    const size_t rowBytes = static_cast<size_t>(surface.width) * 4;
+    const size_t front = static_cast<size_t>(surface.turn) * rowBytes;
+    const size_t total = static_cast<size_t>(surface.height) * rowBytes;
+    std::vector<uint8_t> moved(surface.pixels.begin(), surface.pixels.begin() + static_cast<ptrdiff_t>(front));
+    std::memmove(surface.pixels.data(), surface.pixels.data() + front, total - front);
+    std::memcpy(surface.pixels.data() + total - front, moved.data(), front);
+    surface.turn = 0;
 }
 
 void putPixel(Surface& surface, int32_t x, int32_t y, Colour colour) {
