@@ -116,6 +116,7 @@ struct Screen {
     CursorStyle cursor = CursorStyle::none;
     bool window = false;
     std::string font = "";  // -font
+    Emulation emulation = Emulation::basic;
 };
 
 class IncrementalRenderTest : public FontSearchTest {
@@ -134,6 +135,7 @@ protected:
         settings.window.shown = screen.window;
         settings.window.title = "incremental";
         settings.font = screen.font;
+        settings.emulation = screen.emulation;
         std::unique_ptr<RunStages> stages = startStages(settings);
         Terminal& terminal = stages->terminal;
         std::vector<uint64_t> digests;
@@ -207,6 +209,20 @@ std::vector<std::string> scrolledPayloads() {
 TEST_F(IncrementalRenderTest, ScrolledScreensMatchAFullRepaint) {
     installFont(dir_);
     expectSamePictures(scrolledPayloads(), {40, 12});
+}
+
+// The xterm emulation's painter turns scrolled rows with the ring (carrying what lies right of
+// a narrower screen), paints and reports the changed rows alone, and the pictures are a full
+// repaint's; with a border and a cursor too, and when the screen does not fill the picture.
+TEST_F(IncrementalRenderTest, XtermScreensMatchAFullRepaint) {
+    installFont(dir_);
+    const Emulation xterm = Emulation::xterm;
+    expectSamePictures(scrolledPayloads(), {.columns = 40, .rows = 12, .emulation = xterm});
+    expectSamePictures(randomPayloads(8, 400), {.columns = 40, .rows = 12, .emulation = xterm});
+    expectSamePictures(scrolledPayloads(), {.columns = 40, .rows = 12, .pictureColumns = 44, .pictureRows = 12, .emulation = xterm});
+    expectSamePictures(scrolledPayloads(), {.columns = 40, .rows = 12, .pictureColumns = 40, .pictureRows = 14, .emulation = xterm});
+    expectSamePictures(scrolledPayloads(),
+                       {.columns = 40, .rows = 12, .padding = 3, .cursor = CursorStyle::block, .emulation = xterm});
 }
 
 TEST_F(IncrementalRenderTest, RandomPayloadsWithOurFont) {

@@ -315,6 +315,31 @@ TEST_F(XtermRendererTest, GatheredColoursHoldEveryColourOfTheFrames) {
     }
 }
 
+// Every kind of glyph (font.txt, the PCF font, fontconfig's, box drawing) painted over rows that
+// a scroll turned, with and without a cursor: the frames are a full repaint's.
+TEST_F(XtermRendererTest, EveryKindOfGlyphOverScrolledRowsMatchesAFullRepaint) {
+    const std::vector<std::string> payloads = {
+        "AB\x1b[31mC\r\n\x1b[44mxy\xe4\xb8\xad", "\r\n\r\n\x1b[38;5;208m\xe2\x94\x8c\xe2\x96\x92\r\n",
+        "\x1b[1;1H\x1b[7m \xc3\xbc\xf0\x9f\x9a\x80\xe2\x98\x85", "\x1b[3;1H\r\n\x1b[0;4mzA\x82\xf0\x9f\x9a\x80"};
+    for (CursorStyle cursor : {CursorStyle::none, CursorStyle::block}) {
+        renderOptions_.cursor = cursor;
+        painter_.emplace(renderOptions_);
+        RenderOptions plainOptions = renderOptions_;
+        plainOptions.plainPaths = true;
+        Painter plain(plainOptions);
+        restartTerminal();
+        for (size_t i = 0; i < payloads.size(); ++i) {
+            render(payloads[i]);
+            plain.paint(*terminal_);
+            int32_t differing = 0;
+            for (int32_t y = 0; y < frame().height; ++y) {
+                for (int32_t x = 0; x < frame().width; ++x) differing += colourAt(frame(), x, y) != colourAt(plain.frame(), x, y);
+            }
+            EXPECT_EQ(differing, 0) << "payload " << i << ", cursor " << static_cast<int>(cursor);
+        }
+    }
+}
+
 TEST_F(XtermRendererTest, MissingFontTxtStopsTheRun) {
     fs::remove(dir_ / "font.txt");
     EXPECT_FALSE(painter_->paint(*terminal_).painted);

@@ -49,9 +49,7 @@ const std::array<uint8_t, kEncodeSteps + 1>& encodeTable() {
     return table;
 }
 
-uint8_t* pixel(Surface& surface, int32_t x, int32_t y) {
-    return surface.pixels.data() + 4 * (static_cast<size_t>(x) + static_cast<size_t>(surface.height - 1 - y) * surface.width);
-}
+uint8_t* pixel(Surface& surface, int32_t x, int32_t y) { return pixelRow(surface, y) + 4 * static_cast<size_t>(x); }
 
 }  // namespace
 
@@ -199,9 +197,7 @@ void paintOutlineCell(PainterState& p, Surface& surface, const OutlineCell& cell
     if (width <= 0 || x < 0) return;
     for (int32_t row = 0; row < tile.height; ++row) {
         if (y + row < 0 || y + row >= surface.height) continue;
-        std::memcpy(pixel(surface, x, y + row),
-                    tile.pixels.data() + 4 * static_cast<size_t>(tile.height - 1 - row) * tile.width,
-                    static_cast<size_t>(width) * 4);
+        std::memcpy(pixel(surface, x, y + row), pixelRow(tile, row), static_cast<size_t>(width) * 4);
     }
 }
 

@@ -74,6 +74,12 @@ struct PaintedXterm {
     uint64_t fontGeneration = 0;    // of the font.txt table the rows were painted with
     bool glyphsLeaveCells = false;  // a font.txt glyph reaches into the rows above or below
     std::array<bool, 256> hasKey{};
+    // A digest of each painted row's cells for the scroll search, where digestKnown says it is
+    // known: made when a search needs it, forgotten when the row is painted again.
+    std::vector<uint64_t> digests;
+    std::vector<uint8_t> digestKnown;
+    std::vector<uint64_t> nowDigests;  // scratch: the digests of the screen's rows
+    std::vector<uint8_t> changedRows;  // scratch: the rows that differ from the painted ones
 };
 
 struct OutlineCellHash {

@@ -44,10 +44,7 @@ Colour mix(Colour from, Colour to, float amount) {
     return mixed;
 }
 
-uint8_t* pixelOf(Surface& surface, int32_t x, int32_t y) {
-    const size_t row = static_cast<size_t>(surface.height - 1 - y);  // bottom row first
-    return surface.pixels.data() + 4 * (static_cast<size_t>(x) + row * static_cast<size_t>(surface.width));
-}
+uint8_t* pixelOf(Surface& surface, int32_t x, int32_t y) { return pixelRow(surface, y) + 4 * static_cast<size_t>(x); }
 
 // Blends colour over the pixel by coverage (0 to 1), in linear light, in kCoverageSteps steps.
 void coverPixel(Surface& surface, int32_t x, int32_t y, Colour colour, float coverage) {

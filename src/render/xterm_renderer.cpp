@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -173,6 +174,79 @@ bool rowChanged(const PaintedXterm& painted, const XtermScreen& screen, int32_t 
     return !std::equal(first, first + screen.columns, previous);
 }
 
+// A digest of a row's cells, eight bytes at a time, to choose a scroll's shift; the cells
+// themselves are compared before a row is left unpainted.
+uint64_t rowDigest(const std::vector<XtermCell>& cells, int32_t columns, int32_t row) {
+    uint64_t digest = 0x9E3779B97F4A7C15u;
+    auto mix = [&](uint64_t value) {
+        digest = (digest ^ value) * 0x100000001B3u;
+        digest ^= digest >> 29;
+    };
+    auto colour = [](const XtermColour& c) {
+        return uint64_t{c.rgb} << 32 | uint64_t{static_cast<uint8_t>(c.kind)} << 8 | c.index;
+    };
+    const auto first = static_cast<size_t>(row) * static_cast<size_t>(columns);
+    for (size_t at = first; at < first + static_cast<size_t>(columns); ++at) {
+        const XtermCell& cell = cells[at];
+        mix(uint64_t{cell.codePoint} << 32 | uint64_t{cell.width} << 8 |
+            uint64_t{cell.bold} | uint64_t{cell.underline} << 1 | uint64_t{cell.reverse} << 2 |
+            uint64_t{cell.italic} << 3 | uint64_t{cell.strike} << 4);
+        mix(colour(cell.foreground));
+        mix(colour(cell.background));
+    }
+    return digest;
+}
+
+// A screen that scrolled shows painted rows a few rows higher or lower. When its rows fill the
+// canvas, the canvas's ring of pixel rows turns by the shift that leaves the most rows as they
+// are to be shown, and the painted cells and their digests turn with it; the rows that wrapped
+// around are then painted like any changed row. changed holds which rows differ from the
+// painted ones, before any turn. True when it turned.
+bool turnScrolledRows(PainterState& p, const XtermScreen& screen, const std::vector<uint8_t>& changed) {
+    PaintedXterm& painted = p.xterm;
+    Surface& canvas = p.canvas();
+    const int32_t rows = screen.rows;
+    const int32_t columns = screen.columns;
+    if (rows < 2 || rows * kCellHeight != canvas.height || painted.digests.size() != static_cast<size_t>(rows) ||
+        painted.digestKnown.size() != static_cast<size_t>(rows)) {
+        return false;
+    }
+    int32_t unchanged = 0;
+    for (int32_t row = 0; row < rows; ++row) unchanged += changed[static_cast<size_t>(row)] ? 0 : 1;
+    // A scroll changes most rows; a screen with a few rows changed in place is not searched.
+    if (rows - unchanged < std::max(2, rows / 4)) return false;
+    std::vector<uint64_t>& before = painted.digests;
+    std::vector<uint64_t>& now = painted.nowDigests;
+    now.resize(static_cast<size_t>(rows));
+    for (int32_t row = 0; row < rows; ++row) {
+        const auto at = static_cast<size_t>(row);
+        if (!painted.digestKnown[at]) before[at] = rowDigest(painted.cells, columns, row);
+        painted.digestKnown[at] = 1;
+        now[at] = changed[at] ? rowDigest(screen.cells, columns, row) : before[at];
+    }
+    int32_t best = 0;
+    int32_t bestRows = unchanged;
+    for (int32_t shift = 1 - rows; shift < rows; ++shift) {
+        if (shift == 0) continue;
+        int32_t matching = 0;
+        for (int32_t row = std::max(0, -shift); row < std::min(rows, rows - shift); ++row) {
+            matching += now[static_cast<size_t>(row)] == before[static_cast<size_t>(row + shift)] ? 1 : 0;
+        }
+        if (matching > bestRows) {
+            best = shift;
+            bestRows = matching;
+        }
+    }
+    if (best == 0) return false;
+    turnRows(canvas, best * kCellHeight);
+    const int32_t top = (best % rows + rows) % rows;
+    std::rotate(painted.cells.begin(), painted.cells.begin() + static_cast<ptrdiff_t>(top) * columns,
+                painted.cells.begin() + static_cast<ptrdiff_t>(rows) * columns);
+    std::rotate(painted.digests.begin(), painted.digests.begin() + top, painted.digests.begin() + rows);
+    std::rotate(painted.digestKnown.begin(), painted.digestKnown.begin() + top, painted.digestKnown.begin() + rows);
+    return true;
+}
+
 }  // namespace
 
 bool paintXtermScreen(PainterState& p, const XtermScreen& screen) {
@@ -211,8 +285,22 @@ bool paintXtermScreen(PainterState& p, const XtermScreen& screen) {
         painted.cells = screen.cells;
         if (smaller) fillRect(canvas, 0, 0, width - 1, height - 1, options.theme.background);
     }
-    for (int32_t row = 0; row < std::min(screen.rows, rows); ++row) {
-        if (!repaintAll && !rowChanged(painted, screen, row)) continue;
+    const int32_t shown = std::min(screen.rows, rows);
+    std::vector<uint8_t>& changed = painted.changedRows;
+    changed.assign(static_cast<size_t>(shown), 1);
+    if (repaintAll) {
+        painted.digests.assign(static_cast<size_t>(screen.rows), 0);
+        painted.digestKnown.assign(static_cast<size_t>(screen.rows), 0);
+    } else {
+        for (int32_t row = 0; row < shown; ++row) changed[static_cast<size_t>(row)] = rowChanged(painted, screen, row);
+    }
+    const bool turned = !repaintAll && turnScrolledRows(p, screen, changed);
+    int32_t top = INT32_MAX;
+    int32_t bottom = -1;
+    for (int32_t row = 0; row < shown; ++row) {
+        if (!repaintAll && !(turned ? rowChanged(painted, screen, row) : changed[static_cast<size_t>(row)])) continue;
+        top = std::min(top, row * kCellHeight);
+        bottom = row * kCellHeight + kCellHeight - 1;
         // What the row's last glyph drew past the screen's edge goes with it.
         if (smaller && !repaintAll) {
             fillRect(canvas, screen.columns * kCellWidth, row * kCellHeight, width - 1,
@@ -221,6 +309,14 @@ bool paintXtermScreen(PainterState& p, const XtermScreen& screen) {
         paintRow(p, screen, row);
         auto first = screen.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns;
         std::copy(first, first + screen.columns, painted.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns);
+        if (static_cast<size_t>(row) < painted.digestKnown.size()) painted.digestKnown[static_cast<size_t>(row)] = 0;
+    }
+    if (repaintAll) {
+        p.changes.noteReplaced();
+    } else if (turned) {
+        p.changes.notePainted(0, height - 1);
+    } else {
+        p.changes.notePainted(top, bottom);
     }
     return true;
 }
@@ -269,6 +365,9 @@ bool gatherXtermColours(PainterState& p, const XtermScreen& screen) {
         painted.rows = screen.rows;
         painted.cells = screen.cells;
     }
+    // The scroll search is the painting's alone.
+    painted.digests.clear();
+    painted.digestKnown.clear();
     for (int32_t row = 0; row < screen.rows && !gathering.beyond; ++row) {
         if (!all && !rowChanged(painted, screen, row)) continue;
         for (int32_t column = 0; column < screen.columns; ++column) {
