@@ -211,10 +211,10 @@ TEST_F(IncrementalRenderTest, ScrolledScreensMatchAFullRepaint) {
     expectSamePictures(scrolledPayloads(), {40, 12});
 }
 
-// The xterm emulation's painter turns scrolled rows with the ring (carrying what lies right of
-// a narrower screen), paints and reports the changed rows alone, and the pictures are a full
-// repaint's; with a border and a cursor too, and when the screen does not fill the picture.
-TEST_F(IncrementalRenderTest, XtermScreensMatchAFullRepaint) {
+// The xterm emulation's painter and -font's turn scrolled rows with the ring (carrying what lies
+// right of a narrower screen), paint and report the changed rows alone, and the pictures are a
+// full repaint's; with a border and a cursor too, and when the screen does not fill the picture.
+TEST_F(IncrementalRenderTest, XtermAndOutlineScreensMatchAFullRepaint) {
     installFont(dir_);
     const Emulation xterm = Emulation::xterm;
     expectSamePictures(scrolledPayloads(), {.columns = 40, .rows = 12, .emulation = xterm});
@@ -223,6 +223,11 @@ TEST_F(IncrementalRenderTest, XtermScreensMatchAFullRepaint) {
     expectSamePictures(scrolledPayloads(), {.columns = 40, .rows = 12, .pictureColumns = 40, .pictureRows = 14, .emulation = xterm});
     expectSamePictures(scrolledPayloads(),
                        {.columns = 40, .rows = 12, .padding = 3, .cursor = CursorStyle::block, .emulation = xterm});
+    for (Emulation emulation : {Emulation::basic, xterm}) {
+        expectSamePictures(scrolledPayloads(), {.columns = 40, .rows = 12, .font = "DejaVu Sans Mono", .emulation = emulation});
+        expectSamePictures(scrolledPayloads(), {.columns = 40, .rows = 12, .pictureColumns = 41, .pictureRows = 12,
+                                                .cursor = CursorStyle::bar, .font = "DejaVu Sans Mono", .emulation = emulation});
+    }
 }
 
 TEST_F(IncrementalRenderTest, RandomPayloadsWithOurFont) {

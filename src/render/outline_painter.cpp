@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -165,6 +166,91 @@ void collectXtermCells(OutlinePainted& painter, const XtermScreen& screen, const
     }
 }
 
+// Which of the screen's rows differ from the painted ones, row by row as bytes (a cell has no
+// padding).
+void markChangedRows(OutlinePainted& painter, int32_t rows) {
+    static_assert(std::has_unique_object_representations_v<OutlineCell>);
+    const size_t rowBytes = static_cast<size_t>(painter.columns) * sizeof(OutlineCell);
+    painter.changedRows.resize(static_cast<size_t>(rows));
+    for (int32_t row = 0; row < rows; ++row) {
+        const size_t at = static_cast<size_t>(row) * static_cast<size_t>(painter.columns);
+        painter.changedRows[static_cast<size_t>(row)] = std::memcmp(&painter.cells[at], &painter.painted[at], rowBytes) != 0;
+    }
+}
+
+// A digest of a row of cells, to choose a scroll's shift; the cells themselves decide what is
+// painted.
+uint64_t rowDigest(const std::vector<OutlineCell>& cells, int32_t columns, int32_t row) {
+    uint64_t digest = 0x9E3779B97F4A7C15u;
+    const auto first = static_cast<size_t>(row) * static_cast<size_t>(columns);
+    for (size_t at = first; at < first + static_cast<size_t>(columns); ++at) {
+        const OutlineCell& cell = cells[at];
+        for (uint64_t value : {uint64_t{cell.codePoint} << 32 | static_cast<uint32_t>(cell.foreground),
+                               uint64_t{static_cast<uint32_t>(cell.background)} << 32 | uint64_t{cell.span} << 24 |
+                                   uint64_t{cell.style} << 16 | uint64_t{cell.underline} << 8 | uint64_t{cell.strike}}) {
+            digest = (digest ^ value) * 0x100000001B3u;
+            digest ^= digest >> 29;
+        }
+    }
+    return digest;
+}
+
+// A screen that scrolled shows painted rows a few rows higher or lower. When its rows fill the
+// surface (but for the row that makes its height even), the surface's ring of pixel rows turns by
+// the shift that leaves the most rows as they are to be shown, and the painted cells turn with
+// it. The rows that wrapped around are painted again whole, as that last row moved them out of
+// line with their cells, and it is cleared to the background again. True when it turned.
+bool turnScrolledRows(OutlinePainted& painter, Surface& surface, int32_t rows, int32_t cellHeight, Colour background) {
+    const int32_t columns = painter.columns;
+    const int32_t cellsHeight = rows * cellHeight;
+    if (rows < 2 || cellsHeight > surface.height || surface.height - cellsHeight > 1 ||
+        painter.digests.size() != static_cast<size_t>(rows)) {
+        return false;
+    }
+    auto rowOf = [&](auto& cells, int32_t row) { return cells.begin() + static_cast<ptrdiff_t>(row) * columns; };
+    const std::vector<uint8_t>& changed = painter.changedRows;
+    int32_t unchanged = 0;
+    for (int32_t row = 0; row < rows; ++row) unchanged += changed[static_cast<size_t>(row)] ? 0 : 1;
+    // A scroll changes most rows; a screen with a few rows changed in place is not searched.
+    if (rows - unchanged < std::max(2, rows / 4)) return false;
+    std::vector<uint64_t>& before = painter.digests;
+    std::vector<uint64_t>& now = painter.nowDigests;
+    now.resize(static_cast<size_t>(rows));
+    for (int32_t row = 0; row < rows; ++row) {
+        const auto at = static_cast<size_t>(row);
+        if (!painter.digestKnown[at]) before[at] = rowDigest(painter.painted, columns, row);
+        painter.digestKnown[at] = 1;
+        now[at] = changed[at] ? rowDigest(painter.cells, columns, row) : before[at];
+    }
+    int32_t best = 0;
+    int32_t bestRows = unchanged;
+    for (int32_t shift = 1 - rows; shift < rows; ++shift) {
+        if (shift == 0) continue;
+        int32_t matching = 0;
+        for (int32_t row = std::max(0, -shift); row < std::min(rows, rows - shift); ++row) {
+            matching += now[static_cast<size_t>(row)] == before[static_cast<size_t>(row + shift)] ? 1 : 0;
+        }
+        if (matching > bestRows) {
+            best = shift;
+            bestRows = matching;
+        }
+    }
+    if (best == 0) return false;
+    turnRows(surface, best * cellHeight);
+    const int32_t top = (best % rows + rows) % rows;
+    std::rotate(painter.painted.begin(), rowOf(painter.painted, top), rowOf(painter.painted, rows));
+    std::rotate(painter.digests.begin(), painter.digests.begin() + top, painter.digests.end());
+    std::rotate(painter.digestKnown.begin(), painter.digestKnown.begin() + top, painter.digestKnown.end());
+    if (surface.height > cellsHeight) {
+        // No cell has span 255: the wrapped rows' cells all differ from what is painted there.
+        const int32_t first = best > 0 ? rows - best : 0;
+        std::fill(rowOf(painter.painted, first), rowOf(painter.painted, first + std::abs(best)), OutlineCell{.span = 255});
+        std::fill_n(painter.digestKnown.begin() + first, std::abs(best), uint8_t{0});
+        fillRect(surface, 0, cellsHeight, surface.width - 1, surface.height - 1, background);
+    }
+    return true;
+}
+
 }  // namespace
 
 uint8_t blendChannel(uint8_t background, uint8_t foreground, uint8_t coverage) {
@@ -246,15 +332,23 @@ bool paintOutlineScreen(PainterState& p, const ScreenToPaint& toPaint) {
         painter.rows = rows;
         painter.generation = surface.generation;
         painter.painted.assign(painter.cells.size(), OutlineCell{});
+        painter.digests.assign(static_cast<size_t>(rows), 0);
+        painter.digestKnown.assign(static_cast<size_t>(rows), 0);
     }
+    if (!repaintAll) markChangedRows(painter, rows);
+    const bool turned =
+        !repaintAll && rows == pictureRows && turnScrolledRows(painter, surface, rows, m.cellHeight, theme.background);
+    if (turned) markChangedRows(painter, rows);
     int32_t top = INT32_MAX;
     int32_t bottom = -1;
     for (int32_t r = 0; r < std::min(rows, pictureRows); ++r) {
+        if (!repaintAll && !painter.changedRows[static_cast<size_t>(r)]) continue;
         for (int32_t c = 0; c < std::min(columns, pictureColumns); ++c) {
             size_t index = static_cast<size_t>(r) * columns + c;
             const OutlineCell& cell = painter.cells[index];
             if (!repaintAll && cell == painter.painted[index]) continue;
             painter.painted[index] = cell;
+            painter.digestKnown[static_cast<size_t>(r)] = 0;
             if (cell.span == 0) continue;
             paintOutlineCell(p, surface, cell, c * m.cellWidth, r * m.cellHeight);
             top = std::min(top, r * m.cellHeight);
@@ -263,6 +357,8 @@ bool paintOutlineScreen(PainterState& p, const ScreenToPaint& toPaint) {
     }
     if (repaintAll) {
         p.changes.noteReplaced();
+    } else if (turned) {
+        p.changes.notePainted(0, height - 1);
     } else {
         p.changes.notePainted(top, bottom);
     }

@@ -129,6 +129,12 @@ struct OutlinePainted {
     int32_t columns = 0;
     int32_t rows = 0;
     uint64_t generation = 0;
+    // A digest of each painted row's cells for the scroll search, where digestKnown says it is
+    // known: made when a search needs it, forgotten when the row is painted again.
+    std::vector<uint64_t> digests;
+    std::vector<uint8_t> digestKnown;
+    std::vector<uint64_t> nowDigests;  // scratch: the digests of the screen's rows
+    std::vector<uint8_t> changedRows;  // scratch: the rows that differ from the painted ones
 };
 
 // The cursor's cell (two for a wide character) on the frame, the colours the cell was painted
