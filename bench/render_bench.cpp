@@ -1,15 +1,16 @@
 // Emulation and rendering alone: every record walked, interpreted and painted, no frame written.
 //
-//     render_bench RECORDING [FPS [FONT]]
+//     render_bench RECORDING [FPS [FONT [EMULATION]]]
 //
-// FONT paints with that scalable font at 16 pixels (-font FONT), else with font.txt.
+// FONT paints with that scalable font at 16 pixels (-font FONT), else (or when "") with font.txt;
+// EMULATION "xterm" interprets with libvterm (-emulation xterm), else with the basic emulation.
 // Prints records, seconds, records_per_second and peak_rss_kib.
 
 #include "bench_support.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: render_bench RECORDING [FPS [FONT]]\n");
+        std::fprintf(stderr, "usage: render_bench RECORDING [FPS [FONT [EMULATION]]]\n");
         return 2;
     }
     const Recording recording = bench::readTtyrec(argv[1]);
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
     bench::useFps(bench::fpsArgument(argc, argv, 2));
     settings.writeFrames = false;
     if (argc > 3) settings.font = argv[3];
+    if (argc > 4 && std::string(argv[4]) == "xterm") settings.emulation = Emulation::xterm;
     std::unique_ptr<RunStages> stages = bench::startConverterStages();
 
     size_t records = 0;
