@@ -58,17 +58,23 @@ int32_t findScroll(PainterState& p, const ScreenGrid& grid, int32_t columns, int
         now[r] = same[r] ? before[r] : rowDigest(&grid.charPlane[base], &grid.attrPlane[base], columns);
     }
     if (rows - unchanged < 2) return 0;
+    // Moving the rows (when they cannot turn) costs a copy of the pixels: win by two rows.
+    return bestShift(std::span(now.data(), static_cast<size_t>(rows)), std::span(before.data(), static_cast<size_t>(rows)),
+                     unchanged + 1);
+}
+
+int32_t bestShift(std::span<const uint64_t> now, std::span<const uint64_t> before, int32_t toBeat) {
+    const auto rows = static_cast<int32_t>(now.size());
     int32_t best = 0;
-    int32_t bestRows = unchanged + 1;  // moving costs a copy of the pixels: win by two rows
     for (int32_t shift = 1 - rows; shift < rows; ++shift) {
         if (shift == 0) continue;
         int32_t matching = 0;
         for (int32_t r = std::max(0, -shift); r < std::min(rows, rows - shift); ++r) {
-            matching += now[r] == before[r + shift] ? 1 : 0;
+            matching += now[static_cast<size_t>(r)] == before[static_cast<size_t>(r + shift)] ? 1 : 0;
         }
-        if (matching > bestRows) {
+        if (matching > toBeat) {
             best = shift;
-            bestRows = matching;
+            toBeat = matching;
         }
     }
     return best;

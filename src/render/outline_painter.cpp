@@ -222,19 +222,7 @@ bool turnScrolledRows(OutlinePainted& painter, Surface& surface, int32_t rows, i
         painter.digestKnown[at] = 1;
         now[at] = changed[at] ? rowDigest(painter.cells, columns, row) : before[at];
     }
-    int32_t best = 0;
-    int32_t bestRows = unchanged;
-    for (int32_t shift = 1 - rows; shift < rows; ++shift) {
-        if (shift == 0) continue;
-        int32_t matching = 0;
-        for (int32_t row = std::max(0, -shift); row < std::min(rows, rows - shift); ++row) {
-            matching += now[static_cast<size_t>(row)] == before[static_cast<size_t>(row + shift)] ? 1 : 0;
-        }
-        if (matching > bestRows) {
-            best = shift;
-            bestRows = matching;
-        }
-    }
+    const int32_t best = bestShift(now, before, unchanged);
     if (best == 0) return false;
     turnRows(surface, best * cellHeight);
     const int32_t top = (best % rows + rows) % rows;

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -231,6 +232,9 @@ bool gatherXtermColours(PainterState& painter, const XtermScreen& screen);
 int32_t findScroll(PainterState& painter, const ScreenGrid& grid, int32_t columns, int32_t rows,
                    std::array<uint64_t, kGridRows>& now);
 void moveRows(PainterState& painter, int32_t shift, int32_t rows);
+// The shift (row r of now shows row r + shift of before) under which more rows' digests match
+// than toBeat, the most of any; 0 when none does.
+int32_t bestShift(std::span<const uint64_t> now, std::span<const uint64_t> before, int32_t toBeat);
 
 // Brings the frame up to date around the canvas (-padding, -cursor, -window).
 void finishFrame(PainterState& painter, const ScreenToPaint& screen);
