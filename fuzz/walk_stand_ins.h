@@ -42,6 +42,8 @@ const Surface& Painter::frame() const {
     return kNone;
 }
 
+const Surface& Painter::turnedFrame() const { return frame(); }
+
 KeyCaption::KeyCaption(const RenderOptions& options, int32_t) : painter_(options) {}
 
 ComposedFrame KeyCaption::compose(const Surface& frame, const ScreenChanges& frameChanges, const CaptionLook& look,
