@@ -110,3 +110,27 @@ void moveRows(PainterState& p, int32_t shift, int32_t rows) {
     std::memmove(&p.grid.attrs[to], &p.grid.attrs[from], cells * sizeof(CellAttr));
     p.changes.notePainted(first * kCellHeight, (first + count) * kCellHeight - 1);
 }
+
+int32_t findShift(RowDigests& digests, const std::vector<uint8_t>& changed,
+                  const std::function<uint64_t(int32_t)>& screenDigest,
+                  const std::function<uint64_t(int32_t)>& paintedDigest) {
+    const auto rows = static_cast<int32_t>(changed.size());
+    if (rows < 2 || digests.painted.size() != changed.size() || digests.known.size() != changed.size()) return 0;
+    int32_t unchanged = 0;
+    for (uint8_t rowChanged : changed) unchanged += rowChanged ? 0 : 1;
+    // A scroll changes most rows; a screen with a few rows changed in place is not searched.
+    if (rows - unchanged < std::max(2, rows / 4)) return 0;
+    digests.now.resize(changed.size());
+    for (int32_t row = 0; row < rows; ++row) {
+        const auto at = static_cast<size_t>(row);
+        if (!digests.known[at]) digests.painted[at] = paintedDigest(row);
+        digests.known[at] = 1;
+        digests.now[at] = changed[at] ? screenDigest(row) : digests.painted[at];
+    }
+    return bestShift(digests.now, digests.painted, unchanged);
+}
+
+void turnDigests(RowDigests& digests, int32_t top) {
+    std::rotate(digests.painted.begin(), digests.painted.begin() + top, digests.painted.end());
+    std::rotate(digests.known.begin(), digests.known.begin() + top, digests.known.end());
+}

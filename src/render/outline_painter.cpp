@@ -203,37 +203,21 @@ uint64_t rowDigest(const std::vector<OutlineCell>& cells, int32_t columns, int32
 bool turnScrolledRows(OutlinePainted& painter, Surface& surface, int32_t rows, int32_t cellHeight, Colour background) {
     const int32_t columns = painter.columns;
     const int32_t cellsHeight = rows * cellHeight;
-    if (rows < 2 || cellsHeight > surface.height || surface.height - cellsHeight > 1 ||
-        painter.digests.size() != static_cast<size_t>(rows)) {
-        return false;
-    }
+    if (cellsHeight > surface.height || surface.height - cellsHeight > 1) return false;
     auto rowOf = [&](auto& cells, int32_t row) { return cells.begin() + static_cast<ptrdiff_t>(row) * columns; };
-    const std::vector<uint8_t>& changed = painter.changedRows;
-    int32_t unchanged = 0;
-    for (int32_t row = 0; row < rows; ++row) unchanged += changed[static_cast<size_t>(row)] ? 0 : 1;
-    // A scroll changes most rows; a screen with a few rows changed in place is not searched.
-    if (rows - unchanged < std::max(2, rows / 4)) return false;
-    std::vector<uint64_t>& before = painter.digests;
-    std::vector<uint64_t>& now = painter.nowDigests;
-    now.resize(static_cast<size_t>(rows));
-    for (int32_t row = 0; row < rows; ++row) {
-        const auto at = static_cast<size_t>(row);
-        if (!painter.digestKnown[at]) before[at] = rowDigest(painter.painted, columns, row);
-        painter.digestKnown[at] = 1;
-        now[at] = changed[at] ? rowDigest(painter.cells, columns, row) : before[at];
-    }
-    const int32_t best = bestShift(now, before, unchanged);
+    const int32_t best = findShift(
+        painter.digests, painter.changedRows, [&](int32_t row) { return rowDigest(painter.cells, columns, row); },
+        [&](int32_t row) { return rowDigest(painter.painted, columns, row); });
     if (best == 0) return false;
     turnRows(surface, best * cellHeight);
     const int32_t top = (best % rows + rows) % rows;
     std::rotate(painter.painted.begin(), rowOf(painter.painted, top), rowOf(painter.painted, rows));
-    std::rotate(painter.digests.begin(), painter.digests.begin() + top, painter.digests.end());
-    std::rotate(painter.digestKnown.begin(), painter.digestKnown.begin() + top, painter.digestKnown.end());
+    turnDigests(painter.digests, top);
     if (surface.height > cellsHeight) {
         // No cell has span 255: the wrapped rows' cells all differ from what is painted there.
         const int32_t first = best > 0 ? rows - best : 0;
         std::fill(rowOf(painter.painted, first), rowOf(painter.painted, first + std::abs(best)), OutlineCell{.span = 255});
-        std::fill_n(painter.digestKnown.begin() + first, std::abs(best), uint8_t{0});
+        for (int32_t row = first; row < first + std::abs(best); ++row) painter.digests.forget(static_cast<size_t>(row));
         fillRect(surface, 0, cellsHeight, surface.width - 1, surface.height - 1, background);
     }
     return true;
@@ -320,8 +304,7 @@ bool paintOutlineScreen(PainterState& p, const ScreenToPaint& toPaint) {
         painter.rows = rows;
         painter.generation = surface.generation;
         painter.painted.assign(painter.cells.size(), OutlineCell{});
-        painter.digests.assign(static_cast<size_t>(rows), 0);
-        painter.digestKnown.assign(static_cast<size_t>(rows), 0);
+        painter.digests.reset(static_cast<size_t>(rows));
     }
     if (!repaintAll) markChangedRows(painter, rows);
     const bool turned =
@@ -336,7 +319,7 @@ bool paintOutlineScreen(PainterState& p, const ScreenToPaint& toPaint) {
             const OutlineCell& cell = painter.cells[index];
             if (!repaintAll && cell == painter.painted[index]) continue;
             painter.painted[index] = cell;
-            painter.digestKnown[static_cast<size_t>(r)] = 0;
+            painter.digests.forget(static_cast<size_t>(r));
             if (cell.span == 0) continue;
             paintOutlineCell(p, surface, cell, c * m.cellWidth, r * m.cellHeight);
             top = std::min(top, r * m.cellHeight);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <unordered_map>
 #include <unordered_set>
@@ -33,6 +34,21 @@ struct PixelRect {
     int32_t top;
     int32_t right;
     int32_t bottom;
+};
+
+// Digests of a painter's rows for the scroll search: the painted rows' (each made when a search
+// needs it, forgotten when the row is painted again) and, as scratch, the screen's.
+struct RowDigests {
+    std::vector<uint64_t> painted;
+    std::vector<uint8_t> known;
+    std::vector<uint64_t> now;
+    void reset(size_t rows) {
+        painted.assign(rows, 0);
+        known.assign(rows, 0);
+    }
+    void forget(size_t row) {
+        if (row < known.size()) known[row] = 0;
+    }
 };
 
 // What the canvas shows, cell by cell, and what it was painted with (the basic emulation).
@@ -75,11 +91,7 @@ struct PaintedXterm {
     uint64_t fontGeneration = 0;    // of the font.txt table the rows were painted with
     bool glyphsLeaveCells = false;  // a font.txt glyph reaches into the rows above or below
     std::array<bool, 256> hasKey{};
-    // A digest of each painted row's cells for the scroll search, where digestKnown says it is
-    // known: made when a search needs it, forgotten when the row is painted again.
-    std::vector<uint64_t> digests;
-    std::vector<uint8_t> digestKnown;
-    std::vector<uint64_t> nowDigests;  // scratch: the digests of the screen's rows
+    RowDigests digests;
     std::vector<uint8_t> changedRows;  // scratch: the rows that differ from the painted ones
 };
 
@@ -130,11 +142,7 @@ struct OutlinePainted {
     int32_t columns = 0;
     int32_t rows = 0;
     uint64_t generation = 0;
-    // A digest of each painted row's cells for the scroll search, where digestKnown says it is
-    // known: made when a search needs it, forgotten when the row is painted again.
-    std::vector<uint64_t> digests;
-    std::vector<uint8_t> digestKnown;
-    std::vector<uint64_t> nowDigests;  // scratch: the digests of the screen's rows
+    RowDigests digests;
     std::vector<uint8_t> changedRows;  // scratch: the rows that differ from the painted ones
 };
 
@@ -235,6 +243,15 @@ void moveRows(PainterState& painter, int32_t shift, int32_t rows);
 // The shift (row r of now shows row r + shift of before) under which more rows' digests match
 // than toBeat, the most of any; 0 when none does.
 int32_t bestShift(std::span<const uint64_t> now, std::span<const uint64_t> before, int32_t toBeat);
+// The shift a screen scrolled by (its row r shows painted row r + shift), for the painters that
+// turn their ring: 0 unless a quarter of the rows or more changed (changed[r]) and a shift keeps
+// more rows than staying does. The digests of the screen's rows and of painted rows not yet known
+// come from screenDigest and paintedDigest.
+int32_t findShift(RowDigests& digests, const std::vector<uint8_t>& changed,
+                  const std::function<uint64_t(int32_t)>& screenDigest,
+                  const std::function<uint64_t(int32_t)>& paintedDigest);
+// The digests follow the painted rows when the ring turns: row top comes to the top.
+void turnDigests(RowDigests& digests, int32_t top);
 
 // Brings the frame up to date around the canvas (-padding, -cursor, -window).
 void finishFrame(PainterState& painter, const ScreenToPaint& screen);

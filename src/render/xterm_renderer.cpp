@@ -207,31 +207,16 @@ bool turnScrolledRows(PainterState& p, const XtermScreen& screen, const std::vec
     Surface& canvas = p.canvas();
     const int32_t rows = screen.rows;
     const int32_t columns = screen.columns;
-    if (rows < 2 || rows * kCellHeight != canvas.height || painted.digests.size() != static_cast<size_t>(rows) ||
-        painted.digestKnown.size() != static_cast<size_t>(rows)) {
-        return false;
-    }
-    int32_t unchanged = 0;
-    for (int32_t row = 0; row < rows; ++row) unchanged += changed[static_cast<size_t>(row)] ? 0 : 1;
-    // A scroll changes most rows; a screen with a few rows changed in place is not searched.
-    if (rows - unchanged < std::max(2, rows / 4)) return false;
-    std::vector<uint64_t>& before = painted.digests;
-    std::vector<uint64_t>& now = painted.nowDigests;
-    now.resize(static_cast<size_t>(rows));
-    for (int32_t row = 0; row < rows; ++row) {
-        const auto at = static_cast<size_t>(row);
-        if (!painted.digestKnown[at]) before[at] = rowDigest(painted.cells, columns, row);
-        painted.digestKnown[at] = 1;
-        now[at] = changed[at] ? rowDigest(screen.cells, columns, row) : before[at];
-    }
-    const int32_t best = bestShift(now, before, unchanged);
+    if (rows * kCellHeight != canvas.height || changed.size() != static_cast<size_t>(rows)) return false;
+    const int32_t best = findShift(
+        painted.digests, changed, [&](int32_t row) { return rowDigest(screen.cells, columns, row); },
+        [&](int32_t row) { return rowDigest(painted.cells, columns, row); });
     if (best == 0) return false;
     turnRows(canvas, best * kCellHeight);
     const int32_t top = (best % rows + rows) % rows;
     std::rotate(painted.cells.begin(), painted.cells.begin() + static_cast<ptrdiff_t>(top) * columns,
                 painted.cells.begin() + static_cast<ptrdiff_t>(rows) * columns);
-    std::rotate(painted.digests.begin(), painted.digests.begin() + top, painted.digests.begin() + rows);
-    std::rotate(painted.digestKnown.begin(), painted.digestKnown.begin() + top, painted.digestKnown.begin() + rows);
+    turnDigests(painted.digests, top);
     return true;
 }
 
@@ -277,8 +262,7 @@ bool paintXtermScreen(PainterState& p, const XtermScreen& screen) {
     std::vector<uint8_t>& changed = painted.changedRows;
     changed.assign(static_cast<size_t>(shown), 1);
     if (repaintAll) {
-        painted.digests.assign(static_cast<size_t>(screen.rows), 0);
-        painted.digestKnown.assign(static_cast<size_t>(screen.rows), 0);
+        painted.digests.reset(static_cast<size_t>(screen.rows));
     } else {
         for (int32_t row = 0; row < shown; ++row) changed[static_cast<size_t>(row)] = rowChanged(painted, screen, row);
     }
@@ -297,7 +281,7 @@ bool paintXtermScreen(PainterState& p, const XtermScreen& screen) {
         paintRow(p, screen, row);
         auto first = screen.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns;
         std::copy(first, first + screen.columns, painted.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns);
-        if (static_cast<size_t>(row) < painted.digestKnown.size()) painted.digestKnown[static_cast<size_t>(row)] = 0;
+        painted.digests.forget(static_cast<size_t>(row));
     }
     if (repaintAll) {
         p.changes.noteReplaced();
@@ -354,8 +338,7 @@ bool gatherXtermColours(PainterState& p, const XtermScreen& screen) {
         painted.cells = screen.cells;
     }
     // The scroll search is the painting's alone.
-    painted.digests.clear();
-    painted.digestKnown.clear();
+    painted.digests = RowDigests{};
     for (int32_t row = 0; row < screen.rows && !gathering.beyond; ++row) {
         if (!all && !rowChanged(painted, screen, row)) continue;
         for (int32_t column = 0; column < screen.columns; ++column) {
