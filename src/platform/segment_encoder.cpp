@@ -18,78 +18,9 @@ extern "C" {
 }
 
 #include "platform/cores.h"
+#include "platform/row_store.h"
 
 namespace {
-
-// A segment's pictures, each a list of pixel rows, every distinct row kept once: a screen that
-// scrolled or changed a line costs the rows that are new, not the whole picture.
-class RowStore {
-public:
-    // Room for a whole segment at once: growing by copies would hold the old rows beside the new.
-    RowStore(size_t rowBytes, size_t capacity) : rowBytes_(rowBytes) { rows_.reserve(capacity); }
-
-    void add(PixelRows pixels) {
-        std::vector<uint32_t> ids(static_cast<size_t>(pixels.height));
-        const std::vector<uint32_t>* previous = pictures_.empty() ? nullptr : &pictures_.back();
-        for (int row = 0; row < pixels.height; ++row) {
-            const uint8_t* bytes = pixels.top + static_cast<ptrdiff_t>(pixels.stride) * row;
-            const size_t at = static_cast<size_t>(row);
-            // Most rows are where they were in the picture before.
-            if (previous != nullptr && std::memcmp(rowAt((*previous)[at]), bytes, rowBytes_) == 0) {
-                ids[at] = (*previous)[at];
-                continue;
-            }
-            ids[at] = idOf(bytes);
-        }
-        pictures_.push_back(std::move(ids));
-    }
-
-    size_t pictureCount() const { return pictures_.size(); }
-    size_t bytes() const { return rows_.size(); }
-
-    // The picture at index, whole, into pixels (rowBytes a row, no gaps).
-    void copyOut(size_t index, std::vector<uint8_t>& pixels) const {
-        const std::vector<uint32_t>& ids = pictures_[index];
-        pixels.resize(rowBytes_ * ids.size());
-        for (size_t row = 0; row < ids.size(); ++row) std::memcpy(&pixels[rowBytes_ * row], rowAt(ids[row]), rowBytes_);
-    }
-
-    const std::vector<uint32_t>& idsOf(size_t index) const { return pictures_[index]; }
-    const uint8_t* rowAt(uint32_t id) const { return rows_.data() + rowBytes_ * id; }
-
-    // Once every picture is in: the index is not needed to read them.
-    void seal() { byHash_ = {}; }
-
-    // Empty again, its room kept for the next segment.
-    void clear() {
-        rows_.clear();
-        pictures_.clear();
-        byHash_ = {};
-    }
-
-private:
-    uint32_t idOf(const uint8_t* bytes) {
-        uint64_t hash = rowBytes_;
-        for (size_t at = 0; at + 8 <= rowBytes_; at += 8) {
-            uint64_t word = 0;
-            std::memcpy(&word, bytes + at, 8);
-            hash = (hash ^ word) * 0x100000001B3u;
-        }
-        std::vector<uint32_t>& same = byHash_[hash];
-        for (uint32_t id : same) {
-            if (std::memcmp(rowAt(id), bytes, rowBytes_) == 0) return id;
-        }
-        const auto id = static_cast<uint32_t>(rows_.size() / rowBytes_);
-        rows_.insert(rows_.end(), bytes, bytes + rowBytes_);
-        same.push_back(id);
-        return id;
-    }
-
-    size_t rowBytes_;
-    std::vector<uint8_t> rows_;
-    std::vector<std::vector<uint32_t>> pictures_;
-    std::unordered_map<uint64_t, std::vector<uint32_t>> byHash_;
-};
 
 struct Segment {
     size_t index = 0;

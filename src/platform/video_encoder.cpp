@@ -104,8 +104,8 @@ int sendPalettedFrame(VideoEncoder& encoder, PixelRows pixels, int64_t position,
                              pixels.top + static_cast<ptrdiff_t>(pixels.stride) * row, rowBytes) == 0;
     }
     if (!repeat) {
+        if (int writable = takeWritablePicture(encoder); writable < 0) return writable;
         AVFrame* indexed = encoder.frame;
-        if (int writable = av_frame_make_writable(indexed); writable < 0) return writable;
         Palette chosen = mapToPalette(frames.palette, pixels, IndexRows{indexed->data[0], indexed->linesize[0]});
         std::memcpy(indexed->data[1], chosen.data(), sizeof chosen);
         frames.shown.resize(rowBytes * static_cast<size_t>(encoder.height));
@@ -151,7 +151,7 @@ int encodeRowsById(VideoEncoder& encoder, const std::vector<uint32_t>& ids, cons
         encoder.lastEncoded = position;
         // The frame before again: the encoder stores it as "nothing changed".
         if (frames.shownIds == ids) return sendPicture(encoder, position, use);
-        if (int writable = av_frame_make_writable(encoder.frame); writable < 0) return writable;
+        if (int writable = takeWritablePicture(encoder); writable < 0) return writable;
         if (indexRowsById(encoder, ids, rowAt)) {
             const Palette chosen = sharedPaletteColours(frames.palette);
             std::memcpy(encoder.frame->data[1], chosen.data(), sizeof chosen);

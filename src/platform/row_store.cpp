@@ -1,0 +1,97 @@
+#include "platform/row_store.h"
+
+#include <sys/mman.h>
+
+#include <cstring>
+#include <optional>
+
+namespace {
+
+// Large buffers filled once and reused: huge pages spare the fault of every 4 KiB page on first
+// touch, which on a virtual machine costs more than copying the page. Only a hint.
+void askForHugePages(const void* data, size_t bytes) {
+    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+    const auto start = (reinterpret_cast<uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+    const auto end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHuge - 1);
+    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
+
+// Where a row of id lies in picture, as an offset from at: the nearest place, as a scroll moves
+// rows a little; none when the row is not there.
+std::optional<ptrdiff_t> placeIn(const std::vector<uint32_t>& picture, uint32_t id, size_t at) {
+    const auto size = static_cast<ptrdiff_t>(picture.size());
+    const auto from = static_cast<ptrdiff_t>(at);
+    for (ptrdiff_t distance = 1; distance < size; ++distance) {
+        if (from + distance < size && picture[static_cast<size_t>(from + distance)] == id) return distance;
+        if (from - distance >= 0 && picture[static_cast<size_t>(from - distance)] == id) return -distance;
+        if (from + distance >= size && from - distance < 0) break;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+RowStore::RowStore(size_t rowBytes, size_t capacity) : rowBytes_(rowBytes) {
+    rows_.reserve(capacity);
+    askForHugePages(rows_.data(), capacity);
+}
+
+void RowStore::add(PixelRows pixels) {
+    std::vector<uint32_t> ids(static_cast<size_t>(pixels.height));
+    const std::vector<uint32_t>* previous = pictures_.empty() ? nullptr : &pictures_.back();
+    // Where the row above was found in the picture before, less its own place: a scrolled
+    // screen's rows follow one another there, and a comparison is far cheaper than a hash.
+    std::optional<ptrdiff_t> moved;
+    for (int row = 0; row < pixels.height; ++row) {
+        const uint8_t* bytes = pixels.top + static_cast<ptrdiff_t>(pixels.stride) * row;
+        const size_t at = static_cast<size_t>(row);
+        if (previous == nullptr) {
+            ids[at] = idOf(bytes);
+            continue;
+        }
+        // Most rows are where they were in the picture before, or, once rows are seen to
+        // have moved, where the row above came from.
+        const ptrdiff_t from = row + moved.value_or(0);
+        const auto same = [&](ptrdiff_t place) {
+            return place >= 0 && place < pixels.height &&
+                   std::memcmp(rowAt((*previous)[static_cast<size_t>(place)]), bytes, rowBytes_) == 0;
+        };
+        const ptrdiff_t found = same(from) ? from : from != row && same(row) ? row : -1;
+        if (found >= 0) {
+            ids[at] = (*previous)[static_cast<size_t>(found)];
+            continue;
+        }
+        ids[at] = idOf(bytes);
+        moved = placeIn(*previous, ids[at], at);
+    }
+    pictures_.push_back(std::move(ids));
+}
+
+void RowStore::copyOut(size_t index, std::vector<uint8_t>& pixels) const {
+    const std::vector<uint32_t>& ids = pictures_[index];
+    pixels.resize(rowBytes_ * ids.size());
+    for (size_t row = 0; row < ids.size(); ++row) std::memcpy(&pixels[rowBytes_ * row], rowAt(ids[row]), rowBytes_);
+}
+
+void RowStore::clear() {
+    rows_.clear();
+    pictures_.clear();
+    byHash_ = {};
+}
+
+uint32_t RowStore::idOf(const uint8_t* bytes) {
+    uint64_t hash = rowBytes_;
+    for (size_t at = 0; at + 8 <= rowBytes_; at += 8) {
+        uint64_t word = 0;
+        std::memcpy(&word, bytes + at, 8);
+        hash = (hash ^ word) * 0x100000001B3u;
+    }
+    std::vector<uint32_t>& same = byHash_[hash];
+    for (uint32_t id : same) {
+        if (std::memcmp(rowAt(id), bytes, rowBytes_) == 0) return id;
+    }
+    const auto id = static_cast<uint32_t>(rows_.size() / rowBytes_);
+    rows_.insert(rows_.end(), bytes, bytes + rowBytes_);
+    same.push_back(id);
+    return id;
+}

@@ -1,0 +1,44 @@
+#pragma once
+// Pictures kept as lists of pixel rows, every distinct row stored once: a screen that scrolled
+// or changed a line costs the rows that are new, not the whole picture. Encoders of palette
+// frames then index each distinct row once, however often it comes back or moves.
+
+#include <cstddef>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/gif_palette.h"
+
+class RowStore {
+public:
+    // capacity: the bytes of rows it holds at most. Room for them is taken at once: growing by
+    // copies would hold the old rows beside the new.
+    RowStore(size_t rowBytes, size_t capacity);
+
+    // The picture's rows (rowBytes each) become the next picture.
+    void add(PixelRows pixels);
+
+    size_t pictureCount() const { return pictures_.size(); }
+    size_t bytes() const { return rows_.size(); }
+
+    // The picture at index, whole, into pixels (rowBytes a row, no gaps).
+    void copyOut(size_t index, std::vector<uint8_t>& pixels) const;
+
+    const std::vector<uint32_t>& idsOf(size_t index) const { return pictures_[index]; }
+    const uint8_t* rowAt(uint32_t id) const { return rows_.data() + rowBytes_ * id; }
+
+    // Once every picture is in: the index is not needed to read them.
+    void seal() { byHash_ = {}; }
+
+    // Empty again, its room kept; ids start again from 0.
+    void clear();
+
+private:
+    uint32_t idOf(const uint8_t* bytes);
+
+    size_t rowBytes_;
+    std::vector<uint8_t> rows_;
+    std::vector<std::vector<uint32_t>> pictures_;
+    std::unordered_map<uint64_t, std::vector<uint32_t>> byHash_;
+};
