@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/row_store.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 }
@@ -26,8 +28,13 @@ std::vector<uint8_t> rowPixels(uint32_t colour) {
     return row;
 }
 
-// The packets of one GIF encoder on a palette known before, fed whole pictures or rows by id.
-std::vector<std::string> encode(const std::vector<Picture>& pictures, const std::vector<uint32_t>& known, bool byId) {
+// How the pictures reach the encoder: whole, as rows by id, or through a row store that is
+// emptied before it passes the window.
+enum class Feed { whole, byId, store };
+
+// The packets of one GIF encoder on a palette known before.
+std::vector<std::string> encode(const std::vector<Picture>& pictures, const std::vector<uint32_t>& known, Feed feed,
+                                RowWindow window = {}) {
     SharedPalette palette = sharedPaletteOf(known);
     VideoEncoder encoder;
     std::vector<std::string> packets;
@@ -38,18 +45,22 @@ std::vector<std::string> encode(const std::vector<Picture>& pictures, const std:
     EXPECT_EQ(openVideoEncoder(encoder, *findCodecChoice("gif"), kWidth, kHeight, {1, 100}, false, false, &palette), 0);
     std::map<uint32_t, std::vector<uint8_t>> rows;  // the id of a row is its colour
     const RowById rowAt = [&rows](uint32_t id) { return rows.at(id).data(); };
+    RowStore store(kWidth * 4, window.rowBytes + kWidth * 4 * kHeight);
     for (size_t at = 0; at < pictures.size(); ++at) {
         const auto position = static_cast<int64_t>(at);
-        if (byId) {
+        std::vector<uint8_t> pixels;
+        for (uint32_t colour : pictures[at]) {
+            const std::vector<uint8_t> row = rowPixels(colour);
+            pixels.insert(pixels.end(), row.begin(), row.end());
+        }
+        const PixelRows picture{pixels.data(), kWidth * 4, kWidth, kHeight};
+        if (feed == Feed::byId) {
             for (uint32_t colour : pictures[at]) rows.try_emplace(colour, rowPixels(colour));
             EXPECT_EQ(encodeRowsById(encoder, pictures[at], rowAt, position, keep), 0);
+        } else if (feed == Feed::store) {
+            EXPECT_EQ(encodePictureByRows(encoder, store, window, picture, position, false, keep), 0);
         } else {
-            std::vector<uint8_t> pixels;
-            for (uint32_t colour : pictures[at]) {
-                const std::vector<uint8_t> row = rowPixels(colour);
-                pixels.insert(pixels.end(), row.begin(), row.end());
-            }
-            EXPECT_EQ(encodePicture(encoder, {pixels.data(), kWidth * 4, kWidth, kHeight}, position, false, keep), 0);
+            EXPECT_EQ(encodePicture(encoder, picture, position, false, keep), 0);
         }
     }
     EXPECT_EQ(finishEncoding(encoder, keep), 0);
@@ -57,11 +68,13 @@ std::vector<std::string> encode(const std::vector<Picture>& pictures, const std:
     return packets;
 }
 
-// Rows by id make the very packets of whole pictures: rows that scroll, a picture shown again,
-// a colour the palette takes in, and one it cannot, halfway down a picture.
+// Rows by id and through a row store make the very packets of whole pictures: rows that scroll
+// either way, a picture shown again, a colour the palette takes in, and one it cannot, halfway
+// down a picture; the store kept whole, and emptied every two pictures or three new rows.
 TEST(VideoEncoderTest, RowsByIdMakeThePacketsOfWholePictures) {
     const Picture first = {1, 2, 3, 4, 5, 6, 7, 8};
     const Picture scrolled = {2, 3, 4, 5, 6, 7, 8, 9};
+    const Picture back = {9, 1, 2, 3, 4, 5, 6, 7};
     std::vector<uint32_t> full;  // 254 colours: room for one more
     for (uint32_t colour = 1; colour <= 254; ++colour) full.push_back(colour);
     const struct {
@@ -69,15 +82,17 @@ TEST(VideoEncoderTest, RowsByIdMakeThePacketsOfWholePictures) {
         std::vector<uint32_t> known;
         std::vector<Picture> pictures;
     } cases[] = {
-        {"scrolls and repeats", {1, 2, 3, 4, 5, 6, 7, 8, 9}, {first, scrolled, scrolled, first}},
+        {"scrolls and repeats", {1, 2, 3, 4, 5, 6, 7, 8, 9}, {first, scrolled, scrolled, first, back, first, back}},
         {"a new colour taken in", {1, 2, 3, 4, 5, 6, 7, 8}, {first, scrolled, first}},
         {"a palette overflowing", full, {first, {1, 2, 3, 0x10000, 0x20000, 6, 7, 8}, scrolled, first}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::vector<std::string> whole = encode(c.pictures, c.known, false);
+        const std::vector<std::string> whole = encode(c.pictures, c.known, Feed::whole);
         ASSERT_FALSE(whole.empty());
-        EXPECT_EQ(encode(c.pictures, c.known, true), whole);
+        EXPECT_EQ(encode(c.pictures, c.known, Feed::byId), whole);
+        EXPECT_EQ(encode(c.pictures, c.known, Feed::store, {1 << 20, 100}), whole);
+        EXPECT_EQ(encode(c.pictures, c.known, Feed::store, {3 * kWidth * 4, 2}), whole);
     }
 }
 

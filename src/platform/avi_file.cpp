@@ -37,6 +37,7 @@ struct AviStream {
     VideoEncoder encoder{};      // compressed streams
     size_t jobs = 1;             // encoders at once
     std::unique_ptr<SegmentEncoder> segments{};  // compressed streams with more than one job
+    std::unique_ptr<RowStore> rows{};  // one encoder of palette pictures on known colours: rows indexed once
     AVPacket* packet = nullptr;  // frames stored as they are
     int width = 0;
     int height = 0;
@@ -166,6 +167,10 @@ int openEncoder(AviStream* stream) {
                                       std::min(stream->jobs, usableCores()));
         if (opened < 0) return opened;
         context = stream->encoder.context;
+        if (stream->colours && stream->encoder.paletted) {
+            const size_t rowBytes = static_cast<size_t>(stream->width) * 4;
+            stream->rows = std::make_unique<RowStore>(rowBytes, kSegmentBytes + rowBytes * static_cast<size_t>(stream->height));
+        }
     }
     AVCodecParameters* parameters = avcodec_parameters_alloc();
     if (parameters == nullptr) return AVERROR(ENOMEM);
@@ -294,6 +299,9 @@ uint32_t aviStreamWrite(AviStream* stream, int32_t position, int32_t samples, co
                      ? writeStoredFrame(stream, bytes, length, position)
                  : stream->segments
                      ? stream->segments->encode(topDownRows(stream, bytes), position, same, packetsInto(stream))
+                 : stream->rows
+                     ? encodePictureByRows(stream->encoder, *stream->rows, {kSegmentBytes, kSegmentPictures},
+                                           topDownRows(stream, bytes), position, same, packetsInto(stream))
                      : encodePicture(stream->encoder, topDownRows(stream, bytes), position, same, packetsInto(stream));
     if (result < 0) stream->broken = true;
     AviFile* file = stream->file;

@@ -169,6 +169,21 @@ int encodeRowsById(VideoEncoder& encoder, const std::vector<uint32_t>& ids, cons
                          use);
 }
 
+int encodePictureByRows(VideoEncoder& encoder, RowStore& rows, RowWindow window, PixelRows pixels, int64_t position,
+                        bool same, const PacketUse& use) {
+    if (same && encoder.lastEncoded >= 0) return encodePicture(encoder, pixels, position, true, use);
+    if (rows.bytes() >= window.rowBytes || rows.pictureCount() >= window.pictures) {
+        rows.clear();
+        PaletteFrames& frames = *encoder.paletted;
+        frames.indexedAt.clear();
+        frames.indexedRows.clear();
+        frames.shownIds.clear();
+    }
+    rows.add(pixels);
+    const RowById rowAt = [&rows](uint32_t id) { return rows.rowAt(id); };
+    return encodeRowsById(encoder, rows.idsOf(rows.pictureCount() - 1), rowAt, position, use);
+}
+
 int sendAndDrain(AVCodecContext* encoder, const AVFrame* frame, AVPacket* packet, const PacketUse& use) {
     int sent = avcodec_send_frame(encoder, frame);
     if (sent < 0) return sent;

@@ -15,6 +15,7 @@ extern "C" {
 
 #include "platform/codecs.h"
 #include "platform/gif_palette.h"
+#include "platform/row_store.h"
 
 struct AVCodecContext;
 struct AVFrame;
@@ -89,6 +90,16 @@ int encodePicture(VideoEncoder& encoder, PixelRows pixels, int64_t position, boo
 using RowById = std::function<const uint8_t*(uint32_t id)>;
 int encodeRowsById(VideoEncoder& encoder, const std::vector<uint32_t>& ids, const RowById& rowAt, int64_t position,
                    const PacketUse& use);
+
+// As encodePicture, for an encoder of palette pictures on colours known beforehand: rows keeps
+// the pictures since it was last emptied, so that each distinct row is indexed once; it is
+// emptied, and the encoder's indexes forgotten, before it would pass rowBytes or pictures.
+struct RowWindow {
+    size_t rowBytes = 0;
+    size_t pictures = 0;
+};
+int encodePictureByRows(VideoEncoder& encoder, RowStore& rows, RowWindow window, PixelRows pixels, int64_t position,
+                        bool same, const PacketUse& use);
 
 // The last picture once more at the last position asked for when repeats came after it, so
 // that the movie lasts as long; then every packet the encoder held back. The movie ends one
