@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,8 +30,8 @@ std::vector<uint8_t> rowPixels(uint32_t colour) {
 }
 
 // How the pictures reach the encoder: whole, as rows by id, or through a row store that is
-// emptied before it passes the window.
-enum class Feed { whole, byId, store };
+// emptied before it passes the window, told or not which rows changed.
+enum class Feed { whole, byId, store, storeTold };
 
 // The packets of one GIF encoder on a palette known before.
 std::vector<std::string> encode(const std::vector<Picture>& pictures, const std::vector<uint32_t>& known, Feed feed,
@@ -57,8 +58,15 @@ std::vector<std::string> encode(const std::vector<Picture>& pictures, const std:
         if (feed == Feed::byId) {
             for (uint32_t colour : pictures[at]) rows.try_emplace(colour, rowPixels(colour));
             EXPECT_EQ(encodeRowsById(encoder, pictures[at], rowAt, position, keep), 0);
-        } else if (feed == Feed::store) {
-            EXPECT_EQ(encodePictureByRows(encoder, store, window, picture, position, false, keep), 0);
+        } else if (feed == Feed::store || feed == Feed::storeTold) {
+            // The first and last rows that differ from the picture before.
+            RowsChanged changed{kHeight, -1};
+            for (int32_t row = 0; row < kHeight && at > 0; ++row) {
+                if (pictures[at][static_cast<size_t>(row)] == pictures[at - 1][static_cast<size_t>(row)]) continue;
+                changed = {std::min(changed.top, row), row};
+            }
+            const RowsChanged* told = feed == Feed::storeTold && at > 0 ? &changed : nullptr;
+            EXPECT_EQ(encodePictureByRows(encoder, store, window, picture, position, false, keep, told), 0);
         } else {
             EXPECT_EQ(encodePicture(encoder, picture, position, false, keep), 0);
         }
@@ -70,7 +78,8 @@ std::vector<std::string> encode(const std::vector<Picture>& pictures, const std:
 
 // Rows by id and through a row store make the very packets of whole pictures: rows that scroll
 // either way, a picture shown again, a colour the palette takes in, and one it cannot, halfway
-// down a picture; the store kept whole, and emptied every two pictures or three new rows.
+// down a picture; the store kept whole, and emptied every two pictures or three new rows; told
+// which rows changed.
 TEST(VideoEncoderTest, RowsByIdMakeThePacketsOfWholePictures) {
     const Picture first = {1, 2, 3, 4, 5, 6, 7, 8};
     const Picture scrolled = {2, 3, 4, 5, 6, 7, 8, 9};
@@ -83,6 +92,7 @@ TEST(VideoEncoderTest, RowsByIdMakeThePacketsOfWholePictures) {
         std::vector<Picture> pictures;
     } cases[] = {
         {"scrolls and repeats", {1, 2, 3, 4, 5, 6, 7, 8, 9}, {first, scrolled, scrolled, first, back, first, back}},
+        {"rows changed in place", {1, 2, 3, 4, 5, 6, 7, 8, 9}, {first, {1, 2, 9, 4, 5, 6, 7, 8}, {1, 2, 9, 4, 9, 6, 7, 8}, first}},
         {"a new colour taken in", {1, 2, 3, 4, 5, 6, 7, 8}, {first, scrolled, first}},
         {"a palette overflowing", full, {first, {1, 2, 3, 0x10000, 0x20000, 6, 7, 8}, scrolled, first}},
     };
@@ -93,6 +103,7 @@ TEST(VideoEncoderTest, RowsByIdMakeThePacketsOfWholePictures) {
         EXPECT_EQ(encode(c.pictures, c.known, Feed::byId), whole);
         EXPECT_EQ(encode(c.pictures, c.known, Feed::store, {1 << 20, 100}), whole);
         EXPECT_EQ(encode(c.pictures, c.known, Feed::store, {3 * kWidth * 4, 2}), whole);
+        EXPECT_EQ(encode(c.pictures, c.known, Feed::storeTold, {1 << 20, 100}), whole);
     }
 }
 

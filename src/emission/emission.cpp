@@ -206,6 +206,7 @@ void keepScreen(EmissionState& emission, const Surface& source, const ScreenChan
         kept.valid = true;
         kept.width = source.width;
         kept.height = source.height;
+        kept.bitmap.version = 0;
         top = 0;
         bottom = height - 1;
     }
@@ -228,6 +229,9 @@ void keepScreen(EmissionState& emission, const Surface& source, const ScreenChan
         }
         std::memcpy(lower + keptRow, lower, keptRow);
     }
+    kept.bitmap.changedSince = kept.bitmap.version;
+    kept.bitmap.changedTop = top * factor;
+    kept.bitmap.changedBottom = bottom * factor + factor - 1;
     kept.bitmap.version = ++emission.lastBitmapVersion;
 }
 

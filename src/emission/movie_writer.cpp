@@ -212,9 +212,12 @@ AviResult MovieWriter::addFrame(const Bitmap* bitmap) {
         if (AviResult result = setStreamFormat(dib.dsBmih)) return result;
     }
     bool same = bitmap->version != 0 && bitmap->version == lastVersion_;
+    // The rows that changed since the frame written last, when this bitmap followed it.
+    const RowsChanged changed{bitmap->changedTop, bitmap->changedBottom};
+    const bool chained = bitmap->changedSince != 0 && bitmap->changedSince == lastVersion_;
     AviResult result = aviStreamWrite(compressedStream_, frameCount_, 1, dib.bmBits,
                                       static_cast<int32_t>(dib.dsBmih.biSizeImage),
-                                      kAviKeyFrameFlag | (same ? kAviSameFrameFlag : 0));
+                                      kAviKeyFrameFlag | (same ? kAviSameFrameFlag : 0), chained ? &changed : nullptr);
     if (result != kAviErrOk) return fail(result);
     lastVersion_ = bitmap->version;
     ++frameCount_;

@@ -287,7 +287,7 @@ uint32_t aviStreamSetFormat(AviStream* stream, int32_t position, const void* for
 }
 
 uint32_t aviStreamWrite(AviStream* stream, int32_t position, int32_t samples, const void* data, int32_t length,
-                        uint32_t flags) {
+                        uint32_t flags, const RowsChanged* changed) {
     if (stream == nullptr || !stream->formatSet || stream->broken || position < 0 || samples != 1 || data == nullptr ||
         int64_t{length} != int64_t{stream->width} * stream->height * 4) {
         return failure(AVERROR(EINVAL));
@@ -298,10 +298,10 @@ uint32_t aviStreamWrite(AviStream* stream, int32_t position, int32_t samples, co
     int result = stream->codec->encoding.encoder == nullptr
                      ? writeStoredFrame(stream, bytes, length, position)
                  : stream->segments
-                     ? stream->segments->encode(topDownRows(stream, bytes), position, same, packetsInto(stream))
+                     ? stream->segments->encode(topDownRows(stream, bytes), position, same, packetsInto(stream), changed)
                  : stream->rows
                      ? encodePictureByRows(stream->encoder, *stream->rows, {kSegmentBytes, kSegmentPictures},
-                                           topDownRows(stream, bytes), position, same, packetsInto(stream))
+                                           topDownRows(stream, bytes), position, same, packetsInto(stream), changed)
                      : encodePicture(stream->encoder, topDownRows(stream, bytes), position, same, packetsInto(stream));
     if (result < 0) stream->broken = true;
     AviFile* file = stream->file;

@@ -17,6 +17,7 @@
 #include "platform/gif_palette.h"
 #include "platform/little_endian.h"
 #include "platform/movie_chapters.h"
+#include "platform/row_store.h"
 
 class AudioTrack;
 struct AviFile;
@@ -88,8 +89,10 @@ uint32_t aviStreamSetJobs(AviStream* stream, size_t jobs);
 uint32_t aviStreamSetFormat(AviStream* stream, int32_t position, const void* format, int32_t length);
 
 // One frame of length bytes in the layout the format describes, at frame index position.
+// changed: the rows (the picture's top one 0) that may differ from the frame written before;
+// null: any.
 uint32_t aviStreamWrite(AviStream* stream, int32_t position, int32_t samples, const void* data, int32_t length,
-                        uint32_t flags);
+                        uint32_t flags, const RowsChanged* changed = nullptr);
 
 // A compressed stream hands its encoder's held-back frames to the file before it goes.
 uint32_t aviStreamRelease(AviStream* stream);

@@ -26,6 +26,11 @@ struct Bitmap {
     // Not 0: a bitmap kept from write to write that holds the same pixels for as long as this
     // stays the same, so a writer can reuse what it made of them. 0: nothing is known.
     uint64_t version = 0;
+    // Not 0: the version this one differs from only in rows changedTop..changedBottom (counted
+    // from the top of the picture); 0: in any row.
+    uint64_t changedSince = 0;
+    int32_t changedTop = 0;
+    int32_t changedBottom = -1;
 };
 
 // What a bitmap query fills in: the pixel memory and the info header.

@@ -36,7 +36,7 @@ RowStore::RowStore(size_t rowBytes, size_t capacity) : rowBytes_(rowBytes) {
     askForHugePages(rows_.data(), capacity);
 }
 
-void RowStore::add(PixelRows pixels) {
+void RowStore::add(PixelRows pixels, const RowsChanged* changed) {
     std::vector<uint32_t> ids(static_cast<size_t>(pixels.height));
     const std::vector<uint32_t>* previous = pictures_.empty() ? nullptr : &pictures_.back();
     // Where the row above was found in the picture before, less its own place: a scrolled
@@ -47,6 +47,10 @@ void RowStore::add(PixelRows pixels) {
         const size_t at = static_cast<size_t>(row);
         if (previous == nullptr) {
             ids[at] = idOf(bytes);
+            continue;
+        }
+        if (changed != nullptr && (row < changed->top || row > changed->bottom)) {
+            ids[at] = (*previous)[at];
             continue;
         }
         // Most rows are where they were in the picture before, or, once rows are seen to
@@ -61,8 +65,10 @@ void RowStore::add(PixelRows pixels) {
             ids[at] = (*previous)[static_cast<size_t>(found)];
             continue;
         }
+        const size_t storedBefore = rows_.size();
         ids[at] = idOf(bytes);
-        moved = placeIn(*previous, ids[at], at);
+        // A row stored just now was in no picture before.
+        moved = rows_.size() == storedBefore ? placeIn(*previous, ids[at], at) : std::nullopt;
     }
     pictures_.push_back(std::move(ids));
 }
@@ -80,12 +86,22 @@ void RowStore::clear() {
 }
 
 uint32_t RowStore::idOf(const uint8_t* bytes) {
-    uint64_t hash = rowBytes_;
-    for (size_t at = 0; at + 8 <= rowBytes_; at += 8) {
+    // Four lanes, so that the multiplications do not wait on one another.
+    uint64_t lanes[4] = {rowBytes_, 1, 2, 3};
+    size_t at = 0;
+    for (; at + 32 <= rowBytes_; at += 32) {
+        for (size_t lane = 0; lane < 4; ++lane) {
+            uint64_t word = 0;
+            std::memcpy(&word, bytes + at + 8 * lane, 8);
+            lanes[lane] = (lanes[lane] ^ word) * 0x100000001B3u;
+        }
+    }
+    for (; at + 8 <= rowBytes_; at += 8) {
         uint64_t word = 0;
         std::memcpy(&word, bytes + at, 8);
-        hash = (hash ^ word) * 0x100000001B3u;
+        lanes[0] = (lanes[0] ^ word) * 0x100000001B3u;
     }
+    const uint64_t hash = ((lanes[0] * 31 + lanes[1]) * 31 + lanes[2]) * 31 + lanes[3];
     std::vector<uint32_t>& same = byHash_[hash];
     for (uint32_t id : same) {
         if (std::memcmp(rowAt(id), bytes, rowBytes_) == 0) return id;

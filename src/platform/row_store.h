@@ -10,14 +10,21 @@
 
 #include "platform/gif_palette.h"
 
+// The rows of a picture (the top one 0) that may differ from those of the picture before it.
+struct RowsChanged {
+    int32_t top = 0;
+    int32_t bottom = -1;
+};
+
 class RowStore {
 public:
     // capacity: the bytes of rows it holds at most. Room for them is taken at once: growing by
     // copies would hold the old rows beside the new.
     RowStore(size_t rowBytes, size_t capacity);
 
-    // The picture's rows (rowBytes each) become the next picture.
-    void add(PixelRows pixels);
+    // The picture's rows (rowBytes each) become the next picture. changed: the rows that may
+    // differ from the picture added before; null: any.
+    void add(PixelRows pixels, const RowsChanged* changed = nullptr);
 
     size_t pictureCount() const { return pictures_.size(); }
     size_t bytes() const { return rows_.size(); }

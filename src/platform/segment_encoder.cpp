@@ -269,7 +269,8 @@ int SegmentEncoder::open(const EncoderSetup& setup, size_t jobs) {
 
 const AVCodecContext* SegmentEncoder::context() const { return state_->first.context; }
 
-int SegmentEncoder::encode(PixelRows pixels, int64_t position, bool same, const PacketUse& use) {
+int SegmentEncoder::encode(PixelRows pixels, int64_t position, bool same, const PacketUse& use,
+                           const RowsChanged* changed) {
     State& q = *state_;
     const bool repeat = same && q.anyPicture;
     q.lastShown = position;
@@ -287,7 +288,7 @@ int SegmentEncoder::encode(PixelRows pixels, int64_t position, bool same, const 
             q.current->pictures = takeStore(q);
             q.current->before = std::move(before);
         }
-        q.current->pictures->add(pixels);
+        q.current->pictures->add(pixels, changed);
         q.current->positions.push_back(position);
     }
     return writeFinished(q, use, Wait::none);

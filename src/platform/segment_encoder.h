@@ -12,6 +12,7 @@
 
 #include "platform/codecs.h"
 #include "platform/gif_palette.h"
+#include "platform/row_store.h"
 #include "platform/video_encoder.h"
 
 // Encoded pictures a segment at most: x264's own key frame interval.
@@ -48,8 +49,10 @@ public:
     const AVCodecContext* context() const;
 
     // As encodePicture; use gets the packets of the segments finished so far, in order, and
-    // waits while the workers are busy and enough segments wait.
-    int encode(PixelRows pixels, int64_t position, bool same, const PacketUse& use);
+    // waits while the workers are busy and enough segments wait. changed: the rows that may
+    // differ from the picture before; null: any.
+    int encode(PixelRows pixels, int64_t position, bool same, const PacketUse& use,
+               const RowsChanged* changed = nullptr);
     // As finishEncoding: every segment is finished and its packets used.
     int finish(const PacketUse& use);
 

@@ -170,7 +170,7 @@ int encodeRowsById(VideoEncoder& encoder, const std::vector<uint32_t>& ids, cons
 }
 
 int encodePictureByRows(VideoEncoder& encoder, RowStore& rows, RowWindow window, PixelRows pixels, int64_t position,
-                        bool same, const PacketUse& use) {
+                        bool same, const PacketUse& use, const RowsChanged* changed) {
     if (same && encoder.lastEncoded >= 0) return encodePicture(encoder, pixels, position, true, use);
     if (rows.bytes() >= window.rowBytes || rows.pictureCount() >= window.pictures) {
         rows.clear();
@@ -179,7 +179,7 @@ int encodePictureByRows(VideoEncoder& encoder, RowStore& rows, RowWindow window,
         frames.indexedRows.clear();
         frames.shownIds.clear();
     }
-    rows.add(pixels);
+    rows.add(pixels, changed);
     const RowById rowAt = [&rows](uint32_t id) { return rows.rowAt(id); };
     return encodeRowsById(encoder, rows.idsOf(rows.pictureCount() - 1), rowAt, position, use);
 }

@@ -94,12 +94,13 @@ int encodeRowsById(VideoEncoder& encoder, const std::vector<uint32_t>& ids, cons
 // As encodePicture, for an encoder of palette pictures on colours known beforehand: rows keeps
 // the pictures since it was last emptied, so that each distinct row is indexed once; it is
 // emptied, and the encoder's indexes forgotten, before it would pass rowBytes or pictures.
+// changed: the rows that may differ from the picture before; null: any.
 struct RowWindow {
     size_t rowBytes = 0;
     size_t pictures = 0;
 };
 int encodePictureByRows(VideoEncoder& encoder, RowStore& rows, RowWindow window, PixelRows pixels, int64_t position,
-                        bool same, const PacketUse& use);
+                        bool same, const PacketUse& use, const RowsChanged* changed = nullptr);
 
 // The last picture once more at the last position asked for when repeats came after it, so
 // that the movie lasts as long; then every packet the encoder held back. The movie ends one
