@@ -46,7 +46,7 @@ std::vector<std::string> encode(const std::vector<Picture>& pictures, const std:
     EXPECT_EQ(openVideoEncoder(encoder, *findCodecChoice("gif"), kWidth, kHeight, {1, 100}, false, false, &palette), 0);
     std::map<uint32_t, std::vector<uint8_t>> rows;  // the id of a row is its colour
     const RowById rowAt = [&rows](uint32_t id) { return rows.at(id).data(); };
-    RowStore store(kWidth * 4, window.rowBytes + kWidth * 4 * kHeight);
+    RowStore store(kWidth * 4, window.rowBytes, kHeight);
     for (size_t at = 0; at < pictures.size(); ++at) {
         const auto position = static_cast<int64_t>(at);
         std::vector<uint8_t> pixels;

@@ -169,7 +169,7 @@ int openEncoder(AviStream* stream) {
         context = stream->encoder.context;
         if (stream->colours && stream->encoder.paletted) {
             const size_t rowBytes = static_cast<size_t>(stream->width) * 4;
-            stream->rows = std::make_unique<RowStore>(rowBytes, kSegmentBytes + rowBytes * static_cast<size_t>(stream->height));
+            stream->rows = std::make_unique<RowStore>(rowBytes, kSegmentBytes, stream->height);
         }
     }
     AVCodecParameters* parameters = avcodec_parameters_alloc();

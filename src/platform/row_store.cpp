@@ -31,7 +31,8 @@ std::optional<ptrdiff_t> placeIn(const std::vector<uint32_t>& picture, uint32_t 
 
 }  // namespace
 
-RowStore::RowStore(size_t rowBytes, size_t capacity) : rowBytes_(rowBytes) {
+RowStore::RowStore(size_t rowBytes, size_t limit, int pictureRows) : rowBytes_(rowBytes) {
+    const size_t capacity = limit + rowBytes * static_cast<size_t>(pictureRows);
     rows_.reserve(capacity);
     askForHugePages(rows_.data(), capacity);
 }

@@ -18,9 +18,10 @@ struct RowsChanged {
 
 class RowStore {
 public:
-    // capacity: the bytes of rows it holds at most. Room for them is taken at once: growing by
-    // copies would hold the old rows beside the new.
-    RowStore(size_t rowBytes, size_t capacity);
+    // Its owner empties it once it holds limit bytes of rows, so it holds those and one picture
+    // of pictureRows more at most. Room for them is taken at once: growing by copies would hold
+    // the old rows beside the new.
+    RowStore(size_t rowBytes, size_t limit, int pictureRows);
 
     // The picture's rows (rowBytes each) become the next picture. changed: the rows that may
     // differ from the picture added before; null: any.

@@ -176,7 +176,7 @@ std::unique_ptr<RowStore> takeStore(State& q) {
         }
     }
     const size_t rowBytes = static_cast<size_t>(q.setup.width) * 4;
-    return std::make_unique<RowStore>(rowBytes, kSegmentBytes + rowBytes * static_cast<size_t>(q.setup.height));
+    return std::make_unique<RowStore>(rowBytes, kSegmentBytes, q.setup.height);
 }
 
 // After a failure nothing more goes to the file; the packets are dropped.
