@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "emission/bmp_writer.h"
 #include "output_test_support.h"
@@ -101,6 +103,33 @@ TEST(BitmapObject, NoBitmapGivesZeroWithErrno) {
     EXPECT_EQ(getBitmapObject(nullptr, section), 0);
     EXPECT_NE(errno, 0);
     EXPECT_EQ(section.bmBits, nullptr);
+}
+
+// Bands that meet or touch join; a band beyond the four joins its nearest; every row added stays
+// held, and a row between bands far apart is not.
+TEST(RowBandsTest, JoinWhereTheyMeetAndBeyondTheirNumber) {
+    using Bands = std::vector<std::pair<int32_t, int32_t>>;
+    const struct {
+        const char* name;
+        Bands added;
+        std::vector<int32_t> free;  // rows not held
+    } cases[] = {
+        {"apart", {{0, 1}, {10, 11}}, {2, 9, 12}},
+        {"touching and within", {{0, 1}, {2, 3}, {1, 2}, {8, 9}}, {4, 7, 10}},
+        {"a fifth joins its nearest", {{0, 0}, {10, 10}, {20, 20}, {30, 30}, {33, 33}}, {1, 9, 11, 19, 21, 29}},
+        {"one spanning them all", {{0, 0}, {10, 10}, {20, 20}, {30, 30}, {-5, 40}}, {-6, 41}},
+        {"empty ones nothing", {{5, 4}, {7, 7}}, {4, 5, 6, 8}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RowBands bands;
+        for (auto [top, bottom] : c.added) bands.add(top, bottom);
+        EXPECT_LE(bands.count, RowBands::kMost);
+        for (auto [top, bottom] : c.added) {
+            for (int32_t row = top; row <= bottom; ++row) EXPECT_TRUE(bands.holds(row)) << row;
+        }
+        for (int32_t row : c.free) EXPECT_FALSE(bands.holds(row)) << row;
+    }
 }
 
 }  // namespace

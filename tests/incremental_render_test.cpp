@@ -1,5 +1,6 @@
 // Painting only what changed must give, after every record, the picture that repainting every
-// cell gives; and the rows it reports as changed must hold every pixel that changed.
+// cell gives; and the rows it reports as changed must hold every pixel that changed, and those
+// it reports exactly as moved or kept must be those rows of the picture before.
 
 #include <gtest/gtest.h>
 
@@ -122,7 +123,8 @@ struct Screen {
 class IncrementalRenderTest : public FontSearchTest {
 protected:
     // The picture after every payload, painted one way or the other. With changes tracked,
-    // also checks that every row that differs from the previous picture was reported.
+    // also checks that every row that differs from the previous picture was reported, and that
+    // a row told exactly to be unpainted is the one it names.
     std::vector<uint64_t> paint(const std::vector<std::string>& payloads, Screen screen, bool plain) {
         resetAll();
         settings.columns = screen.columns;
@@ -157,6 +159,13 @@ protected:
                     bool differs = std::memcmp(&previous[at], &frame.pixels[at], rowBytes) != 0;
                     if (differs && (y < changes.top || y > changes.bottom)) {
                         ADD_FAILURE() << "row " << y << " changed unreported after payload " << i;
+                        return digests;
+                    }
+                    if (y < changes.top || y > changes.bottom || !changes.exact || changes.repainted.holds(y)) continue;
+                    const int32_t from = ((y + changes.moved) % frame.height + frame.height) % frame.height;
+                    const size_t fromAt = static_cast<size_t>(frame.height - 1 - from) * rowBytes;
+                    if (std::memcmp(&previous[fromAt], &frame.pixels[at], rowBytes) != 0) {
+                        ADD_FAILURE() << "row " << y << " is not row " << from << " before, after payload " << i;
                         return digests;
                     }
                 }

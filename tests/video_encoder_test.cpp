@@ -30,8 +30,30 @@ std::vector<uint8_t> rowPixels(uint32_t colour) {
 }
 
 // How the pictures reach the encoder: whole, as rows by id, or through a row store that is
-// emptied before it passes the window, told or not which rows changed.
-enum class Feed { whole, byId, store, storeTold };
+// emptied before it passes the window, told or not which rows changed, or told exactly which
+// rows moved and which were repainted.
+enum class Feed { whole, byId, store, storeTold, storeExact };
+
+// The rows of now as the shift that keeps the most rows of before tells them (row y showing row
+// (y + moved) modulo the height), the others repainted.
+RowsChanged exactChanges(const Picture& now, const Picture& before) {
+    RowsChanged best{.top = 0, .bottom = kHeight - 1, .exact = true};
+    int32_t fewest = kHeight + 1;
+    for (int32_t moved = 0; moved < kHeight; ++moved) {
+        RowsChanged changed{.top = 0, .bottom = kHeight - 1, .exact = true, .moved = moved};
+        int32_t repainted = 0;
+        for (int32_t row = 0; row < kHeight; ++row) {
+            if (now[static_cast<size_t>(row)] == before[static_cast<size_t>((row + moved) % kHeight)]) continue;
+            changed.repainted.add(row, row);
+            ++repainted;
+        }
+        if (repainted < fewest) {
+            fewest = repainted;
+            best = changed;
+        }
+    }
+    return best;
+}
 
 // The packets of one GIF encoder on a palette known before.
 std::vector<std::string> encode(const std::vector<Picture>& pictures, const std::vector<uint32_t>& known, Feed feed,
@@ -58,6 +80,9 @@ std::vector<std::string> encode(const std::vector<Picture>& pictures, const std:
         if (feed == Feed::byId) {
             for (uint32_t colour : pictures[at]) rows.try_emplace(colour, rowPixels(colour));
             EXPECT_EQ(encodeRowsById(encoder, pictures[at], rowAt, position, keep), 0);
+        } else if (feed == Feed::storeExact) {
+            const RowsChanged changed = at > 0 ? exactChanges(pictures[at], pictures[at - 1]) : RowsChanged{};
+            EXPECT_EQ(encodePictureByRows(encoder, store, window, picture, position, false, keep, at > 0 ? &changed : nullptr), 0);
         } else if (feed == Feed::store || feed == Feed::storeTold) {
             // The first and last rows that differ from the picture before.
             RowsChanged changed{kHeight, -1};
@@ -79,11 +104,12 @@ std::vector<std::string> encode(const std::vector<Picture>& pictures, const std:
 // Rows by id and through a row store make the very packets of whole pictures: rows that scroll
 // either way, a picture shown again, a colour the palette takes in, and one it cannot, halfway
 // down a picture; the store kept whole, and emptied every two pictures or three new rows; told
-// which rows changed.
+// which rows changed, or exactly how they moved (a ring turned, rows changed in four places).
 TEST(VideoEncoderTest, RowsByIdMakeThePacketsOfWholePictures) {
     const Picture first = {1, 2, 3, 4, 5, 6, 7, 8};
     const Picture scrolled = {2, 3, 4, 5, 6, 7, 8, 9};
     const Picture back = {9, 1, 2, 3, 4, 5, 6, 7};
+    const Picture turned = {3, 4, 5, 6, 7, 8, 1, 2};
     std::vector<uint32_t> full;  // 254 colours: room for one more
     for (uint32_t colour = 1; colour <= 254; ++colour) full.push_back(colour);
     const struct {
@@ -91,8 +117,8 @@ TEST(VideoEncoderTest, RowsByIdMakeThePacketsOfWholePictures) {
         std::vector<uint32_t> known;
         std::vector<Picture> pictures;
     } cases[] = {
-        {"scrolls and repeats", {1, 2, 3, 4, 5, 6, 7, 8, 9}, {first, scrolled, scrolled, first, back, first, back}},
-        {"rows changed in place", {1, 2, 3, 4, 5, 6, 7, 8, 9}, {first, {1, 2, 9, 4, 5, 6, 7, 8}, {1, 2, 9, 4, 9, 6, 7, 8}, first}},
+        {"scrolls and repeats", {1, 2, 3, 4, 5, 6, 7, 8, 9}, {first, scrolled, scrolled, first, back, first, back, first, turned}},
+        {"rows changed in place", {1, 2, 3, 4, 5, 6, 7, 8, 9}, {first, {1, 2, 9, 4, 5, 6, 7, 8}, {1, 2, 9, 4, 9, 6, 7, 8}, first, {9, 2, 9, 4, 9, 6, 9, 8}, {1, 9, 3, 9, 5, 9, 7, 9}}},
         {"a new colour taken in", {1, 2, 3, 4, 5, 6, 7, 8}, {first, scrolled, first}},
         {"a palette overflowing", full, {first, {1, 2, 3, 0x10000, 0x20000, 6, 7, 8}, scrolled, first}},
     };
@@ -104,6 +130,7 @@ TEST(VideoEncoderTest, RowsByIdMakeThePacketsOfWholePictures) {
         EXPECT_EQ(encode(c.pictures, c.known, Feed::store, {1 << 20, 100}), whole);
         EXPECT_EQ(encode(c.pictures, c.known, Feed::store, {3 * kWidth * 4, 2}), whole);
         EXPECT_EQ(encode(c.pictures, c.known, Feed::storeTold, {1 << 20, 100}), whole);
+        EXPECT_EQ(encode(c.pictures, c.known, Feed::storeExact, {1 << 20, 100}), whole);
     }
 }
 

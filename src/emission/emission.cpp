@@ -194,7 +194,9 @@ void keepScreen(EmissionState& emission, const Surface& source, const ScreenChan
         kept.valid = false;  // no file of it would load
         return;
     }
-    if (!kept.valid || changes.everything || kept.width != source.width || kept.height != source.height) {
+    const bool relaidOut =
+        !kept.valid || changes.everything || kept.width != source.width || kept.height != source.height;
+    if (relaidOut) {
         BitmapInfoHeader& header = kept.bitmap.header;
         header = BitmapInfoHeader{};
         header.biWidth = width * factor;
@@ -215,7 +217,10 @@ void keepScreen(EmissionState& emission, const Surface& source, const ScreenChan
     if (top > bottom) return;
     const size_t sourceRow = static_cast<size_t>(width) * 4;
     const size_t keptRow = sourceRow * factor;
+    // Rows the painter left where they were hold what the kept bitmap holds already.
+    const bool exact = changes.exact && !relaidOut;
     for (int32_t y = top; y <= bottom; ++y) {
+        if (exact && changes.moved == 0 && !changes.repainted.holds(y)) continue;
         const uint8_t* in = pixelRow(source, y);
         if (factor == 1) {
             std::memcpy(kept.bitmap.bits.data() + static_cast<size_t>(height - 1 - y) * keptRow, in, sourceRow);
@@ -230,8 +235,11 @@ void keepScreen(EmissionState& emission, const Surface& source, const ScreenChan
         std::memcpy(lower + keptRow, lower, keptRow);
     }
     kept.bitmap.changedSince = kept.bitmap.version;
-    kept.bitmap.changedTop = top * factor;
-    kept.bitmap.changedBottom = bottom * factor + factor - 1;
+    kept.bitmap.changed = RowsChanged{.top = top * factor,
+                                      .bottom = bottom * factor + factor - 1,
+                                      .exact = exact,
+                                      .moved = exact ? changes.moved * factor : 0,
+                                      .repainted = exact ? changes.repainted.scaled(factor, top, bottom) : RowBands{}};
     kept.bitmap.version = ++emission.lastBitmapVersion;
 }
 

@@ -213,7 +213,7 @@ AviResult MovieWriter::addFrame(const Bitmap* bitmap) {
     }
     bool same = bitmap->version != 0 && bitmap->version == lastVersion_;
     // The rows that changed since the frame written last, when this bitmap followed it.
-    const RowsChanged changed{bitmap->changedTop, bitmap->changedBottom};
+    const RowsChanged& changed = bitmap->changed;
     const bool chained = bitmap->changedSince != 0 && bitmap->changedSince == lastVersion_;
     AviResult result = aviStreamWrite(compressedStream_, frameCount_, 1, dib.bmBits,
                                       static_cast<int32_t>(dib.dsBmih.biSizeImage),

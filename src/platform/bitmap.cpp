@@ -1,5 +1,6 @@
 #include "platform/bitmap.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -78,4 +79,53 @@ int getBitmapObject(const Bitmap* bitmap, DibSection& out) {
     out.bmBits = bitmap->bits.data();
     out.dsBmih = bitmap->header;
     return kDibSectionSize;
+}
+
+void RowBands::add(int32_t top, int32_t bottom) {
+    if (top > bottom) return;
+    Band joined{top, bottom};
+    // Bands that meet or touch the new one become part of it.
+    size_t kept = 0;
+    for (size_t at = 0; at < count; ++at) {
+        const Band band = bands[at];
+        if (band.top <= joined.bottom + 1 && joined.top <= band.bottom + 1) {
+            joined = {std::min(joined.top, band.top), std::max(joined.bottom, band.bottom)};
+        } else {
+            bands[kept++] = band;
+        }
+    }
+    count = kept;
+    if (count == kMost) {
+        // The new band joins the one with the fewest rows between them.
+        size_t nearest = 0;
+        int64_t gap = INT64_MAX;
+        for (size_t at = 0; at < count; ++at) {
+            const int64_t between = std::max(int64_t{bands[at].top} - joined.bottom, int64_t{joined.top} - bands[at].bottom);
+            if (between < gap) {
+                gap = between;
+                nearest = at;
+            }
+        }
+        joined = {std::min(joined.top, bands[nearest].top), std::max(joined.bottom, bands[nearest].bottom)};
+        bands[nearest] = bands[--count];
+        return add(joined.top, joined.bottom);
+    }
+    bands[count++] = joined;
+}
+
+bool RowBands::holds(int32_t row) const {
+    for (size_t at = 0; at < count; ++at) {
+        if (bands[at].top <= row && row <= bands[at].bottom) return true;
+    }
+    return false;
+}
+
+RowBands RowBands::scaled(int32_t factor, int32_t top, int32_t bottom) const {
+    RowBands result;
+    for (size_t at = 0; at < count; ++at) {
+        const int32_t from = std::max(bands[at].top, top);
+        const int32_t to = std::min(bands[at].bottom, bottom);
+        if (from <= to) result.add(from * factor, to * factor + factor - 1);
+    }
+    return result;
 }

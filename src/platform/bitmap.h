@@ -1,6 +1,8 @@
 #pragma once
 // In-memory device-independent bitmaps loaded from our own 32-bit BMP files.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -20,17 +22,42 @@ struct BitmapInfoHeader {
     uint32_t biClrImportant = 0;
 };
 
+// A few bands of rows, each top..bottom: a band added beyond their number joins the nearest.
+struct RowBands {
+    struct Band {
+        int32_t top = 0;
+        int32_t bottom = -1;
+    };
+    static constexpr size_t kMost = 4;
+    std::array<Band, kMost> bands{};
+    size_t count = 0;
+
+    void add(int32_t top, int32_t bottom);
+    bool holds(int32_t row) const;
+    // Each band times factor, clipped to top..bottom (before the factor).
+    RowBands scaled(int32_t factor, int32_t top, int32_t bottom) const;
+};
+
+// The rows of a picture (the top one 0) that may differ from those of the picture before it:
+// top..bottom. Exact: only the rows of repainted may differ, and each other row y of top..bottom
+// shows what row (y + moved) modulo the height showed (moved is not 0 after a scroll).
+struct RowsChanged {
+    int32_t top = 0;
+    int32_t bottom = -1;
+    bool exact = false;
+    int32_t moved = 0;
+    RowBands repainted{};
+};
+
 struct Bitmap {
     BitmapInfoHeader header;
     std::vector<uint8_t> bits;  // header.biSizeImage bytes, rows as the file stores them
     // Not 0: a bitmap kept from write to write that holds the same pixels for as long as this
     // stays the same, so a writer can reuse what it made of them. 0: nothing is known.
     uint64_t version = 0;
-    // Not 0: the version this one differs from only in rows changedTop..changedBottom (counted
-    // from the top of the picture); 0: in any row.
+    // Not 0: the version this one differs from only as changed tells; 0: in any row.
     uint64_t changedSince = 0;
-    int32_t changedTop = 0;
-    int32_t changedBottom = -1;
+    RowsChanged changed;
 };
 
 // What a bitmap query fills in: the pixel memory and the info header.

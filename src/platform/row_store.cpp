@@ -54,6 +54,12 @@ void RowStore::add(PixelRows pixels, const RowsChanged* changed) {
             ids[at] = (*previous)[at];
             continue;
         }
+        if (changed != nullptr && changed->exact && !changed->repainted.holds(row)) {
+            const int64_t height = pixels.height;
+            const int64_t from = ((row + int64_t{changed->moved}) % height + height) % height;
+            ids[at] = (*previous)[static_cast<size_t>(from)];
+            continue;
+        }
         // Most rows are where they were in the picture before, or, once rows are seen to
         // have moved, where the row above came from.
         const ptrdiff_t from = row + moved.value_or(0);

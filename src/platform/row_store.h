@@ -8,13 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/bitmap.h"
 #include "platform/gif_palette.h"
-
-// The rows of a picture (the top one 0) that may differ from those of the picture before it.
-struct RowsChanged {
-    int32_t top = 0;
-    int32_t bottom = -1;
-};
 
 class RowStore {
 public:

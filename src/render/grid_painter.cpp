@@ -330,18 +330,18 @@ void findChangedCells(PainterState& p, const ScreenGrid& grid, int32_t columns, 
 }
 
 // Every changed cell stays inside its box, and no painted cell reaches outside its own: each
-// changed cell is painted alone. Boxes whose pixels came out the same are not reported.
+// changed cell is painted alone. Boxes whose pixels came out the same are not reported; the rows
+// of each painted one are, so that rows between two painted far apart count as unchanged.
 void paintChangedBoxes(PainterState& p, const ScreenGrid& grid) {
-    int32_t top = INT32_MAX;
-    int32_t bottom = -1;
+    bool any = false;
     for (size_t cell : p.grid.changed) {
         if (paintBoxedCell(p, grid, cell)) {
             int32_t Y = static_cast<int32_t>(cell / kGridColumns) * kCellHeight;
-            top = std::min(top, Y);
-            bottom = std::max(bottom, Y + kCellHeight - 1);
+            p.changes.notePainted(Y, Y + kCellHeight - 1);
+            any = true;
         }
     }
-    p.changes.notePainted(top, bottom);
+    if (!any) p.changes.notePainted(0, -1);
 }
 
 // Some painting leaves its box: repaint, in row-major order, every cell that can reach the

@@ -92,7 +92,7 @@ void moveRows(PainterState& p, int32_t shift, int32_t rows) {
         const auto top = static_cast<ptrdiff_t>(first) * kGridColumns;
         std::rotate(p.grid.chars.begin(), p.grid.chars.begin() + top, p.grid.chars.begin() + cells);
         std::rotate(p.grid.attrs.begin(), p.grid.attrs.begin() + top, p.grid.attrs.begin() + cells);
-        p.changes.notePainted(0, canvas.height - 1);
+        p.changes.noteMoved(shift * kCellHeight, 0, canvas.height - 1);
         return;
     }
     const int32_t first = std::max(0, -shift);  // the first row that receives
@@ -108,7 +108,7 @@ void moveRows(PainterState& p, int32_t shift, int32_t rows) {
     const size_t from = static_cast<size_t>(first + shift) * kGridColumns;
     std::memmove(&p.grid.chars[to], &p.grid.chars[from], cells);
     std::memmove(&p.grid.attrs[to], &p.grid.attrs[from], cells * sizeof(CellAttr));
-    p.changes.notePainted(first * kCellHeight, (first + count) * kCellHeight - 1);
+    p.changes.noteMoved(shift * kCellHeight, first * kCellHeight, (first + count) * kCellHeight - 1);
 }
 
 int32_t findShift(RowDigests& digests, const std::vector<uint8_t>& changed,

@@ -166,6 +166,7 @@ ComposedFrame KeyCaption::compose(const Surface& frame, const ScreenChanges& fra
         }
     }
     ScreenChanges changes = frameChanges;
+    changes.exact = false;  // the box's rows are blended anew, wherever the painter painted
     if (!same) {
         changes = unite(changes, before.shown ? before.top : 0, before.shown ? before.bottom : -1);
         changes = unite(changes, box.top, box.bottom);
