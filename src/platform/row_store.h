@@ -22,6 +22,9 @@ public:
     // differ from the picture added before; null: any.
     void add(PixelRows pixels, const RowsChanged* changed = nullptr);
 
+    // The picture at index of other becomes the next picture.
+    void addPictureOf(const RowStore& other, size_t index);
+
     size_t pictureCount() const { return pictures_.size(); }
     size_t bytes() const { return rows_.size(); }
 

@@ -27,8 +27,8 @@ struct Segment {
     std::vector<int64_t> positions;  // of the pictures, in order
     std::unique_ptr<RowStore> pictures;  // released once encoded
     // A GIF's frames are coded against the screen before: the picture the segment before ended
-    // on, shown to the encoder first and its packet dropped.
-    std::vector<uint8_t> before;
+    // on is the store's first, shown to the encoder first and its packet dropped.
+    bool primed = false;
     int64_t next = -1;       // the position of the following segment's first picture; -1: the last segment
     int64_t lastShown = -1;  // the last segment: the last position asked for
     std::vector<AVPacket*> packets;
@@ -76,11 +76,11 @@ PixelRows rowsOf(const State& q, const std::vector<uint8_t>& pixels) {
 // zmbv's segments end where its own key frames come, so that they are the packets of one
 // encoder; the others' take up to the key frame interval of x264's own, or as many as fit
 // kSegmentBytes of distinct rows.
-bool segmentFull(const State& q, const RowStore& pictures) {
+bool segmentFull(const State& q, const Segment& segment) {
     const bool zmbv = q.setup.codec->encoding.encoder == std::string_view("zmbv");
-    if (zmbv && pictures.pictureCount() % kZmbvKeyFrameEvery != 0) return false;
-    return pictures.pictureCount() >= (zmbv ? kZmbvKeyFrameEvery : kSegmentPictures) ||
-           pictures.bytes() >= kSegmentBytes;
+    const size_t pictures = segment.positions.size();
+    if (zmbv && pictures % kZmbvKeyFrameEvery != 0) return false;
+    return pictures >= (zmbv ? kZmbvKeyFrameEvery : kSegmentPictures) || segment.pictures->bytes() >= kSegmentBytes;
 }
 
 bool primedByScreenBefore(const State& q) { return q.setup.codec->encoding.pixelFormat == std::string_view("pal8"); }
@@ -93,25 +93,29 @@ int encodeWith(State& q, VideoEncoder& encoder, Segment& segment) {
         segment.packets.push_back(kept);
         return 0;
     };
-    if (!segment.before.empty()) {
-        PacketUse drop = [](AVPacket&) { return 0; };
-        const int64_t position = segment.positions.front() - 1;
-        if (int sent = encodePicture(encoder, rowsOf(q, segment.before), position, false, drop); sent < 0) {
-            return sent;
-        }
-        segment.before = {};
-    }
     const RowStore& store = *segment.pictures;
     const RowById rowAt = [&store](uint32_t id) { return store.rowAt(id); };
+    const size_t first = segment.primed ? 1 : 0;
+    // Every distinct row is indexed at most once: room for them at once spares growing by copies.
+    if (encoder.paletted) {
+        const size_t rowBytes = static_cast<size_t>(q.setup.width) * 4;
+        encoder.paletted->indexedRows.reserve(store.bytes() / 4);
+        encoder.paletted->indexedAt.reserve(rowBytes == 0 ? 0 : store.bytes() / rowBytes);
+    }
+    if (segment.primed) {
+        PacketUse drop = [](AVPacket&) { return 0; };
+        const int64_t position = segment.positions.front() - 1;
+        if (int sent = encodeRowsById(encoder, store.idsOf(0), rowAt, position, drop); sent < 0) return sent;
+    }
     std::vector<uint8_t> pixels;
     for (size_t index = 0; index < segment.positions.size(); ++index) {
         const int64_t position = segment.positions[index];
         int sent = 0;
         // Palette frames (GIF, zmbv on known colours) index each distinct row once.
         if (encoder.paletted) {
-            sent = encodeRowsById(encoder, store.idsOf(index), rowAt, position, keep);
+            sent = encodeRowsById(encoder, store.idsOf(first + index), rowAt, position, keep);
         } else {
-            store.copyOut(index, pixels);
+            store.copyOut(first + index, pixels);
             sent = encodePicture(encoder, rowsOf(q, pixels), position, false, keep);
         }
         if (sent < 0) return sent;
@@ -177,6 +181,13 @@ std::unique_ptr<RowStore> takeStore(State& q) {
     }
     const size_t rowBytes = static_cast<size_t>(q.setup.width) * 4;
     return std::make_unique<RowStore>(rowBytes, kSegmentBytes, q.setup.height);
+}
+
+std::shared_ptr<Segment> startSegment(State& q) {
+    auto segment = std::make_shared<Segment>();
+    segment->index = q.segmentsMade++;
+    segment->pictures = takeStore(q);
+    return segment;
 }
 
 // After a failure nothing more goes to the file; the packets are dropped.
@@ -276,18 +287,21 @@ int SegmentEncoder::encode(PixelRows pixels, int64_t position, bool same, const 
     q.lastShown = position;
     if (!repeat) {
         q.anyPicture = true;
-        std::vector<uint8_t> before;
-        if (q.current && segmentFull(q, *q.current->pictures)) {
-            if (primedByScreenBefore(q)) q.current->pictures->copyOut(q.current->positions.size() - 1, before);
+        std::shared_ptr<Segment> next;
+        if (q.current && segmentFull(q, *q.current)) {
+            // Room first, so that the next segment finds the store of one encoded meanwhile.
+            if (int written = writeFinished(q, use, Wait::forRoom); written < 0) return written;
+            next = startSegment(q);
+            // Taken before the segment is handed out: its store is emptied once it is encoded.
+            if (primedByScreenBefore(q)) {
+                const RowStore& ended = *q.current->pictures;
+                next->pictures->addPictureOf(ended, ended.pictureCount() - 1);
+                next->primed = true;
+            }
             q.current->next = position;
             if (int handed = handOut(q, use); handed < 0) return handed;
         }
-        if (!q.current) {
-            q.current = std::make_shared<Segment>();
-            q.current->index = q.segmentsMade++;
-            q.current->pictures = takeStore(q);
-            q.current->before = std::move(before);
-        }
+        if (!q.current) q.current = next ? std::move(next) : startSegment(q);
         q.current->pictures->add(pixels, changed);
         q.current->positions.push_back(position);
     }
