@@ -234,6 +234,8 @@ TEST_F(IncrementalRenderTest, XtermAndOutlineScreensMatchAFullRepaint) {
                        {.columns = 40, .rows = 12, .padding = 3, .cursor = CursorStyle::block, .emulation = xterm});
     for (Emulation emulation : {Emulation::basic, xterm}) {
         expectSamePictures(scrolledPayloads(), {.columns = 40, .rows = 12, .font = "DejaVu Sans Mono", .emulation = emulation});
+        // An odd number of pixel rows: a strip below the cells turns with them and is filled again.
+        expectSamePictures(scrolledPayloads(), {.columns = 40, .rows = 13, .font = "DejaVu Sans Mono", .emulation = emulation});
         expectSamePictures(scrolledPayloads(), {.columns = 40, .rows = 12, .pictureColumns = 41, .pictureRows = 12,
                                                 .cursor = CursorStyle::bar, .font = "DejaVu Sans Mono", .emulation = emulation});
     }

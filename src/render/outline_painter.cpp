@@ -200,15 +200,15 @@ uint64_t rowDigest(const std::vector<OutlineCell>& cells, int32_t columns, int32
 // the shift that leaves the most rows as they are to be shown, and the painted cells turn with
 // it. The rows that wrapped around are painted again whole, as that last row moved them out of
 // line with their cells, and it is cleared to the background again. True when it turned.
-bool turnScrolledRows(OutlinePainted& painter, Surface& surface, int32_t rows, int32_t cellHeight, Colour background) {
+int32_t turnScrolledRows(OutlinePainted& painter, Surface& surface, int32_t rows, int32_t cellHeight, Colour background) {
     const int32_t columns = painter.columns;
     const int32_t cellsHeight = rows * cellHeight;
-    if (cellsHeight > surface.height || surface.height - cellsHeight > 1) return false;
+    if (cellsHeight > surface.height || surface.height - cellsHeight > 1) return 0;
     auto rowOf = [&](auto& cells, int32_t row) { return cells.begin() + static_cast<ptrdiff_t>(row) * columns; };
     const int32_t best = findShift(
         painter.digests, painter.changedRows, [&](int32_t row) { return rowDigest(painter.cells, columns, row); },
         [&](int32_t row) { return rowDigest(painter.painted, columns, row); });
-    if (best == 0) return false;
+    if (best == 0) return 0;
     turnRows(surface, best * cellHeight);
     const int32_t top = (best % rows + rows) % rows;
     std::rotate(painter.painted.begin(), rowOf(painter.painted, top), rowOf(painter.painted, rows));
@@ -220,7 +220,7 @@ bool turnScrolledRows(OutlinePainted& painter, Surface& surface, int32_t rows, i
         for (int32_t row = first; row < first + std::abs(best); ++row) painter.digests.forget(static_cast<size_t>(row));
         fillRect(surface, 0, cellsHeight, surface.width - 1, surface.height - 1, background);
     }
-    return true;
+    return best;
 }
 
 }  // namespace
@@ -307,11 +307,13 @@ bool paintOutlineScreen(PainterState& p, const ScreenToPaint& toPaint) {
         painter.digests.reset(static_cast<size_t>(rows));
     }
     if (!repaintAll) markChangedRows(painter, rows);
-    const bool turned =
-        !repaintAll && rows == pictureRows && turnScrolledRows(painter, surface, rows, m.cellHeight, theme.background);
-    if (turned) markChangedRows(painter, rows);
-    int32_t top = INT32_MAX;
-    int32_t bottom = -1;
+    const int32_t turnedBy =
+        !repaintAll && rows == pictureRows ? turnScrolledRows(painter, surface, rows, m.cellHeight, theme.background) : 0;
+    if (turnedBy != 0) {
+        p.changes.noteMoved(turnedBy * m.cellHeight, 0, height - 1);
+        p.changes.notePainted(rows * m.cellHeight, height - 1);  // the strip below the cells, filled again
+        markChangedRows(painter, rows);
+    }
     for (int32_t r = 0; r < std::min(rows, pictureRows); ++r) {
         if (!repaintAll && !painter.changedRows[static_cast<size_t>(r)]) continue;
         for (int32_t c = 0; c < std::min(columns, pictureColumns); ++c) {
@@ -322,16 +324,10 @@ bool paintOutlineScreen(PainterState& p, const ScreenToPaint& toPaint) {
             painter.digests.forget(static_cast<size_t>(r));
             if (cell.span == 0) continue;
             paintOutlineCell(p, surface, cell, c * m.cellWidth, r * m.cellHeight);
-            top = std::min(top, r * m.cellHeight);
-            bottom = std::max(bottom, (r + 1) * m.cellHeight - 1);
+            p.changes.notePainted(r * m.cellHeight, (r + 1) * m.cellHeight - 1);
         }
     }
-    if (repaintAll) {
-        p.changes.noteReplaced();
-    } else if (turned) {
-        p.changes.notePainted(0, height - 1);
-    } else {
-        p.changes.notePainted(top, bottom);
-    }
+    // The rows painted, and a turn, are reported as they happen; a painting of none says so.
+    repaintAll ? p.changes.noteReplaced() : p.changes.notePainted(0, -1);
     return true;
 }

@@ -202,22 +202,23 @@ uint64_t rowDigest(const std::vector<XtermCell>& cells, int32_t columns, int32_t
 // are to be shown, and the painted cells and their digests turn with it; the rows that wrapped
 // around are then painted like any changed row. changed holds which rows differ from the
 // painted ones, before any turn. True when it turned.
-bool turnScrolledRows(PainterState& p, const XtermScreen& screen, const std::vector<uint8_t>& changed) {
+int32_t turnScrolledRows(PainterState& p, const XtermScreen& screen, const std::vector<uint8_t>& changed) {
     PaintedXterm& painted = p.xterm;
     Surface& canvas = p.canvas();
     const int32_t rows = screen.rows;
     const int32_t columns = screen.columns;
-    if (rows * kCellHeight != canvas.height || changed.size() != static_cast<size_t>(rows)) return false;
+    if (rows * kCellHeight != canvas.height || changed.size() != static_cast<size_t>(rows)) return 0;
     const int32_t best = findShift(
         painted.digests, changed, [&](int32_t row) { return rowDigest(screen.cells, columns, row); },
         [&](int32_t row) { return rowDigest(painted.cells, columns, row); });
-    if (best == 0) return false;
+    if (best == 0) return 0;
     turnRows(canvas, best * kCellHeight);
     const int32_t top = (best % rows + rows) % rows;
     std::rotate(painted.cells.begin(), painted.cells.begin() + static_cast<ptrdiff_t>(top) * columns,
                 painted.cells.begin() + static_cast<ptrdiff_t>(rows) * columns);
     turnDigests(painted.digests, top);
-    return true;
+    p.changes.noteMoved(best * kCellHeight, 0, canvas.height - 1);
+    return best;
 }
 
 }  // namespace
@@ -266,13 +267,10 @@ bool paintXtermScreen(PainterState& p, const XtermScreen& screen) {
     } else {
         for (int32_t row = 0; row < shown; ++row) changed[static_cast<size_t>(row)] = rowChanged(painted, screen, row);
     }
-    const bool turned = !repaintAll && turnScrolledRows(p, screen, changed);
-    int32_t top = INT32_MAX;
-    int32_t bottom = -1;
+    const bool turned = !repaintAll && turnScrolledRows(p, screen, changed) != 0;
     for (int32_t row = 0; row < shown; ++row) {
         if (!repaintAll && !(turned ? rowChanged(painted, screen, row) : changed[static_cast<size_t>(row)])) continue;
-        top = std::min(top, row * kCellHeight);
-        bottom = row * kCellHeight + kCellHeight - 1;
+        p.changes.notePainted(row * kCellHeight, row * kCellHeight + kCellHeight - 1);
         // What the row's last glyph drew past the screen's edge goes with it.
         if (smaller && !repaintAll) {
             fillRect(canvas, screen.columns * kCellWidth, row * kCellHeight, width - 1,
@@ -283,13 +281,8 @@ bool paintXtermScreen(PainterState& p, const XtermScreen& screen) {
         std::copy(first, first + screen.columns, painted.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns);
         painted.digests.forget(static_cast<size_t>(row));
     }
-    if (repaintAll) {
-        p.changes.noteReplaced();
-    } else if (turned) {
-        p.changes.notePainted(0, height - 1);
-    } else {
-        p.changes.notePainted(top, bottom);
-    }
+    // The rows painted, and a turn, are reported as they happen; a painting of none says so.
+    repaintAll ? p.changes.noteReplaced() : p.changes.notePainted(0, -1);
     return true;
 }
 
