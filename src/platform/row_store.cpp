@@ -83,13 +83,7 @@ void RowStore::add(PixelRows pixels, const RowsChanged* changed) {
 void RowStore::addPictureOf(const RowStore& other, size_t index) {
     const std::vector<uint32_t>& theirs = other.idsOf(index);
     std::vector<uint32_t> ids(theirs.size());
-    // Rows of one id there are one row here too.
-    std::unordered_map<uint32_t, uint32_t> known;
-    for (size_t row = 0; row < theirs.size(); ++row) {
-        auto [place, fresh] = known.try_emplace(theirs[row], 0);
-        if (fresh) place->second = idOf(other.rowAt(theirs[row]));
-        ids[row] = place->second;
-    }
+    for (size_t row = 0; row < theirs.size(); ++row) ids[row] = idOf(other.rowAt(theirs[row]));
     pictures_.push_back(std::move(ids));
 }
 

@@ -96,12 +96,9 @@ int encodeWith(State& q, VideoEncoder& encoder, Segment& segment) {
     const RowStore& store = *segment.pictures;
     const RowById rowAt = [&store](uint32_t id) { return store.rowAt(id); };
     const size_t first = segment.primed ? 1 : 0;
-    // Every distinct row is indexed at most once: room for them at once spares growing by copies.
-    if (encoder.paletted) {
-        const size_t rowBytes = static_cast<size_t>(q.setup.width) * 4;
-        encoder.paletted->indexedRows.reserve(store.bytes() / 4);
-        encoder.paletted->indexedAt.reserve(rowBytes == 0 ? 0 : store.bytes() / rowBytes);
-    }
+    // Every distinct row is indexed at most once, a byte a pixel: room for them at once spares
+    // growing by copies.
+    if (encoder.paletted) encoder.paletted->indexedRows.reserve(store.bytes() / 4);
     if (segment.primed) {
         PacketUse drop = [](AVPacket&) { return 0; };
         const int64_t position = segment.positions.front() - 1;
