@@ -129,16 +129,32 @@ uint32_t basicCharacter(uint8_t code) {
     return codePage437Character(code);
 }
 
+// afresh: every row is collected again, as the plain way does.
 void collectBasicCells(OutlinePainted& painter, const ScreenGrid& grid, int32_t columns, int32_t rows,
-                       const Theme& theme) {
+                       const Theme& theme, bool afresh) {
+    const auto count = static_cast<size_t>(columns) * static_cast<size_t>(rows);
+    // Each cell is what the collected code and attribute at its index make, whatever the
+    // screen's shape was: a row whose codes and attributes are those collected keeps its cells.
+    const bool known = !afresh && painter.collectedChars.size() == count;
+    painter.collectedChars.resize(count);
+    painter.collectedAttrs.resize(count);
     for (int32_t r = 0; r < rows; ++r) {
+        const size_t base = static_cast<size_t>(r) * kGridColumns;
+        const size_t at = static_cast<size_t>(r) * static_cast<size_t>(columns);
+        uint8_t* chars = &painter.collectedChars[at];
+        CellAttr* attrs = &painter.collectedAttrs[at];
+        if (known && std::memcmp(chars, &grid.charPlane[base], static_cast<size_t>(columns)) == 0 &&
+            std::memcmp(attrs, &grid.attrPlane[base], sizeof(CellAttr) * static_cast<size_t>(columns)) == 0) {
+            continue;
+        }
+        std::memcpy(chars, &grid.charPlane[base], static_cast<size_t>(columns));
+        std::memcpy(attrs, &grid.attrPlane[base], sizeof(CellAttr) * static_cast<size_t>(columns));
         for (int32_t c = 0; c < columns; ++c) {
-            size_t index = static_cast<size_t>(r) * kGridColumns + static_cast<size_t>(c);
-            CellAttr attr = grid.attrPlane[index];
+            CellAttr attr = attrs[c];
             CellPaint paint = basicCellPaint(theme, attr);
-            OutlineCell& cell = painter.cells[static_cast<size_t>(r) * columns + c];
+            OutlineCell& cell = painter.cells[at + static_cast<size_t>(c)];
             cell = OutlineCell{};
-            cell.codePoint = basicCharacter(grid.charPlane[index]);
+            cell.codePoint = basicCharacter(chars[c]);
             cell.foreground = paint.foreground;
             cell.background = paint.background;
             cell.style = (attr & kAttrBold) ? kStyleBold : 0;
@@ -277,9 +293,10 @@ bool paintOutlineScreen(PainterState& p, const ScreenToPaint& toPaint) {
     }
     painter.cells.resize(static_cast<size_t>(columns) * rows);
     if (screen != nullptr) {
+        painter.collectedChars.clear();
         collectXtermCells(painter, *screen, theme);
     } else {
-        collectBasicCells(painter, *toPaint.grid, columns, rows, theme);
+        collectBasicCells(painter, *toPaint.grid, columns, rows, theme, options.plainPaths);
     }
 
     // The picture's own size, or the screen's; a screen larger than the picture is cut at its

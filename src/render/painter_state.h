@@ -138,6 +138,10 @@ struct OutlinePainted {
     std::unordered_map<OutlineGlyphKey, CachedOutlineGlyph, OutlineGlyphKeyHash> glyphs;  // colourless
     size_t cachedBytes = 0;
     std::vector<OutlineCell> cells;    // this screen
+    // The basic emulation's codes and attributes cells were made from, index for index; empty
+    // when cells came from elsewhere.
+    std::vector<uint8_t> collectedChars;
+    std::vector<CellAttr> collectedAttrs;
     std::vector<OutlineCell> painted;  // what the canvas shows
     int32_t columns = 0;
     int32_t rows = 0;
