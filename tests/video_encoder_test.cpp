@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -131,6 +132,27 @@ TEST(VideoEncoderTest, RowsByIdMakeThePacketsOfWholePictures) {
         EXPECT_EQ(encode(c.pictures, c.known, Feed::store, {3 * kWidth * 4, 2}), whole);
         EXPECT_EQ(encode(c.pictures, c.known, Feed::storeTold, {1 << 20, 100}), whole);
         EXPECT_EQ(encode(c.pictures, c.known, Feed::storeExact, {1 << 20, 100}), whole);
+    }
+}
+
+// Rows come back with their first ids however many came between: 5,000 distinct rows, more than
+// the index first has room for, then the same rows again backwards, after a clear too.
+TEST(RowStoreTest, RowsSeenBeforeKeepTheirIds) {
+    constexpr int kRows = 5000;
+    std::vector<uint8_t> pixels(8 * kRows);
+    for (int row = 0; row < kRows; ++row) std::memcpy(&pixels[8 * static_cast<size_t>(row)], &row, sizeof row);
+    RowStore store(8, 8 * kRows, kRows);
+    for (int round = 0; round < 2; ++round) {
+        store.add({pixels.data(), 8, 2, kRows});
+        store.add({pixels.data() + 8 * (kRows - 1), -8, 2, kRows});
+        ASSERT_EQ(store.bytes(), pixels.size());
+        const std::vector<uint32_t>& forwards = store.idsOf(0);
+        const std::vector<uint32_t>& backwards = store.idsOf(1);
+        for (size_t row = 0; row < kRows; ++row) {
+            ASSERT_EQ(forwards[row], row);
+            ASSERT_EQ(backwards[row], kRows - 1 - row);
+        }
+        store.clear();
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <optional>
 
@@ -96,7 +98,26 @@ void RowStore::copyOut(size_t index, std::vector<uint8_t>& pixels) const {
 void RowStore::clear() {
     rows_.clear();
     pictures_.clear();
-    byHash_ = {};
+    std::fill(slots_.begin(), slots_.end(), 0);
+    hashes_.clear();
+}
+
+size_t RowStore::slotOf(uint64_t hash) const {
+    // The multiplication's high bits depend on every bit of the hash, whose low bits do not
+    // depend on the high bits of the words it was made from.
+    const int bits = std::countr_zero(slots_.size());
+    return static_cast<size_t>((hash * 0x9E3779B97F4A7C15u) >> (64 - bits));
+}
+
+void RowStore::growSlots() {
+    std::vector<uint32_t> slots(std::max<size_t>(kFirstSlots, 2 * slots_.size()));
+    slots_.swap(slots);
+    const size_t mask = slots_.size() - 1;
+    for (uint32_t id = 0; id < hashes_.size(); ++id) {
+        size_t at = slotOf(hashes_[id]);
+        while (slots_[at] != 0) at = (at + 1) & mask;
+        slots_[at] = id + 1;
+    }
 }
 
 uint32_t RowStore::idOf(const uint8_t* bytes) {
@@ -116,12 +137,16 @@ uint32_t RowStore::idOf(const uint8_t* bytes) {
         lanes[0] = (lanes[0] ^ word) * 0x100000001B3u;
     }
     const uint64_t hash = ((lanes[0] * 31 + lanes[1]) * 31 + lanes[2]) * 31 + lanes[3];
-    std::vector<uint32_t>& same = byHash_[hash];
-    for (uint32_t id : same) {
-        if (std::memcmp(rowAt(id), bytes, rowBytes_) == 0) return id;
+    if (2 * (hashes_.size() + 1) > slots_.size()) growSlots();
+    const size_t mask = slots_.size() - 1;
+    size_t slot = slotOf(hash);
+    for (; slots_[slot] != 0; slot = (slot + 1) & mask) {
+        const uint32_t id = slots_[slot] - 1;
+        if (hashes_[id] == hash && std::memcmp(rowAt(id), bytes, rowBytes_) == 0) return id;
     }
     const auto id = static_cast<uint32_t>(rows_.size() / rowBytes_);
     rows_.insert(rows_.end(), bytes, bytes + rowBytes_);
-    same.push_back(id);
+    hashes_.push_back(hash);
+    slots_[slot] = id + 1;
     return id;
 }

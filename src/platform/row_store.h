@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/bitmap.h"
@@ -35,16 +34,26 @@ public:
     const uint8_t* rowAt(uint32_t id) const { return rows_.data() + rowBytes_ * id; }
 
     // Once every picture is in: the index is not needed to read them.
-    void seal() { byHash_ = {}; }
+    void seal() {
+        slots_ = {};
+        hashes_ = {};
+    }
 
     // Empty again, its room kept; ids start again from 0.
     void clear();
 
 private:
+    static constexpr size_t kFirstSlots = 4096;
+
     uint32_t idOf(const uint8_t* bytes);
+    size_t slotOf(uint64_t hash) const;
+    void growSlots();
 
     size_t rowBytes_;
     std::vector<uint8_t> rows_;
     std::vector<std::vector<uint32_t>> pictures_;
-    std::unordered_map<uint64_t, std::vector<uint32_t>> byHash_;
+    // The index of the rows by their hashes: open addressing, a slot holding id + 1 or 0 for
+    // none, never more than half full.
+    std::vector<uint32_t> slots_;
+    std::vector<uint64_t> hashes_;  // of each id
 };
