@@ -280,6 +280,28 @@ TEST_F(EmissionTest, MovieKeepsOnlyTheNewestScreenFile) {
     }
 }
 
+// Within a run each screen's file takes the place of the one before, on either path; a
+// directory already at a screen file's name stays, and the file before is removed all the same.
+TEST_F(EmissionTest, MovieScreenFilesFollowOneAnotherWithinARun) {
+    for (const auto& [plain, obstacle] : {std::pair{false, false}, {false, true}, {true, false}, {true, true}}) {
+        SCOPED_TRACE(std::string(plain ? "plain, " : "") + (obstacle ? "a directory at 0000004.bmp" : "nothing in the way"));
+        restart();
+        settings.plainPaths = plain;
+        for (const auto& entry : fs::directory_iterator(".")) fs::remove_all(entry.path());
+        if (obstacle) fs::create_directory("0000004.bmp");
+        stages_ = startStages(settings, movie_, &pngQueue_);
+        for (size_t i = 0; i < kWorkedExample.size(); ++i) {
+            const Record& record = kWorkedExample[i];
+            stages_->emission.emitFrames(turned(screen(i + 1)), ScreenChanges{}, {record.frameStart, record.frameEnd});
+        }
+        std::set<std::string> left = {"0000007.bmp"};
+        if (obstacle) left.insert("0000004.bmp");
+        EXPECT_EQ(filesIn("."), left);
+        stages_->emission.finish();
+        EXPECT_EQ(readFile("0000007.bmp"), bmpOf(screen(3)));
+    }
+}
+
 // Screen number shown, as a movie frame reads back: top row first, fourth bytes 0, doubled
 // when factor is 2.
 std::vector<uint8_t> movieFrameOf(uint32_t number, int32_t factor) {

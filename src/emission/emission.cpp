@@ -12,7 +12,6 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <system_error>
 #include <utility>
 
 #include "emission/movie_writer.h"
@@ -80,6 +79,10 @@ std::string pngFileOf(const EmissionOptions& options, int32_t frame) {
     return (options.directory / pngFrameName(frame)).string();
 }
 
+// A screen's file is removed once the next is there, whatever the result; a directory that was
+// in the way of its name is not a file of this run's and stays.
+void removeFile(const std::string& path) { unlink(path.c_str()); }
+
 bool passesSkip(const EmissionOptions& options, int32_t frame) { return options.skipFrames <= 0 || frame > options.skipFrames; }
 bool passesStop(const EmissionOptions& options, int32_t frame) { return options.stopFrame < 0 || frame <= options.stopFrame; }
 
@@ -111,10 +114,7 @@ void emitMovieFrames(EmissionState& emission, const Surface& picture, int32_t fr
     }
     bitmap.reset();
 
-    if (!emission.previousBmpName.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove(emission.previousBmpName, ignored);
-    }
+    if (!emission.previousBmpName.empty()) removeFile(emission.previousBmpName);
     emission.previousBmpName = currentName;
 }
 
@@ -161,22 +161,38 @@ bool wholeImage(const Surface& surface) {
                                         static_cast<size_t>(std::max(surface.height, 0)) * 4;
 }
 
+// Whether a disk with the numbers of disk has room for size bytes beside alsoHeld.
+bool roomFor(const struct statvfs& disk, size_t size, size_t alsoHeld) {
+    if (disk.f_blocks == 0) return true;
+    // Blocks kept for the superuser are there for a superuser's run.
+    uint64_t free = (geteuid() == 0 ? disk.f_bfree : disk.f_bavail) * uint64_t{disk.f_frsize};
+    return free >= uint64_t{size} + alsoHeld;
+}
+
 // Creates path as a file of size bytes that holds none of them yet; false, leaving no file,
 // where writing them would have failed: no such directory, no permission, something else in
 // the way, a file size limit, or a disk without room for them beside the previous screen's
 // file (which the plain way still holds at that moment). Reserving the blocks would answer the
-// last more exactly, but costs milliseconds a file on common file systems.
-bool makeBmpPlaceholder(const std::string& path, size_t size, size_t alsoHeld) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    bool made = ftruncate(fd, static_cast<off_t>(size)) == 0;
+// last more exactly, but costs milliseconds a file on common file systems. previous: the file
+// made so for the screen before, if there is one; it becomes path, which spares the file system
+// a file made and another removed (where something is at path already, or the file system
+// cannot rename so, a new file is made and renamed is false).
+bool makeBmpPlaceholder(const std::string& path, size_t size, size_t alsoHeld, const std::string* previous,
+                        bool& renamed) {
+    renamed = previous != nullptr &&
+              renameat2(AT_FDCWD, previous->c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0;
+    bool made = false;
     struct statvfs disk {};
-    if (made && fstatvfs(fd, &disk) == 0 && disk.f_blocks > 0) {
-        // Blocks kept for the superuser are there for a superuser's run.
-        uint64_t free = (geteuid() == 0 ? disk.f_bfree : disk.f_bavail) * uint64_t{disk.f_frsize};
-        made = free >= uint64_t{size} + alsoHeld;
+    if (renamed) {
+        made = truncate(path.c_str(), static_cast<off_t>(size)) == 0;
+        if (made && statvfs(path.c_str(), &disk) == 0) made = roomFor(disk, size, alsoHeld);
+    } else {
+        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd < 0) return false;
+        made = ftruncate(fd, static_cast<off_t>(size)) == 0;
+        if (made && fstatvfs(fd, &disk) == 0) made = roomFor(disk, size, alsoHeld);
+        if (close(fd) != 0) made = false;
     }
-    if (close(fd) != 0) made = false;
     if (!made) unlink(path.c_str());
     return made;
 }
@@ -257,8 +273,11 @@ void emitMovieFramesKept(EmissionState& emission, const Surface& picture, const 
     bool written = options.sizeFactor <= 1 || wholeImage(picture);
     size_t fileSize = kBmpHeaderSize + 4 * static_cast<size_t>(std::max(picture.width, 0) * bmpFactor(options)) *
                                            static_cast<size_t>(std::max(picture.height, 0) * bmpFactor(options));
+    const bool previousMade = kept.fileMade && !emission.previousBmpName.empty();
+    bool renamed = false;
     bool made = written && (options.colourPass ||
-                            makeBmpPlaceholder(currentName, fileSize, kept.fileMade ? kept.fileSize : 0));
+                            makeBmpPlaceholder(currentName, fileSize, kept.fileMade ? kept.fileSize : 0,
+                                               previousMade ? &emission.previousBmpName : nullptr, renamed));
     bool loads = made && picture.width > 0 && picture.height > 0;
 
     bool first = emission.previousBmpName.empty();
@@ -276,8 +295,7 @@ void emitMovieFramesKept(EmissionState& emission, const Surface& picture, const 
         emission.options.movie->addFrame(bitmap);
     }
     if (!first) {
-        std::error_code ignored;
-        std::filesystem::remove(emission.previousBmpName, ignored);
+        if (!renamed) removeFile(emission.previousBmpName);
         keepScreen(emission, picture, changes);
         kept.fileMade = made;
         kept.fileSize = fileSize;
@@ -404,8 +422,7 @@ void Emission::finish() {
         writeLastBmp(emission);
     } else if (!emission.previousBmpName.empty()) {
         emission.kept.fileMade = false;
-        std::error_code ignored;
-        std::filesystem::remove(emission.previousBmpName, ignored);
+        removeFile(emission.previousBmpName);
         emission.previousBmpName.clear();
     }
 }
