@@ -146,8 +146,8 @@ TEST(RowStoreTest, RowsSeenBeforeKeepTheirIds) {
         store.add({pixels.data(), 8, 2, kRows});
         store.add({pixels.data() + 8 * (kRows - 1), -8, 2, kRows});
         ASSERT_EQ(store.bytes(), pixels.size());
-        const std::vector<uint32_t>& forwards = store.idsOf(0);
-        const std::vector<uint32_t>& backwards = store.idsOf(1);
+        const std::span<const uint32_t> forwards = store.idsOf(0);
+        const std::span<const uint32_t> backwards = store.idsOf(1);
         for (size_t row = 0; row < kRows; ++row) {
             ASSERT_EQ(forwards[row], row);
             ASSERT_EQ(backwards[row], kRows - 1 - row);

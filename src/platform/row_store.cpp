@@ -20,7 +20,7 @@ void askForHugePages(const void* data, size_t bytes) {
 
 // Where a row of id lies in picture, as an offset from at: the nearest place, as a scroll moves
 // rows a little; none when the row is not there.
-std::optional<ptrdiff_t> placeIn(const std::vector<uint32_t>& picture, uint32_t id, size_t at) {
+std::optional<ptrdiff_t> placeIn(std::span<const uint32_t> picture, uint32_t id, size_t at) {
     const auto size = static_cast<ptrdiff_t>(picture.size());
     const auto from = static_cast<ptrdiff_t>(at);
     for (ptrdiff_t distance = 1; distance < size; ++distance) {
@@ -40,26 +40,32 @@ RowStore::RowStore(size_t rowBytes, size_t limit, int pictureRows) : rowBytes_(r
 }
 
 void RowStore::add(PixelRows pixels, const RowsChanged* changed) {
-    std::vector<uint32_t> ids(static_cast<size_t>(pixels.height));
-    const std::vector<uint32_t>* previous = pictures_.empty() ? nullptr : &pictures_.back();
+    const size_t start = ids_.size();
+    const size_t height = static_cast<size_t>(std::max(pixels.height, 0));
+    // Grown first: the picture before is read from the same buffer.
+    ids_.resize(start + height);
+    const bool first = starts_.empty();
+    const std::span<const uint32_t> previous =
+        first ? std::span<const uint32_t>() : std::span<const uint32_t>(ids_).subspan(starts_.back(), start - starts_.back());
+    const std::span<uint32_t> ids = std::span(ids_).subspan(start, height);
     // Where the row above was found in the picture before, less its own place: a scrolled
     // screen's rows follow one another there, and a comparison is far cheaper than a hash.
     std::optional<ptrdiff_t> moved;
     for (int row = 0; row < pixels.height; ++row) {
         const uint8_t* bytes = pixels.top + static_cast<ptrdiff_t>(pixels.stride) * row;
         const size_t at = static_cast<size_t>(row);
-        if (previous == nullptr) {
+        if (first) {
             ids[at] = idOf(bytes);
             continue;
         }
         if (changed != nullptr && (row < changed->top || row > changed->bottom)) {
-            ids[at] = (*previous)[at];
+            ids[at] = previous[at];
             continue;
         }
         if (changed != nullptr && changed->exact && !changed->repainted.holds(row)) {
             const int64_t height = pixels.height;
             const int64_t from = ((row + int64_t{changed->moved}) % height + height) % height;
-            ids[at] = (*previous)[static_cast<size_t>(from)];
+            ids[at] = previous[static_cast<size_t>(from)];
             continue;
         }
         // Most rows are where they were in the picture before, or, once rows are seen to
@@ -67,37 +73,37 @@ void RowStore::add(PixelRows pixels, const RowsChanged* changed) {
         const ptrdiff_t from = row + moved.value_or(0);
         const auto same = [&](ptrdiff_t place) {
             return place >= 0 && place < pixels.height &&
-                   std::memcmp(rowAt((*previous)[static_cast<size_t>(place)]), bytes, rowBytes_) == 0;
+                   std::memcmp(rowAt(previous[static_cast<size_t>(place)]), bytes, rowBytes_) == 0;
         };
         const ptrdiff_t found = same(from) ? from : from != row && same(row) ? row : -1;
         if (found >= 0) {
-            ids[at] = (*previous)[static_cast<size_t>(found)];
+            ids[at] = previous[static_cast<size_t>(found)];
             continue;
         }
         const size_t storedBefore = rows_.size();
         ids[at] = idOf(bytes);
         // A row stored just now was in no picture before.
-        moved = rows_.size() == storedBefore ? placeIn(*previous, ids[at], at) : std::nullopt;
+        moved = rows_.size() == storedBefore ? placeIn(previous, ids[at], at) : std::nullopt;
     }
-    pictures_.push_back(std::move(ids));
+    starts_.push_back(start);
 }
 
 void RowStore::addPictureOf(const RowStore& other, size_t index) {
-    const std::vector<uint32_t>& theirs = other.idsOf(index);
-    std::vector<uint32_t> ids(theirs.size());
-    for (size_t row = 0; row < theirs.size(); ++row) ids[row] = idOf(other.rowAt(theirs[row]));
-    pictures_.push_back(std::move(ids));
+    const std::span<const uint32_t> theirs = other.idsOf(index);
+    starts_.push_back(ids_.size());
+    for (uint32_t id : theirs) ids_.push_back(idOf(other.rowAt(id)));
 }
 
 void RowStore::copyOut(size_t index, std::vector<uint8_t>& pixels) const {
-    const std::vector<uint32_t>& ids = pictures_[index];
+    const std::span<const uint32_t> ids = idsOf(index);
     pixels.resize(rowBytes_ * ids.size());
     for (size_t row = 0; row < ids.size(); ++row) std::memcpy(&pixels[rowBytes_ * row], rowAt(ids[row]), rowBytes_);
 }
 
 void RowStore::clear() {
     rows_.clear();
-    pictures_.clear();
+    ids_.clear();
+    starts_.clear();
     std::fill(slots_.begin(), slots_.end(), 0);
     hashes_.clear();
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "platform/bitmap.h"
@@ -24,13 +25,16 @@ public:
     // The picture at index of other becomes the next picture.
     void addPictureOf(const RowStore& other, size_t index);
 
-    size_t pictureCount() const { return pictures_.size(); }
+    size_t pictureCount() const { return starts_.size(); }
     size_t bytes() const { return rows_.size(); }
 
     // The picture at index, whole, into pixels (rowBytes a row, no gaps).
     void copyOut(size_t index, std::vector<uint8_t>& pixels) const;
 
-    const std::vector<uint32_t>& idsOf(size_t index) const { return pictures_[index]; }
+    std::span<const uint32_t> idsOf(size_t index) const {
+        const size_t end = index + 1 < starts_.size() ? starts_[index + 1] : ids_.size();
+        return std::span(ids_).subspan(starts_[index], end - starts_[index]);
+    }
     const uint8_t* rowAt(uint32_t id) const { return rows_.data() + rowBytes_ * id; }
 
     // Once every picture is in: the index is not needed to read them.
@@ -51,7 +55,10 @@ private:
 
     size_t rowBytes_;
     std::vector<uint8_t> rows_;
-    std::vector<std::vector<uint32_t>> pictures_;
+    // The pictures' row ids one after another, each picture's from its start: one buffer, kept
+    // when the store is emptied, rather than an allocation a picture.
+    std::vector<uint32_t> ids_;
+    std::vector<size_t> starts_;
     // The index of the rows by their hashes: open addressing, a slot holding id + 1 or 0 for
     // none, never more than half full.
     std::vector<uint32_t> slots_;

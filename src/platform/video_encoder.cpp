@@ -119,7 +119,7 @@ int sendPalettedFrame(VideoEncoder& encoder, PixelRows pixels, int64_t position,
 
 // The rows' indexes from those of their ids, each id mapped the first time it comes; false when
 // a row has a colour the shared palette cannot take (it then takes frames of their own).
-bool indexRowsById(VideoEncoder& encoder, const std::vector<uint32_t>& ids, const RowById& rowAt) {
+bool indexRowsById(VideoEncoder& encoder, std::span<const uint32_t> ids, const RowById& rowAt) {
     PaletteFrames& frames = *encoder.paletted;
     AVFrame* indexed = encoder.frame;
     const auto width = static_cast<size_t>(encoder.width);
@@ -143,20 +143,20 @@ bool indexRowsById(VideoEncoder& encoder, const std::vector<uint32_t>& ids, cons
 
 }  // namespace
 
-int encodeRowsById(VideoEncoder& encoder, const std::vector<uint32_t>& ids, const RowById& rowAt, int64_t position,
+int encodeRowsById(VideoEncoder& encoder, std::span<const uint32_t> ids, const RowById& rowAt, int64_t position,
                    const PacketUse& use) {
     if (encoder.paletted && !encoder.paletted->palette.ownPalettes) {
         PaletteFrames& frames = *encoder.paletted;
         encoder.lastShown = position;
         encoder.lastEncoded = position;
         // The frame before again: the encoder stores it as "nothing changed".
-        if (frames.shownIds == ids) return sendPicture(encoder, position, use);
+        if (std::ranges::equal(frames.shownIds, ids)) return sendPicture(encoder, position, use);
         if (int writable = takeWritablePicture(encoder); writable < 0) return writable;
         if (indexRowsById(encoder, ids, rowAt)) {
             const Palette chosen = sharedPaletteColours(frames.palette);
             std::memcpy(encoder.frame->data[1], chosen.data(), sizeof chosen);
             frames.shown.clear();
-            frames.shownIds = ids;
+            frames.shownIds.assign(ids.begin(), ids.end());
             return sendPicture(encoder, position, use);
         }
         // Mapped as far as the row that did not fit, as the whole picture would have been.

@@ -88,7 +88,7 @@ int encodePicture(VideoEncoder& encoder, PixelRows pixels, int64_t position, boo
 // width x 4 bytes), never a repeat of the position before. An encoder of palette frames indexes
 // each id once in its life; others are handed the picture whole.
 using RowById = std::function<const uint8_t*(uint32_t id)>;
-int encodeRowsById(VideoEncoder& encoder, const std::vector<uint32_t>& ids, const RowById& rowAt, int64_t position,
+int encodeRowsById(VideoEncoder& encoder, std::span<const uint32_t> ids, const RowById& rowAt, int64_t position,
                    const PacketUse& use);
 
 // As encodePicture, for an encoder of palette pictures on colours known beforehand: rows keeps
