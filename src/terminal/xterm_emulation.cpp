@@ -59,6 +59,31 @@ int onDamage(VTermRect rect, void* user) {
     return 1;
 }
 
+// A scroll moves our copy's rows as libvterm moves its own, a row not read since it changed
+// taking that mark along, rather than reading every moved cell again. A move within rows
+// (characters inserted or deleted, side margins) is left to libvterm, which then reports its
+// place as damaged.
+int onMoveRect(VTermRect dest, VTermRect src, void* user) {
+    Terminal& terminal = *static_cast<Terminal*>(user);
+    XtermScreen& cells = terminal.cells;
+    auto wholeRows = [&cells](const VTermRect& rect) {
+        return rect.start_col <= 0 && rect.end_col >= cells.columns && rect.start_row >= 0 &&
+               rect.end_row <= cells.rows && rect.start_row < rect.end_row;
+    };
+    if (!wholeRows(dest) || !wholeRows(src) || dest.end_row - dest.start_row != src.end_row - src.start_row) return 0;
+    const auto columns = static_cast<ptrdiff_t>(cells.columns);
+    const auto cellsAt = [&](int32_t row) { return cells.cells.begin() + row * columns; };
+    const auto marksAt = [&](int32_t row) { return terminal.rowDamaged.begin() + row; };
+    if (dest.start_row < src.start_row) {
+        std::copy(cellsAt(src.start_row), cellsAt(src.end_row), cellsAt(dest.start_row));
+        std::copy(marksAt(src.start_row), marksAt(src.end_row), marksAt(dest.start_row));
+    } else {
+        std::copy_backward(cellsAt(src.start_row), cellsAt(src.end_row), cellsAt(dest.end_row));
+        std::copy_backward(marksAt(src.start_row), marksAt(src.end_row), marksAt(dest.end_row));
+    }
+    return 1;
+}
+
 int onTermProp(VTermProp prop, VTermValue* value, void* user) {
     Terminal& terminal = *static_cast<Terminal*>(user);
     if (prop == VTERM_PROP_ALTSCREEN) terminal.alternate = value->boolean != 0;
@@ -82,7 +107,7 @@ void appendUtf8(std::string& out, uint32_t codePoint) {
 
 const VTermScreenCallbacks kScreenCallbacks = {
     .damage = onDamage,
-    .moverect = nullptr,  // without it, scrolls are reported as damage
+    .moverect = onMoveRect,
     .movecursor = nullptr,
     .settermprop = onTermProp,
     .bell = nullptr,
