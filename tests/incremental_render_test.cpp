@@ -285,16 +285,19 @@ TEST_F(IncrementalRenderTest, WindowMatchesAFullRepaint) {
                                                  .font = "DejaVu Sans Mono"});
 }
 
-// -font keeps the cells of the rows the basic emulation left alone, through resizes and rows
-// that change their colours alone.
+// -font keeps the cells of the rows the emulation left alone, through resizes and rows that
+// change their colours alone.
 TEST_F(IncrementalRenderTest, OutlineCellsOfUnchangedRowsMatchAFullRepaint) {
     installFont(dir_);
-    const Screen outline{.columns = 30, .rows = 8, .pictureColumns = 26, .pictureRows = 12, .font = "DejaVu Sans Mono"};
-    expectSamePictures({"ABC\r\nABC", "\x1b[H\x1b[7mABC", "\x1b[H\x1b[27;1mAB", "\x1b[2;1H\x1b[0;4mABC"}, outline);
-    // Among the resizes, 18 x 12 to 24 x 9: as many cells in other rows.
-    Screen resized = outline;
-    resized.resizeEvery = 5;
-    expectSamePictures(randomPayloads(12, 400), resized);
+    for (Emulation emulation : {Emulation::basic, Emulation::xterm}) {
+        const Screen outline{.columns = 30, .rows = 8, .pictureColumns = 26, .pictureRows = 12,
+                             .font = "DejaVu Sans Mono", .emulation = emulation};
+        expectSamePictures({"ABC\r\nABC", "\x1b[H\x1b[7mABC", "\x1b[H\x1b[27;1mAB", "\x1b[2;1H\x1b[0;4mABC"}, outline);
+        // Among the resizes, 18 x 12 to 24 x 9: as many cells in other rows.
+        Screen resized = outline;
+        resized.resizeEvery = 5;
+        expectSamePictures(randomPayloads(12, 400), resized);
+    }
 }
 
 // A font with no glyph at all: every character is a fallback picture.

@@ -163,8 +163,19 @@ void collectBasicCells(OutlinePainted& painter, const ScreenGrid& grid, int32_t 
     }
 }
 
-void collectXtermCells(OutlinePainted& painter, const XtermScreen& screen, const Theme& theme) {
+// afresh: every row is collected again, as the plain way does. A cell's span depends on the
+// cells beside it, so a row keeps its cells only at the width it was collected at.
+void collectXtermCells(OutlinePainted& painter, const XtermScreen& screen, const Theme& theme, bool afresh) {
+    const auto columns = static_cast<size_t>(std::max(screen.columns, 0));
+    const size_t count = columns * static_cast<size_t>(std::max(screen.rows, 0));
+    const bool known = !afresh && painter.collectedColumns == screen.columns && painter.collectedXterm.size() == count;
+    painter.collectedColumns = screen.columns;
+    painter.collectedXterm.resize(count);
     for (int32_t r = 0; r < screen.rows; ++r) {
+        const auto row = screen.cells.begin() + static_cast<ptrdiff_t>(r * columns);
+        const auto collected = painter.collectedXterm.begin() + static_cast<ptrdiff_t>(r * columns);
+        if (known && std::equal(row, row + static_cast<ptrdiff_t>(columns), collected)) continue;
+        std::copy(row, row + static_cast<ptrdiff_t>(columns), collected);
         for (int32_t c = 0; c < screen.columns; ++c) {
             const XtermCell& source = screen.at(r, c);
             CellPaint paint = xtermCellPaint(theme, source);
@@ -294,8 +305,9 @@ bool paintOutlineScreen(PainterState& p, const ScreenToPaint& toPaint) {
     painter.cells.resize(static_cast<size_t>(columns) * rows);
     if (screen != nullptr) {
         painter.collectedChars.clear();
-        collectXtermCells(painter, *screen, theme);
+        collectXtermCells(painter, *screen, theme, options.plainPaths);
     } else {
+        painter.collectedXterm.clear();
         collectBasicCells(painter, *toPaint.grid, columns, rows, theme, options.plainPaths);
     }
 

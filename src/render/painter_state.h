@@ -142,6 +142,10 @@ struct OutlinePainted {
     // when cells came from elsewhere.
     std::vector<uint8_t> collectedChars;
     std::vector<CellAttr> collectedAttrs;
+    // The xterm emulation's cells cells were made from, rows of collectedColumns; empty when
+    // cells came from elsewhere.
+    std::vector<XtermCell> collectedXterm;
+    int32_t collectedColumns = 0;
     std::vector<OutlineCell> painted;  // what the canvas shows
     int32_t columns = 0;
     int32_t rows = 0;
