@@ -264,11 +264,22 @@ TEST_F(IncrementalRenderTest, ResizedTerminalsInALargerPicture) {
 }
 
 // The cursor moves with nearly every payload: the cells it leaves and enters are drawn again,
-// over moved rows too, within the border.
+// over moved rows too, within the border, which tells the rows moved as the painter does.
 TEST_F(IncrementalRenderTest, CursorAndPaddingMatchAFullRepaint) {
     installFont(dir_);
     expectSamePictures(randomPayloads(8, 400), {.columns = 40, .rows = 12, .cursor = CursorStyle::block});
     expectSamePictures(scrolledPayloads(), {.columns = 40, .rows = 12, .padding = 3, .cursor = CursorStyle::underline});
+    // Screens scrolled either way with a line in the middle changed as well.
+    auto lines = [](int32_t first, int32_t changedRow) {
+        std::string payload;
+        for (int32_t row = 0; row < 12; ++row) {
+            const std::string text = row == changedRow ? "changed" : "line " + std::to_string(first + row);
+            payload += "\x1b[" + std::to_string(row + 1) + ";1H" + text + "\x1b[K";
+        }
+        return payload + "\x1b[H";
+    };
+    expectSamePictures({lines(0, -1), lines(1, 5), lines(0, 7), lines(2, -1)},
+                       {.columns = 40, .rows = 12, .padding = 3, .cursor = CursorStyle::block});
     writeFile(dir_ / "font.txt", reachingFont());
     expectSamePictures(randomPayloads(9, 400),
                        {.columns = 30, .rows = 8, .pictureColumns = 40, .pictureRows = 12, .resizeEvery = 25, .padding = 5,

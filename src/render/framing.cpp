@@ -191,34 +191,72 @@ void finishFrame(PainterState& p, const ScreenToPaint& toPaint) {
         }
         p.changes.noteReplaced();
     } else {
-        int32_t top = INT32_MAX;
+        const int32_t first = std::max(changes.top, 0);
+        const int32_t last = std::min(changes.bottom, canvas.height - 1);
+        const bool copied = first <= last;
+        const int32_t bandTop = first + origin.y;
+        const int32_t bandBottom = last + origin.y;
+        const CursorMark& drawn = framing.cursor;
+        const bool exact = copied && changes.exact;
+        // The canvas's rows moved are the frame's too, but for those the canvas repainted, those
+        // its ring carried around (the frame's rows do not wrap there), and those the cursor
+        // crossed in the frame before. The window's corners round rows of their own: there the
+        // band counts as painted.
+        const bool movesRows = exact && changes.moved != 0 && !window;
+        if (movesRows) {
+            const int32_t shift = changes.moved;
+            auto paintedInBand = [&](int32_t from, int32_t to) {
+                p.changes.notePainted(std::max(from, bandTop), std::min(to, bandBottom));
+            };
+            p.changes.noteMoved(shift, bandTop, bandBottom);
+            for (size_t band = 0; band < changes.repainted.count; ++band) {
+                const RowBands::Band& rows = changes.repainted.bands[band];
+                paintedInBand(rows.top + origin.y, rows.bottom + origin.y);
+            }
+            paintedInBand(origin.y + (shift > 0 ? canvas.height - shift : 0),
+                          origin.y + (shift > 0 ? canvas.height - 1 : -shift - 1));
+            if (drawn.shown) paintedInBand(drawn.top - shift, drawn.top + drawn.cellHeight - 1 - shift);
+        }
+        // The canvas's rows to copy: the band, or after a painting that moved nothing and told its
+        // rows, only those; the frame holds the others already.
+        RowBands copies;
+        if (exact && changes.moved == 0) {
+            for (size_t band = 0; band < changes.repainted.count; ++band) {
+                const RowBands::Band& rows = changes.repainted.bands[band];
+                copies.add(std::max(rows.top, first), std::min(rows.bottom, last));
+            }
+        } else if (copied) {
+            copies.add(first, last);
+        }
+        bool overwritten = false;  // a copied row through the cursor's cell took its mark away
+        for (size_t band = 0; band < copies.count; ++band) {
+            const RowBands::Band& rows = copies.bands[band];
+            copyRows(frame, canvas, origin, rows.top, rows.bottom);
+            painted({origin.x, rows.top + origin.y, origin.x + canvas.width - 1, rows.bottom + origin.y});
+            if (!movesRows) p.changes.notePainted(rows.top + origin.y, rows.bottom + origin.y);
+            overwritten = overwritten || (next.top <= rows.bottom + origin.y && rows.top + origin.y <= next.top + next.cellHeight - 1);
+        }
+        int32_t top = INT32_MAX;  // the rows the cursor's cells took
         int32_t bottom = -1;
         auto include = [&](int32_t from, int32_t to) {
             top = std::min(top, from);
             bottom = std::max(bottom, to);
         };
-        const int32_t first = std::max(changes.top, 0);
-        const int32_t last = std::min(changes.bottom, canvas.height - 1);
-        const bool copied = first <= last;
-        if (copied) {
-            copyRows(frame, canvas, origin, first, last);
-            painted({origin.x, first + origin.y, origin.x + canvas.width - 1, last + origin.y});
-            include(first + origin.y, last + origin.y);
-        }
-        const CursorMark& drawn = framing.cursor;
         const bool moved = !(drawn == next);
         if (moved && drawn.shown) {
             restoreCell(frame, canvas, drawn, origin);
             painted(cellRect(drawn));
             include(drawn.top, drawn.top + drawn.cellHeight - 1);
         }
-        // A copied row through the cursor's cell took its mark away.
-        const bool overwritten =
-            copied && next.top <= last + origin.y && first + origin.y <= next.top + next.cellHeight - 1;
         if (next.shown && (moved || overwritten)) {
             drawCursor(frame, canvas, next, origin, options.cursor);
             painted(cellRect(next));
             include(next.top, next.top + next.cellHeight - 1);
+        }
+        // Rows between the moved band and the cursor's outside it stayed where they were.
+        if (movesRows && top <= bottom) {
+            top = std::min(top, bandBottom + 1);
+            bottom = std::max(bottom, bandTop - 1);
         }
         p.changes.notePainted(top, bottom);
     }
