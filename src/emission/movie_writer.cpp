@@ -26,9 +26,12 @@ uint64_t rowKey(const uint8_t* row, size_t stride) {
 
 // A bitmap's colours, top row first, as the encoder would meet them. A row that the bitmap
 // learned last also held, where it was or elsewhere (a scroll moves rows), brings no colour that
-// is not known already, so only the others are scanned.
-void learnColoursOf(MovieWriter::LearnedColours& colours, const DibSection& dib, uint64_t version) {
+// is not known already, so only the others are scanned; when this bitmap tells which rows
+// changed since that one, the rest are not even compared.
+void learnColoursOf(MovieWriter::LearnedColours& colours, const DibSection& dib, const Bitmap& bitmap) {
+    const uint64_t version = bitmap.version;
     if (version != 0 && version == colours.lastVersion) return;
+    const bool follows = version != 0 && colours.lastVersion != 0 && bitmap.changedSince == colours.lastVersion;
     colours.lastVersion = version;
     if (colours.palette.count == kTransparentIndex) return;  // full: nothing more is taken in
     const BitmapInfoHeader& header = dib.dsBmih;
@@ -36,17 +39,35 @@ void learnColoursOf(MovieWriter::LearnedColours& colours, const DibSection& dib,
     const size_t stride = static_cast<size_t>(header.biWidth) * 4;
     const size_t size = stride * static_cast<size_t>(height);
     const bool compared = colours.seen.size() == size && stride >= 8;
+    const RowsChanged& changed = bitmap.changed;
+    const bool told = follows && compared;
+    auto untouched = [&](int y) {
+        return told && (y < changed.top || y > changed.bottom ||
+                        (changed.exact && changed.moved == 0 && !changed.repainted.holds(y)));
+    };
     auto seenBefore = [&](const uint8_t* row, size_t at) {
         if (!compared) return false;
         if (std::memcmp(row, colours.seen.data() + at, stride) == 0) return true;
         auto found = colours.seenRows.find(rowKey(row, stride));
         return found != colours.seenRows.end() && std::memcmp(row, colours.seen.data() + found->second, stride) == 0;
     };
+    auto offsetOf = [&](int y) { return stride * static_cast<size_t>(header.biHeight > 0 ? height - 1 - y : y); };
     for (int y = 0; y < height; ++y) {
-        const size_t at = stride * static_cast<size_t>(header.biHeight > 0 ? height - 1 - y : y);
+        const size_t at = offsetOf(y);
         const uint8_t* row = dib.bmBits + at;
-        if (seenBefore(row, at)) continue;
+        if (untouched(y) || seenBefore(row, at)) continue;
         mapToSharedPalette(colours.palette, PixelRows{row, static_cast<int>(stride), header.biWidth, 1}, IndexRows{});
+    }
+    if (told) {
+        // The rows outside the band are those seen already; a row's key left behind by one that
+        // changed finds a row that no longer matches, and is compared in vain.
+        for (int y = std::max(changed.top, 0); y <= std::min(changed.bottom, height - 1); ++y) {
+            const size_t at = offsetOf(y);
+            if (untouched(y)) continue;
+            std::memcpy(colours.seen.data() + at, dib.bmBits + at, stride);
+            colours.seenRows.insert_or_assign(rowKey(dib.bmBits + at, stride), at);
+        }
+        return;
     }
     colours.seen.assign(dib.bmBits, dib.bmBits + size);
     colours.seenRows.clear();
@@ -197,7 +218,7 @@ AviResult MovieWriter::addFrame(const Bitmap* bitmap) {
     DibSection dib;
     if (getBitmapObject(bitmap, dib) != kDibSectionSize) return kAviErrBadParam;
     if (colours_.learning) {
-        learnColoursOf(colours_, dib, bitmap->version);
+        learnColoursOf(colours_, dib, *bitmap);
         return kAviErrOk;
     }
     if (failed_) return kAviErrError;
