@@ -5,8 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <fcntl.h>
 #include <memory>
@@ -492,6 +494,56 @@ TEST_F(MovieWriterTest, RunWithoutFramesLeavesAReadableFileWithoutStreams) {
     DecodedMovie movie = readMovie(path);
     EXPECT_TRUE(movie.opened);
     EXPECT_EQ(movie.streamCount, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The colours of a GIF file's global colour table (0xRRGGBB).
+std::vector<uint32_t> globalColours(const std::string& gif) {
+    std::vector<uint32_t> colours;
+    const auto packed = static_cast<uint8_t>(gif.at(10));
+    if ((packed & 0x80) == 0) return colours;
+    for (size_t at = 13; at < 13 + 3 * (size_t{2} << (packed & 7)); at += 3) {
+        colours.push_back(static_cast<uint32_t>(static_cast<uint8_t>(gif.at(at))) << 16 |
+                          static_cast<uint32_t>(static_cast<uint8_t>(gif.at(at + 1))) << 8 |
+                          static_cast<uint8_t>(gif.at(at + 2)));
+    }
+    return colours;
+}
+
+// A first pass learns a colour that a bitmap brings in a row it tells as changed, and none that
+// it shows in rows it tells as unchanged.
+TEST_F(MovieWriterTest, FirstPassLearnsTheColoursOfTheRowsToldChanged) {
+    auto plain = [](uint64_t version, uint32_t bgr) {
+        auto bitmap = std::make_unique<Bitmap>();
+        bitmap->header.biWidth = 4;
+        bitmap->header.biHeight = 4;
+        bitmap->header.biSizeImage = 64;
+        for (int pixel = 0; pixel < 16; ++pixel) {
+            for (int byte = 0; byte < 4; ++byte) bitmap->bits.push_back(static_cast<uint8_t>(bgr >> (8 * byte)));
+        }
+        bitmap->version = version;
+        return bitmap;
+    };
+    std::unique_ptr<Bitmap> first = plain(1, 0x102030);
+    std::unique_ptr<Bitmap> second = plain(2, 0x102030);
+    second->changedSince = 1;
+    second->changed = RowsChanged{.top = 1, .bottom = 2, .exact = true, .repainted = {{{{2, 2}}}, 1}};
+    std::memset(&second->bits[4 * 4 * 1], 0x55, 16);  // file row 1, picture row 2: told
+    std::memset(&second->bits[4 * 4 * 3], 0x77, 16);  // picture row 0, outside the band: not told
+    writer->compressionDialog().preset = findCodecChoice("gif");
+    const std::string path = open("learned.gif");
+    writer->learnColours(true);
+    for (const Bitmap* bitmap : {first.get(), second.get()}) appendFrame(bitmap);
+    writer->learnColours(false);
+    for (const Bitmap* bitmap : {first.get(), second.get()}) appendFrame(bitmap);
+    close();
+    const std::vector<uint32_t> colours = globalColours(readFile(path));
+    EXPECT_NE(std::find(colours.begin(), colours.end(), 0x102030u), colours.end());
+    EXPECT_NE(std::find(colours.begin(), colours.end(), 0x555555u), colours.end());
+    EXPECT_EQ(std::find(colours.begin(), colours.end(), 0x777777u), colours.end());
 }
 
 }  // namespace
