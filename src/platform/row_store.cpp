@@ -46,7 +46,8 @@ void RowStore::add(PixelRows pixels, const RowsChanged* changed) {
     ids_.resize(start + height);
     const bool first = starts_.empty();
     const std::span<const uint32_t> previous =
-        first ? std::span<const uint32_t>() : std::span<const uint32_t>(ids_).subspan(starts_.back(), start - starts_.back());
+        first ? std::span<const uint32_t>()
+              : std::span<const uint32_t>(ids_).subspan(starts_.back(), start - starts_.back());
     const std::span<uint32_t> ids = std::span(ids_).subspan(start, height);
     // Where the row above was found in the picture before, less its own place: a scrolled
     // screen's rows follow one another there, and a comparison is far cheaper than a hash.

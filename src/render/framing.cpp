@@ -234,7 +234,8 @@ void finishFrame(PainterState& p, const ScreenToPaint& toPaint) {
             copyRows(frame, canvas, origin, rows.top, rows.bottom);
             painted({origin.x, rows.top + origin.y, origin.x + canvas.width - 1, rows.bottom + origin.y});
             if (!movesRows) p.changes.notePainted(rows.top + origin.y, rows.bottom + origin.y);
-            overwritten = overwritten || (next.top <= rows.bottom + origin.y && rows.top + origin.y <= next.top + next.cellHeight - 1);
+            overwritten = overwritten ||
+                          (next.top <= rows.bottom + origin.y && rows.top + origin.y <= next.top + next.cellHeight - 1);
         }
         int32_t top = INT32_MAX;  // the rows the cursor's cells took
         int32_t bottom = -1;
