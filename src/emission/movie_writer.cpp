@@ -41,10 +41,7 @@ void learnColoursOf(MovieWriter::LearnedColours& colours, const DibSection& dib,
     const bool compared = colours.seen.size() == size && stride >= 8;
     const RowsChanged& changed = bitmap.changed;
     const bool told = follows && compared;
-    auto untouched = [&](int y) {
-        return told && (y < changed.top || y > changed.bottom ||
-                        (changed.exact && changed.moved == 0 && !changed.repainted.holds(y)));
-    };
+    auto untouched = [&](int y) { return told && changed.keeps(y); };
     auto seenBefore = [&](const uint8_t* row, size_t at) {
         if (!compared) return false;
         if (std::memcmp(row, colours.seen.data() + at, stride) == 0) return true;

@@ -47,6 +47,11 @@ struct RowsChanged {
     bool exact = false;
     int32_t moved = 0;
     RowBands repainted{};
+
+    // Whether row shows what it showed, where it was.
+    bool keeps(int32_t row) const {
+        return row < top || row > bottom || (exact && moved == 0 && !repainted.holds(row));
+    }
 };
 
 struct Bitmap {

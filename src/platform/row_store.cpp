@@ -59,7 +59,7 @@ void RowStore::add(PixelRows pixels, const RowsChanged* changed) {
             ids[at] = idOf(bytes);
             continue;
         }
-        if (changed != nullptr && (row < changed->top || row > changed->bottom)) {
+        if (changed != nullptr && changed->keeps(row)) {
             ids[at] = previous[at];
             continue;
         }
