@@ -355,6 +355,20 @@ TEST_F(XtermEmulationTest, ControlStringsEndAtAnyEscape) {
     EXPECT_EQ(rowText(0).substr(0, 4), "XYZ ");
 }
 
+// Found by fuzz_xterm: the sequences a resize sends ended a control string for libvterm alone,
+// which then took the rest of the string for text.
+TEST_F(XtermEmulationTest, ControlStringsLastThroughAResize) {
+    const std::pair<std::string, std::string> cases[] = {{"\x1bP$x", "\xd4\xd4tle\x1b\\c"},
+                                                         {"\x1b]0;ti", "\xd4tle\x07" "c"}};
+    for (const auto& [opened, rest] : cases) {
+        restart();
+        screenAfter({"ab" + opened});
+        emulation_.resize(8, 3);
+        screenAfter({rest});
+        EXPECT_EQ(rowText(0).substr(0, 5), "abc  ") << ::testing::PrintToString(opened);
+    }
+}
+
 // libvterm 0.1.4 answers a DECRQSS it does not know through a format that reads a number as a
 // string, which AddressSanitizer's printf checks follow (found by fuzz_xterm).
 TEST_F(XtermEmulationTest, QueriesChangeNothing) {

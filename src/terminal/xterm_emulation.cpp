@@ -357,7 +357,9 @@ void XtermEmulation::resize(int32_t columns, int32_t rows) {
     // margin below a shrunk screen's bottom and write out of bounds.
     VTermPos cursor{};
     vterm_state_get_cursorpos(vterm_obtain_state(terminal.vterm), &cursor);
-    std::string before = "\x1b[r";
+    std::string before;
+    endControlString(terminal.filter, before);
+    before += "\x1b[r";
     if (terminal.filter.marginsEnabled) before += "\x1b[s";
     // A main screen losing rows loses the lines below the cursor first, from the bottom, as in
     // tmux: libvterm would scroll up to keep the last line written, the cursor past the top.

@@ -428,3 +428,11 @@ void filterXtermInput(XtermInputFilter& filter, std::span<const uint8_t> bytes, 
         filterByte(filter, bytes[at++], widthOf, out);
     }
 }
+
+void endControlString(XtermInputFilter& filter, std::string& out) {
+    const bool inString =
+        filter.state == XtermFilterState::controlString || filter.state == XtermFilterState::controlStringEscape;
+    if (!inString || filter.dropString) return;
+    out += "\x1b\\";
+    filter.dropString = true;
+}

@@ -59,3 +59,8 @@ struct XtermInputFilter {
 // Appends to out the bytes libvterm is to receive for bytes.
 void filterXtermInput(XtermInputFilter& filter, std::span<const uint8_t> bytes, const CharacterWidth& widthOf,
                       std::string& out);
+
+// Before sequences of the emulation's own: a control string libvterm is inside is ended for it
+// (appended to out), and the rest of the string, which shows nothing, is dropped. Otherwise
+// libvterm would take the string's end for text while the filter still reads a string.
+void endControlString(XtermInputFilter& filter, std::string& out);
