@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -118,6 +119,7 @@ struct Screen {
     bool window = false;
     std::string font = "";  // -font
     Emulation emulation = Emulation::basic;
+    std::map<size_t, std::pair<int32_t, int32_t>> sizes = {};  // columns and rows taken before a payload
 };
 
 class IncrementalRenderTest : public FontSearchTest {
@@ -146,6 +148,9 @@ protected:
             const int32_t n = static_cast<int32_t>(i);
             if (screen.resizeEvery > 0 && n % screen.resizeEvery == screen.resizeEvery - 1) {
                 terminal.resize(1 + n * 7 % (screen.pictureColumns + 3), 1 + n * 5 % (screen.pictureRows + 2));
+            }
+            if (auto size = screen.sizes.find(i); size != screen.sizes.end()) {
+                terminal.resize(size->second.first, size->second.second);
             }
             const std::string& payload = payloads[i];
             terminal.feed(std::span(reinterpret_cast<const uint8_t*>(payload.data()), payload.size()));
@@ -309,6 +314,11 @@ TEST_F(IncrementalRenderTest, OutlineCellsOfUnchangedRowsMatchAFullRepaint) {
         resized.resizeEvery = 5;
         expectSamePictures(randomPayloads(12, 400), resized);
     }
+    // A wide character on a screen of one column (emulated two wide) keeps its cell through a
+    // resize from two columns and one row, but spans one cell there.
+    expectSamePictures({"\xe5\xad\x97", ""}, {.columns = 2, .rows = 1, .pictureColumns = 2, .pictureRows = 2,
+                                               .font = "DejaVu Sans Mono", .emulation = Emulation::xterm,
+                                               .sizes = {{1, {1, 2}}}});
 }
 
 // A font with no glyph at all: every character is a fallback picture.
