@@ -199,10 +199,10 @@ void finishFrame(PainterState& p, const ScreenToPaint& toPaint) {
         const CursorMark& drawn = framing.cursor;
         const bool exact = copied && changes.exact;
         // The canvas's rows moved are the frame's too, but for those the canvas repainted, those
-        // its ring carried around (the frame's rows do not wrap there), and those the cursor
-        // crossed in the frame before. The window's corners round rows of their own: there the
-        // band counts as painted.
-        const bool movesRows = exact && changes.moved != 0 && !window;
+        // its ring carried around (the frame's rows do not wrap there), those the cursor crossed
+        // in the frame before, and those the window's bottom corners round, there or where they
+        // came from.
+        const bool movesRows = exact && changes.moved != 0;
         if (movesRows) {
             const int32_t shift = changes.moved;
             auto paintedInBand = [&](int32_t from, int32_t to) {
@@ -216,6 +216,12 @@ void finishFrame(PainterState& p, const ScreenToPaint& toPaint) {
             paintedInBand(origin.y + (shift > 0 ? canvas.height - shift : 0),
                           origin.y + (shift > 0 ? canvas.height - 1 : -shift - 1));
             if (drawn.shown) paintedInBand(drawn.top - shift, drawn.top + drawn.cellHeight - 1 - shift);
+            if (window) {
+                const int32_t cornersTop = shape.top + shape.height - shape.radius;
+                const int32_t cornersBottom = shape.top + shape.height - 1;
+                paintedInBand(cornersTop, cornersBottom);
+                paintedInBand(cornersTop - shift, cornersBottom - shift);
+            }
         }
         // The canvas's rows to copy: the band, or after a painting that moved nothing and told its
         // rows, only those; the frame holds the others already.
