@@ -265,13 +265,20 @@ TEST_F(XtermRendererTest, MissingUnicodeFontFallsBackQuietly) {
 TEST_F(XtermRendererTest, RepaintingChangedRowsGivesTheFullPicture) {
     const std::vector<std::string> payloads = {
         "AB\x1b[31mC\r\n\x1b[44mxy\xe4\xb8\xad", "\x1b[2;2H\x1b[0mz", "\r\n\r\n\r\nscrolled\x1b[1;1H\x1b[2K",
-        "\x1b[?1049h\x1b[3;3H\x1b(0lqk", "", "\x1b[?1049l\x1b[1;3H\x1b[7m \xc3\xbc",
+        "\x1b[?1049h\x1b[3;3H\x1b(0lqk", "", "\x1b[?1049l\x1b[1;3H\x1b[7m \xc3\xbc", "\x1b[3;1H\x1b[0mxy", "\x1b[3;1Hz",
     };
-    for (bool leavingGlyph : {false, true}) {
-        SCOPED_TRACE(leavingGlyph ? "a glyph reaches into the next row" : "glyphs stay in their cells");
-        if (leavingGlyph) {
-            writeFile(dir_ / "font.txt", fontEntry("A", 0, frameRows()) + fontEntry("C", 7, frameRows()) + "end\n");
-        }
+    const std::string inCells = fontEntry("A", 0, frameRows()) + fontEntry("\x82", 2, frameRows()) + "end\n";
+    const std::string leavingRow = fontEntry("A", 0, frameRows()) + fontEntry("C", 7, frameRows()) + "end\n";
+    // Without the Unicode font, ASCII comes from the fallback font, whose pictures reach into
+    // the next cell.
+    const struct {
+        const std::string& font;
+        bool unicodeFont;
+    } variants[] = {{inCells, true}, {leavingRow, true}, {inCells, false}};
+    for (const auto& variant : variants) {
+        SCOPED_TRACE(variant.font + (variant.unicodeFont ? "" : " without the Unicode font"));
+        writeFile(dir_ / "font.txt", variant.font);
+        if (!variant.unicodeFont) renderOptions_.unicodeFontPath = (dir_ / "missing.pcf.gz").string();
         painter_.emplace(renderOptions_);
         restartTerminal();
         for (const std::string& payload : payloads) {

@@ -93,6 +93,7 @@ struct PaintedXterm {
     std::array<bool, 256> hasKey{};
     RowDigests digests;
     std::vector<uint8_t> changedRows;  // scratch: the rows that differ from the painted ones
+    std::vector<uint8_t> changedCells;  // scratch: the cells of a row to paint
 };
 
 struct OutlineCellHash {

@@ -156,16 +156,48 @@ void paintCell(PainterState& p, const XtermCell& cell, CellColours colours, int3
 }
 
 // Left to right, like the default renderer, so that what a glyph draws past its right edge is
-// painted over by the next cell.
-void paintRow(PainterState& p, const XtermScreen& screen, int32_t row) {
+// painted over by the next cell. only: the columns to paint; null: all.
+void paintRow(PainterState& p, const XtermScreen& screen, int32_t row, const uint8_t* only = nullptr) {
     int32_t y = row * kCellHeight;
     for (int32_t column = 0; column < screen.columns; ++column) {
+        if (only != nullptr && !only[column]) continue;
         const XtermCell& cell = screen.at(row, column);
         bool rightHalf = cell.width == 0 && column > 0 && screen.at(row, column - 1).width == 2;
         if (rightHalf) continue;
         int32_t span = (cell.width == 2 && column + 1 < screen.columns) ? 2 : 1;
         paintCell(p, cell, cellColours(p, cell), column * kCellWidth, y, span);
     }
+}
+
+// Whether a cell surely paints inside its box: only the fallback font's pictures (12 pixels
+// wide) reach past it, and only printable ASCII that font.txt lacks may come from there.
+bool staysInBox(const PainterState& p, const XtermCell& cell) {
+    if (cell.codePoint <= 0x20 || cell.codePoint >= 0x7F) return true;
+    return p.xterm.hasKey[cell.codePoint];
+}
+
+// Paints the row's cells that differ from the painted ones (and the other halves of wide
+// characters there, before or now): as every cell of the row stays inside its box, that gives
+// the picture painting the whole row gives. Otherwise the whole row is painted.
+void paintRowChanges(PainterState& p, const XtermScreen& screen, int32_t row) {
+    const auto columns = static_cast<size_t>(screen.columns);
+    const auto now = screen.cells.begin() + static_cast<ptrdiff_t>(static_cast<size_t>(row) * columns);
+    const auto before = p.xterm.cells.begin() + static_cast<ptrdiff_t>(static_cast<size_t>(row) * columns);
+    for (size_t column = 0; column < columns; ++column) {
+        const auto at = static_cast<ptrdiff_t>(column);
+        if (!staysInBox(p, now[at]) || !staysInBox(p, before[at])) return paintRow(p, screen, row);
+    }
+    std::vector<uint8_t>& changed = p.xterm.changedCells;
+    changed.assign(columns + 1, 0);
+    for (size_t column = 0; column < columns; ++column) {
+        const XtermCell& cell = now[static_cast<ptrdiff_t>(column)];
+        const XtermCell& old = before[static_cast<ptrdiff_t>(column)];
+        if (cell == old) continue;
+        changed[column] = 1;
+        if (cell.width == 2 || old.width == 2) changed[column + 1] = 1;
+        if ((cell.width == 0 || old.width == 0) && column > 0) changed[column - 1] = 1;
+    }
+    paintRow(p, screen, row, changed.data());
 }
 
 bool rowChanged(const PaintedXterm& painted, const XtermScreen& screen, int32_t row) {
@@ -276,7 +308,7 @@ bool paintXtermScreen(PainterState& p, const XtermScreen& screen) {
             fillRect(canvas, screen.columns * kCellWidth, row * kCellHeight, width - 1,
                      row * kCellHeight + kCellHeight - 1, options.theme.background);
         }
-        paintRow(p, screen, row);
+        repaintAll ? paintRow(p, screen, row) : paintRowChanges(p, screen, row);
         auto first = screen.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns;
         std::copy(first, first + screen.columns, painted.cells.begin() + static_cast<ptrdiff_t>(row) * screen.columns);
         painted.digests.forget(static_cast<size_t>(row));
