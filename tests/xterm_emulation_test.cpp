@@ -369,6 +369,22 @@ TEST_F(XtermEmulationTest, ControlStringsLastThroughAResize) {
     }
 }
 
+// Only the columns libvterm reports changed are read again, with those beside them: what the
+// emulation holds is what reading every cell gives, as a resize to the same size does.
+TEST_F(XtermEmulationTest, CellsReadAfterChangesAreThoseOfAWholeRead) {
+    const std::vector<std::string> cases[] = {
+        {"abcdefghij", "\x1b#6", "\x1b[1;1HX"},  // a line made double-width, changed left of its middle
+        {"\xe4\xb8\xad\xe4\xb8\xad", "\x1b[1;2Hx"},  // a wide character's right half overwritten
+        {"\xe4\xb8\xad\xe4\xb8\xad", "\x1b[1;3Hx"},  // a wide character's left half overwritten
+    };
+    for (const std::vector<std::string>& records : cases) {
+        restart();
+        const std::vector<XtermCell> held = screenAfter(records).cells;
+        emulation_.resize(columns_, rows_);
+        EXPECT_EQ(emulation_.screen().cells, held) << ::testing::PrintToString(records);
+    }
+}
+
 // libvterm 0.1.4 answers a DECRQSS it does not know through a format that reads a number as a
 // string, which AddressSanitizer's printf checks follow (found by fuzz_xterm).
 TEST_F(XtermEmulationTest, QueriesChangeNothing) {

@@ -33,7 +33,13 @@ struct XtermEmulation::State {
     VTerm* vterm = nullptr;
     VTermScreen* screen = nullptr;
     XtermScreen cells;
-    std::vector<uint8_t> rowDamaged;  // rows whose cells must be read again from libvterm
+    // Of each row, the columns first .. end - 1 must be read again from libvterm (none when
+    // first >= end).
+    struct Damage {
+        int32_t first = 0;
+        int32_t end = 0;
+    };
+    std::vector<Damage> rowDamaged;
     bool anyDamage = false;
     XtermInputFilter filter;
     bool alternate = false;  // the alternate screen is shown
@@ -54,7 +60,12 @@ int onDamage(VTermRect rect, void* user) {
     Terminal& terminal = *static_cast<Terminal*>(user);
     int32_t first = std::max(rect.start_row, 0);
     int32_t last = std::min(rect.end_row, terminal.cells.rows);
-    for (int32_t row = first; row < last; ++row) terminal.rowDamaged[static_cast<size_t>(row)] = 1;
+    for (int32_t row = first; row < last; ++row) {
+        Terminal::Damage& damage = terminal.rowDamaged[static_cast<size_t>(row)];
+        const bool known = damage.first < damage.end;
+        damage.first = known ? std::min(damage.first, rect.start_col) : rect.start_col;
+        damage.end = known ? std::max(damage.end, rect.end_col) : rect.end_col;
+    }
     terminal.anyDamage = true;
     return 1;
 }
@@ -127,7 +138,7 @@ void sizeCells(Terminal& terminal, int32_t columns, int32_t rows) {
     terminal.cells.columns = columns;
     terminal.cells.rows = rows;
     terminal.cells.cells.assign(static_cast<size_t>(columns) * static_cast<size_t>(rows), XtermCell{});
-    terminal.rowDamaged.assign(static_cast<size_t>(rows), 1);
+    terminal.rowDamaged.assign(static_cast<size_t>(rows), {0, columns});
     terminal.anyDamage = true;
 }
 
@@ -249,15 +260,22 @@ void repairWideCells(Terminal& terminal, XtermCell* row, int32_t columns) {
     }
 }
 
+// A cell reads as narrow once the cell right of it no longer holds its right half, so the cell
+// left of the damage is read again too, and the one right of it; the repair looks at the row.
+// A line made double-width loses the cells past its middle unreported: such a line is read whole.
 void readDamagedRows(Terminal& terminal) {
     vterm_screen_flush_damage(terminal.screen);
     if (!terminal.anyDamage) return;
     XtermScreen& cells = terminal.cells;
     for (int32_t row = 0; row < cells.rows; ++row) {
-        if (!terminal.rowDamaged[static_cast<size_t>(row)]) continue;
-        terminal.rowDamaged[static_cast<size_t>(row)] = 0;
+        Terminal::Damage& damage = terminal.rowDamaged[static_cast<size_t>(row)];
+        if (damage.first >= damage.end) continue;
+        const bool whole = vterm_state_get_lineinfo(vterm_obtain_state(terminal.vterm), row)->doublewidth != 0;
+        const int32_t from = whole ? 0 : std::max(damage.first - 1, 0);
+        const int32_t to = whole ? cells.columns : std::min(damage.end + 1, cells.columns);
+        damage = {};
         size_t base = static_cast<size_t>(row) * static_cast<size_t>(cells.columns);
-        for (int32_t column = 0; column < cells.columns; ++column) {
+        for (int32_t column = from; column < to; ++column) {
             cells.cells[base + static_cast<size_t>(column)] = readCell(terminal, row, column);
         }
         repairWideCells(terminal, &cells.cells[base], cells.columns);
