@@ -91,6 +91,7 @@ struct PaintedXterm {
     uint64_t fontGeneration = 0;    // of the font.txt table the rows were painted with
     bool glyphsLeaveCells = false;  // a font.txt glyph reaches into the rows above or below
     std::array<bool, 256> hasKey{};
+    bool asciiInFont = false;  // font.txt has a glyph for every printable ASCII character
     RowDigests digests;
     std::vector<uint8_t> changedRows;  // scratch: the rows that differ from the painted ones
     std::vector<uint8_t> changedCells;  // scratch: the cells of a row to paint

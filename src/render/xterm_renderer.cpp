@@ -59,6 +59,8 @@ void refreshFontIndex(PainterState& p) {
         painted.hasKey[static_cast<uint8_t>(glyph.key)] = true;
         if (glyph.offset < 0 || glyph.offset > kCellHeight - kGlyphRows) painted.glyphsLeaveCells = true;
     }
+    painted.asciiInFont =
+        std::all_of(painted.hasKey.begin() + 0x21, painted.hasKey.begin() + 0x7F, [](bool key) { return key; });
 }
 
 // The font.txt key that stands for a code point, or -1.
@@ -169,24 +171,16 @@ void paintRow(PainterState& p, const XtermScreen& screen, int32_t row, const uin
     }
 }
 
-// Whether a cell surely paints inside its box: only the fallback font's pictures (12 pixels
-// wide) reach past it, and only printable ASCII that font.txt lacks may come from there.
-bool staysInBox(const PainterState& p, const XtermCell& cell) {
-    if (cell.codePoint <= 0x20 || cell.codePoint >= 0x7F) return true;
-    return p.xterm.hasKey[cell.codePoint];
-}
-
 // Paints the row's cells that differ from the painted ones (and the other halves of wide
-// characters there, before or now): as every cell of the row stays inside its box, that gives
-// the picture painting the whole row gives. Otherwise the whole row is painted.
+// characters there, before or now). With font.txt holding all printable ASCII every cell paints
+// inside its box (only the fallback font's 12-pixel pictures reach past it, and only ASCII that
+// font.txt lacks may come from there), so that gives the picture painting the whole row gives;
+// otherwise the whole row is painted.
 void paintRowChanges(PainterState& p, const XtermScreen& screen, int32_t row) {
+    if (!p.xterm.asciiInFont) return paintRow(p, screen, row);
     const auto columns = static_cast<size_t>(screen.columns);
     const auto now = screen.cells.begin() + static_cast<ptrdiff_t>(static_cast<size_t>(row) * columns);
     const auto before = p.xterm.cells.begin() + static_cast<ptrdiff_t>(static_cast<size_t>(row) * columns);
-    for (size_t column = 0; column < columns; ++column) {
-        const auto at = static_cast<ptrdiff_t>(column);
-        if (!staysInBox(p, now[at]) || !staysInBox(p, before[at])) return paintRow(p, screen, row);
-    }
     std::vector<uint8_t>& changed = p.xterm.changedCells;
     changed.assign(columns + 1, 0);
     for (size_t column = 0; column < columns; ++column) {
