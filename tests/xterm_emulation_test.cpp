@@ -385,6 +385,17 @@ TEST_F(XtermEmulationTest, CellsReadAfterChangesAreThoseOfAWholeRead) {
     }
 }
 
+// Found by fuzz_xterm: libvterm erases only the left half of a double-width line, so a shrink
+// that erased the lines it drops left such a line's right half, scrolled the screen for it and
+// put the cursor above the top.
+TEST_F(XtermEmulationTest, ShrinkingDropsDoubleWidthLinesWhole) {
+    start(3, 6);
+    screenAfter({"\x1b[2;3rabcdefghij\x1b#6\xe4\xb8\xad\x1b[u"});
+    emulation_.resize(7, 1);
+    EXPECT_EQ(emulation_.cursor().row, 0);
+    EXPECT_EQ(rowText(0), "abc    ");
+}
+
 // libvterm 0.1.4 answers a DECRQSS it does not know through a format that reads a number as a
 // string, which AddressSanitizer's printf checks follow (found by fuzz_xterm).
 TEST_F(XtermEmulationTest, QueriesChangeNothing) {

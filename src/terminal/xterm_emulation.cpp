@@ -381,10 +381,12 @@ void XtermEmulation::resize(int32_t columns, int32_t rows) {
     if (terminal.filter.marginsEnabled) before += "\x1b[s";
     // A main screen losing rows loses the lines below the cursor first, from the bottom, as in
     // tmux: libvterm would scroll up to keep the last line written, the cursor past the top.
+    // Each is made single-width first, as libvterm erases only the left half of a double-width
+    // line and would keep it for its right half.
     const int32_t oldRows = terminal.cells.rows;
     if (!terminal.alternate && rows < oldRows) {
         const int32_t dropped = std::min(oldRows - rows, oldRows - 1 - cursor.row);
-        for (int32_t row = oldRows - dropped; row < oldRows; ++row) before += cursorTo(row, 0) + "\x1b[2K";
+        for (int32_t row = oldRows - dropped; row < oldRows; ++row) before += cursorTo(row, 0) + "\x1b#5\x1b[2K";
     }
     before += cursorTo(cursor.row, cursor.col);
     vterm_input_write(terminal.vterm, before.data(), before.size());
