@@ -376,6 +376,7 @@ TEST_F(XtermEmulationTest, CellsReadAfterChangesAreThoseOfAWholeRead) {
         {"abcdefghij", "\x1b#6", "\x1b[1;1HX"},  // a line made double-width, changed left of its middle
         {"\xe4\xb8\xad\xe4\xb8\xad", "\x1b[1;2Hx"},  // a wide character's right half overwritten
         {"\xe4\xb8\xad\xe4\xb8\xad", "\x1b[1;3Hx"},  // a wide character's left half overwritten
+        {"", "\xcc\x81"},  // a combining mark on a fresh screen, reported with no width (found by a fuzzer)
     };
     for (const std::vector<std::string>& records : cases) {
         restart();

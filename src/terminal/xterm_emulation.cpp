@@ -60,11 +60,14 @@ int onDamage(VTermRect rect, void* user) {
     Terminal& terminal = *static_cast<Terminal*>(user);
     int32_t first = std::max(rect.start_row, 0);
     int32_t last = std::min(rect.end_row, terminal.cells.rows);
+    // A combining mark with no character before it (on a fresh screen) is put in its cell with
+    // no width, and reported so.
+    const int32_t end = std::max(rect.end_col, rect.start_col + 1);
     for (int32_t row = first; row < last; ++row) {
         Terminal::Damage& damage = terminal.rowDamaged[static_cast<size_t>(row)];
         const bool known = damage.first < damage.end;
         damage.first = known ? std::min(damage.first, rect.start_col) : rect.start_col;
-        damage.end = known ? std::max(damage.end, rect.end_col) : rect.end_col;
+        damage.end = known ? std::max(damage.end, end) : end;
     }
     terminal.anyDamage = true;
     return 1;
