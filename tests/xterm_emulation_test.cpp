@@ -8,6 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
+#include <sstream>
+#include <span>
+#include <string_view>
 #include <utility>
 #include <string>
 #include <vector>
@@ -481,6 +485,77 @@ TEST_F(XtermEmulationTest, ResetStartsAFreshTerminal) {
     EXPECT_EQ(screen.columns, 5);
     EXPECT_EQ(screen.at(0, 0).codePoint, uint32_t{'1'});
     EXPECT_EQ(screen.at(0, 0).foreground, standard());
+}
+
+// Random runs of the sequences where libvterm needs our help (double-width lines, margins,
+// screens switched and reset, wide characters and marks) with resizes between records: the
+// cursor stays on the screen, a record cut elsewhere changes nothing, and the cells held are
+// those a whole read gives. A grammar of such sequences finds in a few thousand runs what raw
+// bytes take a fuzzer an hour to find.
+TEST(XtermEmulationRandomRuns, KeepTheCursorTheCutsAndTheCells) {
+    const std::vector<std::string> tokens = {
+        "abcdefghij", "\x1b#6", "\x1b#3", "\x1b#5", "\x1b#8", "\r\n", "\x1b[1;1H", "\x1b[5;1H", "\x1b[3;4H",
+        "\x1b[99;99H", "\x1b[?1049h", "\x1b[?1049l", "\x1b[?47h", "\x1b" "c", "\x1b[2J", "\x1b[K", "\x1b[1K",
+        "\x1b[2;3r", "\x1b[3;1r", "\x1b[r", "\x1b[?6h", "\x1b[?69h", "\x1b[2;5s", "\x1b[s", "\x1b[u", "\x1b" "7",
+        "\x1b" "8", "\x1b" "M", "\x1b[3L", "\x1b[2M", "\x1b[2@", "\x1b[4P", "\x1b[3X", "\x1b[S", "\x1b[T",
+        "\x1b[?7l", "\x1b[4h", "\x1b[b", "\x1b]0;x", "\x1bP$q", "\x1b\\", "\xe4\xb8\xad", "\xcc\x81",
+        "\xe2\x80\x8b", "\x1b(0q", "\x1b[41m", "\t", "\x1b[1;2Hx"};
+    std::mt19937 random(25);
+    auto below = [&random](size_t bound) { return static_cast<size_t>(random() % bound); };
+    struct Step {
+        int32_t columns = 0;  // a resize when not 0
+        int32_t rows = 0;
+        std::string bytes;
+        size_t cut = 0;  // fed as two records, cut here
+    };
+    for (int sequence = 0; sequence < 3000; ++sequence) {
+        const auto columns = static_cast<int32_t>(1 + below(12));
+        const auto rows = static_cast<int32_t>(1 + below(8));
+        std::vector<Step> steps(4 + below(12));
+        for (Step& step : steps) {
+            if (below(4) == 0) {
+                step.columns = static_cast<int32_t>(1 + below(12));
+                step.rows = static_cast<int32_t>(1 + below(8));
+                continue;
+            }
+            for (size_t count = 1 + below(4); count > 0; --count) step.bytes += tokens[below(tokens.size())];
+            step.cut = below(step.bytes.size() + 1);
+        }
+        auto bytes = [](std::string_view text) {
+            return std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+        };
+        XtermEmulation pieces(columns, rows);
+        XtermEmulation joined(columns, rows);
+        std::string run;
+        std::ostringstream shown;
+        shown << columns << "x" << rows;
+        for (const Step& step : steps) {
+            if (step.columns != 0) {
+                pieces.resize(step.columns, step.rows);
+                joined.feed(bytes(run));
+                run.clear();
+                joined.resize(step.columns, step.rows);
+                shown << " resize " << step.columns << "x" << step.rows;
+            } else {
+                pieces.feed(bytes(std::string_view(step.bytes).substr(0, step.cut)));
+                pieces.feed(bytes(std::string_view(step.bytes).substr(step.cut)));
+                run += step.bytes;
+                shown << " " << ::testing::PrintToString(step.bytes) << " cut at " << step.cut;
+            }
+            const XtermScreen& screen = pieces.screen();
+            const XtermCursor cursor = pieces.cursor();
+            ASSERT_TRUE(cursor.row >= 0 && cursor.row < screen.rows && cursor.column >= 0 &&
+                        cursor.column < std::max(screen.columns, 2))
+                << shown.str();
+        }
+        joined.feed(bytes(run));
+        ASSERT_EQ(pieces.screen().cells, joined.screen().cells) << shown.str();
+        ASSERT_EQ(pieces.cursor().row, joined.cursor().row) << shown.str();
+        ASSERT_EQ(pieces.cursor().column, joined.cursor().column) << shown.str();
+        const std::vector<XtermCell> held = pieces.screen().cells;
+        pieces.resize(pieces.screen().columns, pieces.screen().rows);
+        ASSERT_EQ(pieces.screen().cells, held) << shown.str();
+    }
 }
 
 }  // namespace
