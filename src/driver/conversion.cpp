@@ -19,6 +19,7 @@
 #include "driver/narration.h"
 #include "driver/preparation.h"
 #include "driver/run_end.h"
+#include "driver/segments.h"
 #include "emission/emission.h"
 #include "emission/frame_files.h"
 #include "emission/jpeg_writer.h"
@@ -181,19 +182,6 @@ std::optional<RunError> openMovie(const RunSettings& settings, MovieWriter& movi
     return std::nullopt;
 }
 
-EmissionOptions emissionOptionsFor(const RunSettings& settings, MovieWriter* movie, PngQueue* pngQueue) {
-    return {.movieOutput = settings.movieOutput,
-            .sizeFactor = settings.sizeFactor,
-            .skipFrames = settings.skipFrames,
-            .stopFrame = settings.stopFrame,
-            .writeFrames = settings.writeFrames && !settings.at.given,
-            .plainPaths = settings.plainPaths,
-            .movie = movie,
-            .pngQueue = pngQueue,
-            .directory = settings.directory,
-            .keepLastBitmap = !settings.tidy};
-}
-
 // -keys: the caption's text keeps what fits the picture's width, three cells from either side.
 KeysOptions keysOptionsFor(const RunSettings& settings) {
     return {.on = settings.keys,
@@ -201,29 +189,6 @@ KeysOptions keysOptionsFor(const RunSettings& settings) {
             // font.txt has ASCII alone: keys are named in it.
             .symbols = !settings.font.empty() || settings.emulation == Emulation::xterm,
             .mostCells = std::max(std::max(settings.pictureColumns, settings.columns) - 6, 1)};
-}
-
-std::unique_ptr<RunStages> makePictureStages(const RunSettings& settings, const EmissionOptions& emission,
-                                             bool coloursOnly = false) {
-    Theme theme = settings.theme;
-    if (settings.boldBright >= 0) theme.boldBright = settings.boldBright == 1;
-    const RenderOptions render{.theme = theme,
-                               .outlineFont = settings.font,
-                               .fontSize = settings.fontSize,
-                               .lineHeight = settings.lineHeight,
-                               .plainPaths = settings.plainPaths,
-                               .fontPath = findFontPath(),
-                               .pictureColumns = settings.pictureColumns,
-                               .pictureRows = settings.pictureRows,
-                               .padding = settings.padding,
-                               .cursor = settings.cursor,
-                               .window = settings.window,
-                               .coloursOnly = coloursOnly};
-    auto stages = std::make_unique<RunStages>(
-        TerminalOptions{.columns = settings.columns, .rows = settings.rows, .emulation = settings.emulation}, render,
-        emission);
-    if (settings.keys) stages->caption = std::make_unique<KeyCaption>(render, keysOptionsFor(settings).mostCells);
-    return stages;
 }
 
 PlaybackOptions playbackOptionsFor(const RunSettings& settings) {
@@ -306,6 +271,16 @@ bool takesPaletteFrames(const RunSettings& settings) {
     return settings.movieOutput && !settings.at.given && settings.writeFrames && settings.codecName == "zmbv";
 }
 
+// The walk that makes the output: painting as it goes, or planning the segments that paint.
+PlaybackResult walkOutput(const RunSettings& settings, const Recording& recording, std::unique_ptr<RunStages>& stages,
+                         MovieWriter& movie, PngQueue& pngQueue, const PlaybackOptions& options) {
+    if (paintsInSegments(settings)) return walkInSegments(settings, recording, stages, movie, options);
+    stages = makePictureStages(settings, emissionOptionsFor(settings, &movie, &pngQueue));
+    PlaybackStages playbackStages = stages->playback();
+    EventSource events(recording);
+    return Playback(options).walk(events, playbackStages);
+}
+
 // The movie's colours from a first pass: the cells' colours where they tell them all (at the
 // emulation's pace), else, for a GIF's palette (everyFrame), every frame's. Every stage then
 // starts again as it did for the first, and the second pass, the real one, walks the recording
@@ -329,12 +304,9 @@ PlaybackResult playLearningColoursFirst(const RunSettings& settings, const Recor
         }
     }
 
-    stages = makePictureStages(settings, emissionOptionsFor(settings, &movie, &pngQueue));
     PlaybackOptions real = playbackOptionsFor(settings);
     if (interruptRequested()) real.recordLimit = learned.records;
-    PlaybackStages realStages = stages->playback();
-    EventSource events(recording);
-    return Playback(real).walk(events, realStages);
+    return walkOutput(settings, recording, stages, movie, pngQueue, real);
 }
 
 // -audio's sound file opened, placed where the video begins and ends on the recording's clock.
@@ -392,6 +364,42 @@ std::optional<RunError> prepareRun(RunSettings& settings, const std::error_code&
 
 }  // namespace
 
+EmissionOptions emissionOptionsFor(const RunSettings& settings, FrameSink* movie, PngQueue* pngQueue) {
+    return {.movieOutput = settings.movieOutput,
+            .sizeFactor = settings.sizeFactor,
+            .skipFrames = settings.skipFrames,
+            .stopFrame = settings.stopFrame,
+            .writeFrames = settings.writeFrames && !settings.at.given,
+            .plainPaths = settings.plainPaths,
+            .movie = movie,
+            .pngQueue = pngQueue,
+            .directory = settings.directory,
+            .keepLastBitmap = !settings.tidy};
+}
+
+std::unique_ptr<RunStages> makePictureStages(const RunSettings& settings, const EmissionOptions& emission,
+                                             bool coloursOnly) {
+    Theme theme = settings.theme;
+    if (settings.boldBright >= 0) theme.boldBright = settings.boldBright == 1;
+    const RenderOptions render{.theme = theme,
+                               .outlineFont = settings.font,
+                               .fontSize = settings.fontSize,
+                               .lineHeight = settings.lineHeight,
+                               .plainPaths = settings.plainPaths,
+                               .fontPath = findFontPath(),
+                               .pictureColumns = settings.pictureColumns,
+                               .pictureRows = settings.pictureRows,
+                               .padding = settings.padding,
+                               .cursor = settings.cursor,
+                               .window = settings.window,
+                               .coloursOnly = coloursOnly};
+    auto stages = std::make_unique<RunStages>(
+        TerminalOptions{.columns = settings.columns, .rows = settings.rows, .emulation = settings.emulation}, render,
+        emission);
+    if (settings.keys) stages->caption = std::make_unique<KeyCaption>(render, keysOptionsFor(settings).mostCells);
+    return stages;
+}
+
 RunStages::RunStages(const TerminalOptions& terminalOptions, const RenderOptions& renderOptions,
                      const EmissionOptions& emissionOptions)
     : terminal(terminalOptions), painter(renderOptions), emission(emissionOptions) {}
@@ -415,10 +423,7 @@ int runConversion(RunSettings settings, std::error_code framesError) {
         played = playLearningColoursFirst(settings, *read.recording, stages, movie, pngQueue, false);
     } else {
         if (knownColours) movie.useColours(*knownColours);
-        stages = startStages(settings, &movie, &pngQueue);
-        PlaybackStages playbackStages = stages->playback();
-        EventSource events(*read.recording);
-        played = Playback(playbackOptionsFor(settings)).walk(events, playbackStages);
+        played = walkOutput(settings, *read.recording, stages, movie, pngQueue, playbackOptionsFor(settings));
     }
     Emission& emission = stages->emission;
     warnCursorBeyond(settings, stages->terminal);

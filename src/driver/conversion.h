@@ -12,6 +12,7 @@
 #include "render/renderer.h"
 #include "terminal/terminal.h"
 
+class FrameSink;
 class MovieWriter;
 class PngQueue;
 
@@ -31,6 +32,11 @@ struct RunStages {
 // font found by findFontPath), emission. movie and pngQueue: where the frames go, the caller's.
 std::unique_ptr<RunStages> startStages(const RunSettings& settings, MovieWriter* movie = nullptr,
                                        PngQueue* pngQueue = nullptr);
+
+EmissionOptions emissionOptionsFor(const RunSettings& settings, FrameSink* movie, PngQueue* pngQueue);
+// The stages of a pass made with emission's options; coloursOnly: a painter that gathers colours.
+std::unique_ptr<RunStages> makePictureStages(const RunSettings& settings, const EmissionOptions& emission,
+                                             bool coloursOnly = false);
 
 // Runs the conversion settings describe and gives the exit status; its messages are printed
 // and its output finished whichever way it ends. framesError: why the frames directory of

@@ -14,7 +14,7 @@
 #include <memory>
 #include <utility>
 
-#include "emission/movie_writer.h"
+#include "emission/frame_sink.h"
 #include "emission/bmp_writer.h"
 #include "emission/frame_files.h"
 #include "emission/png_queue.h"
@@ -65,6 +65,7 @@ struct Emission::State {
     UnwrittenFrames unwritten;
     uint64_t lastBitmapVersion = 0;  // versions are never reused, so a writer can trust them
     int32_t lastPngFrame = -1;       // the highest frame number of the series so far
+    bool fileMade = false;           // planning and replaying: the last screen's file
 };
 
 namespace {
@@ -206,7 +207,8 @@ void keepScreen(EmissionState& emission, const Surface& source, const ScreenChan
     const int32_t height = std::max(source.height, 0);
     int32_t top = changes.top;
     int32_t bottom = changes.bottom;
-    if (!wholeImage(source)) {
+    const bool planning = emission.options.planning;
+    if (!wholeImage(source) && !planning) {
         kept.valid = false;  // no file of it would load
         return;
     }
@@ -228,6 +230,8 @@ void keepScreen(EmissionState& emission, const Surface& source, const ScreenChan
         top = 0;
         bottom = height - 1;
     }
+    // The workers paint the pixels.
+    if (planning) return;
     top = std::max(top, 0);
     bottom = std::min(bottom, height - 1);
     if (top > bottom) return;
@@ -270,14 +274,16 @@ void emitMovieFramesKept(EmissionState& emission, const Surface& picture, const 
     std::string currentName = bmpFileOf(emission.options, frameEnd);
     // The doubled writer writes nothing for a surface without a whole image; loading a BMP
     // without pixels fails.
-    bool written = options.sizeFactor <= 1 || wholeImage(picture);
+    bool written = options.sizeFactor <= 1 || wholeImage(picture) || options.planning;
     size_t fileSize = kBmpHeaderSize + 4 * static_cast<size_t>(std::max(picture.width, 0) * bmpFactor(options)) *
                                            static_cast<size_t>(std::max(picture.height, 0) * bmpFactor(options));
     const bool previousMade = kept.fileMade && !emission.previousBmpName.empty();
     bool renamed = false;
-    bool made = written && (options.colourPass ||
-                            makeBmpPlaceholder(currentName, fileSize, kept.fileMade ? kept.fileSize : 0,
-                                               previousMade ? &emission.previousBmpName : nullptr, renamed));
+    bool made = written && (options.colourPass || (options.replaying && emission.fileMade) ||
+                            (!options.replaying &&
+                             makeBmpPlaceholder(currentName, fileSize, kept.fileMade ? kept.fileSize : 0,
+                                                previousMade ? &emission.previousBmpName : nullptr, renamed)));
+    emission.fileMade = made;
     bool loads = made && picture.width > 0 && picture.height > 0;
 
     bool first = emission.previousBmpName.empty();
@@ -295,7 +301,7 @@ void emitMovieFramesKept(EmissionState& emission, const Surface& picture, const 
         emission.options.movie->addFrame(bitmap);
     }
     if (!first) {
-        if (!renamed) removeFile(emission.previousBmpName);
+        if (!renamed && !options.replaying) removeFile(emission.previousBmpName);
         keepScreen(emission, picture, changes);
         kept.fileMade = made;
         kept.fileSize = fileSize;
@@ -391,9 +397,11 @@ void Emission::emitFrames(const Surface& picture, const ScreenChanges& changes, 
         options.plainPaths ? emitMovieFrames(emission, picture, frameStart, frameEnd)
                            : emitMovieFramesKept(emission, picture, changes, frameStart, frameEnd);
     } else {
-        options.plainPaths || options.pngQueue == nullptr
-            ? emitPngFrames(emission, picture, frameStart, frameEnd)
-            : emitPngFramesQueued(emission, picture, changes, frameStart, frameEnd);
+        if (!options.planning) {
+            options.plainPaths || options.pngQueue == nullptr
+                ? emitPngFrames(emission, picture, frameStart, frameEnd)
+                : emitPngFramesQueued(emission, picture, changes, frameStart, frameEnd);
+        }
         if (passesSkip(options, frameEnd)) emission.lastPngFrame = std::max(emission.lastPngFrame, frameEnd);
     }
 }
@@ -408,9 +416,11 @@ void Emission::emitFinalFrames(const Surface& picture, const ScreenChanges& chan
         options.plainPaths ? emitMovieFrames(emission, picture, span.start, span.end)
                            : emitMovieFramesKept(emission, picture, changes, span.start, span.end);
     } else if (span.end - 1 > span.start) {
-        options.plainPaths || options.pngQueue == nullptr
-            ? emitPngFrames(emission, picture, span.start, span.end - 1)
-            : emitPngFramesQueued(emission, picture, changes, span.start, span.end - 1);
+        if (!options.planning) {
+            options.plainPaths || options.pngQueue == nullptr
+                ? emitPngFrames(emission, picture, span.start, span.end - 1)
+                : emitPngFramesQueued(emission, picture, changes, span.start, span.end - 1);
+        }
         if (passesSkip(options, span.end - 1)) emission.lastPngFrame = std::max(emission.lastPngFrame, span.end - 1);
     }
 }
@@ -425,6 +435,34 @@ void Emission::finish() {
         removeFile(emission.previousBmpName);
         emission.previousBmpName.clear();
     }
+}
+
+bool Emission::lastFileMade() const { return state_->fileMade; }
+void Emission::setFileMade(bool made) { state_->fileMade = made; }
+
+void Emission::forgetScreen() { state_->kept.valid = false; }
+
+void Emission::skipThrough(int32_t frame) {
+    state_->options.skipFrames = std::max(state_->options.skipFrames, frame);
+}
+
+UnwrittenFrames Emission::takeUnwritten() { return std::exchange(state_->unwritten, UnwrittenFrames{}); }
+
+void Emission::addUnwritten(const UnwrittenFrames& unwritten) {
+    if (unwritten.count == 0) return;
+    if (state_->unwritten.count == 0) state_->unwritten.first = unwritten.first;
+    state_->unwritten.count += unwritten.count;
+}
+
+void Emission::setLastScreen(Bitmap&& bitmap) {
+    KeptBitmap& kept = state_->kept;
+    kept.valid = kept.valid && bitmap.bits.size() == kept.bitmap.bits.size() && !bitmap.bits.empty();
+    if (kept.valid) kept.bitmap.bits = std::move(bitmap.bits);
+}
+
+Bitmap Emission::lastScreen() const {
+    const KeptBitmap& kept = state_->kept;
+    return kept.valid ? kept.bitmap : Bitmap{};
 }
 
 int32_t Emission::lastPngFrame() const { return state_->lastPngFrame; }

@@ -10,8 +10,9 @@
 #include "render/screen_changes.h"
 #include "render/surface.h"
 
-class MovieWriter;
+class FrameSink;
 class PngQueue;
+struct Bitmap;
 
 // "%07d.bmp" and "frames/%07d.png".
 std::string bmpFrameName(int32_t frameNumber);
@@ -29,7 +30,14 @@ struct EmissionOptions {
     // A first pass that only shows the movie writer the screens (which learns their colours):
     // no file is made for them.
     bool colourPass = false;
-    MovieWriter* movie = nullptr;  // the movie the frames go to
+    FrameSink* movie = nullptr;    // the movie the frames go to
+    // The pass that plans a movie or PNG series made in segments: screens come without pixels
+    // (only their size), a movie's temporary BMP files are made and its frames counted; the
+    // segments' workers paint, encode and write them after.
+    bool planning = false;
+    // A worker's pass over screens a planning pass laid out: no file is made or removed, and
+    // whether each screen's file was made comes from that pass (setFileMade).
+    bool replaying = false;
     PngQueue* pngQueue = nullptr;  // PNG encodings under way; without it the series is encoded on this thread
     std::filesystem::path directory;  // where the frame files go; empty: the working directory
     bool keepLastBitmap = true;       // false: the last temporary bitmap is deleted when the run ends
@@ -65,6 +73,22 @@ public:
 
     // The frame files that could not be written so far.
     UnwrittenFrames unwrittenFrames() const;
+
+    // Planning: whether the last screen's file was made. Replaying: what the next screen's was.
+    bool lastFileMade() const;
+    void setFileMade(bool made);
+    // Replaying: the next screen is kept whole, whatever its changes say.
+    void forgetScreen();
+    // Replaying: frame numbers up to this one are not written either.
+    void skipThrough(int32_t frame);
+    // Replaying: the frame files that could not be written since the last call.
+    UnwrittenFrames takeUnwritten();
+    // Planning: frame files a worker could not write, in the order of the frames.
+    void addUnwritten(const UnwrittenFrames& unwritten);
+    // Planning: the pixels of the last screen, painted apart, for the file left after the run.
+    void setLastScreen(Bitmap&& bitmap);
+    // Replaying: the last screen as its file would hold it; empty when there is none.
+    Bitmap lastScreen() const;
 
     // The highest frame number of the PNG series this run has written or tried to; -1 for none.
     int32_t lastPngFrame() const;

@@ -127,7 +127,7 @@ AviResult MovieWriter::setStreamFormat(const BitmapInfoHeader& header) {
 
 AviResult MovieWriter::makeCompressedStream(const AviCompressOptions& options) {
     AviResult result = aviMakeCompressedStream(&compressedStream_, videoStream_, options);
-    if (result == kAviErrOk) result = aviStreamSetJobs(compressedStream_, jobs_);
+    if (result == kAviErrOk) result = aviStreamSetJobs(compressedStream_, jobs_, planning_);
     if (result == kAviErrOk && colours_.learned) {
         result = aviStreamSetColours(compressedStream_, colours_.palette);
     }
@@ -229,6 +229,10 @@ AviResult MovieWriter::addFrame(const Bitmap* bitmap) {
         if (AviResult result = makeCompressedStream(uncompressed)) return result;
         if (AviResult result = setStreamFormat(dib.dsBmih)) return result;
     }
+    if (planning_) {
+        ++frameCount_;
+        return kAviErrOk;
+    }
     bool same = bitmap->version != 0 && bitmap->version == lastVersion_;
     // The rows that changed since the frame written last, when this bitmap followed it.
     const RowsChanged& changed = bitmap->changed;
@@ -239,6 +243,21 @@ AviResult MovieWriter::addFrame(const Bitmap* bitmap) {
     if (result != kAviErrOk) return fail(result);
     lastVersion_ = bitmap->version;
     ++frameCount_;
+    return kAviErrOk;
+}
+
+AviResult MovieWriter::produceSegment(SegmentProducer producer, int64_t next) {
+    if (file_ == nullptr || compressedStream_ == nullptr) return kAviErrBadHandle;
+    if (failed_) return kAviErrError;
+    if (AviResult result = aviStreamProduce(compressedStream_, std::move(producer), next)) return fail(result);
+    return kAviErrOk;
+}
+
+AviResult MovieWriter::finishSegments() {
+    // After a failure too: the workers still encoding must be done before their stages go.
+    if (file_ == nullptr || compressedStream_ == nullptr) return kAviErrOk;
+    AviResult result = aviStreamFinishSegments(compressedStream_);
+    if (result != kAviErrOk && !failed_) return fail(result);
     return kAviErrOk;
 }
 

@@ -14,6 +14,8 @@
 #include "platform/avi_file.h"
 #include "platform/bitmap.h"
 #include "platform/compression_dialog.h"
+#include "platform/segment_encoder.h"
+#include "emission/frame_sink.h"
 
 using AviResult = uint32_t;
 constexpr AviResult kAviErrOk = 0;                  // AVIERR_OK
@@ -24,7 +26,7 @@ constexpr AviResult kAviErrCompressor = 0x80044070; // AVIERR_COMPRESSOR
 constexpr AviResult kAviErrUserAbort = 0x800440C6;  // AVIERR_USERABORT
 
 // A movie: opened on a file, frames appended, closed by its owner (closed too when it goes).
-class MovieWriter {
+class MovieWriter final : public FrameSink {
 public:
     MovieWriter() = default;
     MovieWriter(const MovieWriter&) = delete;
@@ -62,7 +64,8 @@ public:
     // No colours known: the frames keep their own.
     void forgetColours() { colours_ = LearnedColours{}; }
 
-    // The encoders the movies opened after run at once (see aviStreamSetJobs); 1 by default.
+    // The jobs the movies opened after run on (see aviStreamSetJobs); 1 by default. A movie
+    // planned in segments encodes them at once; any other runs one encoder.
     void setJobs(size_t jobs) { jobs_ = jobs; }
 
     // The movie's length so far: the frames written, each lasting whole milliseconds.
@@ -70,8 +73,19 @@ public:
     // Chapters for the open movie, written when it is closed (MP4, Matroska).
     void setChapters(std::vector<MovieChapter> chapters);
 
-    AviResult setCompression(const Bitmap* bitmap);
-    AviResult addFrame(const Bitmap* bitmap);
+    AviResult setCompression(const Bitmap* bitmap) override;
+    AviResult addFrame(const Bitmap* bitmap) override;
+
+    // A pass that plans a movie encoded in segments: frames are counted and their stream set
+    // up, but their pixels are not read; the segments, handed over with produceSegment, encode
+    // them on the workers.
+    void planFrames(bool on) { planning_ = on; }
+    int32_t frameCount() const { return frameCount_; }
+    // Hands over a segment that encodes its own frames (see SegmentEncoder::produce); next: the
+    // position the following segment starts at, -1 for the last.
+    AviResult produceSegment(SegmentProducer producer, int64_t next);
+    // Waits for every segment handed over and writes their packets.
+    AviResult finishSegments();
 
     // The colours of the frames of a first pass, for a GIF file's palette.
     struct LearnedColours {
@@ -103,6 +117,7 @@ private:
     bool failureReported_ = false;
     uint64_t lastVersion_ = 0;  // the version of the last frame's bitmap; 0: none known
     bool writeFailed_ = false;  // outlives the file: the run's exit status
+    bool planning_ = false;
     AviCompressOptions options_{};
     CompressionDialog dialog_{};
     LearnedColours colours_{};

@@ -36,6 +36,7 @@ struct AviStream {
     AVRational timeBase{1, 1};   // of frame positions
     VideoEncoder encoder{};      // compressed streams
     size_t jobs = 1;             // encoders at once
+    bool segmented = false;      // the frames come as segments (aviStreamProduce)
     std::unique_ptr<SegmentEncoder> segments{};  // compressed streams with more than one job
     std::unique_ptr<RowStore> rows{};  // one encoder of palette pictures on known colours: rows indexed once
     AVPacket* packet = nullptr;  // frames stored as they are
@@ -140,7 +141,7 @@ PixelRows topDownRows(const AviStream* stream, const uint8_t* data) {
 bool encodedInSegments(const AviStream* stream) {
     const bool growingPalette =
         stream->codec->encoding.pixelFormat == std::string_view("pal8") && !stream->colours;
-    return stream->jobs > 1 && stream->file->audio == nullptr && !growingPalette;
+    return stream->segmented && stream->jobs > 1 && stream->file->audio == nullptr && !growingPalette;
 }
 
 int openEncoder(AviStream* stream) {
@@ -244,9 +245,10 @@ uint32_t aviStreamSetColours(AviStream* stream, const SharedPalette& colours) {
     return 0;
 }
 
-uint32_t aviStreamSetJobs(AviStream* stream, size_t jobs) {
+uint32_t aviStreamSetJobs(AviStream* stream, size_t jobs, bool segmented) {
     if (stream == nullptr || stream->formatTried || jobs == 0) return failure(AVERROR(EINVAL));
     stream->jobs = jobs;
+    stream->segmented = segmented;
     return 0;
 }
 
@@ -288,7 +290,9 @@ uint32_t aviStreamSetFormat(AviStream* stream, int32_t position, const void* for
 
 uint32_t aviStreamWrite(AviStream* stream, int32_t position, int32_t samples, const void* data, int32_t length,
                         uint32_t flags, const RowsChanged* changed) {
-    if (stream == nullptr || !stream->formatSet || stream->broken || position < 0 || samples != 1 || data == nullptr ||
+    // A stream in segments takes them whole (aviStreamProduce).
+    if (stream == nullptr || !stream->formatSet || stream->broken || stream->segments || position < 0 || samples != 1 ||
+        data == nullptr ||
         int64_t{length} != int64_t{stream->width} * stream->height * 4) {
         return failure(AVERROR(EINVAL));
     }
@@ -297,8 +301,6 @@ uint32_t aviStreamWrite(AviStream* stream, int32_t position, int32_t samples, co
     const bool same = (flags & kAviSameFrameFlag) != 0;
     int result = stream->codec->encoding.encoder == nullptr
                      ? writeStoredFrame(stream, bytes, length, position)
-                 : stream->segments
-                     ? stream->segments->encode(topDownRows(stream, bytes), position, same, packetsInto(stream), changed)
                  : stream->rows
                      ? encodePictureByRows(stream->encoder, *stream->rows, {kSegmentBytes, kSegmentPictures},
                                            topDownRows(stream, bytes), position, same, packetsInto(stream), changed)
@@ -309,6 +311,21 @@ uint32_t aviStreamWrite(AviStream* stream, int32_t position, int32_t samples, co
         file->videoEnd = std::max(file->videoEnd, av_rescale_q(position + 1, stream->timeBase, kMicroseconds));
         result = file->audio->writeUpTo(file->muxer, file->videoEnd);
     }
+    return failure(result);
+}
+
+uint32_t aviStreamProduce(AviStream* stream, SegmentProducer producer, int64_t next) {
+    if (stream == nullptr || !stream->segments || !stream->formatSet || stream->broken) return failure(AVERROR(EINVAL));
+    int result = stream->segments->produce(std::move(producer), next, packetsInto(stream));
+    if (result < 0) stream->broken = true;
+    return failure(result);
+}
+
+uint32_t aviStreamFinishSegments(AviStream* stream) {
+    if (stream == nullptr || !stream->segments) return 0;
+    // A broken stream drops the packets, once its segments are done.
+    int result = stream->segments->finish(packetsInto(stream));
+    if (result < 0) stream->broken = true;
     return failure(result);
 }
 

@@ -18,6 +18,7 @@
 #include "platform/little_endian.h"
 #include "platform/movie_chapters.h"
 #include "platform/row_store.h"
+#include "platform/segment_encoder.h"
 
 class AudioTrack;
 struct AviFile;
@@ -81,18 +82,26 @@ uint32_t aviMakeCompressedStream(AviStream** compressed, AviStream* source, cons
 // Set before the format.
 uint32_t aviStreamSetColours(AviStream* stream, const SharedPalette& colours);
 
-// The encoders a compressed stream runs at once, on as many threads (at most the usable
-// cores); 1 by default. Set before the format.
-uint32_t aviStreamSetJobs(AviStream* stream, size_t jobs);
+// The jobs a compressed stream runs on (at most the usable cores); 1 by default. segmented:
+// its frames come as segments (aviStreamProduce), encoded at once, one a job; otherwise one
+// encoder takes them, x264 on the jobs' threads. Set before the format.
+uint32_t aviStreamSetJobs(AviStream* stream, size_t jobs, bool segmented = false);
 
 // format is a BITMAPINFOHEADER of a 32-bit BI_RGB bitmap; the first call fixes the frame size.
 uint32_t aviStreamSetFormat(AviStream* stream, int32_t position, const void* format, int32_t length);
 
-// One frame of length bytes in the layout the format describes, at frame index position.
+// One frame of length bytes in the layout the format describes, at frame index position (not
+// to a stream encoded in segments).
 // changed: the rows (the picture's top one 0) that may differ from the frame written before;
 // null: any.
 uint32_t aviStreamWrite(AviStream* stream, int32_t position, int32_t samples, const void* data, int32_t length,
                         uint32_t flags, const RowsChanged* changed = nullptr);
+
+// A stream encoded in segments (more than one job) takes a segment that encodes its own frames
+// on a worker (see SegmentEncoder::produce) instead of frames written one by one.
+uint32_t aviStreamProduce(AviStream* stream, SegmentProducer producer, int64_t next);
+// Every segment handed over is encoded and its packets written.
+uint32_t aviStreamFinishSegments(AviStream* stream);
 
 // A compressed stream hands its encoder's held-back frames to the file before it goes.
 uint32_t aviStreamRelease(AviStream* stream);

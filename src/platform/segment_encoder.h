@@ -1,12 +1,12 @@
 #pragma once
-// One video stream made by several encoders at once. The pictures are cut into segments (by the
-// number of encoded pictures and the bytes their distinct rows take); each segment starts on a key frame of an encoder of its own,
-// on a worker thread, and the packets come out on the caller's thread in the order of the
-// segments, so the file is written by one thread as one encoder would write it. The cut does not
-// depend on the number of workers: every number of jobs above one makes the same packets.
+// One video stream made by several encoders at once. The stream comes as segments, each made on
+// a worker by its producer, which encodes the segment's pictures into an encoder of its own from
+// a key frame; the packets come out on the caller's thread in the order of the segments, so the
+// file is written by one thread.
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -15,11 +15,10 @@
 #include "platform/row_store.h"
 #include "platform/video_encoder.h"
 
-// Encoded pictures a segment at most: x264's own key frame interval.
+// Pictures a segment paints at most: x264's own key frame interval.
 constexpr size_t kSegmentPictures = 250;
-// zmbv's own key frame interval: its segments are whole multiples of it.
-constexpr size_t kZmbvKeyFrameEvery = 25;
-// The distinct pixel rows a segment holds, at most (one picture more may pass it).
+// The distinct pixel rows a store of palette pictures holds before it is emptied (one picture
+// more may pass it).
 constexpr size_t kSegmentBytes = size_t{8} << 20;
 
 // Segments finished and waiting for their turn to be written, beyond those under way.
@@ -36,6 +35,10 @@ struct EncoderSetup {
     std::optional<SharedPalette> colours;
 };
 
+// Encodes one segment's pictures into the encoder it is given (a new one, or the stream's first
+// for the first segment), each packet to keep, in order; runs on a worker.
+using SegmentProducer = std::function<int(VideoEncoder& encoder, const PacketUse& keep)>;
+
 class SegmentEncoder {
 public:
     SegmentEncoder();
@@ -48,11 +51,11 @@ public:
     int open(const EncoderSetup& setup, size_t jobs);
     const AVCodecContext* context() const;
 
-    // As encodePicture; use gets the packets of the segments finished so far, in order, and
-    // waits while the workers are busy and enough segments wait. changed: the rows that may
-    // differ from the picture before; null: any.
-    int encode(PixelRows pixels, int64_t position, bool same, const PacketUse& use,
-               const RowsChanged* changed = nullptr);
+    // Hands out a segment whose producer encodes its pictures on a worker; next: the position
+    // the following segment's first picture has (the last picture lasts until there), -1 for
+    // the last segment. use gets the packets of the segments finished so far, in order; waits
+    // while the workers are busy and enough segments wait.
+    int produce(SegmentProducer producer, int64_t next, const PacketUse& use);
     // As finishEncoding: every segment is finished and its packets used.
     int finish(const PacketUse& use);
 

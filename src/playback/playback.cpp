@@ -39,16 +39,28 @@ TimingRules rulesFor(const PlaybackOptions& options, const Recording& recording)
 
 }  // namespace
 
-void PlaybackStages::feed(std::span<const uint8_t> payload) { terminal.feed(payload); }
+void PlaybackStages::feed(std::span<const uint8_t> payload) {
+    terminal.feed(payload);
+    ++fed;
+}
 
 void PlaybackStages::resize(int32_t columns, int32_t rows, bool columnsFixed, bool rowsFixed) {
+    ++resized;
     const TerminalOptions& now = terminal.options();
     terminal.resize(columnsFixed ? now.columns : columns, rowsFixed ? now.rows : rows);
 }
 
 bool PlaybackStages::paint() {
+    paintedFed = fed;
+    paintedResized = resized;
+    // Planning paints one screen, for the size of every picture.
+    if (planner != nullptr && plannedScreen.width > 0) return true;
     const PaintResult painted = painter.paint(terminal);
     changes = painted.changes;
+    if (planner != nullptr) {
+        plannedScreen.width = painter.frame().width;
+        plannedScreen.height = painter.frame().height;
+    }
     return painted.painted;
 }
 
@@ -59,12 +71,20 @@ ComposedFrame PlaybackStages::composed(const ScreenChanges& frameChanges) {
 }
 
 void PlaybackStages::emit(const FrameSpan& span) {
+    if (planner != nullptr) {
+        emission.emitFrames(plannedScreen, ScreenChanges{}, span);
+        return planner->planned({StageCall::Kind::emit, fed, resized, paintedFed, paintedResized, span, look});
+    }
     if (caption == nullptr) return emission.emitFrames(painter.turnedFrame(), changes, span);
     const ComposedFrame frame = composed(changes);
     emission.emitFrames(frame.picture, frame.changes, span);
 }
 
 void PlaybackStages::emitFinal(const FrameSpan& span) {
+    if (planner != nullptr) {
+        emission.emitFinalFrames(plannedScreen, ScreenChanges{}, span);
+        return planner->planned({StageCall::Kind::emitFinal, fed, resized, paintedFed, paintedResized, span, look});
+    }
     if (caption == nullptr) return emission.emitFinalFrames(painter.turnedFrame(), changes, span);
     const ComposedFrame frame = composed(changes);
     emission.emitFinalFrames(frame.picture, frame.changes, span);
@@ -72,6 +92,10 @@ void PlaybackStages::emitFinal(const FrameSpan& span) {
 
 void PlaybackStages::emitLook(const FrameSpan& span, const CaptionLook& newLook) {
     look = newLook;
+    if (planner != nullptr) {
+        emission.emitFrames(plannedScreen, ScreenChanges{}, span);
+        return planner->planned({StageCall::Kind::emitLook, fed, resized, paintedFed, paintedResized, span, look});
+    }
     const ComposedFrame frame = composed(ScreenChanges{.everything = false});
     emission.emitFrames(frame.picture, frame.changes, span);
 }

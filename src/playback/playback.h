@@ -67,6 +67,27 @@ struct PlaybackResult {
     std::vector<VideoMarker> markers = {};  // in the recording's order
 };
 
+// One emission of the walk, as a pass that plans without painting sees it, so that another
+// pass with its own stages can make it again: the terminal as it was then (the output events
+// fed), the screen painted, the frames and the caption.
+struct StageCall {
+    enum class Kind : uint8_t { emit, emitFinal, emitLook };
+    Kind kind = Kind::emit;
+    int64_t fed = 0;        // output events fed before it
+    int64_t resized = 0;    // resizes taken before it
+    int64_t screenFed = 0;  // output events fed when the screen shown was painted (emit, emitFinal: fed)
+    int64_t screenResized = 0;  // resizes by then
+    FrameSpan span{};
+    CaptionLook look{};     // what the caption shows from span.end (emitLook: from span.end too)
+};
+
+class StagePlanner {
+public:
+    virtual ~StagePlanner() = default;
+    // After the emission took the call's frames.
+    virtual void planned(const StageCall& call) = 0;
+};
+
 // The stages the walk drives, each call in one place: the terminal, the painter, the emission.
 struct PlaybackStages {
     Terminal& terminal;
@@ -75,6 +96,14 @@ struct PlaybackStages {
     ScreenChanges changes{};  // what the last paint changed, for the frames emitted after it
     KeyCaption* caption = nullptr;  // -keys: laid over every frame emitted
     CaptionLook look{};             // what the caption shows from the next frame emitted
+    // Planning: only the first screen is painted, for the pictures' size; the emission gets
+    // screens of that size without pixels, and the planner hears of every emission.
+    StagePlanner* planner = nullptr;
+    Surface plannedScreen{};
+    int64_t fed = 0;         // output events fed
+    int64_t resized = 0;     // resizes taken
+    int64_t paintedFed = -1;  // fed and resized at the last painting
+    int64_t paintedResized = -1;
 
     void feed(std::span<const uint8_t> payload);
     // Each side fixed keeps the terminal's own.
